@@ -1,0 +1,122 @@
+// The station window as a model: one record per control plus the state the whole station shares
+// (port records, slot arrays, options, images). It belongs to the window thread: handlers run
+// there, and the control operations called from any other thread are carried out there through
+// the window host while the caller waits. A front end draws the records and forwards the
+// operator's input to the on... handlers; it keeps no state of its own.
+#pragma once
+
+#include "app/control.h"
+#include "platform/platform.h"
+#include "station/controls.h"
+#include "station/numbering.h"
+#include "station/records.h"
+#include "ui/host.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvix::app {
+
+class StationWindow final : public station::WindowControls {
+public:
+  // Construction: every member at zero or empty. Nothing is shown until initialise().
+  StationWindow(platform::Platform& platform, ui::WindowHost& host);
+  ~StationWindow() override;
+  StationWindow(const StationWindow&) = delete;
+  StationWindow& operator=(const StationWindow&) = delete;
+
+  // The window's initialisation in its fixed order, then closing. Window thread only.
+  void initialise();
+  void close();
+
+  // Control operations (station::WindowControls); any thread.
+  void setText(int id, const std::string& text) override;
+  std::string text(int id) const override;
+  int number(int id) const override;
+  bool checked(int id) const override;
+  void setChecked(int id, bool checked) override;
+  void enable(int id, bool enabled) override;
+  void show(int id, bool visible) override;
+  void setPicture(int id, int pictureId) override;
+  void setProgressRange(int id, int low, int high) override;
+  void setProgress(int id, int position) override;
+  void addRow(int id, const std::string& row) override;
+  int selectedRow(int id) const override;
+  void setSelectedRow(int id, int row) override;
+  void setFont(int id, station::FontChoice font) override;
+  void messageBox(const std::string& text) override;
+
+  // The operator's input, forwarded by a front end. Window thread only.
+  void onClicked(int id); // a push button pressed, or a check box toggled (its state flips first)
+  void onTextEdited(int id, const std::string& typed); // the edit's rules and limit apply
+  void onRowSelected(int id, int row);
+  void onSystemCommand(int command);
+
+  // For front ends and tests. Window thread only.
+  const ControlRecord& control(int id) const;
+  const std::vector<int>& controlIds() const { return ids_; }
+  // Increases with every change of any control, so a front end repaints only when it moved.
+  std::uint64_t revision() const { return revision_; }
+  // The About item of the system menu; empty when there is none.
+  const std::string& aboutMenuText() const { return aboutMenuText_; }
+  std::string caption() const;
+
+  // Language (window thread).
+  void applyStoredLanguage(int nLan);
+  void applyLanguage();
+  void onLanguageSelected();
+  void detectSystemLanguage();
+  int languageOffset() const { return languageOffset_; }
+  int languageChosen() const { return languageChosen_; }
+  // The localised text of English id N in the current language (ids below 1000 take no offset);
+  // nothing when the id has no entry.
+  std::optional<std::string> localText(int englishId) const;
+
+  // State shared with the scans, the run control and the workers.
+  std::array<station::PortRecord, station::kPortCount> ports;
+  std::array<std::atomic<char>, station::kSlotCount> slotDriveLetter{};
+  std::array<std::atomic<station::SlotColour>, station::kSlotCount> slotColour{};
+  std::uint32_t driveMaskPrevious = 0;
+  std::uint32_t driveMaskCurrent = 0;
+  bool runPrepared = false;
+  int icType = 0;
+  std::uint32_t neededSectors = 0;
+  std::uint64_t availableRamKiB = 0;
+  std::string serialText;
+  std::filesystem::path settingsPath;
+  // Guards serialText while a worker takes and advances it.
+  std::mutex& stationLock() { return stationLock_; }
+
+  platform::Platform& platform() { return platform_; }
+  ui::WindowHost& host() { return host_; }
+
+private:
+  ControlRecord* find(int id);
+  const ControlRecord& record(int id) const;
+  // Runs `change` on the record of `id` on the window thread and counts a revision.
+  template <typename Change> void change(int id, Change&& change);
+  template <typename Read> auto read(int id, Read&& read) const;
+
+  void clearSharedState();
+  void loadDefaultSettings();
+  void applySavedMappingChoice();
+  void relabelWriteParameter();
+
+  platform::Platform& platform_;
+  ui::WindowHost& host_;
+  std::vector<ControlRecord> records_; // indexed by id - kFirstId
+  std::vector<int> ids_;
+  std::uint64_t revision_ = 0;
+  std::string aboutMenuText_;
+  std::atomic<int> languageOffset_{0}; // read by workers composing messages
+  int languageChosen_ = 0;
+  std::mutex stationLock_;
+};
+
+} // namespace tarvix::app

@@ -1,0 +1,31 @@
+// Process-level services on Linux: /proc for memory and the executable, the locale environment,
+// flock for the single-instance lock.
+#pragma once
+
+#include "platform/system.h"
+
+#include <filesystem>
+
+namespace tarvix::platform::linux_backend {
+
+class LinuxSystem final : public SystemServices {
+public:
+  // `lockDir` holds the instance lock files; it is shared by every user of the computer.
+  explicit LinuxSystem(std::filesystem::path lockDir = "/tmp");
+  ~LinuxSystem() override;
+
+  std::uint64_t availableMemoryBytes() const override;
+  std::string systemLocale() const override;
+  std::filesystem::path executablePath() const override;
+  bool acquireInstanceLock(const std::string& name) override;
+  void applySystemAdjustments() override;
+
+private:
+  std::filesystem::path lockDir_;
+  int lockFd_ = -1; // held open for the life of the process; the kernel drops the lock at exit
+};
+
+// The instance lock name of an executable: its file name without folder and extension.
+std::string instanceLockName(const std::filesystem::path& executable);
+
+} // namespace tarvix::platform::linux_backend

@@ -1,0 +1,392 @@
+#include "ui/qt/station_view.h"
+
+#include "app/control_ids.h"
+#include "app/station_window.h"
+#include "station/numbering.h"
+#include "text/pictures.h"
+#include "ui/qt/pictures.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace tarvix::ui {
+namespace {
+
+using app::ControlKind;
+namespace id = app::id;
+using namespace station;
+
+constexpr int kRepaintMs = 50;
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+QFont fontFor(station::FontChoice choice, const QFont& base) {
+  if (choice == station::FontChoice::Default) return base;
+  QFont font("Arial Black", choice == station::FontChoice::ArialBlack16 ? 16 : 10);
+  font.setWeight(QFont::Black); // a heavy face where Arial Black is not installed
+  font.setStyleHint(QFont::SansSerif);
+  return font;
+}
+
+// Result lines show "\r\n" breaks; Qt wants plain newlines.
+QString resultText(const std::string& s) {
+  QString text = qs(s);
+  text.remove(QChar('\r'));
+  return text;
+}
+
+QColor slotBackground(SlotColour colour, const QPalette& palette) {
+  if (colour == SlotColour::Idle) return palette.color(QPalette::Button);
+  return QColor::fromRgb(static_cast<QRgb>(slotColourRgb(colour)));
+}
+
+} // namespace
+
+StationView::StationView(app::StationWindow& window, QWidget* parent)
+    : QWidget(parent), window_(window) {
+  setWindowTitle(qs(window_.caption()));
+  setWindowIcon(QIcon(renderPicture(text::kLogoPicture)));
+  for (int control : window_.controlIds()) widgets_[control] = make(control);
+
+  auto* root = new QVBoxLayout(this);
+  root->setContentsMargins(8, 4, 8, 8);
+  root->setSpacing(6);
+  if (!window_.aboutMenuText().empty()) {
+    auto* menu = new QMenuBar(this);
+    menu->addAction(qs(window_.aboutMenuText()),
+                    [this] { window_.onSystemCommand(app::id::kAboutCommand); });
+    root->setMenuBar(menu);
+  }
+  root->addLayout(buildOptionArea());
+  root->addWidget(buildPortGrid(), 1);
+
+  repaint_ = new QTimer(this);
+  connect(repaint_, &QTimer::timeout, this, [this] { sync(); });
+  repaint_->start(kRepaintMs);
+  sync();
+}
+
+QWidget* StationView::widgetFor(int control) const {
+  auto it = widgets_.find(control);
+  return it == widgets_.end() ? nullptr : it->second;
+}
+
+QWidget* StationView::make(int control) {
+  const app::ControlRecord& r = window_.control(control);
+  switch (r.kind) {
+  case ControlKind::PushButton: {
+    auto* button = new QPushButton(this);
+    connect(button, &QPushButton::clicked, this, [this, control] { window_.onClicked(control); });
+    return button;
+  }
+  case ControlKind::CheckBox: {
+    auto* box = new QCheckBox(this);
+    connect(box, &QCheckBox::clicked, this, [this, control] { window_.onClicked(control); });
+    return box;
+  }
+  case ControlKind::Label: return new QLabel(this);
+  case ControlKind::GroupBox: return new QGroupBox(this);
+  case ControlKind::DropDown: {
+    auto* combo = new QComboBox(this);
+    connect(combo, &QComboBox::activated, this,
+            [this, control](int row) { window_.onRowSelected(control, row); });
+    return combo;
+  }
+  case ControlKind::Edit: {
+    auto* edit = new QLineEdit(this);
+    connect(edit, &QLineEdit::textEdited, this, [this, control](const QString& typed) {
+      window_.onTextEdited(control, typed.toStdString());
+    });
+    return edit;
+  }
+  case ControlKind::ResultLine: {
+    auto* line = new QPlainTextEdit(this);
+    line->setReadOnly(true);
+    line->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    line->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    line->setLineWrapMode(QPlainTextEdit::NoWrap);
+    line->setFrameShape(QFrame::StyledPanel);
+    QFont small = line->font();
+    small.setPointSizeF(small.pointSizeF() * 0.85);
+    line->setFont(small);
+    line->document()->setDocumentMargin(1);
+    line->setAutoFillBackground(true);
+    return line;
+  }
+  case ControlKind::Picture: return new QLabel(this);
+  case ControlKind::ProgressBar: {
+    auto* bar = new QProgressBar(this);
+    bar->setTextVisible(false);
+    bar->setFixedHeight(10);
+    return bar;
+  }
+  }
+  return nullptr;
+}
+
+QLayout* StationView::buildOptionArea() {
+  auto w = [this](int control) { return widgets_.at(control); };
+
+  auto* top = new QHBoxLayout;
+  for (int control : {id::kNoHubMap, id::kHubMap, id::kAutoStart, id::kAutoStop, id::kLoadIni,
+                      id::kSaveIni, id::kIcLabel, id::kIcType}) {
+    top->addWidget(w(control));
+  }
+  top->addWidget(w(id::kSettingsPath), 1);
+  top->addSpacing(12);
+  top->addWidget(w(id::kLanguageLabel));
+  top->addWidget(w(id::kLanguage));
+  top->addWidget(w(id::kLogo));
+
+  auto* general = static_cast<QGroupBox*>(w(id::kGeneralTestGroup));
+  auto* g = new QGridLayout(general);
+  g->addWidget(w(id::kLlf), 0, 0);
+  g->addWidget(w(id::kLlfExtent), 0, 1);
+  g->addWidget(w(id::kFormat), 1, 0);
+  g->addWidget(w(id::kDiskLabelLabel), 1, 1);
+  g->addWidget(w(id::kDiskLabel), 1, 2);
+  g->addWidget(w(id::kReadWriteTest), 2, 0);
+  g->addWidget(w(id::kReadWriteCount), 2, 1);
+  g->addWidget(w(id::kCopyFile), 3, 0);
+  g->addWidget(w(id::kResetToDefault), 3, 1, 1, 2);
+
+  auto* card = static_cast<QGroupBox*>(w(id::kCardInfoGroup));
+  auto* c = new QGridLayout(card);
+  c->addWidget(w(id::kWriteParameter), 0, 0, 1, 2);
+  c->addWidget(w(id::kVidLabel), 0, 2);
+  c->addWidget(w(id::kVid), 0, 3);
+  c->addWidget(w(id::kPidLabel), 0, 4);
+  c->addWidget(w(id::kPid), 0, 5);
+  c->addWidget(w(id::kLedSpeedLabel), 0, 6);
+  c->addWidget(w(id::kLedSpeed), 0, 7);
+  c->addWidget(w(id::kManufacturerLabel), 1, 0);
+  c->addWidget(w(id::kManufacturer), 1, 1);
+  c->addWidget(w(id::kProductLabel), 1, 2);
+  c->addWidget(w(id::kProduct), 1, 3, 1, 3);
+  c->addWidget(w(id::kMaxPowerLabel), 1, 6);
+  auto* power = new QHBoxLayout;
+  power->addWidget(w(id::kMaxPower));
+  power->addWidget(w(id::kPowerMa));
+  c->addLayout(power, 1, 7);
+  c->addWidget(w(id::kSerialLabel), 2, 0);
+  c->addWidget(w(id::kSerial), 2, 1);
+  c->addWidget(w(id::kIncrease), 2, 2);
+  c->addWidget(w(id::kDiskInquiryLabel), 3, 0);
+  c->addWidget(w(id::kDiskVendorLabel), 3, 1, Qt::AlignRight);
+  c->addWidget(w(id::kDiskVendor), 3, 2);
+  c->addWidget(w(id::kDiskProductLabel), 3, 3, Qt::AlignRight);
+  c->addWidget(w(id::kDiskProduct), 3, 4, 1, 2);
+  c->addWidget(w(id::kCdromInquiryLabel), 4, 0);
+  c->addWidget(w(id::kCdromVendorLabel), 4, 1, Qt::AlignRight);
+  c->addWidget(w(id::kCdromVendor), 4, 2);
+  c->addWidget(w(id::kCdromProductLabel), 4, 3, Qt::AlignRight);
+  c->addWidget(w(id::kCdromProduct), 4, 4, 1, 2);
+  for (int edit : {id::kVid, id::kPid}) w(edit)->setMaximumWidth(60);
+  w(id::kMaxPower)->setMaximumWidth(48);
+
+  auto imageGroup = [&](int group, int check, int load, int path) {
+    auto* box = static_cast<QGroupBox*>(w(group));
+    auto* l = new QGridLayout(box);
+    l->addWidget(w(check), 0, 0);
+    l->addWidget(w(load), 0, 1);
+    l->addWidget(w(path), 1, 0, 1, 2);
+    return box;
+  };
+  auto* images = new QVBoxLayout;
+  images->addWidget(imageGroup(id::kBinaryGroup, id::kBinaryFile, id::kLoadBinary, id::kBinaryPath));
+  images->addWidget(imageGroup(id::kCdromGroup, id::kCdromIso, id::kLoadIso, id::kIsoPath));
+
+  auto* groups = new QHBoxLayout;
+  groups->addWidget(general);
+  groups->addWidget(card, 1);
+  groups->addLayout(images);
+
+  auto* area = new QVBoxLayout;
+  area->addLayout(top);
+  area->addLayout(groups);
+  return area;
+}
+
+QWidget* StationView::buildPortGrid() {
+  auto* grid = new QWidget(this);
+  auto* rows = new QVBoxLayout(grid);
+  rows->setContentsMargins(0, 0, 0, 0);
+  rows->setSpacing(4);
+  for (int hub = 1; hub <= kHubCount; ++hub) {
+    // The hub box frames its row; hiding it must not hide the port boxes inside.
+    auto* frame = static_cast<QGroupBox*>(widgets_.at(hubBoxId(hub)));
+    auto* row = new QHBoxLayout(frame);
+    row->setContentsMargins(4, 4, 4, 4);
+    row->setSpacing(4);
+    for (int i = 1; i <= kPortsPerHub; ++i) row->addWidget(buildPortBox((hub - 1) * kPortsPerHub + i));
+    rows->addWidget(frame, 1);
+  }
+  return grid;
+}
+
+QWidget* StationView::buildPortBox(int port) {
+  auto* box = static_cast<QGroupBox*>(widgets_.at(portBoxId(port)));
+  box->setAlignment(Qt::AlignHCenter);
+  auto* l = new QVBoxLayout(box);
+  l->setContentsMargins(4, 2, 4, 4);
+  l->setSpacing(3);
+  l->addWidget(widgets_.at(statusPictureId(port)), 0, Qt::AlignHCenter);
+  l->addWidget(widgets_.at(progressBarId(port)));
+  for (int lun = 1; lun <= kLunsPerPort; ++lun) {
+    const int slot = slotNumber(port, lun);
+    auto* label = widgets_.at(slotLabelId(slot));
+    auto* line = widgets_.at(resultLineId(slot));
+    if (lun > kVisibleLuns) {
+      // These lines exist for the steps to write into, but are never on screen.
+      label->setParent(box);
+      line->setParent(box);
+      continue;
+    }
+    label->setFixedWidth(34);
+    line->setMinimumHeight(44);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(2);
+    row->addWidget(label, 0, Qt::AlignTop);
+    row->addWidget(line, 1);
+    l->addLayout(row, 1);
+  }
+  return box;
+}
+
+void StationView::sync() {
+  if (window_.revision() != shownRevision_) {
+    shownRevision_ = window_.revision();
+    for (auto& [control, widget] : widgets_) {
+      const app::ControlRecord& record = window_.control(control);
+      auto it = shown_.find(control);
+      if (it != shown_.end() && it->second == record) continue;
+      apply(record, widget);
+      shown_[control] = record;
+    }
+  }
+  applyColours();
+}
+
+void StationView::applyColours() {
+  for (int slot = 1; slot <= kSlotCount; ++slot) {
+    const int colour = static_cast<int>(window_.slotColour[slot - 1].load());
+    auto it = shownColour_.find(slot);
+    if (it != shownColour_.end() && it->second == colour) continue;
+    shownColour_[slot] = colour;
+    QWidget* line = widgets_.at(resultLineId(slot));
+    QPalette palette = line->palette();
+    const QColor background = slotBackground(static_cast<SlotColour>(colour), this->palette());
+    palette.setColor(QPalette::Base, background);
+    palette.setColor(QPalette::Window, background);
+    line->setPalette(palette);
+  }
+}
+
+void StationView::apply(const app::ControlRecord& r, QWidget* widget) {
+  const bool hiddenLine = (r.kind == ControlKind::ResultLine ||
+                           (r.kind == ControlKind::PushButton && r.id >= slotLabelId(1) &&
+                            r.id <= slotLabelId(kSlotCount))) &&
+                          !r.visible;
+  widget->setEnabled(r.enabled);
+  widget->setFont(fontFor(r.font, font()));
+  const QString text = qs(r.text);
+  switch (r.kind) {
+  case ControlKind::PushButton: static_cast<QPushButton*>(widget)->setText(text); break;
+  case ControlKind::CheckBox: {
+    auto* box = static_cast<QCheckBox*>(widget);
+    box->setText(text);
+    box->setChecked(r.checked);
+    break;
+  }
+  case ControlKind::Label: static_cast<QLabel*>(widget)->setText(text); break;
+  case ControlKind::GroupBox: {
+    auto* box = static_cast<QGroupBox*>(widget);
+    const bool hubFrame = r.id >= hubBoxId(1) && r.id <= hubBoxId(kHubCount);
+    if (hubFrame) {
+      // A hidden hub box only loses its frame and title: its port boxes stay on screen.
+      box->setTitle(r.visible ? text : QString());
+      box->setFlat(!r.visible);
+      return;
+    }
+    box->setTitle(text);
+    break;
+  }
+  case ControlKind::DropDown: {
+    auto* combo = static_cast<QComboBox*>(widget);
+    QStringList rows;
+    for (const std::string& row : r.rows) rows << qs(row);
+    QStringList current;
+    for (int i = 0; i < combo->count(); ++i) current << combo->itemText(i);
+    if (rows != current) {
+      combo->clear();
+      combo->addItems(rows);
+    }
+    combo->setCurrentIndex(r.selectedRow);
+    break;
+  }
+  case ControlKind::Edit: {
+    auto* edit = static_cast<QLineEdit*>(widget);
+    edit->setReadOnly(r.readOnly);
+    edit->setMaxLength(r.textLimit > 0 ? r.textLimit : 32767);
+    if (edit->text() != text) edit->setText(text);
+    break;
+  }
+  case ControlKind::ResultLine: {
+    auto* line = static_cast<QPlainTextEdit*>(widget);
+    const QString shown = resultText(r.text);
+    if (line->toPlainText() != shown) line->setPlainText(shown);
+    break;
+  }
+  case ControlKind::Picture: {
+    auto* picture = static_cast<QLabel*>(widget);
+    picture->setPixmap(renderPicture(r.picture));
+    break;
+  }
+  case ControlKind::ProgressBar: {
+    auto* bar = static_cast<QProgressBar*>(widget);
+    bar->setRange(r.rangeLow, r.rangeHigh);
+    bar->setValue(r.position);
+    break;
+  }
+  }
+  widget->setVisible(r.visible && !hiddenLine);
+}
+
+void StationView::changeEvent(QEvent* event) {
+  // Coming back from minimised: draw from the model at once rather than at the next tick.
+  if (event->type() == QEvent::WindowStateChange && !isMinimized()) sync();
+  QWidget::changeEvent(event);
+}
+
+void StationView::showAboutBox() {
+  QDialog about(this);
+  about.setWindowTitle("Tarvix");
+  auto* l = new QVBoxLayout(&about);
+  auto* row = new QHBoxLayout;
+  auto* icon = new QLabel(&about);
+  icon->setPixmap(renderPicture(text::kLogoPicture));
+  row->addWidget(icon);
+  row->addWidget(new QLabel(QString::fromUtf8("Tarvix 1.0.0.6 版"), &about));
+  l->addLayout(row);
+  auto* ok = new QPushButton(QString::fromUtf8("確定"), &about);
+  connect(ok, &QPushButton::clicked, &about, &QDialog::accept);
+  l->addWidget(ok, 0, Qt::AlignRight);
+  about.exec();
+}
+
+} // namespace tarvix::ui

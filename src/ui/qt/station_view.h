@@ -1,0 +1,51 @@
+// The station window drawn with Qt Widgets. It shows the model's control records, repaints at a
+// steady rate from the model's latest state (so twenty-one busy workers never flood it), and
+// forwards the operator's clicks, edits and selections to the model's handlers.
+#pragma once
+
+#include "app/control.h"
+
+#include <QWidget>
+#include <map>
+
+class QGridLayout;
+class QGroupBox;
+class QLayout;
+class QTimer;
+
+namespace tarvix::app {
+class StationWindow;
+}
+
+namespace tarvix::ui {
+
+class StationView final : public QWidget {
+public:
+  explicit StationView(app::StationWindow& window, QWidget* parent = nullptr);
+
+  // The widget that draws control `id`, or null.
+  QWidget* widgetFor(int id) const;
+  // Brings every widget up to the model's state now.
+  void sync();
+  void showAboutBox();
+
+protected:
+  void changeEvent(QEvent* event) override;
+
+private:
+  QWidget* make(int id);
+  QLayout* buildOptionArea();
+  QWidget* buildPortGrid();
+  QWidget* buildPortBox(int port);
+  void apply(const app::ControlRecord& record, QWidget* widget);
+  void applyColours();
+
+  app::StationWindow& window_;
+  std::map<int, QWidget*> widgets_;
+  std::map<int, app::ControlRecord> shown_; // what each widget shows now
+  std::map<int, int> shownColour_;          // slot colour each result line shows now
+  std::uint64_t shownRevision_ = ~0ULL;
+  QTimer* repaint_ = nullptr;
+};
+
+} // namespace tarvix::ui

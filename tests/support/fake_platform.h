@@ -1,0 +1,38 @@
+// A platform for tests of the window and its start-up: fixed locale, memory and drives, a
+// captured trace, and a clock that runs a hundred times faster than real time.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <string>
+
+namespace tarvix::testing {
+
+class FakeSystem final : public platform::SystemServices {
+public:
+  std::uint64_t availableMemoryBytes() const override { return memoryBytes; }
+  std::string systemLocale() const override { return locale; }
+  std::filesystem::path executablePath() const override { return "/opt/tarvix/tarvix"; }
+  bool acquireInstanceLock(const std::string&) override { return true; }
+  void applySystemAdjustments() override { ++adjustments; }
+
+  std::uint64_t memoryBytes = 8ULL << 30;
+  std::string locale = "en_US.UTF-8";
+  int adjustments = 0;
+};
+
+class FakeDrives final : public platform::Drives {
+public:
+  std::uint32_t logicalDriveMask() const override { return mask; }
+  std::uint32_t mask = 1U << 2;
+};
+
+struct FakePlatform {
+  platform::ScaledClock clock{0.01};
+  platform::CapturingTrace trace;
+  FakeSystem system;
+  FakeDrives drives;
+  platform::Platform platform{clock, trace, system, drives};
+};
+
+} // namespace tarvix::testing
