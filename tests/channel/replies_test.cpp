@@ -1,0 +1,158 @@
+// Reply decoding from replayed controller answers, and what the query commands leave in the
+// caller's hands on success and on failure.
+#include "channel/replies.h"
+#include "channel/vendor_commands.h"
+#include "channel_fixture.h"
+#include "hex_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace tarvix::channel {
+namespace {
+
+using testing::readHexFixture;
+
+class Replies : public ChannelFixture {
+protected:
+  void SetUp() override {
+    ASSERT_TRUE(open());
+    trace.clear();
+  }
+  void replay(const std::string& fixture) {
+    auto bytes = readHexFixture("channel/" + fixture);
+    ASSERT_FALSE(bytes.empty()) << fixture;
+    access.replies.push_back({true, 0, std::move(bytes)});
+  }
+};
+
+TEST_F(Replies, CapacityOfAnEightMegabyteCard) {
+  replay("get_capacity_8mb.hex");
+  std::uint32_t count = 0, size = 0;
+  ASSERT_TRUE(GetCapacity(holder, count, size, 0u));
+  EXPECT_EQ(count, 16384u);
+  EXPECT_EQ(size, 512u);
+  EXPECT_EQ(capacityMiB(count, size), 8u);
+}
+
+TEST_F(Replies, CapacityInMegabytesDoesNotWrapAt32Bits) {
+  replay("get_capacity_2tb_4k.hex");
+  std::uint32_t count = 0, size = 0;
+  ASSERT_TRUE(GetCapacity(holder, count, size));
+  EXPECT_EQ(capacityMiB(count, size), (0xFFFFFFFFull * 4096) >> 20);
+}
+
+TEST_F(Replies, FailedCapacityLeavesBothNumbersUntouched) {
+  access.replies.push_back({false, 5, {0, 0, 0x40, 0, 0, 0, 2, 0}});
+  access.replies.push_back({false, 5, {0, 0, 0x40, 0, 0, 0, 2, 0}});
+  std::uint32_t count = 77, size = 88;
+  EXPECT_FALSE(GetCapacity(holder, count, size, 1u));
+  EXPECT_FALSE(GetCapacity(holder, count, size));
+  EXPECT_EQ(count, 77u);
+  EXPECT_EQ(size, 88u);
+}
+
+TEST_F(Replies, IdentityReplyFillsASectorImage) {
+  replay("get_vidpid_14_vq348.hex");
+  std::array<std::uint8_t, 512> image;
+  image.fill(0xEE);
+  ASSERT_TRUE(GetVIDPID(holder, 0x14, image));
+  const UsbIdentity id = decodeIdentity(image);
+  EXPECT_EQ(id.vendorId, 0x3C7D);
+  EXPECT_EQ(id.productId, 0xA708);
+  EXPECT_TRUE(std::all_of(image.begin() + 16, image.end(), [](auto b) { return b == 0; }));
+}
+
+TEST_F(Replies, RejectedQueriesOf14hAnd16hReadAsZeros) {
+  for (std::uint8_t subCode : {std::uint8_t{0x14}, std::uint8_t{0x16}}) {
+    access.replies.push_back({false, 5, {0x3C, 0x7D}});
+    std::array<std::uint8_t, 512> image;
+    image.fill(0xEE);
+    EXPECT_FALSE(GetVIDPID(holder, subCode, image));
+    EXPECT_TRUE(std::all_of(image.begin(), image.end(), [](auto b) { return b == 0; }));
+    EXPECT_EQ(decodeIdentity(image).vendorId, 0x0000);
+  }
+  EXPECT_EQ(trace.lines(),
+            (std::vector<std::string>{"GetVIDPID Error Code ='5'", "GetVIDPID Error Code ='5'"}));
+}
+
+TEST_F(Replies, RejectedConfigurationQueryLeavesTheBufferAlone) {
+  access.replies.push_back({false, 5, {}});
+  std::array<std::uint8_t, 512> image;
+  image.fill(0xEE);
+  EXPECT_FALSE(GetVIDPID(holder, 0x3E, image));
+  EXPECT_TRUE(std::all_of(image.begin(), image.end(), [](auto b) { return b == 0xEE; }));
+}
+
+TEST_F(Replies, ConfigurationGivesModelNibbleAndLunKinds) {
+  replay("get_vidpid_3e_vq301c_a_2lun.hex");
+  std::array<std::uint8_t, 512> image{};
+  ASSERT_TRUE(GetVIDPID(holder, 0x3E, image));
+  EXPECT_EQ(decodeModelNibble(image), 1);
+  EXPECT_EQ(decodeLunKinds(image), (std::array<std::uint8_t, 3>{1, 2, 0}));
+}
+
+TEST_F(Replies, CardTypeFromAReplayedReply) {
+  replay("get_vidpid_16_sd.hex");
+  std::array<std::uint8_t, 512> image{};
+  ASSERT_TRUE(GetVIDPID(holder, 0x16, image));
+  EXPECT_EQ(decodeCardType(image), CardType::SdMmc);
+}
+
+TEST(CardTypes, EveryKnownByteAndAnUnknownOne) {
+  const std::pair<std::uint8_t, CardType> table[] = {
+      {0xF7, CardType::XD},           {0xFB, CardType::CF},     {0xFD, CardType::MS},
+      {0xFE, CardType::SdMmc},        {0xFF, CardType::NoCard}, {0x80, CardType::Unrecognised},
+      {0x00, CardType::Unrecognised},
+  };
+  for (const auto& [byte, type] : table) {
+    const std::array<std::uint8_t, 1> reply{byte};
+    EXPECT_EQ(decodeCardType(reply), type) << int(byte);
+  }
+}
+
+TEST_F(Replies, EepromModelNumber) {
+  replay("read_eeprom_vq348.hex");
+  std::vector<std::uint8_t> eeprom(128);
+  ASSERT_TRUE(ReadEEPROM(holder, eeprom));
+  EXPECT_EQ(decodeEepromModelNumber(eeprom), "A708");
+}
+
+// --- The last card sector -------------------------------------------------------------------
+
+TEST_F(Replies, LastCardBlockReadsTheCardsLastSector) {
+  replay("get_capacity_8mb.hex");
+  access.replies.push_back({true, 0, std::vector<std::uint8_t>(512, 0x44)});
+  std::vector<std::uint8_t> sector(512);
+  EXPECT_TRUE(ReadLastCardBlock(holder, sector));
+  ASSERT_EQ(access.sentRequests.size(), 2u);
+  EXPECT_EQ(access.sentRequests[0].request.commandBlock[7], 0x01) << "card form";
+  const auto& read = access.sentRequests[1].request;
+  EXPECT_EQ(read.commandBlock[1], 0x12);
+  EXPECT_EQ((std::array<std::uint8_t, 4>{read.commandBlock[5], read.commandBlock[6],
+                                         read.commandBlock[7], read.commandBlock[8]}),
+            (std::array<std::uint8_t, 4>{0x00, 0x00, 0x3F, 0xFF}));
+  EXPECT_EQ(read.dataLength, 512u);
+  EXPECT_EQ(sector[511], 0x44);
+}
+
+TEST_F(Replies, LastCardBlockWithoutCapacityReadsNothing) {
+  access.replies.push_back({false, 5, {}});
+  std::vector<std::uint8_t> sector(512);
+  EXPECT_FALSE(ReadLastCardBlock(holder, sector));
+  EXPECT_EQ(access.sentRequests.size(), 1u);
+}
+
+// A controller that reports a sector larger than the caller's buffer must not be read into it.
+TEST_F(Replies, LastCardBlockRefusesASectorLargerThanTheBuffer) {
+  access.replies.push_back({true, 0, {0, 0, 0x40, 0, 0, 0, 0x10, 0}});
+  std::vector<std::uint8_t> sector(512);
+  EXPECT_FALSE(ReadLastCardBlock(holder, sector));
+  EXPECT_EQ(access.sentRequests.size(), 1u);
+}
+
+} // namespace
+} // namespace tarvix::channel

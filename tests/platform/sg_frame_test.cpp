@@ -1,0 +1,90 @@
+// The SG_IO header built for each kind of request, and when an answered request counts as failed.
+#include "channel/command_blocks.h"
+#include "platform/linux/sg/sg_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <vector>
+
+namespace tarvix::platform::linux_backend {
+namespace {
+
+TEST(SgHeader, ReadRequestComesFromTheDevice) {
+  std::vector<std::uint8_t> area(65536);
+  PassThroughRequest request = channel::getCapacityCardRequest();
+  request.data = area.data();
+  const sg_io_hdr h = makeSgIoHeader(request);
+  EXPECT_EQ(h.interface_id, 'S');
+  EXPECT_EQ(h.dxfer_direction, SG_DXFER_FROM_DEV);
+  EXPECT_EQ(h.cmd_len, 16);
+  EXPECT_EQ(h.cmdp, request.commandBlock.data());
+  EXPECT_EQ(h.dxfer_len, 8u);
+  EXPECT_EQ(h.dxferp, area.data());
+  EXPECT_EQ(h.mx_sb_len, 32);
+  EXPECT_EQ(h.sbp, request.sense.data());
+  EXPECT_EQ(h.timeout, 2000u);
+  EXPECT_EQ(h.iovec_count, 0);
+  EXPECT_EQ(h.flags, 0u);
+}
+
+TEST(SgHeader, WriteRequestGoesToTheDeviceWithItsOwnTimeOut) {
+  std::vector<std::uint8_t> source(200, 1);
+  PassThroughRequest request = channel::writeEepromRequest(200);
+  request.data = source.data();
+  const sg_io_hdr h = makeSgIoHeader(request);
+  EXPECT_EQ(h.dxfer_direction, SG_DXFER_TO_DEV);
+  EXPECT_EQ(h.dxfer_len, 200u);
+  EXPECT_EQ(h.dxferp, source.data());
+  EXPECT_EQ(h.mx_sb_len, 0);
+  EXPECT_EQ(h.sbp, nullptr);
+  EXPECT_EQ(h.timeout, 4000u);
+}
+
+TEST(SgHeader, RequestWithoutDataMovesNone) {
+  PassThroughRequest request = channel::setBinAreaSizeRequest(64);
+  const sg_io_hdr h = makeSgIoHeader(request);
+  EXPECT_EQ(h.dxfer_direction, SG_DXFER_NONE);
+  EXPECT_EQ(h.dxfer_len, 0u);
+  EXPECT_EQ(h.dxferp, nullptr);
+  EXPECT_EQ(h.mx_sb_len, 32);
+}
+
+struct StatusCase {
+  const char* label;
+  int ioctlResult;
+  int callErrno;
+  unsigned char status;
+  unsigned short host;
+  unsigned short driver;
+  bool ok;
+  int errorCode;
+};
+
+TEST(SgOutcomeRules, CallStatusHostAndDriverAllCount) {
+  const StatusCase cases[] = {
+      {"all good", 0, 0, 0x00, 0x0000, 0x0000, true, 0},
+      {"call failed", -1, ENODEV, 0x00, 0, 0, false, ENODEV},
+      {"kernel refused the block", -1, EPERM, 0x00, 0, 0, false, EPERM},
+      {"check condition", 0, 0, 0x02, 0, 0x0008, false, EIO},
+      {"busy", 0, 0, 0x08, 0, 0, false, EIO},
+      {"device gone", 0, 0, 0x00, 0x0001, 0, false, EIO},
+      {"host time-out", 0, 0, 0x00, 0x0003, 0, false, EIO},
+      {"driver time-out", 0, 0, 0x00, 0, 0x0006, false, EIO},
+      {"driver error", 0, 0, 0x00, 0, 0x0004, false, EIO},
+      // Sense data with a GOOD status is information, not an error.
+      {"sense with good status", 0, 0, 0x00, 0, 0x0008, true, 0},
+  };
+  for (const auto& c : cases) {
+    sg_io_hdr h{};
+    h.status = c.status;
+    h.host_status = c.host;
+    h.driver_status = c.driver;
+    const SgOutcome outcome = judgeSgOutcome(c.ioctlResult, c.callErrno, h);
+    EXPECT_EQ(outcome.ok, c.ok) << c.label;
+    EXPECT_EQ(outcome.errorCode, c.errorCode) << c.label;
+  }
+}
+
+} // namespace
+} // namespace tarvix::platform::linux_backend
