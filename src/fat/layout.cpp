@@ -1,0 +1,107 @@
+#include "fat/layout.h"
+
+namespace tarvix::fat {
+namespace {
+
+constexpr std::uint64_t kBytesPerMiB = 1048576;
+
+// K: sectors in 1 KiB (2 for 512-byte sectors), in the 8 bits the cluster size is held in.
+std::uint8_t sectorsPerKiB(std::uint32_t bytesPerSector) {
+  return static_cast<std::uint8_t>(1024 / bytesPerSector);
+}
+
+std::uint8_t kibTimes(std::uint32_t kib, std::uint32_t bytesPerSector) {
+  return static_cast<std::uint8_t>(kib * sectorsPerKiB(bytesPerSector));
+}
+
+std::uint64_t sizeInMiB(std::uint32_t totalSectors, std::uint32_t bytesPerSector) {
+  return std::uint64_t{totalSectors} * bytesPerSector / kBytesPerMiB;
+}
+
+// Up to the smallest size that needs bigger clusters, one 512-byte cluster (K / 2 sectors).
+std::uint8_t halfKiB(std::uint32_t bytesPerSector) {
+  return static_cast<std::uint8_t>(sectorsPerKiB(bytesPerSector) / 2);
+}
+
+} // namespace
+
+std::uint8_t fat32_sectors_per_cluster(std::uint32_t bytesPerSector, std::int64_t sizeMiB) {
+  if (bytesPerSector == 0) return 0;
+  // 8096, not 8192: cards sold as 8 GB are a little short of 8 GiB and keep 4 KiB clusters.
+  if (sizeMiB <= 128) return kibTimes(1, bytesPerSector);
+  if (sizeMiB <= 256) return kibTimes(2, bytesPerSector);
+  if (sizeMiB <= 8096) return kibTimes(4, bytesPerSector);
+  if (sizeMiB <= 16384) return kibTimes(8, bytesPerSector);
+  if (sizeMiB <= 32768) return kibTimes(16, bytesPerSector);
+  return kibTimes(32, bytesPerSector);
+}
+
+std::uint8_t fat16_sectors_per_cluster(std::uint32_t bytesPerSector, std::int64_t sizeMiB) {
+  if (bytesPerSector == 0) return 0;
+  if (sizeMiB <= 64) return kibTimes(1, bytesPerSector);
+  if (sizeMiB <= 128) return kibTimes(2, bytesPerSector);
+  if (sizeMiB <= 256) return kibTimes(4, bytesPerSector);
+  if (sizeMiB <= 512) return kibTimes(8, bytesPerSector);
+  if (sizeMiB <= 1024) return kibTimes(16, bytesPerSector);
+  return kibTimes(32, bytesPerSector);
+}
+
+bool sectorSizeSupported(std::uint32_t bytesPerSector, std::uint8_t sectorsPerCluster) {
+  return (bytesPerSector == 512 || bytesPerSector == 1024) && sectorsPerCluster != 0;
+}
+
+Fat32Layout fat32Layout(std::uint32_t totalSectors, std::uint32_t bytesPerSector) {
+  Fat32Layout l;
+  l.totalSectors = totalSectors;
+  l.bytesPerSector = bytesPerSector;
+  if (bytesPerSector == 0) return l;
+  l.sizeMiB = sizeInMiB(totalSectors, bytesPerSector);
+  l.sectorsPerCluster =
+      l.sizeMiB <= 64
+          ? halfKiB(bytesPerSector)
+          : fat32_sectors_per_cluster(bytesPerSector, static_cast<std::int64_t>(l.sizeMiB));
+  if (l.sectorsPerCluster == 0) return l;
+
+  // Each cluster costs its own sectors plus 4 bytes in each of the two FATs, hence the + 8 per
+  // cluster in the divisor; the + 1 rounds the FAT up so it always covers the last cluster.
+  const std::uint64_t clusterBytes = std::uint64_t{l.sectorsPerCluster} * bytesPerSector + 8;
+  l.fatSize = static_cast<std::uint32_t>(
+      4 * std::uint64_t{totalSectors - kFat32ReservedSectors} / clusterBytes + 1);
+  l.clusterCount =
+      (totalSectors - kFat32ReservedSectors - kNumberOfFats * l.fatSize) / l.sectorsPerCluster;
+  l.fatNeeded = (std::uint64_t{l.clusterCount} * 4 + bytesPerSector - 1) / bytesPerSector;
+  // The root directory's one cluster is zeroed with the FATs.
+  l.systemAreaSectors = kFat32ReservedSectors + kNumberOfFats * l.fatSize + l.sectorsPerCluster;
+  return l;
+}
+
+Fat16Layout fat16Layout(std::uint32_t totalSectors, std::uint32_t bytesPerSector) {
+  Fat16Layout l;
+  l.totalSectors = totalSectors;
+  l.bytesPerSector = bytesPerSector;
+  if (bytesPerSector == 0) return l;
+  l.sizeMiB = sizeInMiB(totalSectors, bytesPerSector);
+  l.sectorsPerCluster =
+      l.sizeMiB <= 32
+          ? halfKiB(bytesPerSector)
+          : fat16_sectors_per_cluster(bytesPerSector, static_cast<std::int64_t>(l.sizeMiB));
+  if (l.sectorsPerCluster == 0) return l;
+
+  // As for FAT32 with 2-byte entries: + 4 per cluster for the two FATs, + 1 to round up. The one
+  // reserved sector is the boot sector; the root directory is not taken off, so the FAT comes out
+  // a little larger than it must.
+  const std::uint64_t clusterBytes = std::uint64_t{l.sectorsPerCluster} * bytesPerSector + 4;
+  l.fatSize = static_cast<std::uint32_t>(
+      std::uint64_t{totalSectors - kFat16ReservedSectors} * 2 / clusterBytes + 1);
+  l.clusterCount =
+      (totalSectors - kNumberOfFats * l.fatSize - kFat16ReservedSectors) / l.sectorsPerCluster;
+  l.fatNeeded = (std::uint64_t{l.clusterCount} * 2 + bytesPerSector - 1) / bytesPerSector;
+  l.rootDirSectors = kFat16RootEntries * kDirEntryBytes / bytesPerSector;
+  l.systemAreaSectors = kFat16ReservedSectors + kNumberOfFats * l.fatSize + l.rootDirSectors;
+  l.dataClusters = totalSectors > l.systemAreaSectors
+                       ? (totalSectors - l.systemAreaSectors) / l.sectorsPerCluster
+                       : 0;
+  return l;
+}
+
+} // namespace tarvix::fat

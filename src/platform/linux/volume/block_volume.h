@@ -1,0 +1,49 @@
+// A volume on a Linux block device: a whole disk (/dev/sdb, the card used without partitions) or
+// one partition of it (/dev/sdb1). Partition-table edits go to the whole disk's first sector.
+// Owned by the one operation that opened it; not thread-safe; distinct devices are independent.
+#pragma once
+
+#include "platform/volume.h"
+
+#include <memory>
+#include <string>
+#include <sys/types.h>
+
+namespace tarvix::platform::linux_volume {
+
+class BlockVolume final : public platform::Volume {
+public:
+  // Opens `devicePath` for reading and writing; null when it cannot be opened or is not a block
+  // device, with the system's error code in `*error` when given.
+  static std::unique_ptr<BlockVolume> open(const std::string& devicePath, int* error = nullptr);
+  ~BlockVolume() override;
+  BlockVolume(const BlockVolume&) = delete;
+  BlockVolume& operator=(const BlockVolume&) = delete;
+
+  bool geometry(platform::VolumeGeometry& out) override;
+  bool hiddenSectors(std::uint32_t& out) override;
+  bool setPartitionType(std::uint8_t type) override;
+  bool dropPartitionLayout() override;
+  bool rereadPartitionLayout() override;
+  bool dismount() override;
+  bool writeAt(std::uint64_t byteOffset, std::span<const std::uint8_t> data) override;
+  int lastError() const override { return lastError_; }
+  std::string labelBytes(std::string_view label) const override;
+
+private:
+  BlockVolume(int fd, dev_t device);
+  // /sys/dev/block/<major>:<minor> of a device.
+  static std::string sysfsDir(dev_t device);
+  bool isPartition() const;
+  // The whole disk's device node (this device itself when it is a whole disk).
+  std::string diskNode() const;
+  // Reads, edits and writes back the disk's first 512 bytes.
+  template <typename Edit> bool editMbr(Edit edit);
+  bool fail(int error);
+
+  int fd_;
+  dev_t device_;
+  int lastError_ = 0;
+};
+
+} // namespace tarvix::platform::linux_volume

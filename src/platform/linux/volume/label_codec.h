@@ -1,0 +1,18 @@
+// Volume labels in the 8-bit character set of the calling thread's locale (LC_CTYPE), as the
+// system that mounts the card will read them.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace tarvix::platform::linux_volume {
+
+// A FAT name field: the most a volume label can hold.
+inline constexpr std::size_t kLabelFieldBytes = 11;
+
+// `utf8` converted character by character; stops before the first character that would pass
+// `maxBytes`, that has no form in the locale's set, or that is not valid UTF-8.
+std::string localeLabelBytes(std::string_view utf8, std::size_t maxBytes = kLabelFieldBytes);
+
+} // namespace tarvix::platform::linux_volume

@@ -1,0 +1,107 @@
+// Doubles for the formatter's tests: a volume in memory with switchable faults, and a clock whose
+// local time is pinned and whose sleeps are only recorded.
+#pragma once
+
+#include "platform/clock.h"
+#include "platform/volume.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace tarvix::fat::testing {
+
+class PinnedClock final : public platform::Clock {
+public:
+  explicit PinnedClock(platform::LocalTime t = {2021, 11, 23, 13, 45, 7, 890}) : time_(t) {}
+  std::uint64_t tickMs() const override { return slept_; }
+  void sleepMs(std::uint32_t ms) override {
+    sleeps.push_back(ms);
+    slept_ += ms;
+  }
+  std::chrono::nanoseconds realDuration(std::uint32_t) const override { return {}; }
+  platform::LocalTime localTime() const override { return time_; }
+  std::vector<std::uint32_t> sleeps;
+
+private:
+  platform::LocalTime time_;
+  std::uint64_t slept_ = 0;
+};
+
+struct WriteRecord {
+  std::uint64_t offset;
+  std::size_t bytes;
+};
+
+class MemoryVolume final : public platform::Volume {
+public:
+  // A volume of `sectors` sectors, every byte `fill`, so untouched areas can be told apart.
+  MemoryVolume(std::uint32_t sectors, std::uint32_t bytesPerSector = 512, std::uint8_t fill = 0xA5)
+      : bytes(std::size_t{sectors} * bytesPerSector, fill), geometryValue{bytesPerSector, 63, 255} {
+  }
+
+  bool geometry(platform::VolumeGeometry& out) override {
+    if (failGeometry) return false;
+    out = geometryValue;
+    return true;
+  }
+  bool hiddenSectors(std::uint32_t& out) override {
+    if (failPartitionInfo) return false;
+    out = hidden;
+    return true;
+  }
+  bool setPartitionType(std::uint8_t type) override {
+    partitionTypes.push_back(type);
+    return !failPartitionType;
+  }
+  bool dropPartitionLayout() override { return true; }
+  bool rereadPartitionLayout() override { return true; }
+  bool dismount() override {
+    ++dismounts;
+    return !failDismount;
+  }
+  bool writeAt(std::uint64_t offset, std::span<const std::uint8_t> data) override {
+    if (failWrites > 0) {
+      --failWrites;
+      return false;
+    }
+    if (offset + data.size() > bytes.size()) return false;
+    writes.push_back({offset, data.size()});
+    std::copy(data.begin(), data.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset));
+    return true;
+  }
+  int lastError() const override { return 5; }
+  std::string labelBytes(std::string_view label) const override {
+    return std::string(label.substr(0, 11));
+  }
+
+  std::span<const std::uint8_t> sector(std::uint32_t n) const {
+    return std::span(bytes).subspan(std::size_t{n} * geometryValue.bytesPerSector,
+                                    geometryValue.bytesPerSector);
+  }
+
+  std::vector<std::uint8_t> bytes;
+  platform::VolumeGeometry geometryValue;
+  std::uint32_t hidden = 0;
+  bool failGeometry = false;
+  bool failPartitionInfo = false;
+  bool failPartitionType = false;
+  bool failDismount = false;
+  int failWrites = 0; // the next this many writes fail
+  std::vector<std::uint8_t> partitionTypes;
+  int dismounts = 0;
+  std::vector<WriteRecord> writes;
+};
+
+inline std::uint32_t le32(std::span<const std::uint8_t> s, std::size_t at) {
+  return std::uint32_t{s[at]} | std::uint32_t{s[at + 1]} << 8 | std::uint32_t{s[at + 2]} << 16 |
+         std::uint32_t{s[at + 3]} << 24;
+}
+inline std::uint16_t le16(std::span<const std::uint8_t> s, std::size_t at) {
+  return static_cast<std::uint16_t>(s[at] | s[at + 1] << 8);
+}
+inline bool allBytes(std::span<const std::uint8_t> s, std::uint8_t value) {
+  return std::all_of(s.begin(), s.end(), [&](std::uint8_t b) { return b == value; });
+}
+
+} // namespace tarvix::fat::testing
