@@ -6,6 +6,7 @@
 #include "text/pictures.h"
 #include "ui/qt/pictures.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -33,10 +34,16 @@ using namespace station;
 
 constexpr int kRepaintMs = 50;
 
+bool isHubBox(int control) { return control >= hubBoxId(1) && control <= hubBoxId(kHubCount); }
+
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
-QFont fontFor(station::FontChoice choice, const QFont& base) {
-  if (choice == station::FontChoice::Default) return base;
+// `base` fully resolved, so that a port box's heavy title font never reaches its lines.
+QFont fontFor(station::FontChoice choice, QFont base) {
+  if (choice == station::FontChoice::Default) {
+    base.setResolveMask(QFont::AllPropertiesResolved);
+    return base;
+  }
   QFont font("Arial Black", choice == station::FontChoice::ArialBlack16 ? 16 : 10);
   font.setWeight(QFont::Black); // a heavy face where Arial Black is not installed
   font.setStyleHint(QFont::SansSerif);
@@ -100,7 +107,13 @@ QWidget* StationView::make(int control) {
     return box;
   }
   case ControlKind::Label: return new QLabel(this);
-  case ControlKind::GroupBox: return new QGroupBox(this);
+  case ControlKind::GroupBox: {
+    if (!isHubBox(control)) return new QGroupBox(this);
+    auto* frame = new QFrame(this);
+    auto* title = new QLabel(frame);
+    title->setFont(fontFor(station::FontChoice::ArialBlack10, font()));
+    return frame;
+  }
   case ControlKind::DropDown: {
     auto* combo = new QComboBox(this);
     connect(combo, &QComboBox::activated, this,
@@ -121,9 +134,6 @@ QWidget* StationView::make(int control) {
     line->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     line->setLineWrapMode(QPlainTextEdit::NoWrap);
     line->setFrameShape(QFrame::StyledPanel);
-    QFont small = line->font();
-    small.setPointSizeF(small.pointSizeF() * 0.85);
-    line->setFont(small);
     line->document()->setDocumentMargin(1);
     line->setAutoFillBackground(true);
     return line;
@@ -229,11 +239,15 @@ QWidget* StationView::buildPortGrid() {
   rows->setSpacing(4);
   for (int hub = 1; hub <= kHubCount; ++hub) {
     // The hub box frames its row; hiding it must not hide the port boxes inside.
-    auto* frame = static_cast<QGroupBox*>(widgets_.at(hubBoxId(hub)));
-    auto* row = new QHBoxLayout(frame);
-    row->setContentsMargins(4, 4, 4, 4);
+    auto* frame = static_cast<QFrame*>(widgets_.at(hubBoxId(hub)));
+    auto* column = new QVBoxLayout(frame);
+    column->setContentsMargins(4, 2, 4, 4);
+    column->setSpacing(2);
+    column->addWidget(frame->findChild<QLabel*>());
+    auto* row = new QHBoxLayout;
     row->setSpacing(4);
     for (int i = 1; i <= kPortsPerHub; ++i) row->addWidget(buildPortBox((hub - 1) * kPortsPerHub + i));
+    column->addLayout(row, 1);
     rows->addWidget(frame, 1);
   }
   return grid;
@@ -303,7 +317,8 @@ void StationView::apply(const app::ControlRecord& r, QWidget* widget) {
                             r.id <= slotLabelId(kSlotCount))) &&
                           !r.visible;
   widget->setEnabled(r.enabled);
-  widget->setFont(fontFor(r.font, font()));
+  QFont base = QApplication::font();
+  widget->setFont(fontFor(r.font, base));
   const QString text = qs(r.text);
   switch (r.kind) {
   case ControlKind::PushButton: static_cast<QPushButton*>(widget)->setText(text); break;
@@ -315,14 +330,16 @@ void StationView::apply(const app::ControlRecord& r, QWidget* widget) {
   }
   case ControlKind::Label: static_cast<QLabel*>(widget)->setText(text); break;
   case ControlKind::GroupBox: {
-    auto* box = static_cast<QGroupBox*>(widget);
-    const bool hubFrame = r.id >= hubBoxId(1) && r.id <= hubBoxId(kHubCount);
-    if (hubFrame) {
+    if (isHubBox(r.id)) {
       // A hidden hub box only loses its frame and title: its port boxes stay on screen.
-      box->setTitle(r.visible ? text : QString());
-      box->setFlat(!r.visible);
+      auto* frame = static_cast<QFrame*>(widget);
+      frame->setFrameShape(r.visible ? QFrame::StyledPanel : QFrame::NoFrame);
+      auto* title = frame->findChild<QLabel*>();
+      title->setText(text);
+      title->setVisible(r.visible);
       return;
     }
+    auto* box = static_cast<QGroupBox*>(widget);
     box->setTitle(text);
     break;
   }

@@ -1,0 +1,249 @@
+#include "app/control_ids.h"
+#include "app/control_table.h"
+#include "app/station_window.h"
+#include "support/fake_platform.h"
+#include "text/pictures.h"
+#include "text/texts.h"
+#include "ui/headless/headless_host.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace tarvix::app {
+namespace {
+
+using namespace station;
+
+class Station : public ::testing::Test {
+protected:
+  // Runs `body` on the window thread, as handlers run.
+  template <typename Body> void onWindow(Body&& body) { host.runAndWait(body); }
+
+  void start(const std::string& locale = "en_US.UTF-8") {
+    fake.system.locale = locale;
+    onWindow([&] { window.initialise(); });
+  }
+
+  std::string label(int control) {
+    std::string t;
+    onWindow([&] { t = window.control(control).text; });
+    return t;
+  }
+
+  static std::string table(int id) { return std::string(*text::lookup(id)); }
+
+  testing::FakePlatform fake;
+  ui::HeadlessHost host;
+  StationWindow window{fake.platform, host};
+};
+
+TEST_F(Station, FreshStartWithoutSettings) {
+  fake.system.memoryBytes = (3ULL << 30) + 1023;
+  fake.drives.mask = 0b11100;
+  start();
+
+  EXPECT_FALSE(window.checked(id::kNoHubMap));
+  EXPECT_FALSE(window.checked(id::kHubMap));
+  onWindow([&] {
+    EXPECT_FALSE(window.control(id::kAutoStart).enabled);
+    EXPECT_FALSE(window.control(id::kAutoStop).enabled);
+    EXPECT_FALSE(window.control(id::kAutoStop).visible);
+    for (int hub = 1; hub <= kHubCount; ++hub) EXPECT_FALSE(window.control(hubBoxId(hub)).visible);
+    for (int port = 1; port <= kPortCount; ++port) {
+      EXPECT_EQ(window.control(statusPictureId(port)).picture, text::kBlankPicture);
+      EXPECT_EQ(window.control(progressBarId(port)).position, 0);
+      EXPECT_EQ(window.control(progressBarId(port)).rangeHigh, kProgressMax);
+      EXPECT_EQ(window.control(portBoxId(port)).font, FontChoice::ArialBlack10);
+      for (int lun = 1; lun <= kLunsPerPort; ++lun) {
+        const int slot = slotNumber(port, lun);
+        EXPECT_EQ(window.control(resultLineId(slot)).visible, lun <= 2) << slot;
+        EXPECT_EQ(window.control(slotLabelId(slot)).visible, lun <= 2) << slot;
+      }
+    }
+    EXPECT_EQ(window.control(id::kLanguage).rows,
+              (std::vector<std::string>{"English", "简体中文", "繁體中文"}));
+    EXPECT_EQ(window.control(id::kLanguage).selectedRow, -1);
+    EXPECT_EQ(window.control(id::kIcType).rows.size(), 9u);
+    EXPECT_EQ(window.control(id::kIcType).rows[8], "VQ348");
+    EXPECT_EQ(window.aboutMenuText(), "關於 Tarvix");
+  });
+  EXPECT_EQ(window.availableRamKiB, 3ULL << 20);
+  EXPECT_EQ(window.driveMaskCurrent, 0b11100u);
+  EXPECT_EQ(window.driveMaskPrevious, 0b11100u);
+  EXPECT_EQ(fake.system.adjustments, 1);
+  for (const auto& port : window.ports) EXPECT_TRUE(port.empty());
+}
+
+TEST_F(Station, FailedMemoryQueryLeavesZero) {
+  fake.system.memoryBytes = 0;
+  start();
+  EXPECT_EQ(window.availableRamKiB, 0u);
+}
+
+TEST_F(Station, EditLimitsAndRulesApplyToWhatTheOperatorTypes) {
+  start();
+  struct Case {
+    int control;
+    std::string typed;
+    std::string kept;
+  };
+  const Case cases[] = {
+      {id::kVid, "3c7dff", "3C7D"},
+      {id::kPid, "a7", "A7"},
+      {id::kManufacturer, "vendor name x", "VENDOR NA"},
+      {id::kProduct, "card reader 2000 plus", "CARD READER 2000 PL"},
+      {id::kSerial, "12a34567890123", "123456789012"},
+      {id::kReadWriteCount, "-5x", "5"},
+      {id::kMaxPower, "5000", "500"},
+      {id::kDiskVendor, "ABCDEFGHIJ", "ABCDEFGH"},
+      {id::kCdromProduct, "0123456789abcdefXYZ", "0123456789abcdef"},
+      {id::kDiskLabel, "MY CARD LABEL", "MY CARD LAB"},
+      // Limits count characters, not bytes: eleven Chinese characters fit.
+      {id::kDiskLabel, "一二三四五六七八九十百千", "一二三四五六七八九十百"},
+  };
+  onWindow([&] {
+    for (const Case& c : cases) {
+      window.onTextEdited(c.control, c.typed);
+      EXPECT_EQ(window.control(c.control).text, c.kept) << c.control;
+    }
+    window.onTextEdited(id::kSettingsPath, "typed into a read-only edit");
+    EXPECT_EQ(window.control(id::kSettingsPath).text, "");
+  });
+}
+
+TEST_F(Station, CheckBoxesToggleAndAboutOpensOnlyForItsCommand) {
+  start();
+  onWindow([&] {
+    window.onClicked(id::kFormat);
+    EXPECT_TRUE(window.control(id::kFormat).checked);
+    window.onClicked(id::kFormat);
+    EXPECT_FALSE(window.control(id::kFormat).checked);
+    window.onSystemCommand(16);
+    window.onSystemCommand(0x1F); // the low four bits belong to the platform
+    window.onSystemCommand(32);
+    window.onSystemCommand(0xF060);
+  });
+  EXPECT_EQ(host.aboutCount(), 2);
+}
+
+TEST_F(Station, WorkersChangeControlsThroughTheWindowThread) {
+  start();
+  std::vector<std::thread> workers;
+  for (int port = 1; port <= kPortCount; ++port) {
+    workers.emplace_back([&, port] {
+      for (int step = 0; step <= kProgressMax; step += 20) {
+        window.setProgress(progressBarId(port), step);
+        window.setText(resultLineId(slotNumber(port, 1)), "Start Test !!\r\n");
+        window.slotColour[slotNumber(port, 1) - 1] = SlotColour::Running;
+      }
+      window.setPicture(statusPictureId(port), *text::pictureId(text::PictureRole::Pass, 0));
+      EXPECT_EQ(window.text(resultLineId(slotNumber(port, 1))), "Start Test !!\r\n");
+    });
+  }
+  for (auto& w : workers) w.join();
+  onWindow([&] {
+    for (int port = 1; port <= kPortCount; ++port) {
+      EXPECT_EQ(window.control(progressBarId(port)).position, kProgressMax);
+      EXPECT_EQ(window.control(statusPictureId(port)).picture, 133);
+    }
+  });
+}
+
+TEST_F(Station, UnknownControlIdsAreIgnored) {
+  start();
+  onWindow([&] {
+    const auto before = window.revision();
+    window.setText(999, "x");
+    window.setText(1400, "x");
+    EXPECT_EQ(window.revision(), before);
+    EXPECT_EQ(window.control(1400).text, "");
+  });
+}
+
+// --- Language -------------------------------------------------------------------------------
+
+TEST_F(Station, NoStoredLanguageFollowsTheSystemLocale) {
+  struct Case {
+    const char* locale;
+    int offset;
+  };
+  for (const Case c : {Case{"zh_TW.UTF-8", 2000}, Case{"zh_CN.UTF-8", 1000}, Case{"ja_JP.UTF-8", 0},
+                       Case{"de_DE.UTF-8", 0}, Case{"zh_HK.UTF-8", 0}}) {
+    fake.system.locale = c.locale;
+    onWindow([&] { window.applyStoredLanguage(0); });
+    EXPECT_EQ(window.languageOffset(), c.offset) << c.locale;
+    EXPECT_EQ(window.selectedRow(id::kLanguage), -1);
+    EXPECT_EQ(label(id::kHubMap), table(5001 + c.offset)) << c.locale;
+    EXPECT_EQ(label(id::kLanguageLabel), table(5035 + c.offset)) << c.locale;
+  }
+}
+
+TEST_F(Station, StoredLanguageWinsOverTheSystem) {
+  start("zh_TW.UTF-8");
+  onWindow([&] { window.applyStoredLanguage(2); });
+  EXPECT_EQ(window.selectedRow(id::kLanguage), 1);
+  EXPECT_EQ(window.languageOffset(), 1000);
+  for (int id = 5000; id <= 5035; ++id) {
+    onWindow([&] {
+      for (int control : window.controlIds()) {
+        if (window.control(control).textId == id && control != id::kWriteParameter) {
+          EXPECT_EQ(window.control(control).text, table(id + 1000)) << control;
+        }
+      }
+    });
+  }
+}
+
+TEST_F(Station, StoredLanguageBeyondTheTablesShowsEnglish) {
+  start("zh_CN.UTF-8");
+  onWindow([&] { window.applyStoredLanguage(7); });
+  EXPECT_EQ(window.languageOffset(), 0);
+  EXPECT_EQ(window.selectedRow(id::kLanguage), -1);
+  EXPECT_EQ(label(id::kAutoStart), "Auto Start");
+}
+
+TEST_F(Station, WriteParameterLabelNamesTheEepromForTheEepromModel) {
+  start();
+  onWindow([&] {
+    window.setSelectedRow(id::kIcType, kEepromModelRow);
+    for (int row : {0, 1, 2}) {
+      window.onRowSelected(id::kLanguage, row);
+      EXPECT_EQ(window.control(id::kWriteParameter).text, table(5043 + row * 1000));
+    }
+    window.setSelectedRow(id::kIcType, 3);
+    window.onRowSelected(id::kLanguage, 2);
+    EXPECT_EQ(window.control(id::kWriteParameter).text, table(7014));
+  });
+}
+
+TEST_F(Station, SwitchingLanguageKeepsPortBoxesAndReportsInTheNewOne) {
+  start();
+  const int line = resultLineId(slotNumber(4, 1));
+  window.setText(line, *window.localText(5045));
+  window.setPicture(statusPictureId(4), *text::pictureId(text::PictureRole::Fail, 0));
+  onWindow([&] { window.onRowSelected(id::kLanguage, 2); });
+  EXPECT_EQ(window.text(line), "Format \r\nFail !!\r\n");
+  onWindow([&] { EXPECT_EQ(window.control(statusPictureId(4)).picture, 134); });
+  EXPECT_EQ(*window.localText(5045), "格式化失敗\r\n");
+  EXPECT_EQ(*window.localText(text::kSettingsLoaded), "Load file sucess !!");
+  EXPECT_EQ(label(id::kAutoStart), "自動測試開始");
+  // No selection falls back to the system language.
+  fake.system.locale = "zh_CN";
+  onWindow([&] { window.onRowSelected(id::kLanguage, -1); });
+  EXPECT_EQ(window.languageChosen(), 0);
+  EXPECT_EQ(window.languageOffset(), 1000);
+}
+
+TEST_F(Station, FixedTextsKeepTheirTextInEveryLanguage) {
+  start();
+  onWindow([&] { window.onRowSelected(id::kLanguage, 1); });
+  EXPECT_EQ(label(id::kIncrease), "Increase");
+  EXPECT_EQ(label(id::kPowerMa), "(mA)");
+  EXPECT_EQ(label(portBoxId(5)), "Port 5");
+  EXPECT_EQ(label(hubBoxId(2)), "HUB 2");
+  EXPECT_EQ(window.caption(), "Tarvix 100.0.0.6");
+}
+
+} // namespace
+} // namespace tarvix::app

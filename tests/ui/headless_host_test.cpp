@@ -1,0 +1,118 @@
+#include "ui/headless/headless_host.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+#include <vector>
+
+namespace tarvix::ui {
+namespace {
+
+using namespace std::chrono_literals;
+
+void drain(HeadlessHost& host) { host.runAndWait([] {}); }
+
+TEST(HeadlessHost, PostedTasksRunInOrderOnTheWindowThread) {
+  HeadlessHost host;
+  std::vector<int> order;
+  std::atomic<bool> allOnWindowThread{true};
+  for (int i = 0; i < 100; ++i) {
+    host.post([&, i] {
+      order.push_back(i);
+      if (!host.onWindowThread()) allOnWindowThread = false;
+    });
+  }
+  drain(host);
+  ASSERT_EQ(order.size(), 100u);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
+  EXPECT_TRUE(allOnWindowThread);
+  EXPECT_FALSE(host.onWindowThread());
+}
+
+TEST(HeadlessHost, RunAndWaitFromManyWorkersAndInlineOnTheWindowThread) {
+  HeadlessHost host;
+  int counter = 0; // touched only on the window thread, so no lock is needed
+  std::vector<std::thread> workers;
+  for (int w = 0; w < 21; ++w) {
+    workers.emplace_back([&] {
+      for (int i = 0; i < 50; ++i) host.runAndWait([&] { ++counter; });
+    });
+  }
+  for (auto& t : workers) t.join();
+  EXPECT_EQ(counter, 21 * 50);
+
+  // A window-thread task that sends to its own thread must not deadlock.
+  bool nested = false;
+  host.runAndWait([&] { host.runAndWait([&] { nested = true; }); });
+  EXPECT_TRUE(nested);
+}
+
+TEST(HeadlessHost, RearmingATimerKeepsOnlyTheLatest) {
+  HeadlessHost host;
+  std::atomic<int> first{0}, second{0};
+  host.runAndWait([&] {
+    host.armTimer(2, 30ms, [&] { ++first; });
+    host.armTimer(2, 40ms, [&] { ++second; });
+  });
+  std::this_thread::sleep_for(150ms);
+  drain(host);
+  EXPECT_EQ(first, 0);
+  EXPECT_EQ(second, 1);
+  EXPECT_FALSE(host.timerPending(2));
+}
+
+TEST(HeadlessHost, StoppedTimerNeverFiresAndOtherIdsAreIndependent) {
+  HeadlessHost host;
+  std::atomic<int> stopped{0}, kept{0};
+  std::promise<bool> firedOnWindowThread;
+  host.runAndWait([&] {
+    host.armTimer(1, 20ms, [&] { ++stopped; });
+    host.armTimer(2, 30ms, [&] {
+      ++kept;
+      firedOnWindowThread.set_value(host.onWindowThread());
+    });
+    host.stopTimer(1);
+  });
+  EXPECT_TRUE(firedOnWindowThread.get_future().get());
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(stopped, 0);
+  EXPECT_EQ(kept, 1);
+}
+
+TEST(HeadlessHost, TimerArmedFromItsOwnCallbackFiresAgain) {
+  HeadlessHost host;
+  std::atomic<int> ticks{0};
+  std::promise<void> third;
+  std::function<void()> tick = [&] {
+    if (++ticks == 3) {
+      third.set_value();
+      return;
+    }
+    host.armTimer(2, 5ms, tick);
+  };
+  host.runAndWait([&] { host.armTimer(2, 5ms, tick); });
+  EXPECT_EQ(third.get_future().wait_for(2s), std::future_status::ready);
+}
+
+TEST(HeadlessHost, ModalInteractionsAreRecordedAndAnsweredByTheResponder) {
+  HeadlessHost host;
+  host.messageBox("Load file sucess !!", "Tarvix");
+  EXPECT_EQ(host.messages(), std::vector<std::string>{"Load file sucess !!"});
+
+  PathRequest open{PathRequest::Kind::OpenFile, "Load", "INI Files (*.ini)", {}};
+  EXPECT_FALSE(host.askPath(open)); // no responder: cancelled
+  host.setPathResponder([](const PathRequest& r) -> std::optional<std::filesystem::path> {
+    if (r.kind == PathRequest::Kind::Folder) return std::nullopt;
+    return "/tmp/x.ini";
+  });
+  EXPECT_EQ(host.askPath(open), std::filesystem::path("/tmp/x.ini"));
+  EXPECT_FALSE(host.askPath({PathRequest::Kind::Folder, "Pick", "", {}}));
+  EXPECT_EQ(host.pathRequests().size(), 3u);
+  host.showAbout();
+  EXPECT_EQ(host.aboutCount(), 1);
+}
+
+} // namespace
+} // namespace tarvix::ui

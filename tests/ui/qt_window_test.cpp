@@ -1,0 +1,178 @@
+// The station window drawn by Qt: labels against the language tables, the fresh-start state as
+// the operator sees it, and screenshots in every language for a person to look at.
+#include "app/control_ids.h"
+#include "app/station_window.h"
+#include "station/numbering.h"
+#include "support/fake_platform.h"
+#include "text/texts.h"
+#include "ui/qt/qt_host.h"
+#include "ui/qt/station_view.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <gtest/gtest.h>
+
+namespace tarvix::ui {
+namespace {
+
+namespace id = app::id;
+using namespace station;
+
+class QtWindow : public ::testing::Test {
+protected:
+  QtWindow() {
+    window.initialise();
+    view = std::make_unique<StationView>(window);
+    host.setParentWindow(view.get());
+    view->resize(1280, 800);
+    view->show();
+    settle();
+  }
+
+  void settle() {
+    view->sync();
+    QApplication::processEvents();
+  }
+
+  QString shownText(int control) const {
+    QWidget* w = view->widgetFor(control);
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) return b->text();
+    if (auto* l = qobject_cast<QLabel*>(w)) return l->text();
+    if (auto* g = qobject_cast<QGroupBox*>(w)) return g->title();
+    if (auto* e = qobject_cast<QLineEdit*>(w)) return e->text();
+    if (auto* p = qobject_cast<QPlainTextEdit*>(w)) return p->toPlainText();
+    return {};
+  }
+
+  void chooseLanguageRow(int row) {
+    auto* combo = qobject_cast<QComboBox*>(view->widgetFor(id::kLanguage));
+    ASSERT_NE(combo, nullptr);
+    combo->setCurrentIndex(row);
+    emit combo->activated(row); // as if the operator picked it
+    settle();
+  }
+
+  void screenshot(const char* name) {
+    QDir().mkpath(TARVIX_SCREENSHOT_DIR);
+    const QString path = QString(TARVIX_SCREENSHOT_DIR) + "/" + name + ".png";
+    ASSERT_TRUE(view->grab().save(path)) << path.toStdString();
+  }
+
+  // Every window label shows the table text of its id in the current language.
+  void expectLabelsIn(int offset) {
+    for (int control : window.controlIds()) {
+      int textId = window.control(control).textId;
+      if (textId < text::kFirstWindowLabel || textId > text::kLastWindowLabel) continue;
+      if (control == id::kWriteParameter) textId = text::kWriteParameterToCard;
+      const auto expected = text::lookup(textId + offset);
+      ASSERT_TRUE(expected) << textId + offset;
+      EXPECT_EQ(shownText(control).toStdString(), std::string(*expected)) << "control " << control;
+    }
+  }
+
+  testing::FakePlatform fake;
+  QtHost host;
+  app::StationWindow window{fake.platform, host};
+  std::unique_ptr<StationView> view;
+};
+
+TEST_F(QtWindow, FreshStartAsTheOperatorSeesIt) {
+  auto* noHubMap = qobject_cast<QAbstractButton*>(view->widgetFor(id::kNoHubMap));
+  auto* hubMap = qobject_cast<QAbstractButton*>(view->widgetFor(id::kHubMap));
+  EXPECT_FALSE(noHubMap->isChecked());
+  EXPECT_FALSE(hubMap->isChecked());
+  EXPECT_FALSE(view->widgetFor(id::kAutoStart)->isEnabled());
+  EXPECT_FALSE(view->widgetFor(id::kAutoStop)->isVisible());
+  EXPECT_FALSE(view->widgetFor(id::kAutoStop)->isEnabled());
+  for (int port = 1; port <= kPortCount; ++port) {
+    auto* bar = qobject_cast<QProgressBar*>(view->widgetFor(progressBarId(port)));
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(bar->maximum(), kProgressMax);
+    auto* picture = qobject_cast<QLabel*>(view->widgetFor(statusPictureId(port)));
+    const QImage image = picture->pixmap().toImage();
+    EXPECT_EQ(image.size(), QSize(120, 20));
+    EXPECT_EQ(image.pixelColor(60, 10), QColor(Qt::white));
+    for (int lun = 1; lun <= kLunsPerPort; ++lun) {
+      const bool onScreen = lun <= kVisibleLuns;
+      EXPECT_EQ(view->widgetFor(resultLineId(slotNumber(port, lun)))->isVisible(), onScreen);
+      EXPECT_EQ(view->widgetFor(slotLabelId(slotNumber(port, lun)))->isVisible(), onScreen);
+    }
+  }
+  screenshot("station-fresh");
+}
+
+TEST_F(QtWindow, LabelsFollowTheLanguageList) {
+  const std::pair<int, const char*> languages[] = {
+      {text::kSimplifiedChinese, "station-zh-CN"},
+      {text::kTraditionalChinese, "station-zh-TW"},
+      {text::kEnglish, "station-en"},
+  };
+  for (auto [offset, name] : languages) {
+    chooseLanguageRow(offset / 1000);
+    expectLabelsIn(offset);
+    screenshot(name);
+  }
+}
+
+TEST_F(QtWindow, PortBoxesShowResultsColoursAndPictures) {
+  window.setPicture(statusPictureId(1), 133);
+  window.setPicture(statusPictureId(2), 134);
+  window.setPicture(statusPictureId(3), 132);
+  window.setProgress(progressBarId(3), 120);
+  window.setText(resultLineId(slotNumber(1, 1)), "61 MB\r\n");
+  window.slotColour[slotNumber(1, 1) - 1] = SlotColour::Passed;
+  window.setText(resultLineId(slotNumber(2, 1)), "Format \r\nFail !!\r\n");
+  window.slotColour[slotNumber(2, 1) - 1] = SlotColour::Failed;
+  window.setText(resultLineId(slotNumber(3, 1)), "Start Test !!\r\n");
+  window.slotColour[slotNumber(3, 1) - 1] = SlotColour::Running;
+  // The Chinese pictures of the other roles, to look at.
+  const int chinese[] = {142, 145, 146, 147, 148, 152, 153};
+  for (int i = 0; i < 7; ++i) window.setPicture(statusPictureId(8 + i), chinese[i]);
+  for (int port = 1; port <= 3; ++port) window.setText(slotLabelId(slotNumber(port, 1)), "E:");
+  settle();
+
+  EXPECT_EQ(shownText(resultLineId(slotNumber(2, 1))), "Format \nFail !!\n");
+  const QColor failed =
+      view->widgetFor(resultLineId(slotNumber(2, 1)))->palette().color(QPalette::Base);
+  EXPECT_EQ(failed, QColor(255, 0, 0));
+  const QColor running =
+      view->widgetFor(resultLineId(slotNumber(3, 1)))->palette().color(QPalette::Base);
+  EXPECT_EQ(running, QColor(200, 200, 255));
+  screenshot("station-results");
+
+  // Minimising and restoring keeps every port box as it was.
+  view->showMinimized();
+  QApplication::processEvents();
+  view->showNormal();
+  settle();
+  EXPECT_EQ(shownText(resultLineId(slotNumber(1, 1))), "61 MB\n");
+  EXPECT_EQ(qobject_cast<QProgressBar*>(view->widgetFor(progressBarId(3)))->value(), 120);
+}
+
+TEST_F(QtWindow, TypedTextObeysTheEditRules) {
+  auto* vid = qobject_cast<QLineEdit*>(view->widgetFor(id::kVid));
+  EXPECT_EQ(vid->maxLength(), 4);
+  vid->setText("3c7d");
+  emit vid->textEdited("3c7d");
+  settle();
+  EXPECT_EQ(window.text(id::kVid), "3C7D");
+  EXPECT_EQ(vid->text(), "3C7D");
+}
+
+} // namespace
+} // namespace tarvix::ui
+
+// The application must outlive every test and die before the library's own statics.
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("DISPLAY")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
