@@ -18,10 +18,29 @@ constexpr const char* kUsage =
     "Opens the station window. It needs a display: run it in a desktop session,\n"
     "or under a virtual one (xvfb-run tarvix).\n";
 
-// Until reader discovery hands out letters, the station sees only the system disk.
-class SystemDiskOnly final : public tarvix::platform::Drives {
+// Until reader discovery and the reader farm arrive, the station sees only the system disk.
+class SystemDiskOnly final : public tarvix::platform::Drives, public tarvix::platform::UsbTree {
 public:
   std::uint32_t logicalDriveMask() const override { return 1U << 2; }
+  std::optional<tarvix::platform::DriveInfo> inspect(char) const override { return {}; }
+  void setEventListener(std::function<void(tarvix::platform::DeviceEvent)>) override {}
+  tarvix::platform::UsbTopology snapshot() const override { return {}; }
+};
+
+class NoReaders final : public tarvix::platform::ReaderAccess {
+public:
+  tarvix::platform::ReaderHandle open(std::string_view) override {
+    return tarvix::platform::kNoReader;
+  }
+  bool send(tarvix::platform::ReaderHandle, tarvix::platform::PassThroughRequest&) override {
+    return false;
+  }
+  void close(tarvix::platform::ReaderHandle) override {}
+};
+
+class NoVolumes final : public tarvix::platform::Volumes {
+public:
+  std::unique_ptr<tarvix::platform::Volume> open(std::string_view) override { return nullptr; }
 };
 
 bool haveDisplay() {
@@ -47,7 +66,8 @@ int main(int argc, char** argv) {
 
   platform::linux_backend::LinuxSystem system;
   // A second station for the same readers ends silently.
-  if (!system.acquireInstanceLock(platform::linux_backend::instanceLockName(system.executablePath()))) {
+  if (!system.acquireInstanceLock(
+          platform::linux_backend::instanceLockName(system.executablePath()))) {
     return 0;
   }
   if (!haveDisplay()) {
@@ -59,8 +79,10 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   platform::ScaledClock clock;
   platform::StderrTrace trace;
-  SystemDiskOnly drives;
-  platform::Platform platform{clock, trace, system, drives};
+  SystemDiskOnly systemDisk;
+  NoReaders readers;
+  NoVolumes volumes;
+  platform::Platform platform{clock, trace, system, systemDisk, systemDisk, readers, volumes};
   ui::QtHost host;
   app::StationWindow window(platform, host);
   window.initialise();

@@ -16,8 +16,8 @@ enum class ControlKind {
   Label,
   GroupBox,
   DropDown,
-  Edit,        // single line, typed by the operator unless read-only
-  ResultLine,  // multi-line read-only text of a slot
+  Edit,       // single line, typed by the operator unless read-only
+  ResultLine, // multi-line read-only text of a slot
   Picture,
   ProgressBar,
 };
@@ -34,8 +34,8 @@ struct ControlRecord {
   bool visible = true;
   bool checked = false;
   bool readOnly = false;
-  bool sorted = false;     // drop-down rows kept in sorted order
-  int textLimit = 0;       // characters the operator may type; 0 = no limit
+  bool sorted = false; // drop-down rows kept in sorted order
+  int textLimit = 0;   // characters the operator may type; 0 = no limit
   EditRule rule = EditRule::Any;
   std::vector<std::string> rows;
   int selectedRow = -1;

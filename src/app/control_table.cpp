@@ -146,14 +146,16 @@ void addPortGrid(std::vector<ControlRecord>& controls) {
 
 std::vector<ControlRecord> initialControls() {
   std::vector<ControlRecord> controls;
-  for (const OptionRow& row : kOptionArea) controls.push_back(optionRecord(row));
+  for (const OptionRow& row : kOptionArea)
+    controls.push_back(optionRecord(row));
 
   auto find = [&](int wanted) {
     return std::find_if(controls.begin(), controls.end(), [&](auto& c) { return c.id == wanted; });
   };
   find(id::kAutoStop)->visible = false;
   find(id::kAutoStop)->enabled = false;
-  for (std::string_view model : kControllerModels) find(id::kIcType)->rows.emplace_back(model);
+  for (std::string_view model : kControllerModels)
+    find(id::kIcType)->rows.emplace_back(model);
   find(id::kLlfExtent)->rows = {"10MB", "1%", "5%", "100%"};
   find(id::kLedSpeed)->rows = {"0 : 150", "1 : 50", "2 : 200", "3 : 75"};
   find(id::kLedSpeed)->sorted = true;

@@ -16,9 +16,9 @@ constexpr int kLastId = 1314;
 
 // Edit text limits, set once the window exists.
 constexpr std::pair<int, int> kTextLimits[] = {
-    {id::kVid, 4},         {id::kPid, 4},        {id::kManufacturer, 9},   {id::kProduct, 19},
-    {id::kSerial, 12},     {id::kDiskVendor, 8}, {id::kCdromVendor, 8},    {id::kDiskProduct, 16},
-    {id::kCdromProduct, 16}, {id::kMaxPower, 3}, {id::kDiskLabel, 11},
+    {id::kVid, 4},           {id::kPid, 4},        {id::kManufacturer, 9}, {id::kProduct, 19},
+    {id::kSerial, 12},       {id::kDiskVendor, 8}, {id::kCdromVendor, 8},  {id::kDiskProduct, 16},
+    {id::kCdromProduct, 16}, {id::kMaxPower, 3},   {id::kDiskLabel, 11},
 };
 
 constexpr int kLanguageRows[] = {text::kLanguageEnglish, text::kLanguageSimplified,
@@ -185,14 +185,16 @@ void StationWindow::initialise() {
   if (auto about = text::lookup(text::kAboutItem); about && !about->empty()) {
     aboutMenuText_ = std::string(*about);
   }
-  for (int row : kLanguageRows) addRow(id::kLanguage, std::string(*text::lookup(row)));
+  for (int row : kLanguageRows)
+    addRow(id::kLanguage, std::string(*text::lookup(row)));
   platform_.system.applySystemAdjustments();
   availableRamKiB = platform_.system.availableMemoryBytes() >> 10;
   runPrepared = false;
   for (auto [control, limit] : kTextLimits) {
     change(control, [limit = limit](ControlRecord& r) { r.textLimit = limit; });
   }
-  for (int hub = 1; hub <= station::kHubCount; ++hub) show(station::hubBoxId(hub), false);
+  for (int hub = 1; hub <= station::kHubCount; ++hub)
+    show(station::hubBoxId(hub), false);
   for (int port = 1; port <= station::kPortCount; ++port) {
     setFont(station::portBoxId(port), station::FontChoice::ArialBlack10);
   }
@@ -210,9 +212,12 @@ void StationWindow::close() {
 }
 
 void StationWindow::clearSharedState() {
-  for (auto& letter : slotDriveLetter) letter = 0;
-  for (auto& colour : slotColour) colour = station::SlotColour::Idle;
-  for (auto& port : ports) port.clear();
+  for (auto& letter : slotDriveLetter)
+    letter = 0;
+  for (auto& colour : slotColour)
+    colour = station::SlotColour::Idle;
+  for (auto& port : ports)
+    port.clear();
 }
 
 void StationWindow::loadDefaultSettings() {

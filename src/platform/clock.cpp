@@ -17,7 +17,8 @@ std::uint64_t ScaledClock::tickMs() const {
 void ScaledClock::sleepMs(std::uint32_t ms) { std::this_thread::sleep_for(realDuration(ms)); }
 
 std::chrono::nanoseconds ScaledClock::realDuration(std::uint32_t ms) const {
-  return std::chrono::nanoseconds(static_cast<std::int64_t>(static_cast<double>(ms) * 1e6 * scale_));
+  return std::chrono::nanoseconds(
+      static_cast<std::int64_t>(static_cast<double>(ms) * 1e6 * scale_));
 }
 
 LocalTime ScaledClock::localTime() const {
@@ -26,14 +27,14 @@ LocalTime ScaledClock::localTime() const {
   std::tm parts{};
   localtime_r(&seconds, &parts);
   const auto sinceSecond = now - std::chrono::system_clock::from_time_t(seconds);
-  return LocalTime{parts.tm_year + 1900,
-                   parts.tm_mon + 1,
-                   parts.tm_mday,
-                   parts.tm_hour,
-                   parts.tm_min,
-                   parts.tm_sec,
-                   static_cast<int>(
-                       std::chrono::duration_cast<std::chrono::milliseconds>(sinceSecond).count())};
+  return LocalTime{
+      parts.tm_year + 1900,
+      parts.tm_mon + 1,
+      parts.tm_mday,
+      parts.tm_hour,
+      parts.tm_min,
+      parts.tm_sec,
+      static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(sinceSecond).count())};
 }
 
 } // namespace tarvix::platform

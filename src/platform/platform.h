@@ -4,8 +4,11 @@
 
 #include "platform/clock.h"
 #include "platform/drives.h"
+#include "platform/reader_access.h"
 #include "platform/system.h"
 #include "platform/trace.h"
+#include "platform/usb_tree.h"
+#include "platform/volumes.h"
 
 namespace tarvix::platform {
 
@@ -14,6 +17,9 @@ struct Platform {
   TraceSink& trace;
   SystemServices& system;
   Drives& drives;
+  UsbTree& usb;
+  ReaderAccess& readers;
+  Volumes& volumes;
 };
 
 } // namespace tarvix::platform

@@ -14,9 +14,9 @@ namespace tarvix::station {
 
 // What the steps do with a LUN of a port.
 enum class LunKind : int {
-  None = 0,      // nothing to do
-  Card = 1,      // a card LUN: the production steps run on it
-  SizeOnly = 2,  // its size is shown through the card check only
+  None = 0,     // nothing to do
+  Card = 1,     // a card LUN: the production steps run on it
+  SizeOnly = 2, // its size is shown through the card check only
 };
 
 struct PortRecord {
@@ -27,7 +27,7 @@ struct PortRecord {
   std::atomic<bool> cardInfoWritten{false};
   std::array<std::atomic<char>, kLunsPerPort> driveLetter{}; // 0 = no drive; name is letter + ':'
   std::atomic<int> portNumber{0};
-  std::array<std::atomic<int>, kLunsPerPort> driveIndex{};   // 0 = none
+  std::array<std::atomic<int>, kLunsPerPort> driveIndex{}; // 0 = none
   std::array<std::atomic<LunKind>, kLunsPerPort> lunKind{};
 
   // Every field back to zero.

@@ -21,14 +21,25 @@ struct PictureRow {
 };
 
 constexpr PictureRow kPictures[] = {
-    {PictureRole::Blank, "blank", {kBlankPicture, kBlankPicture, kBlankPicture}, 0xFFFFFF, {"", "", ""}},
+    {PictureRole::Blank,
+     "blank",
+     {kBlankPicture, kBlankPicture, kBlankPicture},
+     0xFFFFFF,
+     {"", "", ""}},
     {PictureRole::Busy, "busy", {132, 142, 148}, kBlue, {"Busy !!", "设备忙碌", "裝置忙碌"}},
     {PictureRole::Pass, "pass", {133, 143, 149}, kGreen, {"Pass", "测试成功", "測試成功"}},
     {PictureRole::Fail, "fail", {134, 144, 150}, kRed, {"Fail", "测试失败", "測試失敗"}},
     {PictureRole::Scan, "scan", {135, 145, 151}, kYellow, {"Scan", "扫描装置", "掃描裝置"}},
-    {PictureRole::DefaultPass, "default-pass", {136, 146, 152}, kGreen,
+    {PictureRole::DefaultPass,
+     "default-pass",
+     {136, 146, 152},
+     kGreen,
      {"Default Pass", "重置成功", "重置成功"}},
-    {PictureRole::ResetFail, "reset-fail", {139, 147, 153}, kRed, {"Reset Fail", "重置失败", "重置失敗"}},
+    {PictureRole::ResetFail,
+     "reset-fail",
+     {139, 147, 153},
+     kRed,
+     {"Reset Fail", "重置失败", "重置失敗"}},
 };
 
 const PictureRow& rowOf(PictureRole role) { return kPictures[static_cast<int>(role)]; }

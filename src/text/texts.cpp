@@ -281,8 +281,8 @@ static_assert(sortedById(), "the text table must stay sorted by id");
 
 std::optional<std::string_view> lookup(int id) {
   const auto* end = std::end(kTable);
-  const auto* it =
-      std::lower_bound(std::begin(kTable), end, id, [](const Entry& e, int key) { return e.id < key; });
+  const auto* it = std::lower_bound(std::begin(kTable), end, id,
+                                    [](const Entry& e, int key) { return e.id < key; });
   if (it == end || it->id != id) return std::nullopt;
   return it->text;
 }
@@ -290,7 +290,8 @@ std::optional<std::string_view> lookup(int id) {
 std::vector<int> allIds() {
   std::vector<int> ids;
   ids.reserve(std::size(kTable));
-  for (const Entry& e : kTable) ids.push_back(e.id);
+  for (const Entry& e : kTable)
+    ids.push_back(e.id);
   return ids;
 }
 

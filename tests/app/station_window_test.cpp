@@ -49,7 +49,8 @@ TEST_F(Station, FreshStartWithoutSettings) {
     EXPECT_FALSE(window.control(id::kAutoStart).enabled);
     EXPECT_FALSE(window.control(id::kAutoStop).enabled);
     EXPECT_FALSE(window.control(id::kAutoStop).visible);
-    for (int hub = 1; hub <= kHubCount; ++hub) EXPECT_FALSE(window.control(hubBoxId(hub)).visible);
+    for (int hub = 1; hub <= kHubCount; ++hub)
+      EXPECT_FALSE(window.control(hubBoxId(hub)).visible);
     for (int port = 1; port <= kPortCount; ++port) {
       EXPECT_EQ(window.control(statusPictureId(port)).picture, text::kBlankPicture);
       EXPECT_EQ(window.control(progressBarId(port)).position, 0);
@@ -72,7 +73,8 @@ TEST_F(Station, FreshStartWithoutSettings) {
   EXPECT_EQ(window.driveMaskCurrent, 0b11100u);
   EXPECT_EQ(window.driveMaskPrevious, 0b11100u);
   EXPECT_EQ(fake.system.adjustments, 1);
-  for (const auto& port : window.ports) EXPECT_TRUE(port.empty());
+  for (const auto& port : window.ports)
+    EXPECT_TRUE(port.empty());
 }
 
 TEST_F(Station, FailedMemoryQueryLeavesZero) {
@@ -141,7 +143,8 @@ TEST_F(Station, WorkersChangeControlsThroughTheWindowThread) {
       EXPECT_EQ(window.text(resultLineId(slotNumber(port, 1))), "Start Test !!\r\n");
     });
   }
-  for (auto& w : workers) w.join();
+  for (auto& w : workers)
+    w.join();
   onWindow([&] {
     for (int port = 1; port <= kPortCount; ++port) {
       EXPECT_EQ(window.control(progressBarId(port)).position, kProgressMax);

@@ -1,5 +1,5 @@
-// A platform for tests of the window and its start-up: fixed locale, memory and drives, a
-// captured trace, and a clock that runs a hundred times faster than real time.
+// A platform for tests of the window and its start-up: fixed locale, memory and drives, no USB
+// devices, a captured trace, and a clock that runs a hundred times faster than real time.
 #pragma once
 
 #include "platform/platform.h"
@@ -24,7 +24,27 @@ public:
 class FakeDrives final : public platform::Drives {
 public:
   std::uint32_t logicalDriveMask() const override { return mask; }
+  std::optional<platform::DriveInfo> inspect(char) const override { return std::nullopt; }
+  void setEventListener(std::function<void(platform::DeviceEvent)> l) override { listener = l; }
   std::uint32_t mask = 1U << 2;
+  std::function<void(platform::DeviceEvent)> listener;
+};
+
+class NoUsb final : public platform::UsbTree {
+public:
+  platform::UsbTopology snapshot() const override { return {}; }
+};
+
+class NoReaders final : public platform::ReaderAccess {
+public:
+  platform::ReaderHandle open(std::string_view) override { return platform::kNoReader; }
+  bool send(platform::ReaderHandle, platform::PassThroughRequest&) override { return false; }
+  void close(platform::ReaderHandle) override {}
+};
+
+class NoVolumes final : public platform::Volumes {
+public:
+  std::unique_ptr<platform::Volume> open(std::string_view) override { return nullptr; }
 };
 
 struct FakePlatform {
@@ -32,7 +52,10 @@ struct FakePlatform {
   platform::CapturingTrace trace;
   FakeSystem system;
   FakeDrives drives;
-  platform::Platform platform{clock, trace, system, drives};
+  NoUsb usb;
+  NoReaders readers;
+  NoVolumes volumes;
+  platform::Platform platform{clock, trace, system, drives, usb, readers, volumes};
 };
 
 } // namespace tarvix::testing

@@ -37,22 +37,16 @@ TEST(TextTables, TextsKeepTheirExactBytes) {
     std::string_view text;
   };
   const Case cases[] = {
-      {5013, "Write information  (Hex)"},
-      {5017, "Manfacture :"},
-      {5044, "Format \r\nSucess"},
-      {5045, "Format \r\nFail !!\r\n"},
-      {6045, "格式化失败\r\n"},
-      {7045, "格式化失敗\r\n"},
-      {6046, "低阶格式化失\r\n败!!"},
-      {5048, "Write File\r\n 1 !!"},
-      {5055, "Write File\r\n 6 !!"},
-      {7070, "不是305A\r\n!!"},
-      {5080, "Not VALT\r\nDevice!!"},
-      {7080, "不是VALT\r\n裝置!!"},
-      {6013, "资讯写入  (十六进位)"},
-      {7014, "寫入flash"},
+      {5013, "Write information  (Hex)"}, {5017, "Manfacture :"},
+      {5044, "Format \r\nSucess"},        {5045, "Format \r\nFail !!\r\n"},
+      {6045, "格式化失败\r\n"},           {7045, "格式化失敗\r\n"},
+      {6046, "低阶格式化失\r\n败!!"},     {5048, "Write File\r\n 1 !!"},
+      {5055, "Write File\r\n 6 !!"},      {7070, "不是305A\r\n!!"},
+      {5080, "Not VALT\r\nDevice!!"},     {7080, "不是VALT\r\n裝置!!"},
+      {6013, "资讯写入  (十六进位)"},     {7014, "寫入flash"},
   };
-  for (const Case& c : cases) EXPECT_EQ(*lookup(c.id), c.text) << c.id;
+  for (const Case& c : cases)
+    EXPECT_EQ(*lookup(c.id), c.text) << c.id;
 }
 
 TEST(Pictures, LookupByRoleAndLanguage) {
@@ -61,16 +55,17 @@ TEST(Pictures, LookupByRoleAndLanguage) {
     int english, simplified, traditional;
   };
   const Case cases[] = {
-      {PictureRole::Blank, 131, 131, 131},      {PictureRole::Busy, 132, 142, 148},
-      {PictureRole::Pass, 133, 143, 149},       {PictureRole::Fail, 134, 144, 150},
-      {PictureRole::Scan, 135, 145, 151},       {PictureRole::DefaultPass, 136, 146, 152},
+      {PictureRole::Blank, 131, 131, 131},     {PictureRole::Busy, 132, 142, 148},
+      {PictureRole::Pass, 133, 143, 149},      {PictureRole::Fail, 134, 144, 150},
+      {PictureRole::Scan, 135, 145, 151},      {PictureRole::DefaultPass, 136, 146, 152},
       {PictureRole::ResetFail, 139, 147, 153},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(pictureId(c.role, kEnglish), c.english);
     EXPECT_EQ(pictureId(c.role, kSimplifiedChinese), c.simplified);
     EXPECT_EQ(pictureId(c.role, kTraditionalChinese), c.traditional);
-    for (int id : {c.english, c.simplified, c.traditional}) EXPECT_EQ(pictureRole(id), c.role);
+    for (int id : {c.english, c.simplified, c.traditional})
+      EXPECT_EQ(pictureRole(id), c.role);
   }
 }
 
@@ -80,7 +75,8 @@ TEST(Pictures, UnknownLanguageOffsetChangesNothingButBlank) {
     EXPECT_FALSE(pictureId(PictureRole::Pass, offset)) << offset;
     EXPECT_FALSE(pictureId(PictureRole::ResetFail, offset)) << offset;
   }
-  for (int missing : {137, 138, 140, 141}) EXPECT_FALSE(pictureRole(missing));
+  for (int missing : {137, 138, 140, 141})
+    EXPECT_FALSE(pictureRole(missing));
 }
 
 TEST(Pictures, EveryRoleLooksDifferentWithinALanguage) {
@@ -103,15 +99,23 @@ TEST(Language, LocaleDecidesTheSystemLanguage) {
     int offset;
   };
   const Case cases[] = {
-      {"zh_TW.UTF-8", kTraditionalChinese}, {"zh_TW", kTraditionalChinese},
-      {"zh_TW.Big5@stroke", kTraditionalChinese}, {"zh_CN.UTF-8", kSimplifiedChinese},
-      {"zh_CN.GB18030", kSimplifiedChinese}, {"zh_HK.UTF-8", kEnglish},
-      {"zh_SG.UTF-8", kEnglish},            {"zh_MO", kEnglish},
-      {"zh", kEnglish},                     {"ja_JP.UTF-8", kEnglish},
-      {"de_DE@euro", kEnglish},             {"en_US.UTF-8", kEnglish},
-      {"C", kEnglish},                      {"", kEnglish},
+      {"zh_TW.UTF-8", kTraditionalChinese},
+      {"zh_TW", kTraditionalChinese},
+      {"zh_TW.Big5@stroke", kTraditionalChinese},
+      {"zh_CN.UTF-8", kSimplifiedChinese},
+      {"zh_CN.GB18030", kSimplifiedChinese},
+      {"zh_HK.UTF-8", kEnglish},
+      {"zh_SG.UTF-8", kEnglish},
+      {"zh_MO", kEnglish},
+      {"zh", kEnglish},
+      {"ja_JP.UTF-8", kEnglish},
+      {"de_DE@euro", kEnglish},
+      {"en_US.UTF-8", kEnglish},
+      {"C", kEnglish},
+      {"", kEnglish},
   };
-  for (const Case& c : cases) EXPECT_EQ(languageOffsetForLocale(c.locale), c.offset) << c.locale;
+  for (const Case& c : cases)
+    EXPECT_EQ(languageOffsetForLocale(c.locale), c.offset) << c.locale;
 }
 
 TEST(Language, RowsAndStoredNumbersOutsideTheTablesShowEnglish) {

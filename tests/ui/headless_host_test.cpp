@@ -12,7 +12,9 @@ namespace {
 
 using namespace std::chrono_literals;
 
-void drain(HeadlessHost& host) { host.runAndWait([] {}); }
+void drain(HeadlessHost& host) {
+  host.runAndWait([] {});
+}
 
 TEST(HeadlessHost, PostedTasksRunInOrderOnTheWindowThread) {
   HeadlessHost host;
@@ -26,7 +28,8 @@ TEST(HeadlessHost, PostedTasksRunInOrderOnTheWindowThread) {
   }
   drain(host);
   ASSERT_EQ(order.size(), 100u);
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(order[i], i);
+  for (int i = 0; i < 100; ++i)
+    EXPECT_EQ(order[i], i);
   EXPECT_TRUE(allOnWindowThread);
   EXPECT_FALSE(host.onWindowThread());
 }
@@ -37,10 +40,12 @@ TEST(HeadlessHost, RunAndWaitFromManyWorkersAndInlineOnTheWindowThread) {
   std::vector<std::thread> workers;
   for (int w = 0; w < 21; ++w) {
     workers.emplace_back([&] {
-      for (int i = 0; i < 50; ++i) host.runAndWait([&] { ++counter; });
+      for (int i = 0; i < 50; ++i)
+        host.runAndWait([&] { ++counter; });
     });
   }
-  for (auto& t : workers) t.join();
+  for (auto& t : workers)
+    t.join();
   EXPECT_EQ(counter, 21 * 50);
 
   // A window-thread task that sends to its own thread must not deadlock.

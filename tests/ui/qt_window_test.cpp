@@ -134,8 +134,10 @@ TEST_F(QtWindow, PortBoxesShowResultsColoursAndPictures) {
   window.slotColour[slotNumber(3, 1) - 1] = SlotColour::Running;
   // The Chinese pictures of the other roles, to look at.
   const int chinese[] = {142, 145, 146, 147, 148, 152, 153};
-  for (int i = 0; i < 7; ++i) window.setPicture(statusPictureId(8 + i), chinese[i]);
-  for (int port = 1; port <= 3; ++port) window.setText(slotLabelId(slotNumber(port, 1)), "E:");
+  for (int i = 0; i < 7; ++i)
+    window.setPicture(statusPictureId(8 + i), chinese[i]);
+  for (int port = 1; port <= 3; ++port)
+    window.setText(slotLabelId(slotNumber(port, 1)), "E:");
   settle();
 
   EXPECT_EQ(shownText(resultLineId(slotNumber(2, 1))), "Format \nFail !!\n");

@@ -13,7 +13,8 @@ QtHost::QtHost() = default;
 QtHost::~QtHost() = default; // the timers are children of this object
 
 void QtHost::post(Task task) {
-  QMetaObject::invokeMethod(this, [task = std::move(task)] { task(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [task = std::move(task)] { task(); }, Qt::QueuedConnection);
 }
 
 void QtHost::runAndWait(const Task& task) {
@@ -21,7 +22,8 @@ void QtHost::runAndWait(const Task& task) {
     task();
     return;
   }
-  QMetaObject::invokeMethod(this, [&task] { task(); }, Qt::BlockingQueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [&task] { task(); }, Qt::BlockingQueuedConnection);
 }
 
 bool QtHost::onWindowThread() const { return QThread::currentThread() == thread(); }

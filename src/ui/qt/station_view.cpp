@@ -68,7 +68,8 @@ StationView::StationView(app::StationWindow& window, QWidget* parent)
     : QWidget(parent), window_(window) {
   setWindowTitle(qs(window_.caption()));
   setWindowIcon(QIcon(renderPicture(text::kLogoPicture)));
-  for (int control : window_.controlIds()) widgets_[control] = make(control);
+  for (int control : window_.controlIds())
+    widgets_[control] = make(control);
 
   auto* root = new QVBoxLayout(this);
   root->setContentsMargins(8, 4, 8, 8);
@@ -206,7 +207,8 @@ QLayout* StationView::buildOptionArea() {
   c->addWidget(w(id::kCdromVendor), 4, 2);
   c->addWidget(w(id::kCdromProductLabel), 4, 3, Qt::AlignRight);
   c->addWidget(w(id::kCdromProduct), 4, 4, 1, 2);
-  for (int edit : {id::kVid, id::kPid}) w(edit)->setMaximumWidth(60);
+  for (int edit : {id::kVid, id::kPid})
+    w(edit)->setMaximumWidth(60);
   w(id::kMaxPower)->setMaximumWidth(48);
 
   auto imageGroup = [&](int group, int check, int load, int path) {
@@ -218,7 +220,8 @@ QLayout* StationView::buildOptionArea() {
     return box;
   };
   auto* images = new QVBoxLayout;
-  images->addWidget(imageGroup(id::kBinaryGroup, id::kBinaryFile, id::kLoadBinary, id::kBinaryPath));
+  images->addWidget(
+      imageGroup(id::kBinaryGroup, id::kBinaryFile, id::kLoadBinary, id::kBinaryPath));
   images->addWidget(imageGroup(id::kCdromGroup, id::kCdromIso, id::kLoadIso, id::kIsoPath));
 
   auto* groups = new QHBoxLayout;
@@ -246,7 +249,8 @@ QWidget* StationView::buildPortGrid() {
     column->addWidget(frame->findChild<QLabel*>());
     auto* row = new QHBoxLayout;
     row->setSpacing(4);
-    for (int i = 1; i <= kPortsPerHub; ++i) row->addWidget(buildPortBox((hub - 1) * kPortsPerHub + i));
+    for (int i = 1; i <= kPortsPerHub; ++i)
+      row->addWidget(buildPortBox((hub - 1) * kPortsPerHub + i));
     column->addLayout(row, 1);
     rows->addWidget(frame, 1);
   }
@@ -346,9 +350,11 @@ void StationView::apply(const app::ControlRecord& r, QWidget* widget) {
   case ControlKind::DropDown: {
     auto* combo = static_cast<QComboBox*>(widget);
     QStringList rows;
-    for (const std::string& row : r.rows) rows << qs(row);
+    for (const std::string& row : r.rows)
+      rows << qs(row);
     QStringList current;
-    for (int i = 0; i < combo->count(); ++i) current << combo->itemText(i);
+    for (int i = 0; i < combo->count(); ++i)
+      current << combo->itemText(i);
     if (rows != current) {
       combo->clear();
       combo->addItems(rows);

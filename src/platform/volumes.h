@@ -1,0 +1,19 @@
+// Opens the volume of a drive letter for the formatter. Thread-safe; each volume returned belongs
+// to the one operation that opened it.
+#pragma once
+
+#include "platform/volume.h"
+
+#include <memory>
+#include <string_view>
+
+namespace tarvix::platform {
+
+class Volumes {
+public:
+  virtual ~Volumes() = default;
+  // The volume behind `driveName` ("E:"); null when it cannot be opened.
+  virtual std::unique_ptr<Volume> open(std::string_view driveName) = 0;
+};
+
+} // namespace tarvix::platform
