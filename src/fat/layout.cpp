@@ -69,6 +69,15 @@ Fat32Layout fat32Layout(std::uint32_t totalSectors, std::uint32_t bytesPerSector
       4 * std::uint64_t{totalSectors - kFat32ReservedSectors} / clusterBytes + 1);
   l.clusterCount =
       (totalSectors - kFat32ReservedSectors - kNumberOfFats * l.fatSize) / l.sectorsPerCluster;
+  // Entries 0 and 1 are reserved, so the FAT must hold clusterCount + 2 entries. When the quotient
+  // above falls just short of a whole number the + 1 leaves room for clusterCount only, and the
+  // last cluster would have no entry; one more sector per FAT mends that (and the cluster count
+  // can only shrink with it).
+  if ((std::uint64_t{l.clusterCount} + 2) * 4 > std::uint64_t{l.fatSize} * bytesPerSector) {
+    ++l.fatSize;
+    l.clusterCount =
+        (totalSectors - kFat32ReservedSectors - kNumberOfFats * l.fatSize) / l.sectorsPerCluster;
+  }
   l.fatNeeded = (std::uint64_t{l.clusterCount} * 4 + bytesPerSector - 1) / bytesPerSector;
   // The root directory's one cluster is zeroed with the FATs.
   l.systemAreaSectors = kFat32ReservedSectors + kNumberOfFats * l.fatSize + l.sectorsPerCluster;
@@ -95,12 +104,23 @@ Fat16Layout fat16Layout(std::uint32_t totalSectors, std::uint32_t bytesPerSector
       std::uint64_t{totalSectors - kFat16ReservedSectors} * 2 / clusterBytes + 1);
   l.clusterCount =
       (totalSectors - kNumberOfFats * l.fatSize - kFat16ReservedSectors) / l.sectorsPerCluster;
-  l.fatNeeded = (std::uint64_t{l.clusterCount} * 2 + bytesPerSector - 1) / bytesPerSector;
   l.rootDirSectors = kFat16RootEntries * kDirEntryBytes / bytesPerSector;
   l.systemAreaSectors = kFat16ReservedSectors + kNumberOfFats * l.fatSize + l.rootDirSectors;
   l.dataClusters = totalSectors > l.systemAreaSectors
                        ? (totalSectors - l.systemAreaSectors) / l.sectorsPerCluster
                        : 0;
+  // As for FAT32, the FAT must also hold the two reserved entries. Counting the root directory as
+  // data gives room to spare with small clusters, but not with 32 KiB ones.
+  if ((std::uint64_t{l.dataClusters} + 2) * 2 > std::uint64_t{l.fatSize} * bytesPerSector) {
+    ++l.fatSize;
+    l.clusterCount =
+        (totalSectors - kNumberOfFats * l.fatSize - kFat16ReservedSectors) / l.sectorsPerCluster;
+    l.systemAreaSectors = kFat16ReservedSectors + kNumberOfFats * l.fatSize + l.rootDirSectors;
+    l.dataClusters = totalSectors > l.systemAreaSectors
+                         ? (totalSectors - l.systemAreaSectors) / l.sectorsPerCluster
+                         : 0;
+  }
+  l.fatNeeded = (std::uint64_t{l.clusterCount} * 2 + bytesPerSector - 1) / bytesPerSector;
   return l;
 }
 

@@ -43,7 +43,27 @@ INSTANTIATE_TEST_SUITE_P(
                       Fat32Case{31116288, 15193, 16, 0, 0, 0},
                       Fat32Case{8096u * 2048, 8096, 8, 0, 0, 0},  // 8096 MiB: still 4 KiB
                       Fat32Case{8097u * 2048, 8097, 16, 0, 0, 0}, // 8097 MiB: 8 KiB
+                      // The size formula leaves these FATs one entry short; one more sector each.
+                      Fat32Case{67108864, 32768, 32, 16377, 2096127, 0},
+                      Fat32Case{134217728, 65536, 64, 16381, 2096639, 0},
                       Fat32Case{0xFFFFFFFE, 2097151, 64, 0, 0, 0}));
+
+// Every cluster needs a FAT entry, after the two reserved ones.
+TEST(Fat32Quantities, TheFatCoversEveryCluster) {
+  auto covers = [](std::uint32_t t, std::uint32_t bps) {
+    const Fat32Layout l = fat32Layout(t, bps);
+    return (std::uint64_t{l.clusterCount} + 2) * 4 <= std::uint64_t{l.fatSize} * bps &&
+           l.systemAreaSectors <= t;
+  };
+  for (std::uint32_t t = 65537; t < 400000; ++t)
+    ASSERT_TRUE(covers(t, 512)) << t;
+  for (std::uint64_t t = 400000; t < 0xFFFFFFFF; t += 9973) {
+    ASSERT_TRUE(covers(static_cast<std::uint32_t>(t), 512)) << t;
+  }
+  for (std::uint64_t t = 70000; t < 0xFFFFFFFF; t += 99991) {
+    ASSERT_TRUE(covers(static_cast<std::uint32_t>(t), 1024)) << t;
+  }
+}
 
 struct Fat16Case {
   std::uint32_t totalSectors;
@@ -80,6 +100,11 @@ TEST(Fat16Quantities, NoSizeFrom40To65536FailsTheClusterChecks) {
     ASSERT_LE(l.clusterCount, 0xFFFFu) << t;
     ASSERT_LE(l.fatNeeded, l.fatSize) << t;
     ASSERT_LE(l.systemAreaSectors, t) << t;
+  }
+  // With 32 KiB clusters the FAT must grow to hold the two reserved entries as well.
+  for (std::uint32_t t = 2u << 20; t < (4u << 20); t += 7) {
+    const Fat16Layout l = fat16Layout(t, 512);
+    ASSERT_LE((std::uint64_t{l.dataClusters} + 2) * 2, std::uint64_t{l.fatSize} * 512) << t;
   }
 }
 

@@ -1,0 +1,182 @@
+// Volumes we format, checked by tools no one here wrote: fsck.fat must find nothing to mend, and
+// mtools must read the label and files written into the new file system.
+#include "fat/fat_format.h"
+#include "fat/test_support.h"
+#include "platform/linux/volume/image_volume.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+
+namespace tarvix::fat {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::linux_volume::ImageVolume;
+
+struct ToolRun {
+  int status = -1;
+  std::string output;
+};
+
+ToolRun run(const std::string& command) {
+  ToolRun r;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return r;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    r.output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+class ImageDir : public ::testing::Test {
+protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "tarvix-fat-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // A sparse image of `sectors` sectors; the first `offset` bytes come before the volume.
+  std::string image(std::uint64_t sectors, std::uint64_t offset = 0) {
+    const auto path = (dir_ / "card.img").string();
+    fs::remove(path);
+    std::ofstream(path).close();
+    fs::resize_file(path, offset + sectors * 512);
+    return path;
+  }
+
+  bool format(const std::string& path, std::uint32_t sectors, const std::string& label,
+              std::uint64_t offset = 0) {
+    auto volume = ImageVolume::open(path, offset);
+    if (!volume) return false;
+    testing::PinnedClock clock;
+    platform::CapturingTrace trace;
+    CFAT32Format formatter(clock, trace);
+    formatter.setLabel(label);
+    return sectors > 0x10000 ? formatter.format_volume(*volume, sectors)
+                             : formatter.format_volume_fat16(*volume, sectors);
+  }
+
+  fs::path dir_;
+};
+
+struct FsckCase {
+  std::uint32_t sectors;
+  const char* label;
+};
+
+class FsckMatrix : public ImageDir, public ::testing::WithParamInterface<FsckCase> {};
+
+TEST_P(FsckMatrix, FsckFindsNothingToMend) {
+  const auto& c = GetParam();
+  const std::string path = image(c.sectors);
+  ASSERT_TRUE(format(path, c.sectors, c.label));
+  const ToolRun fsck = run("fsck.fat -n " + path);
+  EXPECT_EQ(fsck.status, 0) << fsck.output;
+  // fsck.fat reports what it would change even when it exits 0 for some of them.
+  EXPECT_EQ(fsck.output.find("Dirty bit"), std::string::npos) << fsck.output;
+  EXPECT_EQ(fsck.output.find("differ"), std::string::npos) << fsck.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(Fat16, FsckMatrix,
+                         ::testing::Values(FsckCase{40, ""}, FsckCase{41, "A"}, FsckCase{100, "AB"},
+                                           FsckCase{2047, "ABC"}, FsckCase{2048, "CARD"},
+                                           FsckCase{4096, "CARDS"}, FsckCase{4151, "PUBLIC"},
+                                           FsckCase{4152, "PUBLIC "}, FsckCase{8192, "PUBLIC D"},
+                                           FsckCase{20000, "PUBLIC DI"},
+                                           FsckCase{32768, "PUBLIC DIS"},
+                                           FsckCase{65535, "PUBLIC DISK"},
+                                           FsckCase{65536, "Public Disk"}, FsckCase{65536, ""}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Fat32, FsckMatrix,
+    ::testing::Values(FsckCase{65537, ""}, FsckCase{65537, "Public Disk"}, FsckCase{100000, "A"},
+                      FsckCase{131072, "CARD 1"}, FsckCase{133120, "CARD 12"},
+                      FsckCase{526336, "X"}, FsckCase{2097152, "ONE GIG"},
+                      FsckCase{15523840, "EIGHT GB"}, FsckCase{8096u * 2048, ""},
+                      FsckCase{8097u * 2048, "8097 MIB"}, FsckCase{31116288, "SIXTEEN GB"},
+                      FsckCase{67108864, "THIRTY TWO"}, FsckCase{134217728, "SIXTY FOUR "}));
+
+class MtoolsReadBack : public ImageDir, public ::testing::WithParamInterface<std::uint32_t> {};
+
+TEST_P(MtoolsReadBack, LabelAndFileReadBack) {
+  const std::uint32_t sectors = GetParam();
+  const std::string path = image(sectors);
+  ASSERT_TRUE(format(path, sectors, "Public Disk"));
+
+  const ToolRun label = run("mlabel -s -i " + path + " ::");
+  EXPECT_EQ(label.status, 0) << label.output;
+  EXPECT_NE(label.output.find("Volume label is Public Disk"), std::string::npos) << label.output;
+
+  const auto source = (dir_ / "data.bin").string();
+  std::string data(300000, '\0');
+  std::mt19937 random(sectors);
+  for (auto& ch : data)
+    ch = static_cast<char>(random());
+  std::ofstream(source, std::ios::binary)
+      .write(data.data(), static_cast<std::streamsize>(data.size()));
+  const ToolRun copy = run("mcopy -i " + path + " " + source + " ::/DATA.BIN");
+  ASSERT_EQ(copy.status, 0) << copy.output;
+  const ToolRun type = run("mtype -i " + path + " ::/DATA.BIN");
+  ASSERT_EQ(type.status, 0);
+  EXPECT_TRUE(type.output == data) << "read back " << type.output.size() << " bytes";
+  const ToolRun fsck = run("fsck.fat -n " + path);
+  EXPECT_EQ(fsck.status, 0) << fsck.output;
+}
+
+// Not 65537: mtools takes the FAT type from the cluster count alone and reads a FAT32 volume of
+// fewer than 65525 clusters as FAT16; systems that go by the boot sector read it as FAT32.
+INSTANTIATE_TEST_SUITE_P(Sizes, MtoolsReadBack,
+                         ::testing::Values(8192u, 65536u, 133120u, 2097152u));
+
+// A card that kept its partition table: the volume starts at sector 63 and the partition entry
+// gets the new type.
+TEST_F(ImageDir, PartitionedCardGetsItsTypeAndReadsBack) {
+  constexpr std::uint64_t kStart = 63;
+  for (const std::uint32_t sectors : {20000u, 200000u}) {
+    const std::string path = image(sectors, kStart * 512);
+    std::vector<std::uint8_t> mbr(512, 0);
+    mbr[446 + 4] = 0x06;
+    mbr[446 + 8] = kStart;
+    mbr[446 + 12] = static_cast<std::uint8_t>(sectors);
+    mbr[446 + 13] = static_cast<std::uint8_t>(sectors >> 8);
+    mbr[446 + 14] = static_cast<std::uint8_t>(sectors >> 16);
+    mbr[510] = 0x55;
+    mbr[511] = 0xAA;
+    std::fstream(path, std::ios::in | std::ios::out | std::ios::binary)
+        .write(reinterpret_cast<const char*>(mbr.data()), 512);
+
+    ASSERT_TRUE(format(path, sectors, "PART", kStart * 512));
+    std::ifstream in(path, std::ios::binary);
+    in.read(reinterpret_cast<char*>(mbr.data()), 512);
+    EXPECT_EQ(mbr[446 + 4], sectors > 0x10000 ? 0x0C : 0x04);
+
+    const std::string at = path + "@@" + std::to_string(kStart * 512);
+    const ToolRun label = run("mlabel -s -i " + at + " ::");
+    EXPECT_NE(label.output.find("Volume label is PART"), std::string::npos) << label.output;
+    const ToolRun info = run("minfo -i " + at + " ::");
+    EXPECT_NE(info.output.find("hidden sectors: 63"), std::string::npos) << info.output;
+  }
+}
+
+TEST_F(ImageDir, WholeDiskWithoutTableStillFormats) {
+  // No partition entry to update and no hidden sectors: the format succeeds.
+  const std::string path = image(70000);
+  ASSERT_TRUE(format(path, 70000, ""));
+  EXPECT_EQ(run("fsck.fat -n " + path).status, 0);
+}
+
+} // namespace
+} // namespace tarvix::fat
