@@ -95,14 +95,12 @@ TEST_F(Replies, ConfigurationGivesModelNibbleAndLunKinds) {
   EXPECT_EQ(decodeLunKinds(image), (std::array<std::uint8_t, 3>{1, 2, 0}));
 }
 
-TEST_F(Replies, CardTypeFromAReplayedReply) {
+TEST_F(Replies, CardTypeOfEveryKnownByteAndAnUnknownOne) {
   replay("get_vidpid_16_sd.hex");
   std::array<std::uint8_t, 512> image{};
   ASSERT_TRUE(GetVIDPID(holder, 0x16, image));
   EXPECT_EQ(decodeCardType(image), CardType::SdMmc);
-}
 
-TEST(CardTypes, EveryKnownByteAndAnUnknownOne) {
   const std::pair<std::uint8_t, CardType> table[] = {
       {0xF7, CardType::XD},           {0xFB, CardType::CF},     {0xFD, CardType::MS},
       {0xFE, CardType::SdMmc},        {0xFF, CardType::NoCard}, {0x80, CardType::Unrecognised},
