@@ -37,7 +37,8 @@ public:
   // Writes out everything written so far and makes the system drop every mount of the volume, so
   // the new file system is read afresh on the next mount. True when nothing stays mounted.
   virtual bool dismount() = 0;
-  // Writes `data` (whole sectors) at `byteOffset` from the volume's first byte, synchronously.
+  // Writes `data` (whole sectors) at `byteOffset` from the volume's first byte; returns when the
+  // write is done (on a device: when the device has it).
   virtual bool writeAt(std::uint64_t byteOffset, std::span<const std::uint8_t> data) = 0;
   // The system's error code of the last failed operation (errno on Linux).
   virtual int lastError() const = 0;

@@ -202,7 +202,7 @@ TEST_P(Fat16Heads, TotalsHeadsAndTraces) {
   if (c.clusterTrace) {
     EXPECT_EQ(lines.front(), c.clusterTrace);
   }
-  // No label: an empty root directory that says NO NAME.
+  // No label: the root directory, which held old bytes, is empty and the boot sector says NO NAME.
   EXPECT_TRUE(sectorsAllZero(v, 1 + 2 * fatSize, 1 + 2 * fatSize + 31));
   EXPECT_EQ(std::string(v.sector(0).begin() + 43, v.sector(0).begin() + 54), "NO NAME    ");
 }
@@ -226,17 +226,6 @@ TEST(Format, LabelIsPaddedWithBlanksInBothPlaces) {
   EXPECT_EQ(std::string(v.sector(1040).begin(), v.sector(1040).begin() + 12), "CARDS      \x08");
   EXPECT_EQ(std::string(v.sector(0).begin() + 71, v.sector(0).begin() + 82), "CARDS      ");
   EXPECT_EQ(std::string(v.sector(6).begin() + 71, v.sector(6).begin() + 82), "CARDS      ");
-}
-
-TEST(Format, RootDirectoryThatHeldEntriesIsEmptiedApartFromTheLabel) {
-  MemoryVolume v(8192, 512, 0x41); // every byte an old directory entry's 'A'
-  Formatter f;
-  f.format.setLabel("X");
-  ASSERT_TRUE(f.format.format_volume_fat16(v, 8192));
-  const std::uint16_t fatSize = le16(v.sector(0), 22);
-  const std::uint32_t root = 1 + 2 * fatSize;
-  EXPECT_TRUE(allBytes(v.sector(root).subspan(32), 0));
-  EXPECT_TRUE(sectorsAllZero(v, root + 1, root + 31));
 }
 
 TEST(ZeroFill, FiveFailedAttemptsFailTheFormat) {

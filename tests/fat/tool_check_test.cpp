@@ -171,12 +171,5 @@ TEST_F(ImageDir, PartitionedCardGetsItsTypeAndReadsBack) {
   }
 }
 
-TEST_F(ImageDir, WholeDiskWithoutTableStillFormats) {
-  // No partition entry to update and no hidden sectors: the format succeeds.
-  const std::string path = image(70000);
-  ASSERT_TRUE(format(path, 70000, ""));
-  EXPECT_EQ(run("fsck.fat -n " + path).status, 0);
-}
-
 } // namespace
 } // namespace tarvix::fat

@@ -62,7 +62,9 @@ private:
 } // namespace
 
 std::unique_ptr<BlockVolume> BlockVolume::open(const std::string& devicePath, int* error) {
-  const int fd = ::open(devicePath.c_str(), O_RDWR | O_CLOEXEC);
+  // O_DSYNC: a write returns once the card has it, so a failing card fails the write itself (and
+  // the zero fill's retry sees it), not a flush long after the format reported success.
+  const int fd = ::open(devicePath.c_str(), O_RDWR | O_CLOEXEC | O_DSYNC);
   struct stat st {};
   if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISBLK(st.st_mode)) {
     const int e = fd < 0 ? errno : ENOTBLK;

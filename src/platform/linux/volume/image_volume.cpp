@@ -38,6 +38,7 @@ bool ImageVolume::geometry(platform::VolumeGeometry& out) {
 }
 
 bool ImageVolume::hiddenSectors(std::uint32_t& out) {
+  if (geometry_.bytesPerSector == 0) return fail(EINVAL);
   const std::uint64_t sectors = offset_ / geometry_.bytesPerSector;
   if (sectors > 0xFFFFFFFF) return fail(EOVERFLOW);
   out = static_cast<std::uint32_t>(sectors);
@@ -46,6 +47,7 @@ bool ImageVolume::hiddenSectors(std::uint32_t& out) {
 
 bool ImageVolume::setPartitionType(std::uint8_t type) {
   if (offset_ == 0) return fail(ENODEV); // the volume is the whole disk
+  if (geometry_.bytesPerSector == 0) return fail(EINVAL);
   std::array<std::uint8_t, kMbrBytes> mbr{};
   if (!readAll(fd_, 0, mbr)) return fail(errno);
   const unsigned number = entryStartingAt(mbr, offset_ / geometry_.bytesPerSector);
