@@ -6,8 +6,10 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace tarvix::fat {
 namespace {
@@ -351,6 +353,31 @@ TEST(Refusals, KibSectorsWorkWhereTheyGiveACluster) {
   EXPECT_EQ(boot[13], 1);
   EXPECT_EQ(boot[1022], 0x55);
   EXPECT_EQ(boot[1023], 0xAA);
+}
+
+// Twenty-one ports format at once; no format may see another's state.
+TEST(Format, ConcurrentFormatsAreIndependent) {
+  MemoryVolume reference(65537);
+  Formatter one;
+  one.format.setLabel("PORT");
+  ASSERT_TRUE(one.format.format_volume(reference, 65537));
+
+  std::vector<std::unique_ptr<MemoryVolume>> volumes;
+  std::vector<std::thread> workers;
+  for (int port = 0; port < 21; ++port) {
+    volumes.push_back(std::make_unique<MemoryVolume>(65537));
+  }
+  for (int port = 0; port < 21; ++port) {
+    workers.emplace_back([&volumes, port] {
+      Formatter f;
+      f.format.setLabel("PORT");
+      EXPECT_TRUE(f.format.format_volume(*volumes[port], 65537));
+    });
+  }
+  for (auto& w : workers)
+    w.join();
+  for (const auto& v : volumes)
+    EXPECT_TRUE(v->bytes == reference.bytes);
 }
 
 } // namespace
