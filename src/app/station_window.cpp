@@ -59,7 +59,11 @@ StationWindow::StationWindow(platform::Platform& platform, ui::WindowHost& host)
   }
 }
 
-StationWindow::~StationWindow() = default;
+StationWindow::~StationWindow() {
+  // No device event may reach a window that is gone: stop them, then let queued ones run out.
+  platform_.drives.setEventListener({});
+  if (!host_.onWindowThread()) host_.runAndWait([] {});
+}
 
 ControlRecord* StationWindow::find(int id) {
   if (id < kFirstId || id > kLastId || records_[id - kFirstId].id != id) return nullptr;
@@ -190,9 +194,9 @@ void StationWindow::initialise() {
   platform_.system.applySystemAdjustments();
   availableRamKiB = platform_.system.availableMemoryBytes() >> 10;
   runPrepared = false;
-  for (auto [control, limit] : kTextLimits) {
-    change(control, [limit = limit](ControlRecord& r) { r.textLimit = limit; });
-  }
+  for (auto [control, limit] : kTextLimits)
+    setTextLimit(control, limit);
+  hubTable = {};
   for (int hub = 1; hub <= station::kHubCount; ++hub)
     show(station::hubBoxId(hub), false);
   for (int port = 1; port <= station::kPortCount; ++port) {
@@ -205,6 +209,12 @@ void StationWindow::initialise() {
   loadDefaultSettings();
   applySavedMappingChoice();
   enable(id::kAutoStop, false);
+  platform_.drives.setEventListener(
+      [this](platform::DeviceEvent event) { host_.post([this, event] { onDeviceEvent(event); }); });
+}
+
+void StationWindow::setTextLimit(int id, int limit) {
+  change(id, [limit](ControlRecord& r) { r.textLimit = limit; });
 }
 
 void StationWindow::close() {
@@ -225,14 +235,24 @@ void StationWindow::loadDefaultSettings() {
   applyStoredLanguage(0);
 }
 
-void StationWindow::applySavedMappingChoice() {
-  if (!checked(id::kHubMap) && !checked(id::kNoHubMap)) enable(id::kAutoStart, false);
-}
-
 // --- Operator input -------------------------------------------------------------------------
 
 void StationWindow::onClicked(int id) {
   if (record(id).kind == ControlKind::CheckBox) setChecked(id, !record(id).checked);
+  switch (id) {
+  case id::kReadWriteTest: return enableAsChecked(id, {id::kReadWriteCount});
+  case id::kLlf: return enableAsChecked(id, {id::kLlfExtent});
+  case id::kFormat: return enableAsChecked(id, {id::kDiskLabelLabel, id::kDiskLabel});
+  case id::kWriteParameter: return onCardInformationClicked();
+  case id::kBinaryFile: return enableAsChecked(id, {id::kLoadBinary, id::kBinaryPath});
+  case id::kCdromIso: return enableAsChecked(id, {id::kLoadIso, id::kIsoPath});
+  case id::kLoadIso: return chooseImage(true);
+  case id::kLoadBinary: return chooseImage(false);
+  case id::kResetToDefault: return onResetToDefaultClicked();
+  case id::kHubMap: return chooseMapping(true);
+  case id::kNoHubMap: return chooseMapping(false);
+  default: return;
+  }
 }
 
 void StationWindow::onTextEdited(int id, const std::string& typed) {
@@ -241,11 +261,14 @@ void StationWindow::onTextEdited(int id, const std::string& typed) {
   std::string accepted = applyRule(typed, r.rule);
   if (r.textLimit > 0) accepted = cutToCharacters(accepted, r.textLimit);
   setText(id, accepted);
+  if (id == id::kMaxPower) onMaxPowerEdited();
 }
 
 void StationWindow::onRowSelected(int id, int row) {
   setSelectedRow(id, row);
   if (id == id::kLanguage) onLanguageSelected();
+  if (id == id::kIcType) onModelSelected();
+  if (id == id::kLlfExtent) llfSelect = selectedRow(id);
 }
 
 void StationWindow::onSystemCommand(int command) {

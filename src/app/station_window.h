@@ -6,16 +6,19 @@
 #pragma once
 
 #include "app/control.h"
+#include "discovery/scans.h"
 #include "platform/platform.h"
 #include "station/controls.h"
 #include "station/numbering.h"
 #include "station/records.h"
+#include "station/station_state.h"
 #include "ui/host.h"
 
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -23,7 +26,7 @@
 
 namespace tarvix::app {
 
-class StationWindow final : public station::WindowControls {
+class StationWindow final : public station::WindowControls, public station::StationState {
 public:
   // Construction: every member at zero or empty. Nothing is shown until initialise().
   StationWindow(platform::Platform& platform, ui::WindowHost& host);
@@ -57,6 +60,8 @@ public:
   void onTextEdited(int id, const std::string& typed); // the edit's rules and limit apply
   void onRowSelected(int id, int row);
   void onSystemCommand(int command);
+  // A storage device came up or went away; scans only once a mapping mode is chosen.
+  void onDeviceEvent(platform::DeviceEvent event);
 
   // For front ends and tests. Window thread only.
   const ControlRecord& control(int id) const;
@@ -78,14 +83,13 @@ public:
   // nothing when the id has no entry.
   std::optional<std::string> localText(int englishId) const;
 
-  // State shared with the scans, the run control and the workers.
-  std::array<station::PortRecord, station::kPortCount> ports;
-  std::array<std::atomic<char>, station::kSlotCount> slotDriveLetter{};
-  std::array<std::atomic<station::SlotColour>, station::kSlotCount> slotColour{};
-  std::uint32_t driveMaskPrevious = 0;
-  std::uint32_t driveMaskCurrent = 0;
+  // Window members beside the shared station state.
   bool runPrepared = false;
   int icType = 0;
+  int llfSelect = 0;
+  int maxPowerValue = 0;
+  std::filesystem::path isoPath;
+  std::filesystem::path binPath;
   std::uint32_t neededSectors = 0;
   std::uint64_t availableRamKiB = 0;
   std::string serialText;
@@ -103,10 +107,24 @@ private:
   template <typename Change> void change(int id, Change&& change);
   template <typename Read> auto read(int id, Read&& read) const;
 
+  void setTextLimit(int id, int limit);
   void clearSharedState();
   void loadDefaultSettings();
-  void applySavedMappingChoice();
   void relabelWriteParameter();
+
+  // Option handlers.
+  void showGroup(std::initializer_list<int> controls, bool visible);
+  void enableAsChecked(int checkBox, std::initializer_list<int> controls);
+  void onCardInformationClicked();
+  void enableStepOptions();
+  void onModelSelected();
+  void onResetToDefaultClicked();
+  void onMaxPowerEdited();
+  void chooseImage(bool iso);
+  void applySavedMappingChoice();
+  void chooseMapping(bool hubMap);
+  discovery::MappingMode mappingMode() const;
+  discovery::ProbeOptions probeOptions() const;
 
   platform::Platform& platform_;
   ui::WindowHost& host_;
@@ -117,6 +135,7 @@ private:
   std::atomic<int> languageOffset_{0}; // read by workers composing messages
   int languageChosen_ = 0;
   std::mutex stationLock_;
+  discovery::Scanner scanner_{platform_, *this, *this};
 };
 
 } // namespace tarvix::app

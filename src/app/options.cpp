@@ -1,0 +1,278 @@
+// The option area's handlers: which controls a step's check box unlocks, what the controller model
+// shows, the reset-to-default lock, the image choice and the port-mapping mode.
+#include "app/control_ids.h"
+#include "app/control_table.h"
+#include "app/station_window.h"
+#include "station/numbering.h"
+#include "text/texts.h"
+
+#include <initializer_list>
+
+namespace tarvix::app {
+namespace {
+
+using Ids = std::initializer_list<int>;
+
+constexpr Ids kCardInformation = {id::kWriteParameter,
+                                  id::kCardInfoGroup,
+                                  id::kVidLabel,
+                                  id::kPidLabel,
+                                  id::kManufacturerLabel,
+                                  id::kProductLabel,
+                                  id::kSerialLabel,
+                                  id::kVid,
+                                  id::kPid,
+                                  id::kManufacturer,
+                                  id::kProduct,
+                                  id::kSerial,
+                                  id::kIncrease,
+                                  id::kDiskInquiryLabel,
+                                  id::kDiskVendorLabel,
+                                  id::kDiskProductLabel,
+                                  id::kDiskVendor,
+                                  id::kDiskProduct};
+constexpr Ids kCdromInquiry = {id::kCdromInquiryLabel, id::kCdromVendorLabel,
+                               id::kCdromProductLabel, id::kCdromVendor, id::kCdromProduct};
+constexpr Ids kCdromImage = {id::kCdromIso, id::kLoadIso, id::kIsoPath, id::kCdromGroup};
+constexpr Ids kBinaryImage = {id::kBinaryFile, id::kLoadBinary, id::kBinaryPath, id::kBinaryGroup};
+constexpr Ids kLedAndPower = {id::kLedSpeedLabel, id::kLedSpeed, id::kMaxPowerLabel, id::kMaxPower,
+                              id::kPowerMa};
+constexpr Ids kCardInformationFields = {id::kVidLabel,
+                                        id::kPidLabel,
+                                        id::kManufacturerLabel,
+                                        id::kProductLabel,
+                                        id::kSerialLabel,
+                                        id::kVid,
+                                        id::kPid,
+                                        id::kManufacturer,
+                                        id::kProduct,
+                                        id::kSerial,
+                                        id::kIncrease,
+                                        id::kDiskInquiryLabel,
+                                        id::kDiskVendorLabel,
+                                        id::kDiskProductLabel,
+                                        id::kDiskVendor,
+                                        id::kDiskProduct,
+                                        id::kCdromInquiryLabel,
+                                        id::kCdromVendorLabel,
+                                        id::kCdromProductLabel,
+                                        id::kCdromVendor,
+                                        id::kCdromProduct,
+                                        id::kLedSpeedLabel,
+                                        id::kLedSpeed,
+                                        id::kMaxPowerLabel,
+                                        id::kMaxPower,
+                                        id::kPowerMa};
+// What the reset-to-default lock disables.
+constexpr Ids kResetLocked = {id::kIcType,
+                              id::kLoadIni,
+                              id::kSaveIni,
+                              id::kSettingsPath,
+                              id::kLlf,
+                              id::kCopyFile,
+                              id::kReadWriteTest,
+                              id::kFormat,
+                              id::kDiskLabelLabel,
+                              id::kDiskLabel,
+                              id::kWriteParameter,
+                              id::kCardInfoGroup,
+                              id::kVidLabel,
+                              id::kPidLabel,
+                              id::kManufacturerLabel,
+                              id::kProductLabel,
+                              id::kSerialLabel,
+                              id::kVid,
+                              id::kPid,
+                              id::kManufacturer,
+                              id::kProduct,
+                              id::kSerial,
+                              id::kIncrease,
+                              id::kReadWriteCount,
+                              id::kCdromIso,
+                              id::kLoadIso,
+                              id::kIsoPath,
+                              id::kBinaryFile,
+                              id::kLoadBinary,
+                              id::kBinaryPath,
+                              id::kDiskInquiryLabel,
+                              id::kDiskVendorLabel,
+                              id::kDiskProductLabel,
+                              id::kDiskVendor,
+                              id::kDiskProduct,
+                              id::kCdromInquiryLabel,
+                              id::kCdromVendorLabel,
+                              id::kCdromProductLabel,
+                              id::kCdromVendor,
+                              id::kCdromProduct};
+
+// What each controller model row shows of the option groups.
+struct ModelView {
+  bool cardInformation, cdromInquiry, cdromImage, binaryImage, resetToDefault, ledAndPower;
+  int manufacturerLimit, productLimit, serialLimit; // 0: unchanged
+};
+
+int characters(const std::string& s) {
+  int count = 0;
+  for (char c : s)
+    count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return count;
+}
+
+ModelView modelView(int row) {
+  switch (row) {
+  case 3: return {true, false, false, true, true, false, 9, 19, 12};
+  case 4: return {true, true, true, true, true, false, 9, 19, 12};
+  case 8: return {true, false, false, false, true, true, 12, 23, 12};
+  default: return {false, false, false, false, false, false, 0, 0, 0};
+  }
+}
+
+} // namespace
+
+void StationWindow::showGroup(std::initializer_list<int> controls, bool visible) {
+  for (int control : controls)
+    show(control, visible);
+}
+
+void StationWindow::enableAsChecked(int checkBox, std::initializer_list<int> controls) {
+  const bool on = checked(checkBox);
+  for (int control : controls)
+    enable(control, on);
+}
+
+void StationWindow::onCardInformationClicked() {
+  enableAsChecked(id::kWriteParameter, kCardInformationFields);
+}
+
+void StationWindow::enableStepOptions() {
+  onCardInformationClicked();
+  enableAsChecked(id::kReadWriteTest, {id::kReadWriteCount});
+  enableAsChecked(id::kLlf, {id::kLlfExtent});
+  enableAsChecked(id::kFormat, {id::kDiskLabelLabel, id::kDiskLabel});
+  enableAsChecked(id::kCdromIso, {id::kLoadIso, id::kIsoPath});
+  enableAsChecked(id::kBinaryFile, {id::kLoadBinary, id::kBinaryPath});
+}
+
+void StationWindow::onModelSelected() {
+  const int row = selectedRow(id::kIcType);
+  icType = row;
+  if (row >= 0 && row < static_cast<int>(kControllerModels.size())) {
+    const ModelView view = modelView(row);
+    showGroup(kCardInformation, view.cardInformation);
+    showGroup(kCdromInquiry, view.cdromInquiry);
+    showGroup(kCdromImage, view.cdromImage);
+    showGroup(kBinaryImage, view.binaryImage);
+    showGroup(kLedAndPower, view.ledAndPower);
+    show(id::kResetToDefault, view.resetToDefault);
+    if (!view.cardInformation) setChecked(id::kWriteParameter, false);
+    if (!view.cdromImage) setChecked(id::kCdromIso, false);
+    if (!view.binaryImage) setChecked(id::kBinaryFile, false);
+
+    if (auto label = localText(5013)) setText(id::kCardInfoGroup, *label);
+    relabelWriteParameter();
+
+    if (row == 3 || row == 4) {
+      // Texts that no longer fit the model's string descriptors take a neutral default.
+      if (characters(text(id::kManufacturer)) > 9) setText(id::kManufacturer, " Generic ");
+      if (characters(text(id::kProduct)) > 19) setText(id::kProduct, " AutoRUN/Partition ");
+    }
+    if (view.manufacturerLimit != 0) {
+      setTextLimit(id::kManufacturer, view.manufacturerLimit);
+      setTextLimit(id::kProduct, view.productLimit);
+      setTextLimit(id::kSerial, view.serialLimit);
+    }
+    enableStepOptions();
+  }
+  scanner_.probe(probeOptions());
+}
+
+void StationWindow::onResetToDefaultClicked() {
+  const bool unlocked = !checked(id::kResetToDefault);
+  for (int control : kResetLocked)
+    enable(control, unlocked);
+  enableStepOptions();
+  if (unlocked) return;
+  // With the reset run chosen, the production steps' own options stay locked.
+  if (checked(id::kLlf)) enable(id::kLlfExtent, false);
+  if (checked(id::kReadWriteTest)) enable(id::kReadWriteCount, false);
+  if (checked(id::kFormat)) {
+    enable(id::kDiskLabel, false);
+    enable(id::kDiskLabelLabel, false);
+  }
+  if (checked(id::kCdromIso)) enable(id::kLoadIso, false);
+  if (checked(id::kBinaryFile)) enable(id::kLoadBinary, false);
+  if (checked(id::kWriteParameter)) {
+    for (int control : kCardInformationFields)
+      enable(control, false);
+    for (int control : {id::kReadWriteCount, id::kCdromIso, id::kLoadIso, id::kIsoPath,
+                        id::kBinaryFile, id::kLoadBinary, id::kBinaryPath}) {
+      enable(control, false);
+    }
+  }
+}
+
+void StationWindow::onMaxPowerEdited() {
+  maxPowerValue = number(id::kMaxPower);
+  setText(id::kPowerMa, "(" + std::to_string(maxPowerValue * 2) + " mA)");
+}
+
+void StationWindow::chooseImage(bool iso) {
+  ui::PathRequest request;
+  request.kind = ui::PathRequest::Kind::OpenFile;
+  request.title = iso ? "AutoRun.iso" : "BinaryFile.bin";
+  request.filter = iso ? "ISO File (*.iso)" : "Binary File (*.bin)";
+  const auto chosen = host_.askPath(request);
+  if (!chosen) return;
+  (iso ? isoPath : binPath) = *chosen;
+  setText(iso ? id::kIsoPath : id::kBinaryPath, chosen->string());
+  messageBox(std::string(*text::lookup(iso ? text::kIsoLoaded : text::kBinaryLoaded)));
+}
+
+void StationWindow::applySavedMappingChoice() {
+  if (checked(id::kHubMap)) return chooseMapping(true);
+  if (checked(id::kNoHubMap)) return chooseMapping(false);
+  // No mode yet: pass the options through the reset lock once so they end unlocked, then wait
+  // for the operator to pick a mode.
+  setChecked(id::kResetToDefault, true);
+  onResetToDefaultClicked();
+  setChecked(id::kResetToDefault, false);
+  enable(id::kAutoStart, false);
+  enable(id::kResetToDefault, false);
+}
+
+void StationWindow::chooseMapping(bool hubMap) {
+  if (!checked(hubMap ? id::kHubMap : id::kNoHubMap)) return;
+  scanner_.fullScan(mappingMode(), probeOptions());
+  onModelSelected();
+  setChecked(id::kResetToDefault, false);
+  onResetToDefaultClicked();
+  enable(id::kAutoStart, true);
+  enable(id::kResetToDefault, true);
+  enable(id::kNoHubMap, false);
+  enable(id::kHubMap, false);
+  if (!hubMap) return;
+  for (int hub = 1; hub <= station::kHubCount; ++hub) {
+    show(station::hubBoxId(hub), true);
+    setFont(station::hubBoxId(hub), station::FontChoice::ArialBlack10);
+  }
+}
+
+discovery::MappingMode StationWindow::mappingMode() const {
+  return {checked(id::kHubMap), checked(id::kNoHubMap)};
+}
+
+discovery::ProbeOptions StationWindow::probeOptions() const {
+  return {icType, languageOffset_.load()};
+}
+
+void StationWindow::onDeviceEvent(platform::DeviceEvent event) {
+  const discovery::MappingMode mode = mappingMode();
+  if (!mode.any()) return;
+  if (event == platform::DeviceEvent::Arrival) {
+    scanner_.arrivalScan(mode, probeOptions());
+  } else {
+    scanner_.removalPass();
+  }
+}
+
+} // namespace tarvix::app

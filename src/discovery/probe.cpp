@@ -1,0 +1,190 @@
+#include "discovery/probe.h"
+
+#include "channel/reader_handle.h"
+#include "channel/replies.h"
+#include "channel/vendor_commands.h"
+#include "text/texts.h"
+
+#include <array>
+#include <optional>
+
+namespace tarvix::discovery {
+namespace {
+
+using station::DriveRecord;
+using station::SlotColour;
+
+constexpr std::uint16_t kMakerVendorId = 0x3C7D;
+constexpr std::uint16_t kEepromModelProductId = 0xA708;
+constexpr int kEepromModelRow = 8;
+constexpr int kTwoLunRow = 4;
+constexpr std::size_t kEepromProbeLength = 128;
+
+constexpr int kTextNoCard = 5069;
+constexpr int kTextTooManyCards = 5078;
+constexpr int kTextNotMakerDevice = 5080;
+
+struct ModelRow {
+  std::uint16_t productId;
+  std::optional<std::uint8_t> modelNibble; // high nibble of 3Eh byte 4, where the row checks it
+  int mismatchText;
+};
+
+constexpr ModelRow kModelRows[] = {
+    {0xA704, std::nullopt, 5075}, {0xA704, std::nullopt, 5076}, {0xA707, std::nullopt, 5077},
+    {0xA706, 0x0, 5071},          {0xA706, 0x1, 5072},          {0xA701, std::nullopt, 5070},
+    {0xA703, std::nullopt, 5074}, {0xA702, std::nullopt, 5073}, {0xA708, std::nullopt, 5079},
+};
+
+std::string megabytes(std::uint64_t mib) { return std::to_string(mib) + " MB\r\n"; }
+
+std::string cardTypeText(channel::CardType type, std::uint64_t mib) {
+  const std::string n = std::to_string(mib);
+  switch (type) {
+  case channel::CardType::XD: return "xD:" + n + " MB\r\n";
+  case channel::CardType::CF: return "CF:" + n + " MB\r\n";
+  case channel::CardType::MS: return "MS:" + n + " MB\r\n";
+  case channel::CardType::SdMmc: return "SDMMC:\r\n" + n + " MB\r\n";
+  case channel::CardType::NoCard:
+  case channel::CardType::Unrecognised: break;
+  }
+  return {};
+}
+
+class Prober {
+public:
+  Prober(platform::Platform& platform, station::WindowControls& controls,
+         station::StationState& state, const ProbeOptions& options)
+      : platform_(platform), controls_(controls), state_(state), options_(options) {}
+
+  void probe(int d) {
+    DriveRecord& record = state_.driveRecords[d];
+    const int slot = record.slot;
+    const char letter = record.letter;
+    const std::string name = station::driveName(letter);
+    controls_.setFont(station::slotLabelId(slot), station::FontChoice::ArialBlack16);
+    controls_.setText(station::slotLabelId(slot), name);
+    controls_.enable(station::slotLabelId(slot), true);
+    controls_.enable(station::resultLineId(slot), true);
+    state_.letterOf(slot) = letter;
+
+    channel::ReaderHandleHolder m_hUSBDeviceHandle(platform_.readers, platform_.trace);
+    channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, name, platform_.clock);
+    judge(m_hUSBDeviceHandle, record, slot);
+    state_.port(record.port).ready = record.present.load();
+    m_hUSBDeviceHandle.close();
+  }
+
+private:
+  void judge(channel::ReaderHandleHolder& reader, DriveRecord& record, int slot) {
+    std::array<std::uint8_t, 512> reply{};
+    channel::GetVIDPID(reader, 0x14, reply);
+    auto identity = channel::decodeIdentity(reply);
+
+    const int row = options_.icType;
+    if (row == kEepromModelRow &&
+        !(identity.vendorId == kMakerVendorId && identity.productId == kEepromModelProductId)) {
+      // The EEPROM model may answer another product id; its EEPROM names it.
+      std::array<std::uint8_t, kEepromProbeLength> eeprom{};
+      channel::ReadEEPROM(reader, eeprom);
+      if (channel::decodeEepromModelNumber(eeprom) == "A708") {
+        identity = {kMakerVendorId, kEepromModelProductId};
+      }
+    }
+    if (identity.vendorId != kMakerVendorId) return reject(record, slot, kTextNotMakerDevice);
+    if (row < 0 || row >= static_cast<int>(std::size(kModelRows))) return;
+
+    const ModelRow& model = kModelRows[row];
+    bool matches = identity.productId == model.productId;
+    if (matches && model.modelNibble) {
+      std::array<std::uint8_t, 512> configuration{};
+      channel::GetVIDPID(reader, 0x3E, configuration);
+      matches = channel::decodeModelNibble(configuration) == *model.modelNibble;
+    }
+    if (!matches) return reject(record, slot, model.mismatchText);
+
+    if (row == kEepromModelRow) return acceptEepromModel(reader, record, slot);
+    if (row == kTwoLunRow && record.lun == 2) {
+      record.present = true; // its size was shown with LUN 1
+      return;
+    }
+    if (row == kTwoLunRow && record.lun > 2) return; // the model has no third or fourth line
+    const std::uint64_t mib = capacityMiB(platform_, record);
+    if (mib == 0) return reject(record, slot, kTextNoCard);
+    show(slot, SlotColour::Idle, megabytes(mib));
+    record.present = true;
+    if (row == kTwoLunRow && record.lun == 1) showCdromSize(reader, slot);
+  }
+
+  // The two-LUN model's second line shows the CD-ROM area the card information sector records.
+  void showCdromSize(channel::ReaderHandleHolder& reader, int slot) {
+    std::array<std::uint8_t, 512> lastBlock{};
+    channel::ReadLastCardBlock(reader, lastBlock);
+    const std::uint64_t sectors = (std::uint64_t{lastBlock[12]} << 24) |
+                                  (std::uint64_t{lastBlock[13]} << 16) |
+                                  (std::uint64_t{lastBlock[14]} << 8) | lastBlock[15];
+    show(slot + 1, SlotColour::Idle, megabytes(sectors * 512 / 1024 / 1024));
+  }
+
+  void acceptEepromModel(channel::ReaderHandleHolder& reader, DriveRecord& record, int slot) {
+    const std::uint64_t mib = capacityMiB(platform_, record);
+    std::array<std::uint8_t, 512> reply{};
+    channel::GetVIDPID(reader, 0x16, reply);
+    const auto type = channel::decodeCardType(reply);
+    if (type == channel::CardType::NoCard) return reject(record, slot, kTextNoCard);
+    if (type == channel::CardType::Unrecognised) return reject(record, slot, kTextTooManyCards);
+    record.present = true;
+    show(slot, SlotColour::Idle, cardTypeText(type, mib));
+  }
+
+  void reject(DriveRecord& record, int slot, int textId) {
+    record.present = false;
+    show(slot, SlotColour::Failed, localText(textId, options_.languageOffset));
+  }
+
+  void show(int slot, SlotColour colour, const std::string& text) {
+    state_.colourOf(slot) = colour;
+    controls_.setText(station::resultLineId(slot), text);
+  }
+
+  platform::Platform& platform_;
+  station::WindowControls& controls_;
+  station::StationState& state_;
+  const ProbeOptions& options_;
+};
+
+} // namespace
+
+std::string localText(int englishId, int languageOffset) {
+  const auto found = text::lookup(englishId + languageOffset);
+  return found ? std::string(*found) : std::string();
+}
+
+std::uint64_t capacityMiB(platform::Platform& platform, const DriveRecord& record) {
+  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
+  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(record.letter),
+                              platform.clock);
+  std::uint32_t sectorCount = 0;
+  std::uint32_t sectorSize = 0;
+  channel::GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize,
+                       static_cast<unsigned>(record.lun - 1));
+  m_hUSBDeviceHandle.close();
+  return channel::capacityMiB(sectorCount, sectorSize);
+}
+
+void probeCards(platform::Platform& platform, station::WindowControls& controls,
+                station::StationState& state, const ProbeOptions& options) {
+  for (int slot = 1; slot <= station::kSlotCount; ++slot) {
+    if (state.letterOf(slot) == 0) controls.setText(station::slotLabelId(slot), "");
+  }
+  Prober prober(platform, controls, state, options);
+  for (int d = 0; d < station::kDriveCount; ++d) {
+    const DriveRecord& record = state.driveRecords[d];
+    if (record.slot == 0 || record.port < 1 || record.port > station::kPortCount) continue;
+    const station::PortRecord& port = state.port(record.port);
+    if (port.busy || port.done) continue;
+    prober.probe(d);
+  }
+}
+
+} // namespace tarvix::discovery

@@ -1,0 +1,29 @@
+// The card probe: asks every mapped reader on an idle port who it is, checks it against the chosen
+// controller model, and shows its card size or why it was refused. Window thread only.
+#pragma once
+
+#include "platform/platform.h"
+#include "station/controls.h"
+#include "station/station_state.h"
+
+#include <cstdint>
+#include <string>
+
+namespace tarvix::discovery {
+
+// "E" -> "E:" style name of a drive letter, and the size of a letter's logical unit in MiB
+// (unit-form capacity on a handle of its own; 0 when the reader does not answer).
+std::uint64_t capacityMiB(platform::Platform& platform, const station::DriveRecord& record);
+
+struct ProbeOptions {
+  int icType = 0;         // controller model row
+  int languageOffset = 0; // for the texts shown
+};
+
+void probeCards(platform::Platform& platform, station::WindowControls& controls,
+                station::StationState& state, const ProbeOptions& options);
+
+// The text of English id N in the language of `languageOffset`; empty when there is none.
+std::string localText(int englishId, int languageOffset);
+
+} // namespace tarvix::discovery
