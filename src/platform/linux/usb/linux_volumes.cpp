@@ -1,0 +1,55 @@
+#include "platform/linux/usb/linux_volumes.h"
+
+#include "platform/linux/sg/usb_attachment.h"
+#include "platform/linux/volume/block_volume.h"
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+namespace tarvix::platform::linux_usb {
+namespace {
+
+std::optional<LogicalUnit> unitOf(LetterTable& letters, std::string_view driveName) {
+  const auto letter = linux_backend::driveLetter(driveName);
+  if (!letter) return std::nullopt;
+  letters.refresh();
+  return letters.find(*letter);
+}
+
+// The node must be the very block device sysfs described, and that device must hang below USB:
+// a stale name or a swapped node must never lead a write to another disk.
+bool nodeIsUsbDevice(const LinuxUsbConfig& config, const std::filesystem::path& node,
+                     BlockDeviceNumber dev) {
+  struct stat status {};
+  if (::stat(node.c_str(), &status) != 0 || !S_ISBLK(status.st_mode)) return false;
+  if (::major(status.st_rdev) != dev.major || ::minor(status.st_rdev) != dev.minor) return false;
+  return linux_backend::isUsbAttached(config.sysfsRoot, dev.major, dev.minor);
+}
+
+} // namespace
+
+std::optional<std::filesystem::path>
+LetterDriveResolver::blockDevice(std::string_view driveName) const {
+  const auto unit = unitOf(letters_, driveName);
+  if (!unit) return std::nullopt;
+  // The pass-through reader access checks the node itself before it opens it.
+  return letters_.config().devRoot / unit->name;
+}
+
+std::optional<std::filesystem::path> LinuxVolumes::volumeDevice(std::string_view driveName) const {
+  const auto unit = unitOf(letters_, driveName);
+  if (!unit) return std::nullopt;
+  const auto node = volumeNode(letters_.config().sysfsRoot, *unit);
+  if (!node) return std::nullopt;
+  const std::filesystem::path path = letters_.config().devRoot / node->name;
+  if (!nodeIsUsbDevice(letters_.config(), path, node->dev)) return std::nullopt;
+  return path;
+}
+
+std::unique_ptr<Volume> LinuxVolumes::open(std::string_view driveName) {
+  const auto path = volumeDevice(driveName);
+  if (!path) return nullptr;
+  return linux_volume::BlockVolume::open(path->string());
+}
+
+} // namespace tarvix::platform::linux_usb

@@ -1,0 +1,36 @@
+// Drive names ("E:") to block devices through the letter table: the whole disk for pass-through
+// commands, the volume (first partition, else the whole disk) for the formatter. A device is
+// handed out only while its node is the block device sysfs names and it hangs below USB.
+// Thread-safe; `letters` must outlive these objects.
+#pragma once
+
+#include "platform/linux/sg/drive_resolver.h"
+#include "platform/linux/usb/letter_table.h"
+#include "platform/volumes.h"
+
+#include <filesystem>
+#include <optional>
+
+namespace tarvix::platform::linux_usb {
+
+class LetterDriveResolver final : public linux_backend::DriveResolver {
+public:
+  explicit LetterDriveResolver(LetterTable& letters) : letters_(letters) {}
+  std::optional<std::filesystem::path> blockDevice(std::string_view driveName) const override;
+
+private:
+  LetterTable& letters_;
+};
+
+class LinuxVolumes final : public Volumes {
+public:
+  explicit LinuxVolumes(LetterTable& letters) : letters_(letters) {}
+  std::unique_ptr<Volume> open(std::string_view driveName) override;
+  // The device node `open` would open for `driveName`, after the same checks.
+  std::optional<std::filesystem::path> volumeDevice(std::string_view driveName) const;
+
+private:
+  LetterTable& letters_;
+};
+
+} // namespace tarvix::platform::linux_usb
