@@ -218,7 +218,10 @@ void StationWindow::setTextLimit(int id, int limit) {
 }
 
 void StationWindow::close() {
-  // Settings and the copy-file list are saved here once the settings file exists.
+  // The default file always receives the settings the station closed with.
+  settingsPath = defaultSettingsPath();
+  if (!saveSettings())
+    platform_.trace.line("settings: " + settingsPath.string() + ": cannot be written");
 }
 
 void StationWindow::clearSharedState() {
@@ -228,11 +231,6 @@ void StationWindow::clearSharedState() {
     colour = station::SlotColour::Idle;
   for (auto& port : ports)
     port.clear();
-}
-
-void StationWindow::loadDefaultSettings() {
-  // Without a settings file every key takes its default: no stored language.
-  applyStoredLanguage(0);
 }
 
 // --- Operator input -------------------------------------------------------------------------
@@ -249,6 +247,8 @@ void StationWindow::onClicked(int id) {
   case id::kLoadIso: return chooseImage(true);
   case id::kLoadBinary: return chooseImage(false);
   case id::kResetToDefault: return onResetToDefaultClicked();
+  case id::kLoadIni: return onLoadSettingsClicked();
+  case id::kSaveIni: return onSaveSettingsClicked();
   case id::kHubMap: return chooseMapping(true);
   case id::kNoHubMap: return chooseMapping(false);
   default: return;

@@ -8,6 +8,7 @@
 #include "app/control.h"
 #include "discovery/scans.h"
 #include "platform/platform.h"
+#include "settings/copy_list.h"
 #include "station/controls.h"
 #include "station/numbering.h"
 #include "station/records.h"
@@ -94,6 +95,7 @@ public:
   std::uint64_t availableRamKiB = 0;
   std::string serialText;
   std::filesystem::path settingsPath;
+  settings::CopyList copyList;
   // Guards serialText while a worker takes and advances it.
   std::mutex& stationLock() { return stationLock_; }
 
@@ -110,6 +112,15 @@ private:
   void setTextLimit(int id, int limit);
   void clearSharedState();
   void loadDefaultSettings();
+
+  // The settings file.
+  std::filesystem::path defaultSettingsPath() const;
+  void resolveSettingsPath();
+  bool loadSettings(std::string& error);
+  void applySettings(const settings::ProfileFile& profile);
+  bool saveSettings();
+  void onLoadSettingsClicked();
+  void onSaveSettingsClicked();
   void relabelWriteParameter();
 
   // Option handlers.

@@ -242,7 +242,7 @@ TEST_F(Station, FixedTextsKeepTheirTextInEveryLanguage) {
   start();
   onWindow([&] { window.onRowSelected(id::kLanguage, 1); });
   EXPECT_EQ(label(id::kIncrease), "Increase");
-  EXPECT_EQ(label(id::kPowerMa), "(mA)");
+  EXPECT_EQ(label(id::kPowerMa), "(406 mA)"); // the default maximum power, 203 units of 2 mA
   EXPECT_EQ(label(portBoxId(5)), "Port 5");
   EXPECT_EQ(label(hubBoxId(2)), "HUB 2");
   EXPECT_EQ(window.caption(), "Tarvix 100.0.0.6");

@@ -12,12 +12,13 @@ class FakeSystem final : public platform::SystemServices {
 public:
   std::uint64_t availableMemoryBytes() const override { return memoryBytes; }
   std::string systemLocale() const override { return locale; }
-  std::filesystem::path executablePath() const override { return "/opt/tarvix/tarvix"; }
+  std::filesystem::path executablePath() const override { return executable; }
   bool acquireInstanceLock(const std::string&) override { return true; }
   void applySystemAdjustments() override { ++adjustments; }
 
   std::uint64_t memoryBytes = 8ULL << 30;
   std::string locale = "en_US.UTF-8";
+  std::filesystem::path executable = "/nonexistent/tarvix/tarvix";
   int adjustments = 0;
 };
 

@@ -125,6 +125,9 @@ QWidget* StationView::make(int control) {
     auto* edit = new QLineEdit(this);
     connect(edit, &QLineEdit::textEdited, this, [this, control](const QString& typed) {
       window_.onTextEdited(control, typed.toStdString());
+      // The model may have refused or changed what was typed; show its text at once.
+      shown_.erase(control);
+      sync();
     });
     return edit;
   }

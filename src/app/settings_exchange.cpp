@@ -1,0 +1,207 @@
+// The settings file against the window: which file is read, what every key sets at load, what is
+// written back at save, and the Load/Save buttons.
+#include "app/control_ids.h"
+#include "app/station_window.h"
+#include "settings/settings_keys.h"
+#include "text/texts.h"
+
+namespace tarvix::app {
+namespace {
+
+namespace key = settings::key;
+namespace fallback = settings::fallback;
+using settings::ProfileFile;
+namespace section = settings::section;
+
+struct CheckKey {
+  std::string_view section;
+  std::string_view key;
+  int control;
+};
+
+// Check boxes loaded in this order (the two mapping boxes are handled first, together).
+constexpr CheckKey kTestItemChecks[] = {
+    {section::kTestItem, key::kCheckLowFormat, id::kLlf},
+    {section::kTestItem, key::kCheckFormat, id::kFormat},
+    {section::kTestItem, key::kCheckRwTest, id::kReadWriteTest},
+    {section::kTestItem, key::kCheckCardInfor, id::kWriteParameter},
+    {section::kTestItem, key::kCheckCopyFile, id::kCopyFile},
+    {section::kTestItem, key::kCheckAutorun, id::kCdromIso},
+    {section::kTestItem, key::kCheckBinFile, id::kBinaryFile},
+};
+
+struct TextKey {
+  std::string_view key;
+  std::string_view fallback;
+  int control;
+};
+
+constexpr TextKey kCardInforTexts[] = {
+    {key::kVid, fallback::kVid, id::kVid},
+    {key::kPid, fallback::kPid, id::kPid},
+    {key::kVendor, fallback::kVendor, id::kManufacturer},
+    {key::kProduct, fallback::kProduct, id::kProduct},
+    {key::kSerialNum, fallback::kSerialNum, id::kSerial},
+};
+constexpr TextKey kInquiryTexts[] = {
+    {key::kDiskVendor, fallback::kDiskVendor, id::kDiskVendor},
+    {key::kDiskProduct, fallback::kDiskProduct, id::kDiskProduct},
+    {key::kCdromVendor, fallback::kCdromVendor, id::kCdromVendor},
+    {key::kCdromProduct, fallback::kCdromProduct, id::kCdromProduct},
+};
+
+std::string message(int id) { return std::string(*text::lookup(id)); }
+
+} // namespace
+
+std::filesystem::path StationWindow::defaultSettingsPath() const {
+  return platform_.system.executablePath().parent_path() / settings::kDefaultFileName;
+}
+
+void StationWindow::resolveSettingsPath() {
+  const auto fallbackPath = defaultSettingsPath();
+  if (!settingsPath.empty()) {
+    if (!settings::readable(settingsPath)) settingsPath = fallbackPath;
+    return;
+  }
+  if (settings::readable(fallbackPath)) settingsPath = fallbackPath;
+  setText(id::kSettingsPath, settingsPath.string());
+}
+
+bool StationWindow::loadSettings(std::string& error) {
+  resolveSettingsPath();
+  ProfileFile profile;
+  if (!settingsPath.empty() && !profile.load(settingsPath, error)) return false;
+  applySettings(profile);
+  copyList.load(profile);
+  return true;
+}
+
+void StationWindow::applySettings(const ProfileFile& profile) {
+  const bool noHub = profile.integer(section::kHubPortMap, key::kCheckNoHub, 0) != 0;
+  setChecked(id::kNoHubMap, noHub);
+  setChecked(id::kHubMap, !noHub && profile.integer(section::kHubPortMap, key::kCheckHub, 0) != 0);
+
+  icType = profile.integer(section::kTestItem, key::kIcType, 0);
+  setSelectedRow(id::kIcType, icType);
+  llfSelect = profile.integer(section::kTestItem, key::kLlfSelect, 0);
+  setSelectedRow(id::kLlfExtent, llfSelect);
+  for (const CheckKey& c : kTestItemChecks) {
+    setChecked(c.control, profile.integer(c.section, c.key, 0) != 0);
+  }
+  setText(id::kDiskLabel, profile.text(section::kTestItem, key::kLabel, fallback::kLabel));
+  setText(id::kReadWriteCount,
+          profile.text(section::kTestItem, key::kRwTestCount, fallback::kRwTestCount));
+
+  // An image that is gone is dropped rather than carried into a run.
+  auto imagePath = [&](std::string_view k) -> std::filesystem::path {
+    const std::string stored = profile.text(section::kTestItem, k, "");
+    return settings::readable(stored) ? std::filesystem::path(stored) : std::filesystem::path();
+  };
+  isoPath = imagePath(key::kIsoFilePath);
+  setText(id::kIsoPath, isoPath.string());
+  binPath = imagePath(key::kBinFilePath);
+  setText(id::kBinaryPath, binPath.string());
+  enableStepOptions();
+
+  for (const TextKey& t : kCardInforTexts) {
+    setText(t.control, profile.text(section::kCardInfor, t.key, t.fallback));
+  }
+  serialText = text(id::kSerial);
+  setChecked(id::kIncrease, profile.integer(section::kCardInfor, key::kIncrease, 0) != 0);
+  for (const TextKey& t : kInquiryTexts) {
+    setText(t.control, profile.text(section::kCardInfor, t.key, t.fallback));
+  }
+  maxPowerValue = profile.integer(section::kCardInfor, key::kMaxPower, fallback::kMaxPower);
+  setText(id::kMaxPower, std::to_string(maxPowerValue));
+  onMaxPowerEdited();
+  setSelectedRow(id::kLedSpeed,
+                 profile.integer(section::kCardInfor, key::kLedSpeed, fallback::kLedSpeed));
+
+  applyStoredLanguage(profile.integer(section::kLanguage, key::kLan, 0));
+}
+
+bool StationWindow::saveSettings() {
+  ProfileFile profile;
+  std::string ignored;
+  // Keys of other tools in the same file stay where they are.
+  if (settings::readable(settingsPath)) profile.load(settingsPath, ignored);
+
+  profile.setInteger(section::kLanguage, key::kLan, selectedRow(id::kLanguage) + 1);
+  profile.setCheck(section::kHubPortMap, key::kCheckNoHub, checked(id::kNoHubMap));
+  profile.setCheck(section::kHubPortMap, key::kCheckHub, checked(id::kHubMap));
+
+  if (selectedRow(id::kIcType) >= 0) icType = selectedRow(id::kIcType);
+  profile.setInteger(section::kTestItem, key::kIcType, selectedRow(id::kIcType));
+  profile.setCheck(section::kTestItem, key::kCheckLowFormat, checked(id::kLlf));
+  if (selectedRow(id::kLlfExtent) >= 0) llfSelect = selectedRow(id::kLlfExtent);
+  profile.setInteger(section::kTestItem, key::kLlfSelect, selectedRow(id::kLlfExtent));
+  for (const CheckKey& c : {kTestItemChecks[1], kTestItemChecks[2], kTestItemChecks[3],
+                            kTestItemChecks[5], kTestItemChecks[6], kTestItemChecks[4]}) {
+    profile.setCheck(c.section, c.key, checked(c.control));
+  }
+  profile.setText(section::kTestItem, key::kLabel, text(id::kDiskLabel));
+  profile.setText(section::kTestItem, key::kRwTestCount, text(id::kReadWriteCount));
+  profile.setText(section::kTestItem, key::kIsoFilePath, text(id::kIsoPath));
+  profile.setText(section::kTestItem, key::kBinFilePath, text(id::kBinaryPath));
+
+  for (const TextKey& t : kCardInforTexts) {
+    profile.setText(section::kCardInfor, t.key, text(t.control));
+  }
+  profile.setCheck(section::kCardInfor, key::kIncrease, checked(id::kIncrease));
+  for (const TextKey& t : kInquiryTexts) {
+    profile.setText(section::kCardInfor, t.key, text(t.control));
+  }
+  profile.setInteger(section::kCardInfor, key::kMaxPower, maxPowerValue);
+  profile.setInteger(section::kCardInfor, key::kLedSpeed, selectedRow(id::kLedSpeed));
+
+  copyList.save(profile);
+  return profile.save(settingsPath);
+}
+
+void StationWindow::loadDefaultSettings() {
+  std::string error;
+  if (!loadSettings(error)) {
+    // A damaged default file must not stop the station: it starts with every default.
+    platform_.trace.line("settings: " + error);
+    applySettings(ProfileFile{});
+    copyList = {};
+  }
+}
+
+void StationWindow::onLoadSettingsClicked() {
+  ui::PathRequest request{ui::PathRequest::Kind::OpenFile, "TarvixValue.ini", "INI File (*.ini)",
+                          settingsPath.empty() ? defaultSettingsPath() : settingsPath};
+  const auto chosen = host_.askPath(request);
+  if (!chosen) return;
+  // A file that cannot be read, or is not a settings file, changes nothing and says so.
+  ProfileFile probe;
+  std::string error;
+  if (!probe.load(*chosen, error)) {
+    messageBox(error);
+    return;
+  }
+  settingsPath = *chosen;
+  setText(id::kSettingsPath, settingsPath.string());
+  if (!loadSettings(error)) {
+    messageBox(error);
+    return;
+  }
+  messageBox(message(text::kSettingsLoaded));
+}
+
+void StationWindow::onSaveSettingsClicked() {
+  ui::PathRequest request{ui::PathRequest::Kind::SaveFile, "TarvixValue.ini", "INI File (*.ini)",
+                          settingsPath.empty() ? defaultSettingsPath() : settingsPath};
+  const auto chosen = host_.askPath(request);
+  if (!chosen) return;
+  settingsPath = *chosen;
+  setText(id::kSettingsPath, settingsPath.string());
+  if (!saveSettings()) {
+    messageBox(settingsPath.string() + ": cannot be written");
+    return;
+  }
+  messageBox(message(text::kSettingsSaved));
+}
+
+} // namespace tarvix::app

@@ -1,0 +1,66 @@
+// Sections, keys and defaults of the station's settings file. A file written from scratch has its
+// sections in this order: Language, Hub Port map, Test Item, CardInfor, Copy File.
+#pragma once
+
+#include <string_view>
+
+namespace tarvix::settings {
+
+inline constexpr std::string_view kDefaultFileName = "TarvixValue.ini";
+
+namespace section {
+inline constexpr std::string_view kLanguage = "Language";
+inline constexpr std::string_view kHubPortMap = "Hub Port map";
+inline constexpr std::string_view kTestItem = "Test Item";
+inline constexpr std::string_view kCardInfor = "CardInfor";
+inline constexpr std::string_view kCopyFile = "Copy File";
+} // namespace section
+
+namespace key {
+inline constexpr std::string_view kLan = "nLan";
+inline constexpr std::string_view kCheckNoHub = "bCheckNOHub";
+inline constexpr std::string_view kCheckHub = "bCheckHub";
+inline constexpr std::string_view kIcType = "nICType";
+inline constexpr std::string_view kCheckLowFormat = "bCheckLowFormat";
+inline constexpr std::string_view kLlfSelect = "nLLFSelect";
+inline constexpr std::string_view kCheckFormat = "bCheckFormat";
+inline constexpr std::string_view kLabel = "szLabel";
+inline constexpr std::string_view kCheckRwTest = "bCheckRWTest";
+inline constexpr std::string_view kRwTestCount = "nRWTestCount";
+inline constexpr std::string_view kCheckCardInfor = "bCheckCardInforEnable";
+inline constexpr std::string_view kCheckCopyFile = "bCheckCopyFile";
+inline constexpr std::string_view kCheckAutorun = "bCheckAutorun";
+inline constexpr std::string_view kIsoFilePath = "szISOFilePath";
+inline constexpr std::string_view kCheckBinFile = "bCheckBinFile";
+inline constexpr std::string_view kBinFilePath = "szBinFilePath";
+inline constexpr std::string_view kVid = "szVID";
+inline constexpr std::string_view kPid = "szPID";
+inline constexpr std::string_view kVendor = "szVendor";
+inline constexpr std::string_view kProduct = "szProduct";
+inline constexpr std::string_view kSerialNum = "szSerialNum";
+inline constexpr std::string_view kIncrease = "bIncrease";
+inline constexpr std::string_view kDiskVendor = "szDiskVendor";
+inline constexpr std::string_view kDiskProduct = "szDiskProduct";
+inline constexpr std::string_view kCdromVendor = "szCDROMVendor";
+inline constexpr std::string_view kCdromProduct = "szCDROMProduct";
+inline constexpr std::string_view kMaxPower = "nMaxPower";
+inline constexpr std::string_view kLedSpeed = "nLEDSpeed";
+} // namespace key
+
+namespace fallback {
+inline constexpr std::string_view kLabel = "Public Disk";
+inline constexpr std::string_view kRwTestCount = "5";
+inline constexpr std::string_view kVid = "3C7D";
+inline constexpr std::string_view kPid = "A706";
+inline constexpr std::string_view kVendor = " Generic ";
+inline constexpr std::string_view kProduct = " AutoRUN/Partition ";
+inline constexpr std::string_view kSerialNum = "000000000001";
+inline constexpr std::string_view kDiskVendor = "Mass    ";
+inline constexpr std::string_view kDiskProduct = "Storage Device  ";
+inline constexpr std::string_view kCdromVendor = "USB Mass ";
+inline constexpr std::string_view kCdromProduct = "Storage Device  ";
+inline constexpr int kMaxPower = 203;
+inline constexpr int kLedSpeed = 3;
+} // namespace fallback
+
+} // namespace tarvix::settings

@@ -1,0 +1,155 @@
+// The settings file as the station uses it: start-up load, exit save, the Load and Save buttons.
+#include "app/control_ids.h"
+#include "app/station_window.h"
+#include "support/fake_platform.h"
+#include "ui/headless/headless_host.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace tarvix::app {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Settings : public ::testing::Test {
+protected:
+  Settings() {
+    char pattern[] = "/tmp/tarvix-settings-XXXXXX";
+    dir = mkdtemp(pattern);
+    fake.system.executable = dir / "tarvix";
+  }
+  ~Settings() override {
+    window.reset();
+    fs::remove_all(dir);
+  }
+
+  void write(const fs::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+  }
+  static std::string read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  void start() {
+    window = std::make_unique<StationWindow>(fake.platform, host);
+    onWindow([&] { window->initialise(); });
+  }
+  template <typename Body> void onWindow(Body&& body) { host.runAndWait(body); }
+  std::string text(int id) { return window->text(id); }
+  fs::path defaultFile() const { return dir / "TarvixValue.ini"; }
+
+  fs::path dir;
+  testing::FakePlatform fake;
+  ui::HeadlessHost host;
+  std::unique_ptr<StationWindow> window;
+};
+
+TEST_F(Settings, FreshStartWritesTheDefaultFileAtExit) {
+  start();
+  EXPECT_EQ(text(id::kSettingsPath), "");
+  EXPECT_EQ(text(id::kManufacturer), " Generic"); // a default loses its trailing blank too
+  EXPECT_EQ(text(id::kDiskVendor), "Mass");
+  EXPECT_EQ(text(id::kSerial), "000000000001");
+  EXPECT_EQ(window->serialText, "000000000001");
+  onWindow([&] { window->close(); });
+
+  const std::string saved = read(defaultFile());
+  std::vector<std::size_t> order;
+  for (const char* s :
+       {"[Language]", "[Hub Port map]", "[Test Item]", "[CardInfor]", "[Copy File]"}) {
+    order.push_back(saved.find(s));
+    EXPECT_NE(order.back(), std::string::npos) << s;
+  }
+  EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+  for (const char* line : {"nLan=0\r\n", "szVID=3C7D\r\n", "nMaxPower=203\r\n", "nLEDSpeed=3\r\n",
+                           "bCheckHub=0\r\n", "szLabel=Public Disk\r\n", "nRWTestCount=5\r\n",
+                           "bCheckFile06=0\r\n", "szFolderPath01=\r\n"}) {
+    EXPECT_NE(saved.find(line), std::string::npos) << line;
+  }
+}
+
+TEST_F(Settings, StoredValuesReachTheWindow) {
+  const fs::path iso = dir / "AutoRun.iso";
+  write(iso, "iso");
+  write(defaultFile(),
+        "[Hub Port map]\r\nbCheckNOHub=1\r\nbCheckHub=1\r\n"
+        "[Test Item]\r\nnICType=4\r\nbCheckFormat=1\r\nszLabel=CARD\r\n"
+        "szISOFilePath=" +
+            iso.string() + "\r\nszBinFilePath=" + (dir / "gone.bin").string() +
+            "\r\nbCheckBinFile=1\r\n"
+            "[CardInfor]\r\nnMaxPower=250\r\nszSerialNum=42\r\n[Language]\r\nnLan=3\r\n");
+  start();
+  EXPECT_TRUE(window->checked(id::kNoHubMap));
+  EXPECT_FALSE(window->checked(id::kHubMap));
+  EXPECT_EQ(window->selectedRow(id::kIcType), 4);
+  EXPECT_EQ(text(id::kDiskLabel), "CARD");
+  EXPECT_EQ(window->isoPath, iso);
+  EXPECT_EQ(text(id::kIsoPath), iso.string());
+  EXPECT_TRUE(window->binPath.empty()); // the image is gone: its path is dropped
+  EXPECT_EQ(text(id::kBinaryPath), "");
+  EXPECT_TRUE(window->checked(id::kBinaryFile));
+  EXPECT_EQ(window->maxPowerValue, 250);
+  EXPECT_EQ(text(id::kPowerMa), "(500 mA)");
+  EXPECT_EQ(window->serialText, "42");
+  EXPECT_EQ(window->languageOffset(), 2000);
+  EXPECT_EQ(text(id::kAutoStart), "自動測試開始");
+  EXPECT_EQ(text(id::kSettingsPath), defaultFile().string());
+}
+
+TEST_F(Settings, LoadButtonReadsANamedFileAndExitLeavesItAlone) {
+  start();
+  const fs::path named = dir / "line2.ini";
+  const std::string content = "[Language]\r\nnLan=2\r\n[Test Item]\r\nszLabel=LINE2\r\n";
+  write(named, content);
+  host.setPathResponder([&](const ui::PathRequest&) { return std::optional<fs::path>(named); });
+  onWindow([&] { window->onClicked(id::kLoadIni); });
+  EXPECT_EQ(host.messages().back(), "Load file sucess !!");
+  EXPECT_EQ(text(id::kDiskLabel), "LINE2");
+  EXPECT_EQ(window->languageOffset(), 1000);
+  EXPECT_EQ(text(id::kSettingsPath), named.string());
+
+  onWindow([&] { window->close(); });
+  EXPECT_EQ(read(named), content);
+  EXPECT_NE(read(defaultFile()).find("szLabel=LINE2"), std::string::npos);
+}
+
+TEST_F(Settings, DamagedOrMissingFilesAreNotReportedAsLoaded) {
+  start();
+  const fs::path damaged = dir / "damaged.ini";
+  write(damaged, "[Test Item]\r\nszLabel=X\r\ngarbage line\r\n");
+  fs::path answer = damaged;
+  host.setPathResponder([&](const ui::PathRequest&) { return std::optional<fs::path>(answer); });
+  onWindow([&] { window->onClicked(id::kLoadIni); });
+  EXPECT_NE(host.messages().back().find("damaged.ini:3"), std::string::npos);
+  EXPECT_EQ(text(id::kDiskLabel), "Public Disk");
+  EXPECT_EQ(text(id::kSettingsPath), "");
+
+  answer = dir / "nowhere.ini";
+  onWindow([&] { window->onClicked(id::kLoadIni); });
+  EXPECT_NE(host.messages().back().find("cannot be read"), std::string::npos);
+}
+
+TEST_F(Settings, SaveButtonWritesTheChosenFileOrSaysItCouldNot) {
+  start();
+  const fs::path chosen = dir / "saved.ini";
+  fs::path answer = chosen;
+  host.setPathResponder([&](const ui::PathRequest&) { return std::optional<fs::path>(answer); });
+  onWindow([&] {
+    window->onTextEdited(id::kDiskLabel, "SAVED");
+    window->onClicked(id::kSaveIni);
+  });
+  EXPECT_EQ(host.messages().back(), "Save file sucess!!");
+  EXPECT_NE(read(chosen).find("szLabel=SAVED\r\n"), std::string::npos);
+
+  answer = dir / "no-such-folder" / "x.ini";
+  onWindow([&] { window->onClicked(id::kSaveIni); });
+  EXPECT_NE(host.messages().back().find("cannot be written"), std::string::npos);
+}
+
+} // namespace
+} // namespace tarvix::app

@@ -1,0 +1,101 @@
+#include "settings/copy_list.h"
+#include "settings/profile_file.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace tarvix::settings {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Profile : public ::testing::Test {
+protected:
+  Profile() {
+    char pattern[] = "/tmp/tarvix-profile-XXXXXX";
+    dir = mkdtemp(pattern);
+  }
+  ~Profile() override { fs::remove_all(dir); }
+
+  fs::path write(const std::string& name, const std::string& content) {
+    std::ofstream(dir / name, std::ios::binary) << content;
+    return dir / name;
+  }
+  static std::string read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  fs::path dir;
+};
+
+TEST_F(Profile, ReadsFollowTheProfileRules) {
+  ProfileFile p;
+  std::string error;
+  ASSERT_TRUE(p.load(write("a.ini", "; comment\r\n[CardInfor]\r\nszVendor= Acme   \r\n"
+                                    "nMaxPower=250mA\r\nnLEDSpeed=-2\r\nszLong=" +
+                                        std::string(200, 'x') + "\r\n[Other]\r\nnLEDSpeed=9\r\n"),
+                     error))
+      << error;
+  EXPECT_EQ(p.text("CardInfor", "szVendor", "x"), " Acme"); // trailing blanks go, leading stay
+  EXPECT_EQ(p.text("cardinfor", "SZVENDOR", "x"), " Acme"); // names ignore case
+  EXPECT_EQ(p.text("CardInfor", "szMissing", "Mass    "), "Mass");
+  EXPECT_EQ(p.text("CardInfor", "szLong", "").size(), 127u);
+  EXPECT_EQ(p.integer("CardInfor", "nMaxPower", 203), 250);
+  EXPECT_EQ(p.integer("CardInfor", "nLEDSpeed", 3), -2);
+  EXPECT_EQ(p.integer("CardInfor", "nMissing", 3), 3);
+  EXPECT_EQ(p.integer("Other", "nLEDSpeed", 3), 9);
+}
+
+TEST_F(Profile, WritesReplaceInPlaceAndAppendToTheirSection) {
+  ProfileFile p;
+  std::string error;
+  ASSERT_TRUE(p.load(write("b.ini", "[A]\r\nx=1\r\ny=2\r\n[B]\r\nz=3\r\n"), error));
+  p.setInteger("A", "x", 7);
+  p.setText("A", "w", "new");
+  p.setCheck("C", "c", true);
+  ASSERT_TRUE(p.save(dir / "b.ini"));
+  EXPECT_EQ(read(dir / "b.ini"), "[A]\r\nx=7\r\ny=2\r\nw=new\r\n[B]\r\nz=3\r\n[C]\r\nc=1\r\n");
+}
+
+TEST_F(Profile, DamagedFilesAreRefusedWithTheirLine) {
+  ProfileFile p;
+  std::string error;
+  EXPECT_FALSE(p.load(dir / "missing.ini", error));
+  EXPECT_NE(error.find("cannot be read"), std::string::npos);
+  EXPECT_FALSE(p.load(write("c.ini", "[A]\r\nx=1\r\nthis is not a setting\r\n"), error));
+  EXPECT_NE(error.find("c.ini:3"), std::string::npos) << error;
+  EXPECT_FALSE(p.load(write("d.ini", "x=1\r\n"), error));
+  EXPECT_NE(error.find("outside any [section]"), std::string::npos) << error;
+  EXPECT_FALSE(p.load(write("e.ini", "[A\r\n"), error));
+}
+
+TEST_F(Profile, CopyListRoundTripsWithNumberedKeys) {
+  CopyList list;
+  list.files[0] = {true, "/data/a.txt"};
+  list.files[5] = {false, "/data/f.txt"};
+  list.folder = {true, "/data/docs"};
+  ProfileFile p;
+  list.save(p);
+  ASSERT_TRUE(p.save(dir / "copy.ini"));
+  const std::string saved = read(dir / "copy.ini");
+  EXPECT_NE(saved.find("bCheckFile01=1\r\n"), std::string::npos);
+  EXPECT_NE(saved.find("szFilePath06=/data/f.txt\r\n"), std::string::npos);
+  EXPECT_LT(saved.find("bCheckFolder01"), saved.find("szFilePath01"));
+
+  ProfileFile back;
+  std::string error;
+  ASSERT_TRUE(back.load(dir / "copy.ini", error));
+  CopyList loaded;
+  loaded.load(back);
+  EXPECT_TRUE(loaded.files[0].chosen);
+  EXPECT_EQ(loaded.files[5].path, "/data/f.txt");
+  EXPECT_EQ(loaded.folder.path, "/data/docs");
+}
+
+} // namespace
+} // namespace tarvix::settings
