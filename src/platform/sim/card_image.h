@@ -1,0 +1,39 @@
+// A file of fixed size that stands in for a card or an EEPROM: created sparse when missing,
+// reused when its size matches, refused when it does not. Positioned reads and writes only, so
+// any number of threads may use one image at once.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace tarvix::platform::sim {
+
+class CardImage {
+public:
+  // Checks without touching anything: true when `path` is absent or holds exactly `bytes`.
+  static bool fits(const std::filesystem::path& path, std::uint64_t bytes, std::string& error);
+  // Opens or creates the image; `fresh` tells whether it was created now.
+  static std::unique_ptr<CardImage> open(const std::filesystem::path& path, std::uint64_t bytes,
+                                         bool& fresh, std::string& error);
+  ~CardImage();
+  CardImage(const CardImage&) = delete;
+  CardImage& operator=(const CardImage&) = delete;
+
+  // False with errno set when the file refuses; the caller has checked the bounds.
+  bool read(std::uint64_t offset, std::span<std::uint8_t> data) const;
+  bool write(std::uint64_t offset, std::span<const std::uint8_t> data) const;
+  std::uint64_t bytes() const { return bytes_; }
+  const std::filesystem::path& path() const { return path_; }
+
+private:
+  CardImage(int fd, std::uint64_t bytes, std::filesystem::path path)
+      : fd_(fd), bytes_(bytes), path_(std::move(path)) {}
+  int fd_;
+  std::uint64_t bytes_;
+  std::filesystem::path path_;
+};
+
+} // namespace tarvix::platform::sim

@@ -1,0 +1,632 @@
+#include "platform/sim/emulated_reader.h"
+
+#include "platform/linux/volume/mbr.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace tarvix::platform::sim {
+namespace {
+
+std::uint32_t bigEndian32(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) << 24 | static_cast<std::uint32_t>(bytes[1]) << 16 |
+         static_cast<std::uint32_t>(bytes[2]) << 8 | bytes[3];
+}
+std::uint32_t bigEndian16(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) << 8 | bytes[1];
+}
+void putBigEndian32(std::uint8_t* bytes, std::uint32_t value) {
+  bytes[0] = static_cast<std::uint8_t>(value >> 24);
+  bytes[1] = static_cast<std::uint8_t>(value >> 16);
+  bytes[2] = static_cast<std::uint8_t>(value >> 8);
+  bytes[3] = static_cast<std::uint8_t>(value);
+}
+std::uint32_t littleEndian32(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[3]) << 24 | static_cast<std::uint32_t>(bytes[2]) << 16 |
+         static_cast<std::uint32_t>(bytes[1]) << 8 | bytes[0];
+}
+void putLittleEndian32(std::uint8_t* bytes, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+bool zero(const std::uint8_t* block, std::initializer_list<int> indexes) {
+  return std::all_of(indexes.begin(), indexes.end(), [&](int i) { return block[i] == 0; });
+}
+
+// A decoded block: what it asks and its numbers. Anything not exactly as the command set lays it
+// out is refused, as a strict controller would.
+struct Decoded {
+  Op op = Op::Unknown;
+  std::uint8_t subCode = 0;
+  std::uint32_t argument = 0; // start sector, logical block or size
+};
+
+constexpr std::uint8_t kNoRefusal = 0;
+
+// Returns kNoRefusal or the additional sense code of an ILLEGAL REQUEST.
+std::uint8_t decode(const PassThroughRequest& request, Decoded& out) {
+  const std::uint8_t* b = request.commandBlock.data();
+  const std::uint32_t length = request.dataLength;
+  const bool in = request.direction == DataDirection::In;
+  if (b[0] == kRead10Opcode || b[0] == kWrite10Opcode) {
+    out.op = b[0] == kRead10Opcode ? Op::ReadSector : Op::WriteSector;
+    if (!zero(b, {1, 6, 9, 10, 11, 12, 13, 14, 15})) return kAscInvalidField;
+    if (bigEndian16(b + 7) != length / kSectorBytes || length > kMaxTransferBytes)
+      return kAscInvalidField;
+    if (in != (out.op == Op::ReadSector)) return kAscInvalidField;
+    out.argument = bigEndian32(b + 2);
+    return kNoRefusal;
+  }
+  if (b[0] != kVendorOpcode) return kAscInvalidOpcode;
+  const auto command = std::find_if(kVendorCommands.begin(), kVendorCommands.end(),
+                                    [&](const VendorCommand& c) { return c.subCode == b[1]; });
+  if (command == kVendorCommands.end()) return kAscInvalidOpcode;
+  out.op = command->op;
+  out.subCode = b[1];
+  if (!std::equal(kVendorSignature.begin(), kVendorSignature.end(), b + 2)) return kAscInvalidField;
+  if (!zero(b, {11, 12, 13, 14, 15})) return kAscInvalidField;
+  out.argument = bigEndian32(b + 5);
+  bool fieldsRight = false;
+  switch (command->args) {
+  case ArgForm::None:
+  case ArgForm::Reply16: fieldsRight = zero(b, {5, 6, 7, 8, 9, 10}); break;
+  case ArgForm::Size: fieldsRight = zero(b, {9, 10}); break;
+  case ArgForm::Transfer:
+    fieldsRight = bigEndian16(b + 9) == length / kSectorBytes && length <= kMaxTransferBytes;
+    break;
+  case ArgForm::Capacity:
+    fieldsRight = zero(b, {6, 8, 9, 10}) && (b[7] == 0 || (b[7] == kCardFormFlag && b[5] == 0)) &&
+                  length == kCapacityReplyBytes;
+    break;
+  case ArgForm::Length8:
+    fieldsRight = zero(b, {5, 6, 8, 9, 10}) && b[7] == length && length > 0;
+    break;
+  case ArgForm::FactoryArg:
+    fieldsRight = zero(b, {5, 6, 8, 9, 10}) && b[7] == kFactoryDefaultFlag;
+    break;
+  }
+  if (command->args == ArgForm::Reply16 && length != kVidPidReplyBytes) fieldsRight = false;
+  switch (command->flow) {
+  case Flow::NoData: fieldsRight = fieldsRight && length == 0 && !in; break;
+  case Flow::In: fieldsRight = fieldsRight && in; break;
+  case Flow::Out: fieldsRight = fieldsRight && !in; break;
+  }
+  return fieldsRight ? kNoRefusal : kAscInvalidField;
+}
+
+// The first volume's start when `sector` is a partition table that fits a disk of `diskSectors`;
+// 0 when it is none (a volume boot sector also ends in 55 AA, so that is told apart first).
+std::uint32_t tableVolumeStart(std::span<const std::uint8_t> sector, std::uint64_t diskSectors) {
+  if (!linux_volume::hasBootSignature(sector)) return 0;
+  const bool bootJump = sector[0] == 0xEB || sector[0] == 0xE9;
+  if (bootJump && sector[11] == 0x00 && sector[12] == 0x02) return 0;
+  const std::uint8_t* entry = sector.data() + 446;
+  const bool status = entry[0] == 0x00 || entry[0] == 0x80;
+  const std::uint32_t start = littleEndian32(entry + 8);
+  const std::uint32_t count = littleEndian32(entry + 12);
+  if (!status || entry[4] == 0 || start == 0 || count == 0 ||
+      std::uint64_t{start} + count > diskSectors)
+    return 0;
+  return start;
+}
+
+// One partition of type 0Ch (FAT32, LBA) from sector 63 to the end of the disk.
+std::array<std::uint8_t, kSectorBytes> freshPartitionTable(std::uint64_t diskSectors) {
+  std::array<std::uint8_t, kSectorBytes> sector{};
+  std::uint8_t* entry = sector.data() + 446;
+  const std::uint8_t chsBeyond[3] = {0xFE, 0xFF, 0xFF}; // "use the LBA fields"
+  std::copy(chsBeyond, chsBeyond + 3, entry + 1);
+  entry[4] = 0x0C;
+  std::copy(chsBeyond, chsBeyond + 3, entry + 5);
+  putLittleEndian32(entry + 8, kPartitionStart);
+  putLittleEndian32(entry + 12, static_cast<std::uint32_t>(diskSectors - kPartitionStart));
+  sector[510] = 0x55;
+  sector[511] = 0xAA;
+  return sector;
+}
+
+std::filesystem::path cardFile(const std::filesystem::path& dir, const std::string& id,
+                               unsigned slot) {
+  return dir / (id + (slot == 0 ? std::string() : "-" + std::to_string(slot + 1)) + ".img");
+}
+
+std::filesystem::path eepromFile(const std::filesystem::path& dir, const std::string& id) {
+  return dir / (id + ".eeprom");
+}
+
+// The disk a fresh partition table is written on: the whole card less its information sector
+// for the first slot (a fresh card has no hidden or CD-ROM area), the whole card for the second.
+std::uint64_t freshDiskSectors(const CardSpec& card, unsigned slot) {
+  return slot == 0 ? card.sectors - 1 : card.sectors;
+}
+
+} // namespace
+
+Op commandOf(const PassThroughRequest& request) {
+  Decoded decoded;
+  decode(request, decoded);
+  return decoded.op;
+}
+
+bool EmulatedReader::imagesFit(const ReaderSpec& spec, const std::filesystem::path& imageDir,
+                               std::string& error) {
+  for (unsigned slot = 0; slot < spec.cards.size(); ++slot) {
+    const CardSpec& card = spec.cards[slot];
+    if (card.sectors == 0) continue;
+    if (card.partitioned && freshDiskSectors(card, slot) <= kPartitionStart) {
+      error = "a partitioned card needs more than 64 sectors";
+      return false;
+    }
+    if (!CardImage::fits(cardFile(imageDir, spec.id, slot), card.sectors * kSectorBytes, error))
+      return false;
+  }
+  if (spec.model.hasEeprom && !CardImage::fits(eepromFile(imageDir, spec.id), kEepromBytes, error))
+    return false;
+  return true;
+}
+
+std::unique_ptr<EmulatedReader> EmulatedReader::create(const ReaderSpec& spec,
+                                                       const std::filesystem::path& imageDir,
+                                                       std::string& error) {
+  std::unique_ptr<EmulatedReader> reader(new EmulatedReader(spec));
+  reader->fired_.assign(spec.faults.size(), 0);
+  for (unsigned slot = 0; slot < spec.cards.size(); ++slot) {
+    const CardSpec& card = spec.cards[slot];
+    if (card.sectors == 0) {
+      reader->cards_.push_back(nullptr);
+      continue;
+    }
+    bool fresh = false;
+    auto image = CardImage::open(cardFile(imageDir, spec.id, slot), card.sectors * kSectorBytes,
+                                 fresh, error);
+    if (!image) return nullptr;
+    if (fresh && card.partitioned) {
+      const auto table = freshPartitionTable(freshDiskSectors(card, slot));
+      if (!image->write(0, table)) {
+        error = image->path().string() + ": " + std::strerror(errno);
+        return nullptr;
+      }
+    }
+    reader->cards_.push_back(std::move(image));
+  }
+  if (spec.model.hasEeprom) {
+    bool fresh = false;
+    reader->eepromFile_ =
+        CardImage::open(eepromFile(imageDir, spec.id), kEepromBytes, fresh, error);
+    if (!reader->eepromFile_) return nullptr;
+    reader->eeprom_.assign(kEepromBytes, 0);
+    if (fresh) {
+      std::copy(spec.eeprom.begin(), spec.eeprom.end(), reader->eeprom_.begin());
+      if (!reader->eepromFile_->write(0, reader->eeprom_)) {
+        error = reader->eepromFile_->path().string() + ": " + std::strerror(errno);
+        return nullptr;
+      }
+    } else if (!reader->eepromFile_->read(0, reader->eeprom_)) {
+      error = reader->eepromFile_->path().string() + ": " + std::strerror(errno);
+      return nullptr;
+    }
+  }
+  return reader;
+}
+
+std::uint64_t EmulatedReader::plugIn() {
+  std::lock_guard lock(mutex_);
+  loadLayoutFromCard();
+  for (unsigned lun = 0; lun < spec_.model.lunCount; ++lun)
+    readPartitionTable(lun);
+  plugged_ = true;
+  return ++generation_;
+}
+
+void EmulatedReader::pullOut() {
+  std::lock_guard lock(mutex_);
+  plugged_ = false;
+  ++generation_;
+}
+
+bool EmulatedReader::pluggedAs(std::uint64_t generation) const {
+  std::lock_guard lock(mutex_);
+  return plugged_ && generation_ == generation;
+}
+
+bool EmulatedReader::readInfoSector(std::array<std::uint8_t, kSectorBytes>& sector) const {
+  const CardImage* card = cards_.empty() ? nullptr : cards_[0].get();
+  if (!card) return false;
+  return card->read(card->bytes() - kSectorBytes, sector);
+}
+
+void EmulatedReader::loadLayoutFromCard() {
+  binSectors_ = 0;
+  cdRomSectors_ = 0;
+  std::array<std::uint8_t, kSectorBytes> sector{};
+  if (!readInfoSector(sector)) return;
+  const std::uint32_t bin = bigEndian32(sector.data() + kInfoBinSizeOffset);
+  const std::uint32_t cdRom = bigEndian32(sector.data() + kInfoCdRomSizeOffset);
+  // A layout that does not fit is not used: the card comes up as one public disk.
+  if (std::uint64_t{bin} + cdRom + 2 > spec_.cards[0].sectors) return;
+  binSectors_ = bin;
+  cdRomSectors_ = cdRom;
+}
+
+void EmulatedReader::readPartitionTable(unsigned lun) {
+  hidden_[lun] = 0;
+  if (spec_.model.luns[lun] == LunKind::CdRom) return;
+  const Area area = lunArea(lun);
+  if (!area.image || area.sectors == 0) return;
+  std::array<std::uint8_t, kSectorBytes> sector{};
+  if (!area.image->read(area.firstSector * kSectorBytes, sector)) return;
+  hidden_[lun] = tableVolumeStart(sector, area.sectors);
+}
+
+const CardImage* EmulatedReader::cardOf(unsigned lun) const {
+  const unsigned slot = spec_.model.luns[lun] == LunKind::SecondCard ? 1 : 0;
+  return slot < cards_.size() ? cards_[slot].get() : nullptr;
+}
+
+EmulatedReader::Area EmulatedReader::lunArea(unsigned lun) const {
+  const CardImage* card = cardOf(lun);
+  if (!card) return {};
+  const std::uint64_t sectors = card->bytes() / kSectorBytes;
+  switch (spec_.model.luns[lun]) {
+  case LunKind::PublicDisk:
+    return {card, std::uint64_t{binSectors_} + cdRomSectors_,
+            sectors - 1 - binSectors_ - cdRomSectors_};
+  case LunKind::CdRom: return {card, binSectors_, cdRomSectors_};
+  case LunKind::SecondCard: return {card, 0, sectors};
+  }
+  return {};
+}
+
+bool EmulatedReader::hasCard(unsigned lun) const {
+  std::lock_guard lock(mutex_);
+  return lun < spec_.model.lunCount && cardOf(lun) != nullptr;
+}
+
+bool EmulatedReader::execute(std::uint64_t generation, unsigned lun, PassThroughRequest& request) {
+  std::lock_guard lock(mutex_);
+  if (!plugged_ || generation != generation_) {
+    request.errorCode = ENODEV;
+    return false;
+  }
+  if (request.dataLength > 0 && request.data == nullptr) {
+    request.errorCode = EFAULT;
+    return false;
+  }
+  int ioError = 0;
+  const Outcome outcome = run(lun, request, ioError);
+  if (ioError != 0) {
+    request.errorCode = ioError;
+    return false;
+  }
+  if (outcome) {
+    request.errorCode = EIO;
+    if (request.senseLength >= 14) {
+      request.sense.fill(0);
+      request.sense[0] = kSenseResponseCode;
+      request.sense[2] = outcome->key;
+      request.sense[7] = kSenseAdditionalLength;
+      request.sense[12] = outcome->asc;
+    }
+    return false;
+  }
+  request.errorCode = 0;
+  return true;
+}
+
+EmulatedReader::Outcome EmulatedReader::run(unsigned lun, PassThroughRequest& request,
+                                            int& ioError) {
+  Decoded decoded;
+  const std::uint8_t asc = decode(request, decoded);
+  if (asc != kNoRefusal) return Refusal{kKeyIllegalRequest, asc};
+  const Refusal noMedium{kKeyNotReady, kAscNoMedium};
+  const bool eepromOp = decoded.op == Op::ReadEEPROM || decoded.op == Op::WriteEEPROM;
+  if (eepromOp && !spec_.model.hasEeprom) return Refusal{kKeyIllegalRequest, kAscInvalidOpcode};
+  const CardImage* card = cards_.empty() ? nullptr : cards_[0].get();
+  const bool needsFirstCard = decoded.op != Op::GetVIDPID && decoded.op != Op::GetCapacity &&
+                              decoded.op != Op::ReadSector && decoded.op != Op::WriteSector &&
+                              !eepromOp;
+  if (needsFirstCard && !card) return noMedium;
+  const std::uint64_t cardSectors = card ? card->bytes() / kSectorBytes : 0;
+  switch (decoded.op) {
+  case Op::ReInitialCard: return reInitialise(ioError);
+  case Op::FactoryTotalDefault: return factoryDefault(ioError);
+  case Op::SetBinAreaSize: return writeInfoField(kInfoBinSizeOffset, decoded.argument, ioError);
+  case Op::SetCDRomSize: return writeInfoField(kInfoCdRomSizeOffset, decoded.argument, ioError);
+  case Op::WriteCard:
+  case Op::ReadCard:
+    return transfer({card, 0, cardSectors}, decoded.argument, request, decoded.op == Op::WriteCard,
+                    ioError);
+  case Op::WriteBin:
+  case Op::ReadBin:
+    return transfer({card, 0, binSectors_}, decoded.argument, request, decoded.op == Op::WriteBin,
+                    ioError);
+  case Op::WriteAutorun:
+  case Op::ReadAutoRun:
+    return transfer({card, binSectors_, cdRomSectors_}, decoded.argument, request,
+                    decoded.op == Op::WriteAutorun, ioError);
+  case Op::GetCapacity: return capacity(request.commandBlock.data(), request);
+  case Op::GetVIDPID: return identity(decoded.subCode, lun, request);
+  case Op::ReadEEPROM: return eepromTransfer(request, false, ioError);
+  case Op::WriteEEPROM: return eepromTransfer(request, true, ioError);
+  case Op::ReadSector:
+  case Op::WriteSector: {
+    const Area area = lunArea(lun);
+    if (!area.image || area.sectors == 0) return noMedium;
+    if (decoded.op == Op::WriteSector && spec_.model.luns[lun] == LunKind::CdRom)
+      return Refusal{kKeyDataProtect, kAscWriteProtected};
+    return transfer(area, decoded.argument, request, decoded.op == Op::WriteSector, ioError);
+  }
+  case Op::Unknown: break;
+  }
+  return Refusal{kKeyIllegalRequest, kAscInvalidOpcode};
+}
+
+EmulatedReader::Outcome EmulatedReader::transfer(const Area& area, std::uint64_t startSector,
+                                                 PassThroughRequest& request, bool toCard,
+                                                 int& ioError) {
+  // A partial last sector moves exactly the bytes it carries, but still must lie in the area.
+  const std::uint64_t end = startSector * kSectorBytes + request.dataLength;
+  if (end > area.sectors * kSectorBytes) return Refusal{kKeyIllegalRequest, kAscLbaOutOfRange};
+  if (request.dataLength == 0) return std::nullopt;
+  const std::uint64_t offset = (area.firstSector + startSector) * kSectorBytes;
+  const bool done = toCard ? area.image->write(offset, {request.data, request.dataLength})
+                           : area.image->read(offset, {request.data, request.dataLength});
+  if (!done) ioError = errno != 0 ? errno : EIO;
+  return std::nullopt;
+}
+
+EmulatedReader::Outcome EmulatedReader::writeInfoField(std::size_t offset, std::uint32_t value,
+                                                       int& ioError) {
+  std::array<std::uint8_t, kSectorBytes> sector{};
+  const CardImage* card = cards_[0].get();
+  if (!readInfoSector(sector)) {
+    ioError = EIO;
+    return std::nullopt;
+  }
+  putBigEndian32(sector.data() + offset, value);
+  if (!card->write(card->bytes() - kSectorBytes, sector)) ioError = EIO;
+  return std::nullopt;
+}
+
+EmulatedReader::Outcome EmulatedReader::reInitialise(int& ioError) {
+  std::array<std::uint8_t, kSectorBytes> sector{};
+  if (!readInfoSector(sector)) {
+    ioError = EIO;
+    return std::nullopt;
+  }
+  const std::uint32_t bin = bigEndian32(sector.data() + kInfoBinSizeOffset);
+  const std::uint32_t cdRom = bigEndian32(sector.data() + kInfoCdRomSizeOffset);
+  if (std::uint64_t{bin} + cdRom + 2 > spec_.cards[0].sectors)
+    return Refusal{kKeyIllegalRequest, kAscInvalidField};
+  binSectors_ = bin;
+  cdRomSectors_ = cdRom;
+  for (unsigned lun = 0; lun < spec_.model.lunCount; ++lun)
+    if (spec_.model.luns[lun] != LunKind::SecondCard) readPartitionTable(lun);
+  return std::nullopt;
+}
+
+EmulatedReader::Outcome EmulatedReader::factoryDefault(int& ioError) {
+  Outcome outcome = writeInfoField(kInfoBinSizeOffset, 0, ioError);
+  if (!outcome && ioError == 0) outcome = writeInfoField(kInfoCdRomSizeOffset, 0, ioError);
+  if (outcome || ioError != 0 || !spec_.model.hasEeprom) return outcome;
+  std::fill(eeprom_.begin(), eeprom_.begin() + kEepromFactoryBytes, 0);
+  if (!eepromFile_->write(0, {eeprom_.data(), kEepromFactoryBytes})) ioError = EIO;
+  return std::nullopt;
+}
+
+EmulatedReader::Outcome EmulatedReader::capacity(const std::uint8_t* block,
+                                                 PassThroughRequest& request) {
+  const Refusal noMedium{kKeyNotReady, kAscNoMedium};
+  std::uint64_t sectors = 0;
+  if (block[7] == kCardFormFlag) {
+    if (cards_.empty() || !cards_[0]) return noMedium;
+    sectors = cards_[0]->bytes() / kSectorBytes;
+  } else {
+    const unsigned unit = block[5];
+    if (unit >= spec_.model.lunCount) return Refusal{kKeyIllegalRequest, kAscInvalidField};
+    const Area area = lunArea(unit);
+    // A CD-ROM area of no sectors is a drive with no disc in it.
+    if (!area.image || area.sectors == 0) return noMedium;
+    sectors = area.sectors;
+  }
+  putBigEndian32(request.data, static_cast<std::uint32_t>(sectors));
+  putBigEndian32(request.data + 4, kSectorBytes);
+  return std::nullopt;
+}
+
+EmulatedReader::Outcome EmulatedReader::identity(std::uint8_t subCode, unsigned lun,
+                                                 PassThroughRequest& request) const {
+  std::uint8_t* reply = request.data;
+  std::fill(reply, reply + kVidPidReplyBytes, 0);
+  switch (subCode) {
+  case kSubIdentity:
+    reply[0] = static_cast<std::uint8_t>(spec_.vendorId >> 8);
+    reply[1] = static_cast<std::uint8_t>(spec_.vendorId);
+    reply[2] = static_cast<std::uint8_t>(spec_.productId >> 8);
+    reply[3] = static_cast<std::uint8_t>(spec_.productId);
+    break;
+  case kSubCardType: {
+    const unsigned slot = spec_.model.luns[lun] == LunKind::SecondCard ? 1 : 0;
+    reply[0] = cardOf(lun) ? spec_.cards[slot].typeByte : kCardTypeNone;
+    break;
+  }
+  case kSubConfiguration:
+    std::copy(spec_.configuration.begin(), spec_.configuration.end(), reply);
+    break;
+  default: return Refusal{kKeyIllegalRequest, kAscInvalidOpcode};
+  }
+  return std::nullopt;
+}
+
+EmulatedReader::Outcome EmulatedReader::eepromTransfer(PassThroughRequest& request, bool write,
+                                                       int& ioError) {
+  const std::uint32_t length = request.dataLength;
+  if (write) {
+    std::copy(request.data, request.data + length, eeprom_.begin());
+    if (!eepromFile_->write(0, {eeprom_.data(), length})) ioError = EIO;
+  } else {
+    std::copy(eeprom_.begin(), eeprom_.begin() + length, request.data);
+  }
+  return std::nullopt;
+}
+
+FaultVerdict EmulatedReader::takeFault(std::string_view command) {
+  std::lock_guard lock(mutex_);
+  const auto named = std::find(kOpNames.begin(), kOpNames.end(), command);
+  const std::size_t index = command == kOpenName ? kOpNames.size() : named - kOpNames.begin();
+  if (index > kOpNames.size()) return FaultVerdict::None;
+  for (std::size_t i = 0; i < spec_.faults.size(); ++i) {
+    const FaultSpec& fault = spec_.faults[i];
+    if (fault.command != command || successes_[index] < fault.after) continue;
+    if (fault.times != 0 && fired_[i] >= fault.times) continue;
+    ++fired_[i];
+    switch (fault.action) {
+    case FaultAction::Fail: return FaultVerdict::Fail;
+    case FaultAction::Corrupt: return FaultVerdict::Corrupt;
+    case FaultAction::Pull: return FaultVerdict::Pull;
+    case FaultAction::Hang: return FaultVerdict::Hang;
+    }
+  }
+  return FaultVerdict::None;
+}
+
+void EmulatedReader::noteSuccess(std::string_view command) {
+  std::lock_guard lock(mutex_);
+  const auto named = std::find(kOpNames.begin(), kOpNames.end(), command);
+  const std::size_t index = command == kOpenName ? kOpNames.size() : named - kOpNames.begin();
+  if (index <= kOpNames.size()) ++successes_[index];
+}
+
+bool EmulatedReader::openMustFail() {
+  std::lock_guard lock(mutex_);
+  return openAttempts_++ < spec_.openFailFirst;
+}
+
+bool EmulatedReader::checkDisk(std::uint64_t generation, unsigned lun, Area& area,
+                               int& error) const {
+  if (!plugged_ || generation != generation_) {
+    error = ENODEV;
+    return false;
+  }
+  if (spec_.model.luns[lun] == LunKind::CdRom) {
+    error = EROFS;
+    return false;
+  }
+  area = lunArea(lun);
+  if (!area.image) {
+    error = ENOMEDIUM;
+    return false;
+  }
+  return true;
+}
+
+bool EmulatedReader::diskExtent(std::uint64_t generation, unsigned lun, DiskExtent& out,
+                                int& error) const {
+  std::lock_guard lock(mutex_);
+  Area area;
+  if (!checkDisk(generation, lun, area, error)) return false;
+  out = {area.image->path(), area.firstSector * kSectorBytes, area.sectors * kSectorBytes,
+         hidden_[lun]};
+  return true;
+}
+
+bool EmulatedReader::writeVolume(std::uint64_t generation, unsigned lun, std::uint64_t byteOffset,
+                                 std::span<const std::uint8_t> data, int& error) {
+  std::lock_guard lock(mutex_);
+  Area area;
+  if (!checkDisk(generation, lun, area, error)) return false;
+  if (byteOffset % kSectorBytes != 0 || data.size() % kSectorBytes != 0) {
+    error = EINVAL;
+    return false;
+  }
+  const std::uint64_t diskOffset = std::uint64_t{hidden_[lun]} * kSectorBytes + byteOffset;
+  if (diskOffset + data.size() > area.sectors * kSectorBytes) {
+    error = ENOSPC;
+    return false;
+  }
+  if (!area.image->write(area.firstSector * kSectorBytes + diskOffset, data)) {
+    error = errno != 0 ? errno : EIO;
+    return false;
+  }
+  return true;
+}
+
+bool EmulatedReader::setPartitionType(std::uint64_t generation, unsigned lun, std::uint8_t type,
+                                      int& error) {
+  std::lock_guard lock(mutex_);
+  Area area;
+  if (!checkDisk(generation, lun, area, error)) return false;
+  if (hidden_[lun] == 0) {
+    error = ENODEV; // the volume is the whole disk: no entry holds it
+    return false;
+  }
+  std::array<std::uint8_t, kSectorBytes> sector{};
+  const std::uint64_t first = area.firstSector * kSectorBytes;
+  if (!area.image->read(first, sector)) {
+    error = EIO;
+    return false;
+  }
+  const unsigned number = linux_volume::entryStartingAt(sector, hidden_[lun]);
+  if (number == 0 || !linux_volume::setPartitionType(sector, number, type)) {
+    error = EINVAL;
+    return false;
+  }
+  if (!area.image->write(first, sector)) {
+    error = EIO;
+    return false;
+  }
+  return true;
+}
+
+bool EmulatedReader::dropPartitionLayout(std::uint64_t generation, unsigned lun, int& error) {
+  std::lock_guard lock(mutex_);
+  Area area;
+  if (!checkDisk(generation, lun, area, error)) return false;
+  // Without a table, sector 0 may be a volume boot sector that must not be touched.
+  if (hidden_[lun] == 0) return true;
+  std::array<std::uint8_t, kSectorBytes> sector{};
+  const std::uint64_t first = area.firstSector * kSectorBytes;
+  if (!area.image->read(first, sector)) {
+    error = EIO;
+    return false;
+  }
+  linux_volume::dropLayout(sector);
+  if (!area.image->write(first, sector)) {
+    error = EIO;
+    return false;
+  }
+  hidden_[lun] = 0;
+  return true;
+}
+
+bool EmulatedReader::rereadPartitionLayout(std::uint64_t generation, unsigned lun, int& error) {
+  std::lock_guard lock(mutex_);
+  Area area;
+  if (!checkDisk(generation, lun, area, error)) return false;
+  readPartitionTable(lun);
+  return true;
+}
+
+CardLayout EmulatedReader::layout() const {
+  std::lock_guard lock(mutex_);
+  const std::uint64_t sectors =
+      cards_.empty() || !cards_[0] ? 0 : cards_[0]->bytes() / kSectorBytes;
+  return {sectors, binSectors_, cdRomSectors_};
+}
+
+std::vector<std::uint8_t> EmulatedReader::eeprom() const {
+  std::lock_guard lock(mutex_);
+  return eeprom_;
+}
+
+std::filesystem::path EmulatedReader::cardImagePath(unsigned slot) const {
+  return slot < cards_.size() && cards_[slot] ? cards_[slot]->path() : std::filesystem::path();
+}
+
+std::filesystem::path EmulatedReader::eepromPath() const {
+  return eepromFile_ ? eepromFile_->path() : std::filesystem::path();
+}
+
+} // namespace tarvix::platform::sim
