@@ -1,6 +1,17 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts the station.
+# Sets up, builds and starts the station on the built-in simulated reader farm with the demo
+# settings (Hub Map, VQ301C-A-1LUN, low-level format 10MB, format, read/write test, card
+# information). Without a display it scans headless and prints the port boxes as JSON.
+# Arguments replace the defaults, e.g. scripts/run-station.sh --farm my-farm.json
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
-exec "${TARVIX_BUILD_DIR:-build}/apps/tarvix/tarvix" "$@"
+station="${TARVIX_BUILD_DIR:-build}/apps/tarvix/tarvix"
+if [ $# -eq 0 ]; then
+  set -- --simulate --settings share/simulated-station.ini
+fi
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ]; then
+  echo "run-station: no display; scanning headless (xvfb-run $0 opens the window)" >&2
+  exec "$station" --headless --scan-only --report - "$@"
+fi
+exec "$station" "$@"

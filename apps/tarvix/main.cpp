@@ -1,47 +1,31 @@
-// The station: one instance per executable name, the station window until the operator closes it.
+// The station: one instance per executable name (and farm), then the station window until the
+// operator closes it, or a headless scan that reports the port boxes.
+#include "app/station_report.h"
 #include "app/station_window.h"
-#include "platform/clock.h"
+#include "backends.h"
+#include "command_line.h"
 #include "platform/linux/linux_system.h"
-#include "platform/trace.h"
+#include "settings/profile_file.h"
+#include "ui/headless/headless_host.h"
 #include "ui/qt/qt_host.h"
 #include "ui/qt/station_view.h"
 
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <fstream>
+#include <iostream>
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: tarvix [--help]\n"
-    "Opens the station window. It needs a display: run it in a desktop session,\n"
-    "or under a virtual one (xvfb-run tarvix).\n";
+using namespace tarvix;
 
-// Until reader discovery and the reader farm arrive, the station sees only the system disk.
-class SystemDiskOnly final : public tarvix::platform::Drives, public tarvix::platform::UsbTree {
-public:
-  std::uint32_t logicalDriveMask() const override { return 1U << 2; }
-  std::optional<tarvix::platform::DriveInfo> inspect(char) const override { return {}; }
-  void setEventListener(std::function<void(tarvix::platform::DeviceEvent)>) override {}
-  tarvix::platform::UsbTopology snapshot() const override { return {}; }
-};
+constexpr int kUsageError = 2;
 
-class NoReaders final : public tarvix::platform::ReaderAccess {
-public:
-  tarvix::platform::ReaderHandle open(std::string_view) override {
-    return tarvix::platform::kNoReader;
-  }
-  bool send(tarvix::platform::ReaderHandle, tarvix::platform::PassThroughRequest&) override {
-    return false;
-  }
-  void close(tarvix::platform::ReaderHandle) override {}
-};
-
-class NoVolumes final : public tarvix::platform::Volumes {
-public:
-  std::unique_ptr<tarvix::platform::Volume> open(std::string_view) override { return nullptr; }
-};
+int fail(const std::string& message) {
+  std::fprintf(stderr, "tarvix: %s\n", message.c_str());
+  return kUsageError;
+}
 
 bool haveDisplay() {
   for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -51,46 +35,74 @@ bool haveDisplay() {
   return false;
 }
 
-} // namespace
+void takeSettings(app::StationWindow& window, const cli::Options& options) {
+  if (!options.settings.empty()) window.settingsPath = std::filesystem::absolute(options.settings);
+}
 
-int main(int argc, char** argv) {
-  using namespace tarvix;
-  for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    std::fprintf(stderr, "tarvix: unknown option '%s'\n%s", argv[i], kUsage);
-    return 2;
-  }
-
-  platform::linux_backend::LinuxSystem system;
-  // A second station for the same readers ends silently.
-  if (!system.acquireInstanceLock(
-          platform::linux_backend::instanceLockName(system.executablePath()))) {
-    return 0;
-  }
-  if (!haveDisplay()) {
-    std::fputs("tarvix: no display found.\n", stderr);
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
-
+int runWindow(int argc, char** argv, cli::Backend& backend, const cli::Options& options) {
   QApplication application(argc, argv);
-  platform::ScaledClock clock;
-  platform::StderrTrace trace;
-  SystemDiskOnly systemDisk;
-  NoReaders readers;
-  NoVolumes volumes;
-  platform::Platform platform{clock, trace, system, systemDisk, systemDisk, readers, volumes};
   ui::QtHost host;
-  app::StationWindow window(platform, host);
+  app::StationWindow window(backend.platform(), host);
+  takeSettings(window, options);
   window.initialise();
   ui::StationView view(window);
   host.setParentWindow(&view);
   host.setAboutHandler([&view] { view.showAboutBox(); });
+  backend.start();
   view.show();
   QApplication::exec();
   window.close();
   return 0;
+}
+
+int runScanOnly(cli::Backend& backend, const cli::Options& options) {
+  ui::HeadlessHost host;
+  app::StationWindow window(backend.platform(), host);
+  takeSettings(window, options);
+  nlohmann::ordered_json report;
+  host.runAndWait([&] {
+    window.initialise(); // applies the stored mapping mode: full scan and probe
+    report = app::stationReport(window);
+    window.close();
+  });
+  const std::string text = report.dump(2) + "\n";
+  if (options.report.empty() || options.report == "-") {
+    std::cout << text;
+    return 0;
+  }
+  std::ofstream out(options.report, std::ios::binary | std::ios::trunc);
+  if (!(out << text)) return fail(options.report.string() + ": cannot be written");
+  return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  std::string error;
+  const auto options = cli::parse(argc, argv, error);
+  if (!options) return fail(error + "\n" + cli::kUsage);
+  if (options->help) {
+    std::fputs(cli::kUsage, stdout);
+    return 0;
+  }
+  if (!options->settings.empty() && !settings::readable(options->settings)) {
+    return fail(options->settings.string() + ": cannot be read");
+  }
+  if (!options->settings.empty()) {
+    settings::ProfileFile probe;
+    if (!probe.load(options->settings, error)) return fail(error);
+  }
+
+  platform::linux_backend::LinuxSystem instance;
+  // A second station for the same readers (or the same farm) ends silently.
+  if (!instance.acquireInstanceLock(cli::instanceLockName(*options, instance.executablePath()))) {
+    return 0;
+  }
+  if (!options->headless && !haveDisplay()) {
+    return fail(std::string("no display found.\n") + cli::kUsage);
+  }
+  auto backend = cli::makeBackend(*options, error);
+  if (!backend) return fail(error);
+  return options->headless ? runScanOnly(*backend, *options)
+                           : runWindow(argc, argv, *backend, *options);
 }

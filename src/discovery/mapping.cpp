@@ -11,8 +11,6 @@ using station::kLunsPerPort;
 using station::kPortCount;
 using station::kPortsPerHub;
 
-int lastPathEntry(const DriveRecord& r) { return r.usbPath.entry[r.usbPath.level()]; }
-
 // Indices of up to four records, in letter order, that `matches` accepts, ordered by storage
 // device number (equal numbers keep letter order). Index 0 ends such a list, so a list that would
 // start with letter A is empty.
@@ -29,20 +27,36 @@ template <typename Match> std::vector<int> collect(station::StationState& state,
   return found;
 }
 
-void mapHub(station::StationState& state, int h) {
+// The port of numbered hub `h` a record's reader sits in, 0 when it is not on that hub. A
+// seven-port hub is mostly two chained four-port chips, the inner chip in the outer chip's last
+// port: the hub's ports are the outer chip's but the last, then the inner chip's.
+int hubPort(const station::StationState& state, int h, const DriveRecord& r) {
   const station::UsbPath& hub = state.hubTable[h - 1];
-  if (hub.empty()) return;
-  // Only readers plugged straight into the numbered hub qualify; hub and port stay once given.
+  if (!r.usbPath.beginsWith(hub)) return 0;
+  const int level = hub.level();
+  if (r.usbPath.level() == level + 1) return r.usbPath.entry[level + 1];
+  const int outerPorts = state.hubPortCount[h - 1];
+  if (r.usbPath.level() == level + 2 && outerPorts > 0 &&
+      r.usbPath.entry[level + 1] == outerPorts) {
+    return outerPorts - 1 + r.usbPath.entry[level + 2];
+  }
+  return 0;
+}
+
+void mapHub(station::StationState& state, int h) {
+  if (state.hubTable[h - 1].empty()) return;
+  const int firstPort = kPortsPerHub * (h - 1);
+  // Hub and port are given once; readers behind any further hub get none.
   for (DriveRecord& r : state.driveRecords) {
     if (r.slot != 0) continue;
-    if (r.usbPath.level() == hub.level() + 1 && r.usbPath.beginsWith(hub)) {
+    if (const int j = hubPort(state, h, r); j != 0) {
       r.hub = h;
-      r.port = lastPathEntry(r) + kPortsPerHub * (h - 1);
+      r.port = j + firstPort;
     }
   }
   for (int j = 1; j <= kPortsPerHub; ++j) {
     const auto lunOrder = collect(state, [&](const DriveRecord& r) {
-      return r.hub == h && r.usbPath.level() > 0 && lastPathEntry(r) == j;
+      return r.hub == h && r.port == j + firstPort && r.usbPath.level() > 0;
     });
     for (int k = 1; k <= static_cast<int>(lunOrder.size()); ++k) {
       DriveRecord& r = state.driveRecords[lunOrder[k - 1]];

@@ -35,7 +35,7 @@ private:
       switch (port.attached) {
       case platform::UsbPort::Attached::Nothing: break;
       case platform::UsbPort::Attached::Hub:
-        noteHub();
+        noteHub(static_cast<int>(port.ports.size()));
         // Deeper chains than a path can hold are not followed.
         if (level < kDeepestLevel) {
           current_.entry[0] = level + 1;
@@ -52,15 +52,19 @@ private:
   }
 
   // Hubs get numbers in the order the walk meets them; a hub below a numbered hub gets none.
-  void noteHub() {
+  void noteHub(int portCount) {
     auto& hubs = state_.hubTable;
+    int numbered = -1;
     if (hubs[0].empty()) {
-      hubs[0] = current_;
+      numbered = 0;
     } else if (hubs[1].empty()) {
-      if (!current_.beginsWith(hubs[0])) hubs[1] = current_;
+      if (!current_.beginsWith(hubs[0])) numbered = 1;
     } else if (hubs[2].empty()) {
-      if (!current_.beginsWith(hubs[0]) && !current_.beginsWith(hubs[1])) hubs[2] = current_;
+      if (!current_.beginsWith(hubs[0]) && !current_.beginsWith(hubs[1])) numbered = 2;
     }
+    if (numbered < 0) return;
+    hubs[numbered] = current_;
+    state_.hubPortCount[numbered] = portCount;
   }
 
   void recordPosition(char letter) {

@@ -79,11 +79,15 @@ TEST_F(Discovery, ChainedHubChipsMakeOneNumberedHub) {
   auto inner = hub(ports(4, {{2, device("1-1.4.2", 'F')}}));
   drives.topology.controllers = {
       {0, ports(2, {{1, hub(ports(4, {{1, device("1-1.1", 'E')}, {4, inner}}))}})}};
-  fullScan({});
+  fullScan({.hubMap = true});
   EXPECT_EQ(state.hubTable[0].entry, (std::array<int, 8>{3, 1, 1, 1, 0, 0, 0, 0}));
   EXPECT_TRUE(state.hubTable[1].empty());
   EXPECT_EQ(record('E').usbPath.level(), 4);
   EXPECT_EQ(record('F').usbPath.entry, (std::array<int, 8>{5, 1, 1, 1, 4, 2, 0, 0}));
+  // The inner chip's port 2 is the hub's port 5.
+  EXPECT_EQ(record('E').slot, 1);
+  EXPECT_EQ(record('F').port, 5);
+  EXPECT_EQ(record('F').slot, 17);
 }
 
 TEST_F(Discovery, AFourthHubGetsNoNumberAndNumbersOutliveTheHub) {

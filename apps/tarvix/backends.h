@@ -1,0 +1,27 @@
+// The platform a station runs on: the computer's own readers, or a simulated farm.
+#pragma once
+
+#include "command_line.h"
+#include "platform/platform.h"
+
+#include <memory>
+#include <string>
+
+namespace tarvix::cli {
+
+class Backend {
+public:
+  virtual ~Backend() = default;
+  virtual platform::Platform& platform() = 0;
+  // Starts what runs by itself (a farm's timed events).
+  virtual void start() {}
+};
+
+// The single-instance lock's name: the executable's base name, and for a farm the farm too, so
+// stations on different farms run side by side while two on one farm exclude each other.
+std::string instanceLockName(const Options& options, const std::filesystem::path& executable);
+
+// Null with `error` set when the farm file is bad.
+std::unique_ptr<Backend> makeBackend(const Options& options, std::string& error);
+
+} // namespace tarvix::cli

@@ -1,0 +1,71 @@
+#include "command_line.h"
+
+#include <string_view>
+
+namespace tarvix::cli {
+
+const char* const kUsage =
+    "usage: tarvix [--simulate | --farm FILE] [--settings FILE]\n"
+    "       tarvix --headless --scan-only [--simulate | --farm FILE] [--settings FILE]\n"
+    "              [--report FILE]\n"
+    "\n"
+    "  --simulate      run on the built-in simulated reader farm (seven readers on one hub)\n"
+    "  --farm FILE     run on the simulated reader farm described in FILE\n"
+    "  --settings FILE start with the settings in FILE, as if loaded before start-up\n"
+    "  --headless      run without a window\n"
+    "  --scan-only     find and probe the readers, report the port boxes, and exit\n"
+    "  --report FILE   where the JSON report goes ('-' for standard output)\n"
+    "\n"
+    "The window needs a display; without one, run it under xvfb-run or use --headless.\n";
+
+std::optional<Options> parse(int argc, char** argv, std::string& error) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    auto value = [&](std::filesystem::path& into) {
+      if (i + 1 >= argc) {
+        error = std::string(arg) + " needs a value";
+        return false;
+      }
+      into = argv[++i];
+      return true;
+    };
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--headless") {
+      options.headless = true;
+    } else if (arg == "--scan-only") {
+      options.scanOnly = true;
+    } else if (arg == "--simulate") {
+      options.simulate = true;
+    } else if (arg == "--farm") {
+      if (!value(options.farmFile)) return std::nullopt;
+    } else if (arg == "--settings") {
+      if (!value(options.settings)) return std::nullopt;
+    } else if (arg == "--report") {
+      if (!value(options.report)) return std::nullopt;
+    } else {
+      error = "unknown option '" + std::string(arg) + "'";
+      return std::nullopt;
+    }
+  }
+  if (options.simulate && !options.farmFile.empty()) {
+    error = "--simulate and --farm exclude each other";
+    return std::nullopt;
+  }
+  if (options.headless && !options.scanOnly) {
+    error = "--headless needs --scan-only: production runs without a window are not there yet";
+    return std::nullopt;
+  }
+  if (options.scanOnly && !options.headless) {
+    error = "--scan-only needs --headless";
+    return std::nullopt;
+  }
+  if (!options.report.empty() && !options.headless) {
+    error = "--report needs --headless";
+    return std::nullopt;
+  }
+  return options;
+}
+
+} // namespace tarvix::cli

@@ -1,0 +1,26 @@
+// The station's command line.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace tarvix::cli {
+
+struct Options {
+  bool help = false;
+  bool headless = false;
+  bool scanOnly = false;
+  bool simulate = false;            // the embedded default farm
+  std::filesystem::path farmFile;   // a farm of one's own
+  std::filesystem::path settings;   // taken as if loaded before start-up
+  std::filesystem::path report;     // "-" is standard output
+  bool onFarm() const { return simulate || !farmFile.empty(); }
+};
+
+// Nothing, with `error` set, on a usage error.
+std::optional<Options> parse(int argc, char** argv, std::string& error);
+
+extern const char* const kUsage;
+
+} // namespace tarvix::cli

@@ -1,0 +1,15 @@
+// The station's port boxes as JSON, exactly as they are shown: for automation and end-to-end tests.
+// Window thread only.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+namespace tarvix::app {
+
+class StationWindow;
+
+// {"serialText": "...", "ports": [{"port", "picture", "progress", "started", "slots": [{"slot",
+// "label", "text", "colour", "visible"}]}]} for all 21 ports and all four slots of each.
+nlohmann::ordered_json stationReport(const StationWindow& window);
+
+} // namespace tarvix::app

@@ -1,0 +1,77 @@
+// A whole station (window model, headless host) on a simulated farm built from JSON text, with its
+// cards in a temporary folder. The farm's clock runs a thousand times faster than real time.
+#pragma once
+
+#include "app/station_report.h"
+#include "app/station_window.h"
+#include "platform/sim/farm.h"
+#include "support/fake_platform.h"
+#include "ui/headless/headless_host.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+namespace tarvix::testing {
+
+class StationOnFarm {
+public:
+  StationOnFarm(const std::string& farmJson, const std::string& settings) {
+    char pattern[] = "/tmp/tarvix-e2e-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    std::string error;
+    farm = platform::sim::Farm::fromText(farmJson, "test farm", dir_, error);
+    if (!farm) throw std::runtime_error(error);
+    system.executable = dir_ / "tarvix";
+    std::ofstream(dir_ / "TarvixValue.ini", std::ios::binary) << settings;
+    platform_ = std::make_unique<platform::Platform>(platform::Platform{
+        farm->clock(), trace, system, farm->drives(), farm->usbTree(), farm->readerAccess(),
+        farm->volumes()});
+    window = std::make_unique<app::StationWindow>(*platform_, host);
+  }
+  ~StationOnFarm() {
+    window.reset();
+    farm.reset();
+    std::filesystem::remove_all(dir_);
+  }
+
+  void start() {
+    host.runAndWait([&] { window->initialise(); });
+  }
+  nlohmann::ordered_json report() {
+    nlohmann::ordered_json r;
+    host.runAndWait([&] { r = app::stationReport(*window); });
+    return r;
+  }
+  // Waits (real time) until `done` holds on the window thread, or fails after `limit`.
+  template <typename Done> bool waitFor(Done done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < until) {
+      bool ok = false;
+      host.runAndWait([&] { ok = done(); });
+      if (ok) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  std::unique_ptr<platform::sim::Farm> farm;
+  platform::CapturingTrace trace;
+  FakeSystem system;
+  ui::HeadlessHost host;
+  std::unique_ptr<app::StationWindow> window;
+
+private:
+  std::filesystem::path dir_;
+  std::unique_ptr<platform::Platform> platform_;
+};
+
+// A reader entry of a farm file.
+inline std::string farmReader(int port, const std::string& id, const std::string& model, int mib) {
+  return R"({"port": )" + std::to_string(port) + R"(, "reader": {"id": ")" + id +
+         R"(", "model": ")" + model + R"(", "cardMiB": )" + std::to_string(mib) + "}}";
+}
+
+} // namespace tarvix::testing
