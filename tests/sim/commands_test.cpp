@@ -1,0 +1,273 @@
+// The emulated controller's answers to each command, driven through the station's own channel
+// functions, and its refusal of blocks that are not exactly as the command set lays them out.
+#include "channel/command_blocks.h"
+#include "sim/sim_fixture.h"
+
+#include <array>
+#include <cerrno>
+
+namespace tarvix::sim_test {
+namespace {
+
+using namespace channel;
+using platform::DriveType;
+
+struct ModelRow {
+  const char* model;
+  std::uint16_t productId;
+  std::uint8_t byte4;
+  std::array<std::uint8_t, 3> lunKinds;
+  std::vector<DriveType> driveTypes;
+};
+
+const ModelRow kModelRows[] = {
+    {"VQ301A", 0xA704, 0x00, {1, 0, 0}, {DriveType::Removable}},
+    {"VQ301B", 0xA704, 0x00, {1, 0, 0}, {DriveType::Removable}},
+    {"VQ301C", 0xA707, 0x00, {1, 0, 0}, {DriveType::Removable}},
+    {"VQ301C-A-1LUN", 0xA706, 0x00, {1, 0, 0}, {DriveType::Removable}},
+    {"VQ301C-A-2LUN", 0xA706, 0x10, {1, 2, 0}, {DriveType::Removable, DriveType::CdRom}},
+    {"VQ305A", 0xA701, 0x00, {1, 0, 0}, {DriveType::Removable}},
+    {"VQ307B2B-1LUN", 0xA703, 0x00, {1, 0, 0}, {DriveType::Removable}},
+    {"VQ307B2B-2LUN", 0xA702, 0x00, {1, 1, 0}, {DriveType::Removable, DriveType::Removable}},
+    {"VQ348", 0xA708, 0x00, {1, 0, 0}, {DriveType::Removable}},
+};
+
+void PrintTo(const ModelRow& row, std::ostream* out) { *out << row.model; }
+
+class ModelIdentity : public FarmTest, public ::testing::WithParamInterface<ModelRow> {};
+
+TEST_P(ModelIdentity, AnswersItsIdentityAndBringsOneLetterPerUnit) {
+  const ModelRow& row = GetParam();
+  load(oneReader(row.model, R"("cardSectors": 4096)"));
+  const std::vector<char> letters = farm->letters("r1");
+  ASSERT_EQ(letters.size(), row.driveTypes.size());
+  for (std::size_t lun = 0; lun < letters.size(); ++lun) {
+    EXPECT_EQ(letters[lun], static_cast<char>('D' + lun));
+    const auto info = farm->drives().inspect(letters[lun]);
+    ASSERT_TRUE(info);
+    EXPECT_EQ(info->type, row.driveTypes[lun]);
+  }
+  auto holder = openReader("r1");
+  std::array<std::uint8_t, 512> reply{};
+  ASSERT_TRUE(GetVIDPID(*holder, kVidPidIdentity, reply));
+  EXPECT_EQ(reply[0], 0x3C);
+  EXPECT_EQ(reply[1], 0x7D);
+  EXPECT_EQ(reply[2] << 8 | reply[3], row.productId);
+  ASSERT_TRUE(GetVIDPID(*holder, kVidPidConfiguration, reply));
+  EXPECT_EQ(reply[4], row.byte4);
+  EXPECT_EQ(reply[5], row.lunKinds[0]);
+  EXPECT_EQ(reply[6], row.lunKinds[1]);
+  EXPECT_EQ(reply[7], row.lunKinds[2]);
+  ASSERT_TRUE(GetVIDPID(*holder, kVidPidCardType, reply));
+  EXPECT_EQ(reply[0], 0xFE);
+  // Only the model with an EEPROM has the EEPROM commands.
+  std::array<std::uint8_t, 128> eeprom{};
+  EXPECT_EQ(ReadEEPROM(*holder, eeprom), std::string(row.model) == "VQ348");
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryModel, ModelIdentity, ::testing::ValuesIn(kModelRows),
+                         [](const auto& param) {
+                           std::string name = param.param.model;
+                           for (char& c : name)
+                             if (c == '-') c = '_';
+                           return name;
+                         });
+
+TEST_F(FarmTest, IdentityOverridesReplaceTheModelsIdentity) {
+  load(oneReader("VQ301A", R"("cardSectors": 4096, "vid": "1234", "pid": "abcd",
+                              "config3E": "00 01 02 03 14 01 02 03 08 09 0a 0b 0c 0d 0e 0f")"));
+  auto holder = openReader("r1");
+  std::array<std::uint8_t, 512> reply{};
+  ASSERT_TRUE(GetVIDPID(*holder, kVidPidIdentity, reply));
+  EXPECT_EQ((std::vector<std::uint8_t>(reply.begin(), reply.begin() + 4)),
+            (std::vector<std::uint8_t>{0x12, 0x34, 0xAB, 0xCD}));
+  ASSERT_TRUE(GetVIDPID(*holder, kVidPidConfiguration, reply));
+  EXPECT_EQ(reply[4], 0x14);
+  EXPECT_EQ(reply[15], 0x0F);
+  EXPECT_EQ(reply[16], 0x00);
+}
+
+TEST_F(FarmTest, CardTypeByteFollowsTheCardInTheSlot) {
+  const std::pair<const char*, std::uint8_t> rows[] = {
+      {R"("cardSectors": 4096, "cardType": "SD")", 0xFE},
+      {R"("cardSectors": 4096, "cardType": "MS")", 0xFD},
+      {R"("cardSectors": 4096, "cardType": "CF")", 0xFB},
+      {R"("cardSectors": 4096, "cardType": "xD")", 0xF7},
+      {R"("cardSectors": 4096, "cardType": "80")", 0x80},
+      {R"("cardType": "none")", 0xFF},
+      {R"("cardSectors": 0)", 0xFF},
+  };
+  int n = 0;
+  for (const auto& [fields, expected] : rows) {
+    load(oneReader("VQ348", fields, "c" + std::to_string(n++)));
+    auto holder = openReader(farm->readerIds()[0]);
+    std::array<std::uint8_t, 512> reply{};
+    ASSERT_TRUE(GetVIDPID(*holder, kVidPidCardType, reply)) << fields;
+    EXPECT_EQ(reply[0], expected) << fields;
+    holder.reset();
+    farm.reset();
+  }
+}
+
+TEST_F(FarmTest, CapacityOfTheCardAndOfEachUnit) {
+  load(oneReader("VQ307B2B-2LUN",
+                 R"("cards": [ { "cardSectors": 8192 }, { "cardMiB": 1, "cardType": "MS" } ])"));
+  auto holder = openReader("r1");
+  std::uint32_t count = 0;
+  std::uint32_t size = 0;
+  ASSERT_TRUE(GetCapacity(*holder, count, size));
+  EXPECT_EQ(count, 8192u);
+  EXPECT_EQ(size, 512u);
+  EXPECT_EQ(unitCapacity(*holder, 0), 8191u); // the last sector holds the card information
+  EXPECT_EQ(unitCapacity(*holder, 1), 2048u); // the whole second card
+  count = 77;
+  EXPECT_FALSE(GetCapacity(*holder, count, size, 2));
+  EXPECT_EQ(count, 77u);
+  // The second letter reads its own card's type.
+  auto second = openReader("r1", 1);
+  std::array<std::uint8_t, 512> reply{};
+  ASSERT_TRUE(GetVIDPID(*second, kVidPidCardType, reply));
+  EXPECT_EQ(reply[0], 0xFD);
+}
+
+TEST_F(FarmTest, NoCardFailsEveryCardCommandButIdentityStillAnswers) {
+  load(oneReader("VQ301C-A-1LUN"));
+  auto holder = openReader("r1");
+  std::uint32_t count = 0;
+  std::uint32_t size = 0;
+  EXPECT_FALSE(GetCapacity(*holder, count, size));
+  EXPECT_FALSE(GetCapacity(*holder, count, size, 0));
+  std::vector<std::uint8_t> sector(512);
+  EXPECT_FALSE(ReadCard(*holder, sector, 0));
+  EXPECT_FALSE(ReadSector(*holder, sector, 0));
+  EXPECT_FALSE(SetBinAreaSize(*holder, 8));
+  EXPECT_FALSE(ReInitialCard(*holder));
+  std::array<std::uint8_t, 512> reply{};
+  EXPECT_TRUE(GetVIDPID(*holder, kVidPidIdentity, reply));
+  EXPECT_NE(farm->drives().inspect('D'), std::nullopt)
+      << "a reader without a card keeps its letter";
+}
+
+TEST_F(FarmTest, WholeCardTransfersMoveExactlyTheirLengthIncludingAPartialSector) {
+  load(oneReader("VQ301C", R"("cardSectors": 4096)"));
+  auto holder = openReader("r1");
+  // 65,537 bytes: one request of 128 sectors, then one of 1 byte whose sector count is 0.
+  const std::vector<std::uint8_t> data = pattern(65537, 3);
+  ASSERT_TRUE(WriteCard(*holder, data, 10));
+  const auto image = farm->cardImagePath("r1");
+  EXPECT_EQ(readFile(image, 10 * 512, data.size()), data);
+  EXPECT_EQ(readFile(image, 10 * 512 + 65537, 1)[0], 0)
+      << "the byte after the transfer is untouched";
+  std::vector<std::uint8_t> back(65537);
+  ASSERT_TRUE(ReadCard(*holder, back, 10));
+  EXPECT_EQ(back, data);
+}
+
+TEST_F(FarmTest, EepromKeepsWhatIsWrittenBesideTheCardImage) {
+  load(oneReader("VQ348", R"("cardSectors": 4096, "eeprom": "5651 4137 3038")"));
+  auto holder = openReader("r1");
+  std::array<std::uint8_t, 128> first{};
+  ASSERT_TRUE(ReadEEPROM(*holder, first));
+  EXPECT_EQ(std::string(first.begin() + 2, first.begin() + 6), "A708");
+  const std::vector<std::uint8_t> image = pattern(93, 0x40);
+  ASSERT_TRUE(WriteEEPROM(*holder, image));
+  std::vector<std::uint8_t> back(93);
+  ASSERT_TRUE(ReadEEPROM(*holder, back));
+  EXPECT_EQ(back, image);
+  EXPECT_EQ(readFile(farm->eepromPath("r1"), 0, 93), image);
+  EXPECT_EQ(farm->eepromBytes("r1").size(), 256u);
+  // A second farm on the same folder finds the EEPROM as it was left.
+  holder.reset();
+  farm.reset();
+  load(oneReader("VQ348", R"("cardSectors": 4096)"));
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), farm->eepromBytes("r1").begin()));
+}
+
+// Each case spoils one thing in a correct request; a strict controller refuses all of them.
+struct Spoil {
+  const char* what;
+  std::function<platform::PassThroughRequest()> request;
+};
+
+platform::PassThroughRequest spoiled(platform::PassThroughRequest request,
+                                     const std::function<void(platform::PassThroughRequest&)>& f) {
+  f(request);
+  return request;
+}
+
+TEST_F(FarmTest, BlocksThatAreNotExactlyAsLaidOutEndInCheckCondition) {
+  load(oneReader("VQ348", R"("cardSectors": 4096)"));
+  const Spoil cases[] = {
+      {"signature",
+       [] { return spoiled(readCardRequest(0, 512), [](auto& r) { r.commandBlock[3] = 0x4C; }); }},
+      {"reserved byte 11",
+       [] { return spoiled(readCardRequest(0, 512), [](auto& r) { r.commandBlock[11] = 1; }); }},
+      {"sector count",
+       [] { return spoiled(readCardRequest(0, 1024), [](auto& r) { r.commandBlock[10] = 1; }); }},
+      {"direction",
+       [] {
+         return spoiled(readCardRequest(0, 512), [](auto& r) { r.direction = DataDirection::Out; });
+       }},
+      {"unknown sub-code",
+       [] { return spoiled(readCardRequest(0, 512), [](auto& r) { r.commandBlock[1] = 0x77; }); }},
+      {"unknown opcode",
+       [] {
+         return spoiled(readSectorRequest(0, 512), [](auto& r) { r.commandBlock[0] = 0x88; });
+       }},
+      {"READ(10) flags",
+       [] {
+         return spoiled(readSectorRequest(0, 512), [](auto& r) { r.commandBlock[1] = 0x08; });
+       }},
+      {"READ(10) count",
+       [] { return spoiled(readSectorRequest(0, 512), [](auto& r) { r.commandBlock[8] = 2; }); }},
+      {"over 64 KiB",
+       [] {
+         return spoiled(readSectorRequest(0, 65536), [](auto& r) {
+           r.dataLength = 66048;
+           r.commandBlock[8] = 0x81;
+         });
+       }},
+      {"capacity both forms",
+       [] { return spoiled(getCapacityCardRequest(), [](auto& r) { r.commandBlock[5] = 1; }); }},
+      {"capacity length",
+       [] { return spoiled(getCapacityCardRequest(), [](auto& r) { r.dataLength = 16; }); }},
+      {"no-data with data",
+       [] {
+         return spoiled(reInitialCardRequest(), [](auto& r) {
+           r.dataLength = 512;
+           r.direction = DataDirection::In;
+         });
+       }},
+      {"factory flag",
+       [] {
+         return spoiled(factoryTotalDefaultRequest(), [](auto& r) { r.commandBlock[7] = 2; });
+       }},
+      {"size with count",
+       [] { return spoiled(setBinAreaSizeRequest(8), [](auto& r) { r.commandBlock[9] = 1; }); }},
+      {"EEPROM length",
+       [] { return spoiled(readEepromRequest(16), [](auto& r) { r.dataLength = 17; }); }},
+      {"EEPROM zero", [] { return spoiled(readEepromRequest(0), [](auto&) {}); }},
+      {"VIDPID argument",
+       [] { return spoiled(getVidPidRequest(0x14), [](auto& r) { r.commandBlock[6] = 1; }); }},
+  };
+  const platform::ReaderHandle handle = farm->readerAccess().open("D:");
+  ASSERT_NE(handle, platform::kNoReader);
+  for (const Spoil& spoil : cases) {
+    platform::PassThroughRequest request = spoil.request();
+    std::vector<std::uint8_t> buffer(70000);
+    request.data = buffer.data();
+    request.senseLength = 32;
+    EXPECT_FALSE(farm->readerAccess().send(handle, request)) << spoil.what;
+    EXPECT_EQ(request.errorCode, EIO) << spoil.what;
+    EXPECT_EQ(request.sense[2], 0x05) << spoil.what << ": ILLEGAL REQUEST";
+  }
+  // The unspoiled requests pass, so the refusals above are the spoils' doing.
+  platform::PassThroughRequest good = readCardRequest(0, 512);
+  std::vector<std::uint8_t> buffer(512);
+  good.data = buffer.data();
+  EXPECT_TRUE(farm->readerAccess().send(handle, good));
+  farm->readerAccess().close(handle);
+}
+
+} // namespace
+} // namespace tarvix::sim_test
