@@ -1,0 +1,69 @@
+// The bandwidth model, measured: readers that share a hub share its rate.
+#include "sim/sim_fixture.h"
+
+#include <barrier>
+#include <chrono>
+#include <thread>
+
+namespace tarvix::sim_test {
+namespace {
+
+using namespace channel;
+using Seconds = std::chrono::duration<double>;
+
+TEST_F(FarmTest, SevenReadersOnOneHubEachGetAboutASeventh) {
+  std::string attached = R"({ "port": 1, "hub": { "ports": 7, "MBps": 40, "attached": [ )";
+  for (int port = 1; port <= 7; ++port)
+    attached += (port > 1 ? ", " : "") + std::string(R"({ "port": )") + std::to_string(port) +
+                R"(, "reader": { "id": "b)" + std::to_string(port) +
+                R"(", "model": "VQ301A", "cardSectors": 8192 } })";
+  load(R"({ "timeScale": 1.0, "hostControllers": [ { "rootHubPorts": 2, "attached": [ )" +
+       attached + " ] } } ] } ] }");
+  constexpr int kChunks = 20; // 1.3 MB per reader, about a quarter of a second in all
+  std::vector<double> rates(7);
+  std::barrier start(7);
+  std::vector<std::thread> threads;
+  for (int r = 0; r < 7; ++r) {
+    threads.emplace_back([&, r] {
+      ReaderHandleHolder holder(farm->readerAccess(), trace);
+      const std::string name = std::string(1, static_cast<char>('D' + r)) + ":";
+      ASSERT_TRUE(GetUSBDeviceHandle(holder, name, farm->clock()));
+      const auto data = pattern(65536, 1);
+      start.arrive_and_wait();
+      const auto begin = std::chrono::steady_clock::now();
+      for (int i = 0; i < kChunks; ++i)
+        ASSERT_TRUE(WriteSector(holder, data, static_cast<std::uint32_t>(i * 128)));
+      const Seconds took = std::chrono::steady_clock::now() - begin;
+      rates[r] = kChunks * 65536.0 / took.count() / 1e6;
+    });
+  }
+  for (auto& thread : threads)
+    thread.join();
+  double total = 0;
+  for (int r = 0; r < 7; ++r) {
+    EXPECT_NEAR(rates[r], 40.0 / 7, 40.0 / 7 * 0.25) << "reader " << r;
+    total += rates[r];
+  }
+  EXPECT_NEAR(total, 40.0, 8.0);
+}
+
+TEST_F(FarmTest, ReaderAndControllerLimitsApplyToo) {
+  load(R"({ "timeScale": 1.0, "busMBps": 20, "hostControllers": [ { "rootHubPorts": 2,
+      "attached": [ { "port": 1, "reader": { "id": "slow", "model": "VQ301A", "cardSectors": 8192,
+                      "readMBps": 5 } } ] } ] })");
+  auto holder = openReader("slow");
+  std::vector<std::uint8_t> chunk(65536);
+  const auto timed = [&](auto&& transfer) {
+    const auto begin = std::chrono::steady_clock::now();
+    for (int i = 0; i < 4; ++i)
+      EXPECT_TRUE(transfer(static_cast<std::uint32_t>(i * 128)));
+    return Seconds(std::chrono::steady_clock::now() - begin).count();
+  };
+  const double writing = timed([&](std::uint32_t lba) { return WriteSector(*holder, chunk, lba); });
+  const double reading = timed([&](std::uint32_t lba) { return ReadSector(*holder, chunk, lba); });
+  EXPECT_NEAR(4 * 65536 / writing / 1e6, 20.0, 5.0) << "the host controller's rate";
+  EXPECT_NEAR(4 * 65536 / reading / 1e6, 5.0, 1.25) << "the reader's own read rate";
+}
+
+} // namespace
+} // namespace tarvix::sim_test
