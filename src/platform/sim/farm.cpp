@@ -98,7 +98,9 @@ struct Farm::Impl {
   std::map<ReaderHandle, Handle> handles;
   ReaderHandle nextHandle = 1;
 
-  std::mutex listenerMutex; // held while the listener runs, so replacing it waits for it
+  // Held while the listener runs, so replacing it waits for a call in flight; recursive so the
+  // listener may plug and pull (but not replace itself).
+  std::recursive_mutex listenerMutex;
   std::function<void(DeviceEvent)> listener;
 
   std::mutex eventMutex;

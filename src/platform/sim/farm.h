@@ -45,7 +45,9 @@ public:
 
   // Plug a reader in (letters, device numbers, arrival event) or pull it out (letters freed,
   // removal event, every handle and volume on it dead). False when the id is unknown or the
-  // reader already is in that state. Any thread.
+  // reader already is in that state. Any thread. Events reach the drives' listener on the thread
+  // that plugs or pulls (a fault's pull: a worker; a timed event: the farm's event thread), one
+  // at a time; the listener must not wait for another thread that might plug, pull or replace it.
   bool plug(std::string_view readerId);
   bool pull(std::string_view readerId);
   // Starts the farm file's timed events on the farm's clock; once. Stopped by the destructor.

@@ -1,6 +1,14 @@
 // Reads a farm file into a FarmSpec. A bad file yields one message that names the source, the
 // JSON path of the offending field and what is wrong with it; nothing is half-read.
-// Pure: touches no file but the one it is given. Reentrant.
+// Pure: touches no file. Reentrant.
+//
+// Beyond the fields every farm file knows, a few spell out what the short forms leave open:
+// - a fault is { "command": <name or "open">, "after": n, "fault": "fail" | "corrupt" | "pull" |
+//   "hang", "times": k } (after defaults to 0; times to every time, but once for "pull"), and
+//   { "command": "open", "failFirst": k } makes the first k open attempts fail;
+// - a host controller may carry its own "MBps" in place of the farm's busMBps;
+// - a reader may say "plugged": false to start unplugged, for events or tests to plug it in;
+// - a two-slot reader's "cards" entries take cardMiB, cardSectors, cardType and partitioned.
 #pragma once
 
 #include "platform/sim/farm_spec.h"
