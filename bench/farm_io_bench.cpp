@@ -1,6 +1,6 @@
-// The farm must never hide the station's own costs. Part 1: 64 KiB WRITE(10)/READ(10) through an
+// The farm must never hide the station's own costs. First, 64 KiB WRITE(10)/READ(10) through an
 // emulated controller (no bandwidth limit) against a plain pwrite/pread loop over the same chunks
-// of the same card image, rounds interleaved in one run; the farm must reach 80 %. Part 2: seven
+// of the same card image, rounds interleaved in one run; the farm must reach 80 %. Second, seven
 // readers on one 40 MB/s hub, each measured alone while all seven write.
 // Exit status 0 when both hold.
 #include "channel/command_blocks.h"

@@ -104,7 +104,7 @@ TEST_F(FarmTest, TheExampleFarmFileIsReadWithEveryField) {
   const std::filesystem::path file =
       std::filesystem::path(std::getenv("TARVIX_TEST_DATA")) / "sim" / "example_farm.json";
   std::string error;
-  auto spec = parseFarm(
+  auto plan = parseFarm(
       R"({ "imageDir": "imgs", "timeScale": 0.5, "busMBps": 40, "hostControllers": [
           { "rootHubPorts": 8, "attached": [
             { "port": 2, "hub": { "ports": 7, "chips": 2, "MBps": 30, "attached": [
@@ -114,12 +114,12 @@ TEST_F(FarmTest, TheExampleFarmFileIsReadWithEveryField) {
                             { "command": "ReadSector", "after": 4, "fault": "corrupt" } ] } } ] } } ] } ],
           "events": [ { "atMs": 4000, "plug": "r3" }, { "atMs": 1500, "pull": "r3" } ] })",
       "x", "/base", error);
-  ASSERT_TRUE(spec) << error;
-  EXPECT_EQ(spec->imageDir, "/base/imgs");
-  EXPECT_EQ(spec->timeScale, 0.5);
-  EXPECT_EQ(spec->controllers[0].mbps, 40);
-  EXPECT_EQ(spec->hubs[0].mbps, 30);
-  const auto& reader = spec->readers.at(0);
+  ASSERT_TRUE(plan) << error;
+  EXPECT_EQ(plan->imageDir, "/base/imgs");
+  EXPECT_EQ(plan->timeScale, 0.5);
+  EXPECT_EQ(plan->controllers[0].mbps, 40);
+  EXPECT_EQ(plan->hubs[0].mbps, 30);
+  const auto& reader = plan->readers.at(0);
   EXPECT_EQ(reader.cards.at(0).sectors, 128u * 2048);
   EXPECT_EQ(reader.cards.at(0).typeByte, 0xFB);
   EXPECT_EQ(reader.eeprom, (std::vector<std::uint8_t>{1, 2}));
@@ -128,7 +128,7 @@ TEST_F(FarmTest, TheExampleFarmFileIsReadWithEveryField) {
   EXPECT_EQ(reader.faults[0].after, 4u);
   EXPECT_EQ(reader.at.hub, 0);
   EXPECT_EQ(reader.at.port, 3);
-  EXPECT_EQ(spec->events.at(0).atMs, 1500u) << "events in time order";
+  EXPECT_EQ(plan->events.at(0).atMs, 1500u) << "events in time order";
 
   // The farm file in the test data loads as a whole farm, its images beside it.
   const std::filesystem::path copy = dir.path() / "example_farm.json";

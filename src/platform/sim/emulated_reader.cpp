@@ -138,7 +138,7 @@ std::filesystem::path eepromFile(const std::filesystem::path& dir, const std::st
 
 // The disk a fresh partition table is written on: the whole card less its information sector
 // for the first slot (a fresh card has no hidden or CD-ROM area), the whole card for the second.
-std::uint64_t freshDiskSectors(const CardSpec& card, unsigned slot) {
+std::uint64_t freshDiskSectors(const CardPlan& card, unsigned slot) {
   return slot == 0 ? card.sectors - 1 : card.sectors;
 }
 
@@ -150,36 +150,36 @@ Op commandOf(const PassThroughRequest& request) {
   return decoded.op;
 }
 
-bool EmulatedReader::imagesFit(const ReaderSpec& spec, const std::filesystem::path& imageDir,
+bool EmulatedReader::imagesFit(const ReaderPlan& plan, const std::filesystem::path& imageDir,
                                std::string& error) {
-  for (unsigned slot = 0; slot < spec.cards.size(); ++slot) {
-    const CardSpec& card = spec.cards[slot];
+  for (unsigned slot = 0; slot < plan.cards.size(); ++slot) {
+    const CardPlan& card = plan.cards[slot];
     if (card.sectors == 0) continue;
     if (card.partitioned && freshDiskSectors(card, slot) <= kPartitionStart) {
       error = "a partitioned card needs more than 64 sectors";
       return false;
     }
-    if (!CardImage::fits(cardFile(imageDir, spec.id, slot), card.sectors * kSectorBytes, error))
+    if (!CardImage::fits(cardFile(imageDir, plan.id, slot), card.sectors * kSectorBytes, error))
       return false;
   }
-  if (spec.model.hasEeprom && !CardImage::fits(eepromFile(imageDir, spec.id), kEepromBytes, error))
+  if (plan.model.hasEeprom && !CardImage::fits(eepromFile(imageDir, plan.id), kEepromBytes, error))
     return false;
   return true;
 }
 
-std::unique_ptr<EmulatedReader> EmulatedReader::create(const ReaderSpec& spec,
+std::unique_ptr<EmulatedReader> EmulatedReader::create(const ReaderPlan& plan,
                                                        const std::filesystem::path& imageDir,
                                                        std::string& error) {
-  std::unique_ptr<EmulatedReader> reader(new EmulatedReader(spec));
-  reader->fired_.assign(spec.faults.size(), 0);
-  for (unsigned slot = 0; slot < spec.cards.size(); ++slot) {
-    const CardSpec& card = spec.cards[slot];
+  std::unique_ptr<EmulatedReader> reader(new EmulatedReader(plan));
+  reader->fired_.assign(plan.faults.size(), 0);
+  for (unsigned slot = 0; slot < plan.cards.size(); ++slot) {
+    const CardPlan& card = plan.cards[slot];
     if (card.sectors == 0) {
       reader->cards_.push_back(nullptr);
       continue;
     }
     bool fresh = false;
-    auto image = CardImage::open(cardFile(imageDir, spec.id, slot), card.sectors * kSectorBytes,
+    auto image = CardImage::open(cardFile(imageDir, plan.id, slot), card.sectors * kSectorBytes,
                                  fresh, error);
     if (!image) return nullptr;
     if (fresh && card.partitioned) {
@@ -191,14 +191,14 @@ std::unique_ptr<EmulatedReader> EmulatedReader::create(const ReaderSpec& spec,
     }
     reader->cards_.push_back(std::move(image));
   }
-  if (spec.model.hasEeprom) {
+  if (plan.model.hasEeprom) {
     bool fresh = false;
     reader->eepromFile_ =
-        CardImage::open(eepromFile(imageDir, spec.id), kEepromBytes, fresh, error);
+        CardImage::open(eepromFile(imageDir, plan.id), kEepromBytes, fresh, error);
     if (!reader->eepromFile_) return nullptr;
     reader->eeprom_.assign(kEepromBytes, 0);
     if (fresh) {
-      std::copy(spec.eeprom.begin(), spec.eeprom.end(), reader->eeprom_.begin());
+      std::copy(plan.eeprom.begin(), plan.eeprom.end(), reader->eeprom_.begin());
       if (!reader->eepromFile_->write(0, reader->eeprom_)) {
         error = reader->eepromFile_->path().string() + ": " + std::strerror(errno);
         return nullptr;
@@ -214,7 +214,7 @@ std::unique_ptr<EmulatedReader> EmulatedReader::create(const ReaderSpec& spec,
 std::uint64_t EmulatedReader::plugIn() {
   std::lock_guard lock(mutex_);
   loadLayoutFromCard();
-  for (unsigned lun = 0; lun < spec_.model.lunCount; ++lun)
+  for (unsigned lun = 0; lun < plan_.model.lunCount; ++lun)
     readPartitionTable(lun);
   plugged_ = true;
   return ++generation_;
@@ -245,14 +245,14 @@ void EmulatedReader::loadLayoutFromCard() {
   const std::uint32_t bin = bigEndian32(sector.data() + kInfoBinSizeOffset);
   const std::uint32_t cdRom = bigEndian32(sector.data() + kInfoCdRomSizeOffset);
   // A layout that does not fit is not used: the card comes up as one public disk.
-  if (std::uint64_t{bin} + cdRom + 2 > spec_.cards[0].sectors) return;
+  if (std::uint64_t{bin} + cdRom + 2 > plan_.cards[0].sectors) return;
   binSectors_ = bin;
   cdRomSectors_ = cdRom;
 }
 
 void EmulatedReader::readPartitionTable(unsigned lun) {
   hidden_[lun] = 0;
-  if (spec_.model.luns[lun] == LunKind::CdRom) return;
+  if (plan_.model.luns[lun] == LunKind::CdRom) return;
   const Area area = lunArea(lun);
   if (!area.image || area.sectors == 0) return;
   std::array<std::uint8_t, kSectorBytes> sector{};
@@ -261,7 +261,7 @@ void EmulatedReader::readPartitionTable(unsigned lun) {
 }
 
 const CardImage* EmulatedReader::cardOf(unsigned lun) const {
-  const unsigned slot = spec_.model.luns[lun] == LunKind::SecondCard ? 1 : 0;
+  const unsigned slot = plan_.model.luns[lun] == LunKind::SecondCard ? 1 : 0;
   return slot < cards_.size() ? cards_[slot].get() : nullptr;
 }
 
@@ -269,7 +269,7 @@ EmulatedReader::Area EmulatedReader::lunArea(unsigned lun) const {
   const CardImage* card = cardOf(lun);
   if (!card) return {};
   const std::uint64_t sectors = card->bytes() / kSectorBytes;
-  switch (spec_.model.luns[lun]) {
+  switch (plan_.model.luns[lun]) {
   case LunKind::PublicDisk:
     return {card, std::uint64_t{binSectors_} + cdRomSectors_,
             sectors - 1 - binSectors_ - cdRomSectors_};
@@ -281,7 +281,7 @@ EmulatedReader::Area EmulatedReader::lunArea(unsigned lun) const {
 
 bool EmulatedReader::hasCard(unsigned lun) const {
   std::lock_guard lock(mutex_);
-  return lun < spec_.model.lunCount && cardOf(lun) != nullptr;
+  return lun < plan_.model.lunCount && cardOf(lun) != nullptr;
 }
 
 bool EmulatedReader::execute(std::uint64_t generation, unsigned lun, PassThroughRequest& request) {
@@ -322,7 +322,7 @@ EmulatedReader::Outcome EmulatedReader::run(unsigned lun, PassThroughRequest& re
   if (asc != kNoRefusal) return Refusal{kKeyIllegalRequest, asc};
   const Refusal noMedium{kKeyNotReady, kAscNoMedium};
   const bool eepromOp = decoded.op == Op::ReadEEPROM || decoded.op == Op::WriteEEPROM;
-  if (eepromOp && !spec_.model.hasEeprom) return Refusal{kKeyIllegalRequest, kAscInvalidOpcode};
+  if (eepromOp && !plan_.model.hasEeprom) return Refusal{kKeyIllegalRequest, kAscInvalidOpcode};
   const CardImage* card = cards_.empty() ? nullptr : cards_[0].get();
   const bool needsFirstCard = decoded.op != Op::GetVIDPID && decoded.op != Op::GetCapacity &&
                               decoded.op != Op::ReadSector && decoded.op != Op::WriteSector &&
@@ -354,7 +354,7 @@ EmulatedReader::Outcome EmulatedReader::run(unsigned lun, PassThroughRequest& re
   case Op::WriteSector: {
     const Area area = lunArea(lun);
     if (!area.image || area.sectors == 0) return noMedium;
-    if (decoded.op == Op::WriteSector && spec_.model.luns[lun] == LunKind::CdRom)
+    if (decoded.op == Op::WriteSector && plan_.model.luns[lun] == LunKind::CdRom)
       return Refusal{kKeyDataProtect, kAscWriteProtected};
     return transfer(area, decoded.argument, request, decoded.op == Op::WriteSector, ioError);
   }
@@ -398,19 +398,19 @@ EmulatedReader::Outcome EmulatedReader::reInitialise(int& ioError) {
   }
   const std::uint32_t bin = bigEndian32(sector.data() + kInfoBinSizeOffset);
   const std::uint32_t cdRom = bigEndian32(sector.data() + kInfoCdRomSizeOffset);
-  if (std::uint64_t{bin} + cdRom + 2 > spec_.cards[0].sectors)
+  if (std::uint64_t{bin} + cdRom + 2 > plan_.cards[0].sectors)
     return Refusal{kKeyIllegalRequest, kAscInvalidField};
   binSectors_ = bin;
   cdRomSectors_ = cdRom;
-  for (unsigned lun = 0; lun < spec_.model.lunCount; ++lun)
-    if (spec_.model.luns[lun] != LunKind::SecondCard) readPartitionTable(lun);
+  for (unsigned lun = 0; lun < plan_.model.lunCount; ++lun)
+    if (plan_.model.luns[lun] != LunKind::SecondCard) readPartitionTable(lun);
   return std::nullopt;
 }
 
 EmulatedReader::Outcome EmulatedReader::factoryDefault(int& ioError) {
   Outcome outcome = writeInfoField(kInfoBinSizeOffset, 0, ioError);
   if (!outcome && ioError == 0) outcome = writeInfoField(kInfoCdRomSizeOffset, 0, ioError);
-  if (outcome || ioError != 0 || !spec_.model.hasEeprom) return outcome;
+  if (outcome || ioError != 0 || !plan_.model.hasEeprom) return outcome;
   std::fill(eeprom_.begin(), eeprom_.begin() + kEepromFactoryBytes, 0);
   if (!eepromFile_->write(0, {eeprom_.data(), kEepromFactoryBytes})) ioError = EIO;
   return std::nullopt;
@@ -425,7 +425,7 @@ EmulatedReader::Outcome EmulatedReader::capacity(const std::uint8_t* block,
     sectors = cards_[0]->bytes() / kSectorBytes;
   } else {
     const unsigned unit = block[5];
-    if (unit >= spec_.model.lunCount) return Refusal{kKeyIllegalRequest, kAscInvalidField};
+    if (unit >= plan_.model.lunCount) return Refusal{kKeyIllegalRequest, kAscInvalidField};
     const Area area = lunArea(unit);
     // A CD-ROM area of no sectors is a drive with no disc in it.
     if (!area.image || area.sectors == 0) return noMedium;
@@ -442,18 +442,18 @@ EmulatedReader::Outcome EmulatedReader::identity(std::uint8_t subCode, unsigned 
   std::fill(reply, reply + kVidPidReplyBytes, 0);
   switch (subCode) {
   case kSubIdentity:
-    reply[0] = static_cast<std::uint8_t>(spec_.vendorId >> 8);
-    reply[1] = static_cast<std::uint8_t>(spec_.vendorId);
-    reply[2] = static_cast<std::uint8_t>(spec_.productId >> 8);
-    reply[3] = static_cast<std::uint8_t>(spec_.productId);
+    reply[0] = static_cast<std::uint8_t>(plan_.vendorId >> 8);
+    reply[1] = static_cast<std::uint8_t>(plan_.vendorId);
+    reply[2] = static_cast<std::uint8_t>(plan_.productId >> 8);
+    reply[3] = static_cast<std::uint8_t>(plan_.productId);
     break;
   case kSubCardType: {
-    const unsigned slot = spec_.model.luns[lun] == LunKind::SecondCard ? 1 : 0;
-    reply[0] = cardOf(lun) ? spec_.cards[slot].typeByte : kCardTypeNone;
+    const unsigned slot = plan_.model.luns[lun] == LunKind::SecondCard ? 1 : 0;
+    reply[0] = cardOf(lun) ? plan_.cards[slot].typeByte : kCardTypeNone;
     break;
   }
   case kSubConfiguration:
-    std::copy(spec_.configuration.begin(), spec_.configuration.end(), reply);
+    std::copy(plan_.configuration.begin(), plan_.configuration.end(), reply);
     break;
   default: return Refusal{kKeyIllegalRequest, kAscInvalidOpcode};
   }
@@ -477,8 +477,8 @@ FaultVerdict EmulatedReader::takeFault(std::string_view command) {
   const auto named = std::find(kOpNames.begin(), kOpNames.end(), command);
   const std::size_t index = command == kOpenName ? kOpNames.size() : named - kOpNames.begin();
   if (index > kOpNames.size()) return FaultVerdict::None;
-  for (std::size_t i = 0; i < spec_.faults.size(); ++i) {
-    const FaultSpec& fault = spec_.faults[i];
+  for (std::size_t i = 0; i < plan_.faults.size(); ++i) {
+    const FaultPlan& fault = plan_.faults[i];
     if (fault.command != command || successes_[index] < fault.after) continue;
     if (fault.times != 0 && fired_[i] >= fault.times) continue;
     ++fired_[i];
@@ -501,7 +501,7 @@ void EmulatedReader::noteSuccess(std::string_view command) {
 
 bool EmulatedReader::openMustFail() {
   std::lock_guard lock(mutex_);
-  return openAttempts_++ < spec_.openFailFirst;
+  return openAttempts_++ < plan_.openFailFirst;
 }
 
 bool EmulatedReader::checkDisk(std::uint64_t generation, unsigned lun, Area& area,
@@ -510,7 +510,7 @@ bool EmulatedReader::checkDisk(std::uint64_t generation, unsigned lun, Area& are
     error = ENODEV;
     return false;
   }
-  if (spec_.model.luns[lun] == LunKind::CdRom) {
+  if (plan_.model.luns[lun] == LunKind::CdRom) {
     error = EROFS;
     return false;
   }

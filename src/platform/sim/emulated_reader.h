@@ -7,7 +7,7 @@
 
 #include "platform/reader_access.h"
 #include "platform/sim/card_image.h"
-#include "platform/sim/farm_spec.h"
+#include "platform/sim/farm_plan.h"
 
 #include <array>
 #include <cstdint>
@@ -47,12 +47,12 @@ class EmulatedReader {
 public:
   // Opens or creates the reader's images in `imageDir`. Null with a message on failure.
   static std::unique_ptr<EmulatedReader>
-  create(const ReaderSpec& spec, const std::filesystem::path& imageDir, std::string& error);
+  create(const ReaderPlan& plan, const std::filesystem::path& imageDir, std::string& error);
   // Checks, without creating anything, that existing images fit the cards.
-  static bool imagesFit(const ReaderSpec& spec, const std::filesystem::path& imageDir,
+  static bool imagesFit(const ReaderPlan& plan, const std::filesystem::path& imageDir,
                         std::string& error);
 
-  const ReaderSpec& spec() const { return spec_; }
+  const ReaderPlan& plan() const { return plan_; }
 
   // Plug-in: the controller reads the area sizes from the card information sector again and the
   // system reads each disk's partition table. Returns the new generation; handles of an earlier
@@ -84,8 +84,8 @@ public:
   std::vector<std::uint8_t> eeprom() const;
   std::filesystem::path cardImagePath(unsigned slot) const;
   std::filesystem::path eepromPath() const;
-  unsigned lunCount() const { return spec_.model.lunCount; }
-  LunKind lunKind(unsigned lun) const { return spec_.model.luns[lun]; }
+  unsigned lunCount() const { return plan_.model.lunCount; }
+  LunKind lunKind(unsigned lun) const { return plan_.model.luns[lun]; }
   bool hasCard(unsigned lun) const;
 
 private:
@@ -100,7 +100,7 @@ private:
   };
   using Outcome = std::optional<Refusal>; // empty: done
 
-  explicit EmulatedReader(const ReaderSpec& spec) : spec_(spec) {}
+  explicit EmulatedReader(const ReaderPlan& plan) : plan_(plan) {}
 
   Outcome run(unsigned lun, PassThroughRequest& request, int& ioError);
   Outcome transfer(const Area& area, std::uint64_t startSector, PassThroughRequest& request,
@@ -119,7 +119,7 @@ private:
   const CardImage* cardOf(unsigned lun) const;
   bool checkDisk(std::uint64_t generation, unsigned lun, Area& area, int& error) const;
 
-  const ReaderSpec spec_;
+  const ReaderPlan plan_;
   mutable std::mutex mutex_;
   std::vector<std::unique_ptr<CardImage>> cards_; // per slot; null when the slot is empty
   std::unique_ptr<CardImage> eepromFile_;

@@ -70,7 +70,7 @@ struct Farm::Impl {
   class FarmVolumes;
   class FarmVolume;
 
-  explicit Impl(FarmSpec farmSpec);
+  explicit Impl(FarmPlan farmPlan);
   ~Impl();
 
   std::optional<Unit> unitAt(int letter) const;
@@ -82,10 +82,10 @@ struct Farm::Impl {
   void throttle(const Slot& slot, bool write, std::uint64_t bytes);
   UsbPort hubPort(int hub) const;
   UsbPort devicePort(const Slot& slot) const;
-  UsbPort* portOf(UsbPort& parent, const HubSpec& hub, int port) const;
+  UsbPort* portOf(UsbPort& parent, const HubPlan& hub, int port) const;
   void runEvents();
 
-  FarmSpec spec;
+  FarmPlan plan;
   ScaledClock clock;
   Bandwidth bandwidth;
   std::deque<Link> hubLinks; // deques: links are pointed at and never move
@@ -134,7 +134,7 @@ public:
     const unsigned lun = static_cast<unsigned>((owner - 1) % 2);
     const bool cdRom = slot.reader->lunKind(lun) == LunKind::CdRom;
     return DriveInfo{slot.deviceNumbers[lun], cdRom ? DriveType::CdRom : DriveType::Removable,
-                     std::string(kDeviceKeyPrefix) + slot.reader->spec().id};
+                     std::string(kDeviceKeyPrefix) + slot.reader->plan().id};
   }
   void setEventListener(std::function<void(DeviceEvent)> listener) override {
     std::lock_guard lock(farm_.listenerMutex);
@@ -151,18 +151,18 @@ public:
   UsbTopology snapshot() const override {
     std::lock_guard lock(farm_.mutex);
     UsbTopology topology;
-    for (std::size_t c = 0; c < farm_.spec.controllers.size(); ++c) {
+    for (std::size_t c = 0; c < farm_.plan.controllers.size(); ++c) {
       HostController controller;
       controller.index = static_cast<int>(c);
-      controller.rootPorts.resize(static_cast<std::size_t>(farm_.spec.controllers[c].rootPorts));
-      for (std::size_t h = 0; h < farm_.spec.hubs.size(); ++h) {
-        const Position& at = farm_.spec.hubs[h].at;
+      controller.rootPorts.resize(static_cast<std::size_t>(farm_.plan.controllers[c].rootPorts));
+      for (std::size_t h = 0; h < farm_.plan.hubs.size(); ++h) {
+        const Position& at = farm_.plan.hubs[h].at;
         if (at.controller == static_cast<int>(c) && at.hub < 0)
           controller.rootPorts[static_cast<std::size_t>(at.port - 1)] =
               farm_.hubPort(static_cast<int>(h));
       }
       for (const Slot& slot : farm_.slots) {
-        const Position& at = slot.reader->spec().at;
+        const Position& at = slot.reader->plan().at;
         if (slot.plugged && at.controller == static_cast<int>(c) && at.hub < 0)
           controller.rootPorts[static_cast<std::size_t>(at.port - 1)] = farm_.devicePort(slot);
       }
@@ -247,7 +247,7 @@ public:
     EmulatedReader& reader = *unit->reader;
     if (reader.openMustFail()) return kNoReader;
     switch (reader.takeFault(kOpenName)) {
-    case FaultVerdict::Pull: farm_.pull(reader.spec().id); return kNoReader;
+    case FaultVerdict::Pull: farm_.pull(reader.plan().id); return kNoReader;
     case FaultVerdict::None: break;
     default: return kNoReader;
     }
@@ -281,7 +281,7 @@ public:
         return false;
       }
       if (fault == FaultVerdict::Pull) {
-        farm_.pull(reader->spec().id);
+        farm_.pull(reader->plan().id);
         request.errorCode = ENODEV;
       } else if (fault == FaultVerdict::Hang) {
         farm_.clock.sleepMs(request.timeoutSeconds * 1000);
@@ -310,11 +310,11 @@ private:
   Impl& farm_;
 };
 
-Farm::Impl::Impl(FarmSpec farmSpec)
-    : spec(std::move(farmSpec)), clock(spec.timeScale), bandwidth(spec.timeScale) {
-  for (const ControllerSpec& controller : spec.controllers)
+Farm::Impl::Impl(FarmPlan farmPlan)
+    : plan(std::move(farmPlan)), clock(plan.timeScale), bandwidth(plan.timeScale) {
+  for (const ControllerPlan& controller : plan.controllers)
     controllerLinks.emplace_back(controller.mbps);
-  for (const HubSpec& hub : spec.hubs)
+  for (const HubPlan& hub : plan.hubs)
     hubLinks.emplace_back(hub.mbps);
   drives = std::make_unique<FarmDrives>(*this);
   tree = std::make_unique<FarmTree>(*this);
@@ -344,7 +344,7 @@ std::optional<Farm::Impl::Unit> Farm::Impl::unitAt(int letter) const {
 
 std::optional<std::size_t> Farm::Impl::find(std::string_view id) const {
   for (std::size_t i = 0; i < slots.size(); ++i)
-    if (slots[i].reader->spec().id == id) return i;
+    if (slots[i].reader->plan().id == id) return i;
   return std::nullopt;
 }
 
@@ -352,7 +352,7 @@ void Farm::Impl::plugLocked(Slot& slot) {
   slot.generation = slot.reader->plugIn();
   slot.plugged = true;
   const std::size_t index = static_cast<std::size_t>(&slot - slots.data());
-  const ReaderSpec& readerSpec = slot.reader->spec();
+  const ReaderPlan& readerPlan = slot.reader->plan();
   for (unsigned lun = 0; lun < slot.reader->lunCount(); ++lun) {
     slot.letters[lun] = 0;
     for (int letter = kFirstFreeLetter; letter < kLetters; ++letter) {
@@ -363,7 +363,7 @@ void Farm::Impl::plugLocked(Slot& slot) {
     }
     const std::uint32_t next = nextDeviceNumber++;
     slot.deviceNumbers[lun] =
-        readerSpec.deviceNumbers.empty() ? next : readerSpec.deviceNumbers[lun];
+        readerPlan.deviceNumbers.empty() ? next : readerPlan.deviceNumbers[lun];
   }
 }
 
@@ -410,30 +410,30 @@ void Farm::Impl::throttle(const Slot& slot, bool write, std::uint64_t bytes) {
   bandwidth.pass({path.data(), count}, bytes);
 }
 
-UsbPort* Farm::Impl::portOf(UsbPort& parent, const HubSpec& hub, int port) const {
+UsbPort* Farm::Impl::portOf(UsbPort& parent, const HubPlan& hub, int port) const {
   if (hub.chips == 2 && port > kOuterChipOwnPorts)
     return &parent.ports[kOuterChipPorts - 1].ports[static_cast<std::size_t>(port - 4)];
   return &parent.ports[static_cast<std::size_t>(port - 1)];
 }
 
 UsbPort Farm::Impl::hubPort(int hub) const {
-  const HubSpec& hubSpec = spec.hubs[static_cast<std::size_t>(hub)];
+  const HubPlan& hubPlan = plan.hubs[static_cast<std::size_t>(hub)];
   UsbPort port;
   port.attached = UsbPort::Attached::Hub;
-  if (hubSpec.chips == 2) {
+  if (hubPlan.chips == 2) {
     port.ports.resize(kOuterChipPorts);
     UsbPort& inner = port.ports[kOuterChipPorts - 1];
     inner.attached = UsbPort::Attached::Hub;
     inner.ports.resize(kChainedHubPorts - kOuterChipOwnPorts);
   } else {
-    port.ports.resize(static_cast<std::size_t>(hubSpec.ports));
+    port.ports.resize(static_cast<std::size_t>(hubPlan.ports));
   }
-  for (std::size_t h = 0; h < spec.hubs.size(); ++h)
-    if (spec.hubs[h].at.hub == hub)
-      *portOf(port, hubSpec, spec.hubs[h].at.port) = hubPort(static_cast<int>(h));
+  for (std::size_t h = 0; h < plan.hubs.size(); ++h)
+    if (plan.hubs[h].at.hub == hub)
+      *portOf(port, hubPlan, plan.hubs[h].at.port) = hubPort(static_cast<int>(h));
   for (const Slot& slot : slots) {
-    const Position& at = slot.reader->spec().at;
-    if (slot.plugged && at.hub == hub) *portOf(port, hubSpec, at.port) = devicePort(slot);
+    const Position& at = slot.reader->plan().at;
+    if (slot.plugged && at.hub == hub) *portOf(port, hubPlan, at.port) = devicePort(slot);
   }
   return port;
 }
@@ -441,14 +441,14 @@ UsbPort Farm::Impl::hubPort(int hub) const {
 UsbPort Farm::Impl::devicePort(const Slot& slot) const {
   UsbPort port;
   port.attached = UsbPort::Attached::Device;
-  port.deviceKey = std::string(kDeviceKeyPrefix) + slot.reader->spec().id;
+  port.deviceKey = std::string(kDeviceKeyPrefix) + slot.reader->plan().id;
   port.firstVolumeLetter = slot.letters[0];
   return port;
 }
 
 void Farm::Impl::runEvents() {
   const std::uint64_t origin = clock.tickMs();
-  for (const EventSpec& event : spec.events) {
+  for (const EventPlan& event : plan.events) {
     std::unique_lock lock(eventMutex);
     for (;;) {
       const std::uint64_t now = clock.tickMs();
@@ -471,49 +471,49 @@ Farm::~Farm() = default;
 
 std::unique_ptr<Farm> Farm::fromText(std::string_view json, std::string_view sourceName,
                                      const std::filesystem::path& baseDir, std::string& error) {
-  std::optional<FarmSpec> spec = parseFarm(json, sourceName, baseDir, error);
-  if (!spec) return nullptr;
+  std::optional<FarmPlan> plan = parseFarm(json, sourceName, baseDir, error);
+  if (!plan) return nullptr;
   const auto refuse = [&](const std::string& where, const std::string& what) {
     error = std::string(sourceName) + ": " + where + ": " + what;
     return nullptr;
   };
   // Every existing image is checked before anything is created, so a refused farm leaves the
   // image folder as it found it.
-  for (const ReaderSpec& reader : spec->readers) {
+  for (const ReaderPlan& reader : plan->readers) {
     std::string why;
-    if (!EmulatedReader::imagesFit(reader, spec->imageDir, why))
+    if (!EmulatedReader::imagesFit(reader, plan->imageDir, why))
       return refuse(reader.jsonPath, why);
   }
   std::error_code made;
-  std::filesystem::create_directories(spec->imageDir, made);
-  if (made) return refuse("$.imageDir", spec->imageDir.string() + ": " + made.message());
+  std::filesystem::create_directories(plan->imageDir, made);
+  if (made) return refuse("$.imageDir", plan->imageDir.string() + ": " + made.message());
 
-  auto impl = std::make_unique<Impl>(std::move(*spec));
-  impl->slots.resize(impl->spec.readers.size());
-  for (std::size_t i = 0; i < impl->spec.readers.size(); ++i) {
-    const ReaderSpec& readerSpec = impl->spec.readers[i];
+  auto impl = std::make_unique<Impl>(std::move(*plan));
+  impl->slots.resize(impl->plan.readers.size());
+  for (std::size_t i = 0; i < impl->plan.readers.size(); ++i) {
+    const ReaderPlan& readerPlan = impl->plan.readers[i];
     std::string why;
     Impl::Slot& slot = impl->slots[i];
-    slot.reader = EmulatedReader::create(readerSpec, impl->spec.imageDir, why);
-    if (!slot.reader) return refuse(readerSpec.jsonPath, why);
-    slot.readLink = Link(readerSpec.readMBps);
-    slot.writeLink = Link(readerSpec.writeMBps);
-    std::vector<int> ports{readerSpec.at.port};
-    for (int hub = readerSpec.at.hub; hub >= 0;) {
-      const HubSpec& hubSpec = impl->spec.hubs[static_cast<std::size_t>(hub)];
+    slot.reader = EmulatedReader::create(readerPlan, impl->plan.imageDir, why);
+    if (!slot.reader) return refuse(readerPlan.jsonPath, why);
+    slot.readLink = Link(readerPlan.readMBps);
+    slot.writeLink = Link(readerPlan.writeMBps);
+    std::vector<int> ports{readerPlan.at.port};
+    for (int hub = readerPlan.at.hub; hub >= 0;) {
+      const HubPlan& hubPlan = impl->plan.hubs[static_cast<std::size_t>(hub)];
       slot.upstream.push_back(&impl->hubLinks[static_cast<std::size_t>(hub)]);
-      ports.insert(ports.begin(), hubSpec.at.port);
-      hub = hubSpec.at.hub;
+      ports.insert(ports.begin(), hubPlan.at.port);
+      hub = hubPlan.at.hub;
     }
     slot.upstream.push_back(
-        &impl->controllerLinks[static_cast<std::size_t>(readerSpec.at.controller)]);
-    slot.walkKey = {readerSpec.at.controller};
+        &impl->controllerLinks[static_cast<std::size_t>(readerPlan.at.controller)]);
+    slot.walkKey = {readerPlan.at.controller};
     slot.walkKey.insert(slot.walkKey.end(), ports.begin(), ports.end());
   }
   // At start-up the system meets the readers in the order of a walk of the tree.
   std::vector<Impl::Slot*> order;
   for (Impl::Slot& slot : impl->slots)
-    if (slot.reader->spec().pluggedAtStart) order.push_back(&slot);
+    if (slot.reader->plan().pluggedAtStart) order.push_back(&slot);
   std::sort(order.begin(), order.end(),
             [](const Impl::Slot* a, const Impl::Slot* b) { return a->walkKey < b->walkKey; });
   for (Impl::Slot* slot : order)
@@ -553,15 +553,15 @@ bool Farm::pull(std::string_view readerId) { return impl_->pull(readerId); }
 
 void Farm::start() {
   std::lock_guard lock(impl_->eventMutex);
-  if (impl_->eventThread.joinable() || impl_->spec.events.empty()) return;
+  if (impl_->eventThread.joinable() || impl_->plan.events.empty()) return;
   impl_->eventThread = std::thread([impl = impl_.get()] { impl->runEvents(); });
 }
 
-double Farm::timeScale() const { return impl_->spec.timeScale; }
+double Farm::timeScale() const { return impl_->plan.timeScale; }
 
 std::vector<std::string> Farm::readerIds() const {
   std::vector<std::string> ids;
-  for (const ReaderSpec& reader : impl_->spec.readers)
+  for (const ReaderPlan& reader : impl_->plan.readers)
     ids.push_back(reader.id);
   return ids;
 }

@@ -129,8 +129,8 @@ constexpr std::array<CardType, 5> kCardTypes = {{{"SD", kCardTypeSd},
                                                  {"xD", kCardTypeXd},
                                                  {"none", kCardTypeNone}}};
 
-CardSpec readCard(const json& value, const std::string& path) {
-  CardSpec card;
+CardPlan readCard(const json& value, const std::string& path) {
+  CardPlan card;
   const bool hasMiB = value.contains("cardMiB");
   const bool hasSectors = value.contains("cardSectors");
   if (hasMiB && hasSectors) refuse(member(path, "cardSectors"), "cannot be given with cardMiB");
@@ -176,10 +176,10 @@ CardSpec readCard(const json& value, const std::string& path) {
   return card;
 }
 
-FaultSpec readFault(const json& value, const std::string& path, ReaderSpec& reader) {
+FaultPlan readFault(const json& value, const std::string& path, ReaderPlan& reader) {
   object(value, path, {"command", "after", "fault", "times", "failFirst"});
   if (!value.contains("command")) refuse(member(path, "command"), "is missing");
-  FaultSpec fault;
+  FaultPlan fault;
   fault.command = text(value["command"], member(path, "command"));
   const bool isOpen = fault.command == kOpenName;
   if (!isOpen && std::find(kOpNames.begin(), kOpNames.end(), fault.command) == kOpNames.end())
@@ -226,7 +226,7 @@ FaultSpec readFault(const json& value, const std::string& path, ReaderSpec& read
 
 class FarmReader {
 public:
-  explicit FarmReader(FarmSpec& spec) : spec_(spec) {}
+  explicit FarmReader(FarmPlan& plan) : plan_(plan) {}
 
   void readRoot(const json& root, const std::filesystem::path& baseDir) {
     object(root, "$", {"imageDir", "timeScale", "busMBps", "hostControllers", "events"});
@@ -235,8 +235,8 @@ public:
       imageDir = text(root["imageDir"], "$.imageDir");
       if (imageDir.empty()) refuse("$.imageDir", "must not be empty");
     }
-    spec_.imageDir = imageDir.is_absolute() ? imageDir : baseDir / imageDir;
-    if (root.contains("timeScale")) spec_.timeScale = positive(root["timeScale"], "$.timeScale");
+    plan_.imageDir = imageDir.is_absolute() ? imageDir : baseDir / imageDir;
+    if (root.contains("timeScale")) plan_.timeScale = positive(root["timeScale"], "$.timeScale");
     double busMBps = 0;
     if (root.contains("busMBps")) busMBps = positive(root["busMBps"], "$.busMBps");
     if (!root.contains("hostControllers")) refuse("$.hostControllers", "is missing");
@@ -256,12 +256,12 @@ private:
   void readController(const json& value, const std::string& path, int index, double busMBps) {
     object(value, path, {"rootHubPorts", "MBps", "attached"});
     if (!value.contains("rootHubPorts")) refuse(member(path, "rootHubPorts"), "is missing");
-    ControllerSpec controller;
+    ControllerPlan controller;
     controller.rootPorts = static_cast<int>(
         integer(value["rootHubPorts"], member(path, "rootHubPorts"), 1, kMaxPortsPerHub));
     controller.mbps =
         value.contains("MBps") ? positive(value["MBps"], member(path, "MBps")) : busMBps;
-    spec_.controllers.push_back(controller);
+    plan_.controllers.push_back(controller);
     if (value.contains("attached"))
       readAttached(value["attached"], member(path, "attached"), Position{index, -1, 0},
                    controller.rootPorts, 0);
@@ -293,7 +293,7 @@ private:
   void readHub(const json& value, const std::string& path, Position at, int depth) {
     object(value, path, {"ports", "chips", "MBps", "attached"});
     if (depth > kMaxHubDepth) refuse(path, "is nested deeper than 4 hubs");
-    HubSpec hub;
+    HubPlan hub;
     hub.at = at;
     if (!value.contains("ports")) refuse(member(path, "ports"), "is missing");
     hub.ports =
@@ -303,8 +303,8 @@ private:
     if (hub.chips == 2 && hub.ports != kChainedHubPorts)
       refuse(member(path, "ports"), "must be 7 for a hub of two chained chips");
     if (value.contains("MBps")) hub.mbps = positive(value["MBps"], member(path, "MBps"));
-    const int index = static_cast<int>(spec_.hubs.size());
-    spec_.hubs.push_back(hub);
+    const int index = static_cast<int>(plan_.hubs.size());
+    plan_.hubs.push_back(hub);
     if (value.contains("attached"))
       readAttached(value["attached"], member(path, "attached"), Position{at.controller, index, 0},
                    hub.ports, depth);
@@ -315,7 +315,7 @@ private:
            {"id", "model", "vid", "pid", "config3E", "cardMiB", "cardSectors", "cardType", "cards",
             "eeprom", "deviceNumbers", "partitioned", "faults", "readMBps", "writeMBps",
             "plugged"});
-    ReaderSpec reader;
+    ReaderPlan reader;
     reader.at = at;
     reader.jsonPath = path;
     if (!value.contains("id")) refuse(member(path, "id"), "is missing");
@@ -360,7 +360,7 @@ private:
     if (value.contains("faults")) {
       const json& faults = array(value["faults"], member(path, "faults"));
       for (std::size_t i = 0; i < faults.size(); ++i) {
-        FaultSpec fault = readFault(faults[i], element(member(path, "faults"), i), reader);
+        FaultPlan fault = readFault(faults[i], element(member(path, "faults"), i), reader);
         if (!fault.command.empty()) reader.faults.push_back(fault);
       }
     }
@@ -370,10 +370,10 @@ private:
       reader.writeMBps = positive(value["writeMBps"], member(path, "writeMBps"));
     if (value.contains("plugged"))
       reader.pluggedAtStart = flag(value["plugged"], member(path, "plugged"));
-    spec_.readers.push_back(std::move(reader));
+    plan_.readers.push_back(std::move(reader));
   }
 
-  void readCards(const json& value, const std::string& path, ReaderSpec& reader) {
+  void readCards(const json& value, const std::string& path, ReaderPlan& reader) {
     const bool slotKeys = value.contains("cardMiB") || value.contains("cardSectors") ||
                           value.contains("cardType") || value.contains("partitioned");
     if (value.contains("cards")) {
@@ -398,7 +398,7 @@ private:
 
   void readEvent(const json& value, const std::string& path) {
     object(value, path, {"atMs", "plug", "pull"});
-    EventSpec event;
+    EventPlan event;
     if (!value.contains("atMs")) refuse(member(path, "atMs"), "is missing");
     event.atMs = static_cast<std::uint64_t>(
         integer(value["atMs"], member(path, "atMs"), 0, std::int64_t{1} << 40));
@@ -409,16 +409,16 @@ private:
     event.readerId = text(value[key], member(path, key));
     if (!ids_.contains(event.readerId))
       refuse(member(path, key), "names no reader: \"" + event.readerId + "\"");
-    spec_.events.push_back(event);
+    plan_.events.push_back(event);
   }
 
-  FarmSpec& spec_;
+  FarmPlan& plan_;
   std::set<std::string> ids_;
 };
 
 } // namespace
 
-std::optional<FarmSpec> parseFarm(std::string_view json, std::string_view sourceName,
+std::optional<FarmPlan> parseFarm(std::string_view json, std::string_view sourceName,
                                   const std::filesystem::path& baseDir, std::string& error) {
   nlohmann::json root;
   try {
@@ -427,9 +427,9 @@ std::optional<FarmSpec> parseFarm(std::string_view json, std::string_view source
     error = std::string(sourceName) + ": not valid JSON (byte " + std::to_string(e.byte) + ")";
     return std::nullopt;
   }
-  FarmSpec spec;
+  FarmPlan plan;
   try {
-    FarmReader(spec).readRoot(root, baseDir);
+    FarmReader(plan).readRoot(root, baseDir);
   } catch (const Refusal& refusal) {
     error = std::string(sourceName) + ": " + refusal.path + ": " + refusal.what;
     return std::nullopt;
@@ -437,9 +437,9 @@ std::optional<FarmSpec> parseFarm(std::string_view json, std::string_view source
     error = std::string(sourceName) + ": " + e.what();
     return std::nullopt;
   }
-  std::stable_sort(spec.events.begin(), spec.events.end(),
-                   [](const EventSpec& a, const EventSpec& b) { return a.atMs < b.atMs; });
-  return spec;
+  std::stable_sort(plan.events.begin(), plan.events.end(),
+                   [](const EventPlan& a, const EventPlan& b) { return a.atMs < b.atMs; });
+  return plan;
 }
 
 } // namespace tarvix::platform::sim

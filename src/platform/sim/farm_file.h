@@ -1,4 +1,4 @@
-// Reads a farm file into a FarmSpec. A bad file yields one message that names the source, the
+// Reads a farm file into a FarmPlan. A bad file yields one message that names the source, the
 // JSON path of the offending field and what is wrong with it; nothing is half-read.
 // Pure: touches no file. Reentrant.
 //
@@ -11,7 +11,7 @@
 // - a two-slot reader's "cards" entries take cardMiB, cardSectors, cardType and partitioned.
 #pragma once
 
-#include "platform/sim/farm_spec.h"
+#include "platform/sim/farm_plan.h"
 
 #include <filesystem>
 #include <optional>
@@ -21,7 +21,7 @@
 namespace tarvix::platform::sim {
 
 // `sourceName` heads every message; a relative imageDir is taken from `baseDir`.
-std::optional<FarmSpec> parseFarm(std::string_view json, std::string_view sourceName,
+std::optional<FarmPlan> parseFarm(std::string_view json, std::string_view sourceName,
                                   const std::filesystem::path& baseDir, std::string& error);
 
 } // namespace tarvix::platform::sim

@@ -20,7 +20,7 @@ inline constexpr int kOuterChipOwnPorts = 3;
 // Keeps every reader inside the seven levels a USB path can describe.
 inline constexpr int kMaxHubDepth = 4;
 
-struct CardSpec {
+struct CardPlan {
   std::uint64_t sectors = 0; // 0: the slot is empty
   std::uint8_t typeByte = kCardTypeSd;
   bool partitioned = false; // a fresh image gets a partition table with its volume at sector 63
@@ -28,7 +28,7 @@ struct CardSpec {
 
 enum class FaultAction : std::uint8_t { Fail, Corrupt, Pull, Hang };
 
-struct FaultSpec {
+struct FaultPlan {
   std::string command; // a command name or "open"
   std::uint32_t after = 0;
   FaultAction action = FaultAction::Fail;
@@ -38,27 +38,27 @@ struct FaultSpec {
 // Where something is plugged: a root-hub port of a controller, or a port of a hub.
 struct Position {
   int controller = 0;
-  int hub = -1; // index into FarmSpec::hubs; -1 for a root-hub port
+  int hub = -1; // index into FarmPlan::hubs; -1 for a root-hub port
   int port = 0; // 1-based, in the numbering of the parent (a chained hub counts 1 to 7)
 };
 
-struct HubSpec {
+struct HubPlan {
   Position at;
   int ports = 0;
   int chips = 1;
   double mbps = 0; // 0: unlimited
 };
 
-struct ReaderSpec {
+struct ReaderPlan {
   std::string id;
   ModelInfo model;
   std::uint16_t vendorId = kVendorId;
   std::uint16_t productId = 0;
   std::array<std::uint8_t, kConfigurationBytes> configuration{};
-  std::vector<CardSpec> cards; // one per slot of the model
+  std::vector<CardPlan> cards; // one per slot of the model
   std::vector<std::uint8_t> eeprom;
   std::vector<std::uint32_t> deviceNumbers; // empty: numbered in plug order
-  std::vector<FaultSpec> faults;
+  std::vector<FaultPlan> faults;
   std::uint32_t openFailFirst = 0;
   double readMBps = 0;
   double writeMBps = 0;
@@ -67,24 +67,24 @@ struct ReaderSpec {
   std::string jsonPath; // for messages about its images
 };
 
-struct ControllerSpec {
+struct ControllerPlan {
   int rootPorts = 0;
   double mbps = 0;
 };
 
-struct EventSpec {
+struct EventPlan {
   std::uint64_t atMs = 0;
   bool plug = false; // else pull
   std::string readerId;
 };
 
-struct FarmSpec {
+struct FarmPlan {
   std::filesystem::path imageDir; // absolute once read
   double timeScale = 1.0;
-  std::vector<ControllerSpec> controllers;
-  std::vector<HubSpec> hubs;
-  std::vector<ReaderSpec> readers;
-  std::vector<EventSpec> events;
+  std::vector<ControllerPlan> controllers;
+  std::vector<HubPlan> hubs;
+  std::vector<ReaderPlan> readers;
+  std::vector<EventPlan> events;
 };
 
 } // namespace tarvix::platform::sim
