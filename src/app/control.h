@@ -3,12 +3,15 @@
 // controls; a front end holds none of its own.
 #pragma once
 
+#include "station/control_ids.h"
 #include "station/controls.h"
 
 #include <string>
 #include <vector>
 
 namespace tarvix::app {
+
+namespace id = station::id;
 
 enum class ControlKind {
   PushButton,

@@ -1,6 +1,6 @@
 #include "app/control_table.h"
 
-#include "app/control_ids.h"
+#include "station/control_ids.h"
 #include "station/numbering.h"
 #include "text/pictures.h"
 

@@ -1,6 +1,6 @@
 // The settings file against the window: which file is read, what every key sets at load, what is
 // written back at save, and the Load/Save buttons.
-#include "app/control_ids.h"
+#include "station/control_ids.h"
 #include "app/station_window.h"
 #include "settings/settings_keys.h"
 #include "text/texts.h"

@@ -1,6 +1,6 @@
 #include "app/station_window.h"
 
-#include "app/control_ids.h"
+#include "station/control_ids.h"
 #include "app/control_table.h"
 #include "text/language.h"
 #include "text/texts.h"

@@ -9,6 +9,7 @@
 #include "discovery/scans.h"
 #include "platform/platform.h"
 #include "settings/copy_list.h"
+#include "station/control_ids.h"
 #include "station/controls.h"
 #include "station/numbering.h"
 #include "station/records.h"

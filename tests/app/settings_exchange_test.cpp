@@ -1,5 +1,5 @@
 // The settings file as the station uses it: start-up load, exit save, the Load and Save buttons.
-#include "app/control_ids.h"
+#include "station/control_ids.h"
 #include "app/station_window.h"
 #include "support/fake_platform.h"
 #include "ui/headless/headless_host.h"

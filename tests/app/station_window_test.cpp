@@ -1,4 +1,4 @@
-#include "app/control_ids.h"
+#include "station/control_ids.h"
 #include "app/control_table.h"
 #include "app/station_window.h"
 #include "support/fake_platform.h"

@@ -1,6 +1,6 @@
 // The station window drawn by Qt: labels against the language tables, the fresh-start state as
 // the operator sees it, and screenshots in every language for a person to look at.
-#include "app/control_ids.h"
+#include "station/control_ids.h"
 #include "app/station_window.h"
 #include "station/numbering.h"
 #include "support/fake_platform.h"
@@ -22,7 +22,7 @@
 namespace tarvix::ui {
 namespace {
 
-namespace id = app::id;
+namespace id = station::id;
 using namespace station;
 
 class QtWindow : public ::testing::Test {

@@ -1,6 +1,6 @@
 #include "ui/qt/station_view.h"
 
-#include "app/control_ids.h"
+#include "station/control_ids.h"
 #include "app/station_window.h"
 #include "station/numbering.h"
 #include "text/pictures.h"
@@ -29,7 +29,7 @@ namespace tarvix::ui {
 namespace {
 
 using app::ControlKind;
-namespace id = app::id;
+namespace id = station::id;
 using namespace station;
 
 constexpr int kRepaintMs = 50;
@@ -77,7 +77,7 @@ StationView::StationView(app::StationWindow& window, QWidget* parent)
   if (!window_.aboutMenuText().empty()) {
     auto* menu = new QMenuBar(this);
     menu->addAction(qs(window_.aboutMenuText()),
-                    [this] { window_.onSystemCommand(app::id::kAboutCommand); });
+                    [this] { window_.onSystemCommand(station::id::kAboutCommand); });
     root->setMenuBar(menu);
   }
   root->addLayout(buildOptionArea());

@@ -2,7 +2,7 @@
 // port and slot numbers (station/numbering.h).
 #pragma once
 
-namespace tarvix::app::id {
+namespace tarvix::station::id {
 
 inline constexpr int kNoHubMap = 1107;
 inline constexpr int kHubMap = 1103;
@@ -66,4 +66,4 @@ inline constexpr int kLogo = 1286;
 // The system-menu command that opens the About box (low four bits are the platform's).
 inline constexpr int kAboutCommand = 16;
 
-} // namespace tarvix::app::id
+} // namespace tarvix::station::id

@@ -1,0 +1,26 @@
+// What a production step works with: the platform, the window's controls (reached from the
+// worker's thread through the window), the shared station state, and the language the messages
+// are shown in. One per worker; the step touches only its own port's slots.
+#pragma once
+
+#include "platform/platform.h"
+#include "station/controls.h"
+#include "station/station_state.h"
+
+#include <string>
+
+namespace tarvix::run {
+
+struct StepContext {
+  platform::Platform& platform;
+  station::WindowControls& controls;
+  station::StationState& state;
+  int languageOffset = 0;
+
+  // Shows English text `englishId` in the current language on the slot's result line.
+  void showText(int slot, int englishId) const;
+  // Shows a failure: the text, and the slot turns red.
+  void showFailure(int slot, int englishId) const;
+};
+
+} // namespace tarvix::run

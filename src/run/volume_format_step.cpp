@@ -1,0 +1,76 @@
+#include "run/volume_format_step.h"
+
+#include "channel/reader_handle.h"
+#include "channel/vendor_commands.h"
+#include "fat/fat_format.h"
+#include "station/control_ids.h"
+
+namespace tarvix::run {
+namespace {
+
+constexpr int kTextFormatPassed = 5044;
+constexpr int kTextFormatFailed = 5045;
+constexpr std::string_view kResetLabel = "Public Disk";
+constexpr std::string_view kLayoutDropped = "DeviceIoControl Success 1!";
+constexpr int kCapacityAttempts = 10;
+constexpr std::uint32_t kCapacityRetryMs = 1000;
+constexpr std::uint32_t kLargestFat16Volume = 65536;
+
+} // namespace
+
+bool formatVolumeStep(const StepContext& context, int driveIndex) {
+  namespace id = station::id;
+  station::WindowControls& controls = context.controls;
+  const bool format = controls.checked(id::kFormat);
+  const bool reset = controls.checked(id::kResetToDefault);
+  if (!format && !reset && !controls.checked(id::kBinaryFile) && !controls.checked(id::kCdromIso)) {
+    return true;
+  }
+  // A reset, or a format forced only by a written area, gets the factory label.
+  const std::string label =
+      !reset && format ? controls.text(id::kDiskLabel) : std::string(kResetLabel);
+
+  const station::DriveRecord& record = context.state.driveRecords[driveIndex];
+  const int slot = record.slot;
+  const std::string name = station::driveName(record.letter);
+  platform::Platform& platform = context.platform;
+
+  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
+  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, name, platform.clock);
+  auto volume = m_hUSBDeviceHandle.isOpen() ? platform.volumes.open(name) : nullptr;
+  if (volume) {
+    // The card is used without partitions from its first sector where the system allows it.
+    if (volume->dropPartitionLayout()) platform.trace.line(kLayoutDropped);
+    volume->rereadPartitionLayout();
+  }
+
+  std::uint32_t totalSectors = 0;
+  for (int attempt = 1; attempt <= kCapacityAttempts; ++attempt) {
+    std::uint32_t sectorSize = 0;
+    if (channel::GetCapacity(m_hUSBDeviceHandle, totalSectors, sectorSize,
+                             static_cast<std::uint16_t>(record.lun - 1))) {
+      break;
+    }
+    totalSectors = 0;
+    if (attempt < kCapacityAttempts) platform.clock.sleepMs(kCapacityRetryMs);
+  }
+
+  bool formatted = false;
+  if (volume && totalSectors != 0) {
+    fat::CFAT32Format formatter(platform.clock, platform.trace);
+    formatter.setLabel(label);
+    formatted = totalSectors > kLargestFat16Volume
+                    ? formatter.format_volume(*volume, totalSectors)
+                    : formatter.format_volume_fat16(*volume, totalSectors);
+  }
+  volume.reset();
+  if (formatted) {
+    context.showText(slot, kTextFormatPassed);
+  } else {
+    context.showFailure(slot, kTextFormatFailed);
+  }
+  m_hUSBDeviceHandle.close();
+  return formatted;
+}
+
+} // namespace tarvix::run

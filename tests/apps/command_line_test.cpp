@@ -1,0 +1,101 @@
+// The station's command line as automation uses it: a headless scan with its report, and clear
+// refusals of bad input.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class CommandLine : public ::testing::Test {
+protected:
+  CommandLine() {
+    char pattern[] = "/tmp/tarvix-cli-XXXXXX";
+    dir = mkdtemp(pattern);
+    // A copy of its own, so the settings it saves at exit land here and its lock is its own.
+    station = dir / ("tarvix-cli-" + std::to_string(::getpid()));
+    fs::copy_file(TARVIX_EXECUTABLE, station);
+  }
+  ~CommandLine() override { fs::remove_all(dir); }
+
+  fs::path write(const std::string& name, const std::string& content) {
+    std::ofstream(dir / name, std::ios::binary) << content;
+    return dir / name;
+  }
+  static std::string read(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  // Runs the station with `args`; returns its exit status, keeps what it printed.
+  int run(const std::string& args) {
+    const std::string command = station.string() + " " + args + " >" + (dir / "out").string() +
+                                " 2>" + (dir / "err").string() + " </dev/null";
+    const int status = std::system(command.c_str());
+    out = read(dir / "out");
+    err = read(dir / "err");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  fs::path dir;
+  fs::path station;
+  std::string out;
+  std::string err;
+};
+
+const char* kFarm = R"({"imageDir": "img", "timeScale": 0.001, "hostControllers": [
+  {"rootHubPorts": 4, "attached": [{"port": 2, "hub": {"ports": 7, "attached": [
+    {"port": 1, "reader": {"id": "r1", "model": "VQ301C-A-1LUN", "cardMiB": 8}},
+    {"port": 2, "reader": {"id": "r2", "model": "VQ301A", "cardMiB": 8}}]}}]}]})";
+
+TEST_F(CommandLine, HeadlessScanReportsEveryPortBox) {
+  const fs::path farm = write("farm.json", kFarm);
+  const fs::path settings = write("s.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\n");
+  ASSERT_EQ(run("--headless --scan-only --farm " + farm.string() + " --settings " +
+                settings.string() + " --report " + (dir / "report.json").string()),
+            0)
+      << err;
+  const auto report = nlohmann::json::parse(read(dir / "report.json"));
+  ASSERT_EQ(report["ports"].size(), 21u);
+  EXPECT_EQ(report["serialText"], "000000000001");
+  const auto& first = report["ports"][0];
+  EXPECT_EQ(first["port"], 1);
+  EXPECT_EQ(first["slots"].size(), 4u);
+  EXPECT_EQ(first["slots"][0]["label"], "D:");
+  EXPECT_EQ(first["slots"][0]["text"], "7 MB\r\n");
+  EXPECT_EQ(report["ports"][1]["slots"][0]["text"], "Not VQ301C\r\n-A-1LUN!!");
+  EXPECT_EQ(report["ports"][1]["slots"][0]["colour"], 1);
+  // The window's closing saves the settings beside the executable, as the window would.
+  EXPECT_NE(read(dir / "TarvixValue.ini").find("bCheckHub=1"), std::string::npos);
+}
+
+TEST_F(CommandLine, BadInputIsRefusedWithOneClearMessage) {
+  const fs::path badFarm = write("bad.json", R"({"hostControllers": [{"rootHubPorts": 2,
+    "attached": [{"port": 3, "reader": {"id": "x", "model": "VQ301A", "cardMiB": 8}}]}]})");
+  EXPECT_EQ(run("--headless --scan-only --farm " + badFarm.string()), 2);
+  EXPECT_NE(err.find("bad.json"), std::string::npos) << err;
+  EXPECT_EQ(out, "");
+
+  const fs::path badSettings = write("bad.ini", "[Test Item]\r\nnot a setting\r\n");
+  EXPECT_EQ(run("--headless --scan-only --simulate --settings " + badSettings.string()), 2);
+  EXPECT_NE(err.find("bad.ini:2"), std::string::npos) << err;
+
+  EXPECT_EQ(run("--headless --scan-only --settings " + (dir / "none.ini").string()), 2);
+  EXPECT_NE(err.find("cannot be read"), std::string::npos) << err;
+
+  EXPECT_EQ(run("--frobnicate"), 2);
+  EXPECT_NE(err.find("unknown option '--frobnicate'"), std::string::npos) << err;
+  EXPECT_EQ(run("--headless"), 2);
+  EXPECT_EQ(run("--simulate --farm x.json"), 2);
+  EXPECT_EQ(run("--help"), 0);
+  EXPECT_NE(out.find("--scan-only"), std::string::npos);
+}
+
+} // namespace
