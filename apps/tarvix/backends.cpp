@@ -31,15 +31,16 @@ private:
   platform::ScaledClock clock_;
   platform::linux_usb::LinuxUsbBackend usb_{trace_};
   linux_backend::SgReaderAccess readers_{usb_.resolver(), trace_};
-  platform::Platform platform_{clock_,     trace_,    system_,           usb_.drives(),
-                               usb_.usb(), readers_,  usb_.volumes()};
+  platform::Platform platform_{clock_,     trace_,   system_,       usb_.drives(),
+                               usb_.usb(), readers_, usb_.volumes()};
 };
 
 class FarmBackend final : public Backend {
 public:
   explicit FarmBackend(std::unique_ptr<platform::sim::Farm> farm)
-      : farm_(std::move(farm)), platform_{farm_->clock(),        trace_,        system_,           farm_->drives(),
-                  farm_->usbTree(),      farm_->readerAccess(), farm_->volumes()} {}
+      : farm_(std::move(farm)), platform_{farm_->clock(),  trace_,           system_,
+                                          farm_->drives(), farm_->usbTree(), farm_->readerAccess(),
+                                          farm_->volumes()} {}
 
   platform::Platform& platform() override { return platform_; }
   void start() override { farm_->start(); }

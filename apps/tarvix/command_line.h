@@ -11,10 +11,10 @@ struct Options {
   bool help = false;
   bool headless = false;
   bool scanOnly = false;
-  bool simulate = false;            // the embedded default farm
-  std::filesystem::path farmFile;   // a farm of one's own
-  std::filesystem::path settings;   // taken as if loaded before start-up
-  std::filesystem::path report;     // "-" is standard output
+  bool simulate = false;          // the embedded default farm
+  std::filesystem::path farmFile; // a farm of one's own
+  std::filesystem::path settings; // taken as if loaded before start-up
+  std::filesystem::path report;   // "-" is standard output
   bool onFarm() const { return simulate || !farmFile.empty(); }
 };
 

@@ -1,8 +1,8 @@
 // The option area's handlers: which controls a step's check box unlocks, what the controller model
 // shows, the reset-to-default lock, the image choice and the port-mapping mode.
-#include "station/control_ids.h"
 #include "app/control_table.h"
 #include "app/station_window.h"
+#include "station/control_ids.h"
 #include "station/numbering.h"
 #include "text/texts.h"
 

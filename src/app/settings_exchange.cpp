@@ -1,8 +1,8 @@
 // The settings file against the window: which file is read, what every key sets at load, what is
 // written back at save, and the Load/Save buttons.
-#include "station/control_ids.h"
 #include "app/station_window.h"
 #include "settings/settings_keys.h"
+#include "station/control_ids.h"
 #include "text/texts.h"
 
 namespace tarvix::app {

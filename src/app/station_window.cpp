@@ -1,7 +1,7 @@
 #include "app/station_window.h"
 
-#include "station/control_ids.h"
 #include "app/control_table.h"
+#include "station/control_ids.h"
 #include "text/language.h"
 #include "text/texts.h"
 

@@ -19,7 +19,7 @@ struct StationState {
   std::array<DriveRecord, kDriveCount> driveRecords; // index = letter - 'A'
   HubTable hubTable{};
   std::array<int, kHubCount> hubPortCount{}; // ports of each numbered hub's first chip
-  int rootPortCounter = 0; // root-hub ports the latest walk visited
+  int rootPortCounter = 0;                   // root-hub ports the latest walk visited
   std::uint32_t driveMaskPrevious = 0;
   std::uint32_t driveMaskCurrent = 0;
 

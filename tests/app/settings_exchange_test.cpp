@@ -1,6 +1,6 @@
 // The settings file as the station uses it: start-up load, exit save, the Load and Save buttons.
-#include "station/control_ids.h"
 #include "app/station_window.h"
+#include "station/control_ids.h"
 #include "support/fake_platform.h"
 #include "ui/headless/headless_host.h"
 

@@ -1,6 +1,6 @@
-#include "station/control_ids.h"
 #include "app/control_table.h"
 #include "app/station_window.h"
+#include "station/control_ids.h"
 #include "support/fake_platform.h"
 #include "text/pictures.h"
 #include "text/texts.h"

@@ -57,7 +57,8 @@ const char* kFarm = R"({"imageDir": "img", "timeScale": 0.001, "hostControllers"
 
 TEST_F(CommandLine, HeadlessScanReportsEveryPortBox) {
   const fs::path farm = write("farm.json", kFarm);
-  const fs::path settings = write("s.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\n");
+  const fs::path settings =
+      write("s.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\n");
   ASSERT_EQ(run("--headless --scan-only --farm " + farm.string() + " --settings " +
                 settings.string() + " --report " + (dir / "report.json").string()),
             0)

@@ -14,7 +14,8 @@ std::string twoHubFarm() {
   }
   return R"({"imageDir": "img", "timeScale": 0.001, "hostControllers": [{"rootHubPorts": 4,
     "attached": [
-      {"port": 1, "hub": {"ports": 7, "chips": 2, "attached": [)" + hub1 + R"(]}},
+      {"port": 1, "hub": {"ports": 7, "chips": 2, "attached": [)" +
+         hub1 + R"(]}},
       {"port": 2, "hub": {"ports": 7, "attached": [)" +
          farmReader(3, "b3", "VQ301C-A-1LUN", 16) + "," + farmReader(5, "b5", "VQ305A", 8) +
          R"(]}}]}]})";
@@ -74,7 +75,8 @@ TEST(StationOnFarm, NoMappingModeLeavesEveryBoxEmpty) {
   station.start();
   const auto report = station.report();
   for (const auto& port : report["ports"]) {
-    for (const auto& slot : port["slots"]) EXPECT_EQ(slot["text"], "");
+    for (const auto& slot : port["slots"])
+      EXPECT_EQ(slot["text"], "");
   }
 }
 

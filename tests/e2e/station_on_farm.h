@@ -26,9 +26,9 @@ public:
     if (!farm) throw std::runtime_error(error);
     system.executable = dir_ / "tarvix";
     std::ofstream(dir_ / "TarvixValue.ini", std::ios::binary) << settings;
-    platform_ = std::make_unique<platform::Platform>(platform::Platform{
-        farm->clock(), trace, system, farm->drives(), farm->usbTree(), farm->readerAccess(),
-        farm->volumes()});
+    platform_ = std::make_unique<platform::Platform>(
+        platform::Platform{farm->clock(), trace, system, farm->drives(), farm->usbTree(),
+                           farm->readerAccess(), farm->volumes()});
     window = std::make_unique<app::StationWindow>(*platform_, host);
   }
   ~StationOnFarm() {
@@ -46,7 +46,8 @@ public:
     return r;
   }
   // Waits (real time) until `done` holds on the window thread, or fails after `limit`.
-  template <typename Done> bool waitFor(Done done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  template <typename Done>
+  bool waitFor(Done done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
     const auto until = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < until) {
       bool ok = false;

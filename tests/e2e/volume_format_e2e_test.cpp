@@ -14,14 +14,16 @@ namespace id = station::id;
 
 std::string oneReaderFarm(const std::string& card) {
   return R"({"imageDir": "img", "timeScale": 0.0001, "hostControllers": [{"rootHubPorts": 2,
-    "attached": [{"port": 1, "reader": {"id": "r1", "model": "VQ301C-A-1LUN", )" + card + "}}]}]}";
+    "attached": [{"port": 1, "reader": {"id": "r1", "model": "VQ301C-A-1LUN", )" +
+         card + "}}]}]}";
 }
 
 class VolumeFormat : public ::testing::Test {
 protected:
   void start(const std::string& card, const std::string& options) {
     station = std::make_unique<StationOnFarm>(
-        oneReaderFarm(card), "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=3\r\n" + options);
+        oneReaderFarm(card),
+        "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=3\r\n" + options);
     station->start();
     ASSERT_TRUE(station->window->ports[0].ready);
   }
@@ -46,14 +48,16 @@ protected:
     in.seekg(static_cast<std::streamoff>(extent->firstByte));
     std::vector<char> bytes(extent->bytes);
     in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    std::ofstream(out, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(out, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return out;
   }
   static std::string run(const std::string& command) {
     std::string output;
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
     char buffer[512];
-    while (pipe != nullptr && fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+    while (pipe != nullptr && fgets(buffer, sizeof buffer, pipe) != nullptr)
+      output += buffer;
     const int status = pipe ? pclose(pipe) : -1;
     return std::to_string(WEXITSTATUS(status)) + ":" + output;
   }
@@ -97,7 +101,8 @@ TEST_F(VolumeFormat, CardThatNeverAnswersItsCapacityFailsRed) {
   EXPECT_EQ(line(), "Format \r\nFail !!\r\n");
   EXPECT_EQ(station->window->slotColour[0], station::SlotColour::Failed);
   int capacityErrors = 0;
-  for (const auto& l : station->trace.lines()) capacityErrors += l.rfind("GetCapacity Error Code", 0) == 0;
+  for (const auto& l : station->trace.lines())
+    capacityErrors += l.rfind("GetCapacity Error Code", 0) == 0;
   EXPECT_EQ(capacityErrors, 10);
 }
 

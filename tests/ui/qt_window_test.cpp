@@ -1,7 +1,7 @@
 // The station window drawn by Qt: labels against the language tables, the fresh-start state as
 // the operator sees it, and screenshots in every language for a person to look at.
-#include "station/control_ids.h"
 #include "app/station_window.h"
+#include "station/control_ids.h"
 #include "station/numbering.h"
 #include "support/fake_platform.h"
 #include "text/texts.h"

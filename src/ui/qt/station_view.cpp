@@ -1,7 +1,7 @@
 #include "ui/qt/station_view.h"
 
-#include "station/control_ids.h"
 #include "app/station_window.h"
+#include "station/control_ids.h"
 #include "station/numbering.h"
 #include "text/pictures.h"
 #include "ui/qt/pictures.h"
