@@ -1,8 +1,21 @@
 #!/usr/bin/env bash
-# Sets up a fresh machine, builds, checks the code's format and runs every test.
+# Sets up a fresh machine, builds, checks the code's format and runs every test; then runs the
+# suites again (all but the Qt window) in address/undefined and thread sanitizer builds.
+# TARVIX_SANITIZERS=0 skips the sanitizer builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
 bash scripts/format.sh --check
 build="${TARVIX_BUILD_DIR:-build}"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 600
+
+[ "${TARVIX_SANITIZERS:-1}" = "0" ] && exit 0
+for sanitizer in address,undefined thread; do
+  dir="build-sanitize-${sanitizer%%,*}"
+  echo "test: sanitizer build ($sanitizer) in $dir" >&2
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVIX_WITH_QT=OFF \
+    -DTARVIX_SANITIZE="$sanitizer" >/dev/null
+  cmake --build "$dir" -j"$(nproc)"
+  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 TSAN_OPTIONS=halt_on_error=1 \
+    ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" --timeout 900
+done
