@@ -44,6 +44,7 @@ public:
 
   platform::Platform& platform() override { return platform_; }
   void start() override { farm_->start(); }
+  platform::sim::Farm* farm() override { return farm_.get(); }
 
 private:
   linux_backend::LinuxSystem system_;

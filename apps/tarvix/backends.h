@@ -7,6 +7,10 @@
 #include <memory>
 #include <string>
 
+namespace tarvix::platform::sim {
+class Farm;
+}
+
 namespace tarvix::cli {
 
 class Backend {
@@ -15,6 +19,8 @@ public:
   virtual platform::Platform& platform() = 0;
   // Starts what runs by itself (a farm's timed events).
   virtual void start() {}
+  // A farm's readers, for the simulator panel; null on real hardware.
+  virtual platform::sim::Farm* farm() { return nullptr; }
 };
 
 // The single-instance lock's name: the executable's base name, and for a farm the farm too, so

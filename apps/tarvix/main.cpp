@@ -5,9 +5,11 @@
 #include "backends.h"
 #include "command_line.h"
 #include "platform/linux/linux_system.h"
+#include "platform/sim/farm.h"
 #include "settings/profile_file.h"
 #include "ui/headless/headless_host.h"
 #include "ui/qt/qt_host.h"
+#include "ui/qt/simulator_panel.h"
 #include "ui/qt/station_view.h"
 
 #include <QApplication>
@@ -48,6 +50,12 @@ int runWindow(int argc, char** argv, cli::Backend& backend, const cli::Options& 
   ui::StationView view(window);
   host.setParentWindow(&view);
   host.setAboutHandler([&view] { view.showAboutBox(); });
+  if (platform::sim::Farm* farm = backend.farm()) {
+    view.addStrip(new ui::SimulatorPanel(
+        {farm->readerIds(), [farm](const std::string& id) { return farm->isPlugged(id); },
+         [farm](const std::string& id) { return farm->plug(id); },
+         [farm](const std::string& id) { return farm->pull(id); }}));
+  }
   backend.start();
   view.show();
   QApplication::exec();

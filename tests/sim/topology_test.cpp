@@ -158,11 +158,16 @@ TEST(DefaultFarm, SevenReadersOnOneHubWhoseCardsOutliveTheRun) {
   auto farm = Farm::loadDefault(error, cache.path());
   ASSERT_TRUE(farm) << error;
   const auto topology = farm->usbTree().snapshot();
+  // Two chained chips: the outer chip's ports 1-3, then the inner chip in its port 4.
   const auto& hub = topology.controllers.at(0).rootPorts.at(0);
   ASSERT_EQ(hub.attached, UsbPort::Attached::Hub);
-  ASSERT_EQ(hub.ports.size(), 7u);
+  ASSERT_EQ(hub.ports.size(), 4u);
+  const auto& inner = hub.ports[3];
+  ASSERT_EQ(inner.attached, UsbPort::Attached::Hub);
+  ASSERT_EQ(inner.ports.size(), 4u);
   for (int i = 0; i < 7; ++i) {
-    EXPECT_EQ(hub.ports[i].firstVolumeLetter, 'D' + i);
+    const auto& port = i < 3 ? hub.ports[i] : inner.ports[i - 3];
+    EXPECT_EQ(port.firstVolumeLetter, 'D' + i);
     EXPECT_EQ(std::filesystem::file_size(farm->cardImagePath("r" + std::to_string(i + 1))),
               64u << 20);
   }

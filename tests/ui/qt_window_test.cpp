@@ -1,11 +1,13 @@
 // The station window drawn by Qt: labels against the language tables, the fresh-start state as
 // the operator sees it, and screenshots in every language for a person to look at.
 #include "app/station_window.h"
+#include "platform/sim/farm.h"
 #include "station/control_ids.h"
 #include "station/numbering.h"
 #include "support/fake_platform.h"
 #include "text/texts.h"
 #include "ui/qt/qt_host.h"
+#include "ui/qt/simulator_panel.h"
 #include "ui/qt/station_view.h"
 
 #include <QAbstractButton>
@@ -17,6 +19,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace tarvix::ui {
@@ -166,6 +170,59 @@ TEST_F(QtWindow, TypedTextObeysTheEditRules) {
   settle();
   EXPECT_EQ(window.text(id::kVid), "3C7D");
   EXPECT_EQ(vid->text(), "3C7D");
+}
+
+// The window as a newcomer first sees it: the default farm's seven readers found on one hub.
+TEST(QtWindowOnFarm, ShowsTheReadersAndFollowsThePanel) {
+  char pattern[] = "/tmp/tarvix-qt-farm-XXXXXX";
+  const std::filesystem::path dir = mkdtemp(pattern);
+  std::string error;
+  auto farm = platform::sim::Farm::loadDefault(error, dir);
+  ASSERT_TRUE(farm) << error;
+  testing::FakePlatform fake;
+  fake.system.executable = dir / "tarvix";
+  std::ofstream(dir / "TarvixValue.ini")
+      << "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\n";
+  platform::Platform onFarm{farm->clock(),   fake.trace,           fake.system,    farm->drives(),
+                            farm->usbTree(), farm->readerAccess(), farm->volumes()};
+  QtHost host;
+  app::StationWindow window(onFarm, host);
+  window.initialise();
+  StationView view(window);
+  auto* panel = new SimulatorPanel({farm->readerIds(),
+                                    [&](const std::string& id) { return farm->isPlugged(id); },
+                                    [&](const std::string& id) { return farm->plug(id); },
+                                    [&](const std::string& id) { return farm->pull(id); }});
+  view.addStrip(panel);
+  view.resize(1280, 830);
+  view.show();
+  view.sync();
+  QApplication::processEvents();
+
+  auto lineText = [&](int slot) {
+    return qobject_cast<QPlainTextEdit*>(view.widgetFor(resultLineId(slot)))->toPlainText();
+  };
+  for (int port = 1; port <= 7; ++port)
+    EXPECT_EQ(lineText(slotNumber(port, 1)), "63 MB\n") << port;
+  EXPECT_TRUE(view.widgetFor(hubBoxId(1))->isVisible());
+  QDir().mkpath(TARVIX_SCREENSHOT_DIR);
+  EXPECT_TRUE(view.grab().save(QString(TARVIX_SCREENSHOT_DIR) + "/station-farm.png"));
+
+  // Pulling reader r5 at its hub blanks port box 5 once the window has handled the removal.
+  QPushButton* r5 = nullptr;
+  for (auto* b : panel->findChildren<QPushButton*>()) {
+    if (b->text() == "r5") r5 = b;
+  }
+  ASSERT_NE(r5, nullptr);
+  r5->click();
+  for (int i = 0; i < 100 && window.ports[4].assigned; ++i) {
+    QApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
+  view.sync();
+  EXPECT_FALSE(window.ports[4].assigned);
+  EXPECT_EQ(lineText(slotNumber(5, 1)), "");
+  EXPECT_FALSE(farm->isPlugged("r5"));
+  std::filesystem::remove_all(dir);
 }
 
 } // namespace

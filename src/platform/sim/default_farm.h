@@ -1,6 +1,6 @@
-// The farm a station runs on when no farm file is given: one host controller, a seven-port hub in
-// root port 1 and seven one-LUN readers with 64 MiB SD cards. Its images live in the user's cache
-// folder, so a second run finds the cards as the first left them.
+// The farm a station runs on when no farm file is given: one host controller, a seven-port hub (two
+// chained chips, as most are) in root port 1 and seven one-LUN readers with 64 MiB SD cards. Its
+// images live in the user's cache folder, so a second run finds the cards as the first left them.
 #pragma once
 
 #include <filesystem>
@@ -17,7 +17,7 @@ inline constexpr std::string_view kDefaultFarmJson = R"({
     {
       "rootHubPorts": 8,
       "attached": [
-        { "port": 1, "hub": { "ports": 7, "attached": [
+        { "port": 1, "hub": { "ports": 7, "chips": 2, "attached": [
           { "port": 1, "reader": { "id": "r1", "model": "VQ301C-A-1LUN", "cardMiB": 64 } },
           { "port": 2, "reader": { "id": "r2", "model": "VQ301C-A-1LUN", "cardMiB": 64 } },
           { "port": 3, "reader": { "id": "r3", "model": "VQ301C-A-1LUN", "cardMiB": 64 } },

@@ -399,6 +399,11 @@ void StationView::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
 }
 
+void StationView::addStrip(QWidget* strip) {
+  strip->setParent(this);
+  layout()->addWidget(strip);
+}
+
 void StationView::showAboutBox() {
   QDialog about(this);
   about.setWindowTitle("Tarvix");

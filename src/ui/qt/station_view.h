@@ -28,6 +28,8 @@ public:
   // Brings every widget up to the model's state now.
   void sync();
   void showAboutBox();
+  // Adds a strip below the port grid (the simulator panel of a farm).
+  void addStrip(QWidget* strip);
 
 protected:
   void changeEvent(QEvent* event) override;
