@@ -19,7 +19,7 @@ namespace tarvix::platform::linux_backend {
 // Trace lines of this backend; each is written once per backend for a given cause (and device).
 inline constexpr std::string_view kTraceNoRawIo =
     "SG_IO: this process lacks CAP_SYS_RAWIO, so readers will refuse vendor commands; run as root "
-    "or grant cap_sys_rawio (see docs/linux-rights.md)";
+    "or grant cap_sys_rawio (see the README's rights on Linux)";
 inline constexpr std::string_view kTraceNoDeviceAccess = "SG_IO: no read-write access to ";
 inline constexpr std::string_view kTraceNotBlockDevice = "SG_IO: refused, not a block device: ";
 inline constexpr std::string_view kTraceNotUsb = "SG_IO: refused, not attached through USB: ";
