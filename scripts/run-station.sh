@@ -5,7 +5,7 @@
 # Arguments replace the defaults, e.g. scripts/run-station.sh --farm my-farm.json
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh
+bash scripts/build.sh >&2 # standard output carries the report
 station="${TARVIX_BUILD_DIR:-build}/apps/tarvix/tarvix"
 if [ $# -eq 0 ]; then
   set -- --simulate --settings share/simulated-station.ini
