@@ -87,18 +87,11 @@ public:
 
   // Window members beside the shared station state.
   bool runPrepared = false;
-  int icType = 0;
-  int llfSelect = 0;
-  int maxPowerValue = 0;
   std::filesystem::path isoPath;
   std::filesystem::path binPath;
-  std::uint32_t neededSectors = 0;
   std::uint64_t availableRamKiB = 0;
-  std::string serialText;
   std::filesystem::path settingsPath;
   settings::CopyList copyList;
-  // Guards serialText while a worker takes and advances it.
-  std::mutex& stationLock() { return stationLock_; }
 
   platform::Platform& platform() { return platform_; }
   ui::WindowHost& host() { return host_; }
@@ -146,7 +139,6 @@ private:
   std::string aboutMenuText_;
   std::atomic<int> languageOffset_{0}; // read by workers composing messages
   int languageChosen_ = 0;
-  std::mutex stationLock_;
   discovery::Scanner scanner_{platform_, *this, *this};
 };
 

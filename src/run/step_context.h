@@ -13,8 +13,8 @@ namespace tarvix::run {
 
 struct StepContext {
   platform::Platform& platform;
-  station::WindowControls& controls;
-  station::StationState& state;
+  station::WindowControls& controls; // options are read here at the moment a step needs them
+  station::StationState& state;      // run options, images, serial number, records
   int languageOffset = 0;
 
   // Shows English text `englishId` in the current language on the slot's result line.

@@ -9,6 +9,9 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
 
 namespace tarvix::station {
 
@@ -22,6 +25,24 @@ struct StationState {
   int rootPortCounter = 0;                   // root-hub ports the latest walk visited
   std::uint32_t driveMaskPrevious = 0;
   std::uint32_t driveMaskCurrent = 0;
+
+  // The options and images of a run, set on the window thread before workers start and read-only
+  // for them while they run.
+  int icType = 0;        // controller model row
+  int llfSelect = 0;     // low-level format extent row
+  int maxPowerValue = 0; // units of 2 mA
+  int rwTestCount = 0;
+  std::uint32_t neededSectors = 0; // what a card must offer beyond the reserve
+  std::vector<std::uint8_t> isoImage;
+  std::vector<std::uint8_t> binImage;
+  std::uint32_t isoSize = 0;
+  std::uint32_t binSize = 0;
+  std::uint32_t binAreaSize = 0; // binSize + 512
+
+  // The serial number for the next reader, twelve digits; workers take and advance it under the
+  // station lock, the one lock of the station.
+  std::string serialText;
+  std::mutex stationLock;
 
   PortRecord& port(int n) { return ports[n - 1]; }
   std::atomic<SlotColour>& colourOf(int slot) { return slotColour[slot - 1]; }
