@@ -73,13 +73,7 @@ std::array<std::uint8_t, 16> blockOf(const std::string& hex) {
 // The trace name is the label up to its variant suffix.
 std::string nameOf(const FrameCase& c) { return c.label.substr(0, c.label.find('_')); }
 
-class CommandFrame : public ChannelFixture, public ::testing::WithParamInterface<FrameCase> {
-protected:
-  void SetUp() override {
-    ASSERT_TRUE(open());
-    trace.clear();
-  }
-};
+class CommandFrame : public OpenChannel, public ::testing::WithParamInterface<FrameCase> {};
 
 TEST_P(CommandFrame, SendsItsBlockFrameAndLengths) {
   const FrameCase& c = GetParam();

@@ -3,7 +3,7 @@
 #include "channel/replies.h"
 #include "channel/vendor_commands.h"
 #include "channel_fixture.h"
-#include "hex_fixture.h"
+#include "support/hex_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -16,12 +16,8 @@ namespace {
 
 using testing::readHexFixture;
 
-class Replies : public ChannelFixture {
+class Replies : public OpenChannel {
 protected:
-  void SetUp() override {
-    ASSERT_TRUE(open());
-    trace.clear();
-  }
   void replay(const std::string& fixture) {
     auto bytes = readHexFixture("channel/" + fixture);
     ASSERT_FALSE(bytes.empty()) << fixture;
@@ -63,28 +59,21 @@ TEST_F(Replies, IdentityReplyFillsASectorImage) {
   const UsbIdentity id = decodeIdentity(image);
   EXPECT_EQ(id.vendorId, 0x3C7D);
   EXPECT_EQ(id.productId, 0xA708);
-  EXPECT_TRUE(std::all_of(image.begin() + 16, image.end(), [](auto b) { return b == 0; }));
+  EXPECT_TRUE(allAre(std::span(image).subspan(16), 0));
 }
 
-TEST_F(Replies, RejectedQueriesOf14hAnd16hReadAsZeros) {
-  for (std::uint8_t subCode : {std::uint8_t{0x14}, std::uint8_t{0x16}}) {
+// A rejected identity or card-type query reads as zeros; a rejected configuration query leaves
+// the caller's buffer alone.
+TEST_F(Replies, RejectedVidPidQueries) {
+  for (const auto& [subCode, left] :
+       {std::pair<std::uint8_t, std::uint8_t>{0x14, 0x00}, {0x16, 0x00}, {0x3E, 0xEE}}) {
     access.replies.push_back({false, 5, {0x3C, 0x7D}});
     std::array<std::uint8_t, 512> image;
     image.fill(0xEE);
     EXPECT_FALSE(GetVIDPID(holder, subCode, image));
-    EXPECT_TRUE(std::all_of(image.begin(), image.end(), [](auto b) { return b == 0; }));
-    EXPECT_EQ(decodeIdentity(image).vendorId, 0x0000);
+    EXPECT_TRUE(allAre(image, left)) << int(subCode);
   }
-  EXPECT_EQ(trace.lines(),
-            (std::vector<std::string>{"GetVIDPID Error Code ='5'", "GetVIDPID Error Code ='5'"}));
-}
-
-TEST_F(Replies, RejectedConfigurationQueryLeavesTheBufferAlone) {
-  access.replies.push_back({false, 5, {}});
-  std::array<std::uint8_t, 512> image;
-  image.fill(0xEE);
-  EXPECT_FALSE(GetVIDPID(holder, 0x3E, image));
-  EXPECT_TRUE(std::all_of(image.begin(), image.end(), [](auto b) { return b == 0xEE; }));
+  EXPECT_EQ(trace.lines(), std::vector<std::string>(3, "GetVIDPID Error Code ='5'"));
 }
 
 TEST_F(Replies, ConfigurationGivesModelNibbleAndLunKinds) {
@@ -137,19 +126,14 @@ TEST_F(Replies, LastCardBlockReadsTheCardsLastSector) {
   EXPECT_EQ(sector[511], 0x44);
 }
 
-TEST_F(Replies, LastCardBlockWithoutCapacityReadsNothing) {
+// Without a capacity, or with a sector larger than the caller's buffer, nothing is read.
+TEST_F(Replies, LastCardBlockReadsNothingItCannotPlace) {
   access.replies.push_back({false, 5, {}});
+  access.replies.push_back({true, 0, {0, 0, 0x40, 0, 0, 0, 0x10, 0}}); // 4 KiB sectors
   std::vector<std::uint8_t> sector(512);
   EXPECT_FALSE(ReadLastCardBlock(holder, sector));
-  EXPECT_EQ(access.sentRequests.size(), 1u);
-}
-
-// A controller that reports a sector larger than the caller's buffer must not be read into it.
-TEST_F(Replies, LastCardBlockRefusesASectorLargerThanTheBuffer) {
-  access.replies.push_back({true, 0, {0, 0, 0x40, 0, 0, 0, 0x10, 0}});
-  std::vector<std::uint8_t> sector(512);
   EXPECT_FALSE(ReadLastCardBlock(holder, sector));
-  EXPECT_EQ(access.sentRequests.size(), 1u);
+  EXPECT_EQ(access.sentRequests.size(), 2u) << "one capacity query each, no read";
 }
 
 } // namespace

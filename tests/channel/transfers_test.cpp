@@ -25,26 +25,20 @@ std::vector<std::uint8_t> pattern(std::size_t n) {
   return bytes;
 }
 
-class Transfers : public ChannelFixture {
-protected:
-  void SetUp() override {
-    ASSERT_TRUE(open());
-    trace.clear();
-  }
-};
+using Transfers = OpenChannel;
 
 // --- Split card transfers -------------------------------------------------------------------
 
-TEST_F(Transfers, WriteCardOfOneChunkSendsOneRequestOf128Sectors) {
-  const auto data = pattern(65536);
-  ASSERT_TRUE(WriteCard(holder, data, 1000));
+// 65,536 bytes go in one request of 128 sectors; one byte more adds a 1-byte request of 0 sectors.
+TEST_F(Transfers, WriteCardSplitsAfterEach64KiB) {
+  const auto data = pattern(65537);
+  ASSERT_TRUE(WriteCard(holder, std::span(data).first(65536), 1000));
   ASSERT_EQ(access.sentRequests.size(), 1u);
   EXPECT_EQ(sectorField(access.sentRequests[0].request), 128);
   EXPECT_EQ(startField(access.sentRequests[0].request), 1000u);
-}
+  access.sentRequests.clear();
+  trace.clear();
 
-TEST_F(Transfers, WriteCardOneByteOverAChunkSendsAOneByteSecondRequestOfZeroSectors) {
-  const auto data = pattern(65537);
   ASSERT_TRUE(WriteCard(holder, data, 1000));
   ASSERT_EQ(access.sentRequests.size(), 2u);
   const auto& first = access.sentRequests[0];
@@ -59,8 +53,7 @@ TEST_F(Transfers, WriteCardOneByteOverAChunkSendsAOneByteSecondRequestOfZeroSect
   EXPECT_EQ(first.request.data, data.data());
   EXPECT_EQ(second.request.data, data.data() + 65536);
   EXPECT_EQ(second.outData, std::vector<std::uint8_t>{data[65536]});
-  EXPECT_EQ(trace.lines(), (std::vector<std::string>{"WriteCard DeviceIoControl bSuccess",
-                                                     "WriteCard DeviceIoControl bSuccess"}));
+  EXPECT_EQ(trace.lines(), std::vector<std::string>(2, "WriteCard DeviceIoControl bSuccess"));
 }
 
 TEST_F(Transfers, ReadCardPlacesEachChunkAndZeroesWhatTheDeviceDidNotReturn) {
@@ -74,18 +67,8 @@ TEST_F(Transfers, ReadCardPlacesEachChunkAndZeroesWhatTheDeviceDidNotReturn) {
   EXPECT_EQ(sectorField(access.sentRequests[1].request), 1);
   EXPECT_TRUE(std::equal(chunk0.begin(), chunk0.end(), destination.begin()));
   EXPECT_EQ(destination[65536], 0xAB);
-  EXPECT_TRUE(
-      std::all_of(destination.begin() + 65537, destination.end(), [](auto b) { return b == 0; }));
+  EXPECT_TRUE(allAre(std::span(destination).subspan(65537), 0));
   EXPECT_TRUE(trace.lines().empty());
-}
-
-TEST_F(Transfers, EmptyTransfersSendNothingAndFail) {
-  std::vector<std::uint8_t> none;
-  EXPECT_FALSE(WriteCard(holder, none, 0));
-  EXPECT_FALSE(ReadCard(holder, none, 0));
-  EXPECT_FALSE(ReadSector(holder, none, 0));
-  EXPECT_FALSE(WriteSector(holder, none, 0));
-  EXPECT_TRUE(access.sentRequests.empty());
 }
 
 TEST_F(Transfers, FailedWriteCardChunkStopsTheCommandAfterEarlierChunksWent) {
@@ -134,8 +117,7 @@ TEST_F(Transfers, FailedReadSectorLeavesZerosWhereItWouldHaveRead) {
   access.replies.push_back({false, 5, {}});
   std::vector<std::uint8_t> destination(70000, 0xEE);
   EXPECT_FALSE(ReadSector(holder, destination, 0));
-  EXPECT_TRUE(
-      std::all_of(destination.begin(), destination.begin() + 65536, [](auto b) { return b == 0; }));
+  EXPECT_TRUE(allAre(std::span(destination).first(65536), 0));
   EXPECT_EQ(destination[65536], 0xEE);
   EXPECT_EQ(trace.lines(), std::vector<std::string>{"ReadSector Error Code ='5'"});
 }
@@ -148,13 +130,20 @@ TEST_F(Transfers, FailedSingleReadsLeaveTheDestinationAsItWas) {
   EXPECT_FALSE(ReadBin(holder, destination, 0));
   EXPECT_FALSE(ReadAutoRun(holder, destination, 0));
   EXPECT_FALSE(ReadEEPROM(holder, std::span(destination).first(128)));
-  EXPECT_TRUE(
-      std::all_of(destination.begin(), destination.end(), [](auto b) { return b == 0xEE; }));
+  EXPECT_TRUE(allAre(destination, 0xEE));
 }
 
-// Lengths one request cannot carry would overrun the frame's data area (reads) or exceed the
-// transfer unit (writes); the station refuses them rather than sending them.
-TEST_F(Transfers, OverlongSingleRequestsAreRefusedWithoutSending) {
+// Length 0 moves nothing. Lengths one request cannot carry would overrun the frame's data area
+// (reads) or exceed the transfer unit (writes). Both are refused rather than sent.
+TEST_F(Transfers, EmptyAndOverlongRequestsAreRefusedWithoutSending) {
+  std::vector<std::uint8_t> none;
+  EXPECT_FALSE(WriteCard(holder, none, 0));
+  EXPECT_FALSE(ReadCard(holder, none, 0));
+  EXPECT_FALSE(ReadSector(holder, none, 0));
+  EXPECT_FALSE(WriteSector(holder, none, 0));
+  EXPECT_TRUE(access.sentRequests.empty());
+  trace.clear();
+
   std::vector<std::uint8_t> big(65537);
   EXPECT_FALSE(ReadBin(holder, big, 0));
   EXPECT_FALSE(WriteBin(holder, big, 0));

@@ -1,13 +1,11 @@
 #include "fat/boot_code.h"
 #include "fat/fat_format.h"
 #include "fat/test_support.h"
+#include "support/hex_fixture.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -22,17 +20,8 @@ using testing::PinnedClock;
 
 constexpr std::uint8_t kUntouched = 0xA5; // MemoryVolume's fill
 
-// Reads a commented hex fixture from tests/data/fat: hex byte pairs, '#' to the end of a line.
 std::vector<std::uint8_t> fixture(const std::string& name) {
-  const char* dir = std::getenv("TARVIX_TEST_DATA");
-  std::ifstream in(std::string(dir ? dir : "tests/data") + "/fat/" + name);
-  std::vector<std::uint8_t> bytes;
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream words(line.substr(0, line.find('#')));
-    for (std::string w; words >> w;)
-      bytes.push_back(static_cast<std::uint8_t>(std::stoul(w, nullptr, 16)));
-  }
-  return bytes;
+  return tarvix::testing::readHexFixture("fat/" + name);
 }
 
 std::vector<std::uint8_t> bytesOf(std::span<const std::uint8_t> s, std::size_t from,
@@ -107,13 +96,7 @@ TEST(Fat32Golden, SmallestVolumeByteForByte) {
 
   EXPECT_EQ(v.partitionTypes, std::vector<std::uint8_t>{0x0C});
   EXPECT_EQ(v.dismounts, 1);
-}
 
-TEST(Fat32Golden, TraceLinesInOrder) {
-  MemoryVolume v(65537);
-  Formatter f;
-  f.format.setLabel("A");
-  ASSERT_TRUE(f.format.format_volume(v, 65537));
   const std::string seek = "Seek_to_Sect: Sector='0x";
   EXPECT_EQ(f.trace.lines(),
             (std::vector<std::string>{

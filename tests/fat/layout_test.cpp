@@ -137,16 +137,6 @@ INSTANTIATE_TEST_SUITE_P(
                       // 8-bit arithmetic: 1024 / 128 = 8 sectors per KiB, 32 KiB = 256 -> 0.
                       ClusterRule{128, 40000, 0, 0}, ClusterRule{2048, 200, 0, 0}));
 
-TEST(ClusterSize, SmallVolumesGetHalfKiBClusters) {
-  EXPECT_EQ(fat32Layout(131072, 512).sectorsPerCluster, 1);
-  EXPECT_EQ(fat16Layout(65536, 512).sectorsPerCluster, 1);
-  // 1 KiB sectors cannot hold half a KiB: no cluster size, which the formatter refuses.
-  EXPECT_EQ(fat32Layout(65536, 1024).sectorsPerCluster, 0);
-  EXPECT_FALSE(sectorSizeSupported(1024, 0));
-  EXPECT_FALSE(sectorSizeSupported(4096, 8));
-  EXPECT_TRUE(sectorSizeSupported(1024, 1));
-}
-
 TEST(VolumeId, MixesTheLocalTime) {
   EXPECT_EQ(volumeIdFromTime({2021, 11, 23, 13, 45, 7, 890}), 0x15121270u);
   // Each half wraps at 16 bits rather than carrying into the other.

@@ -10,44 +10,37 @@
 namespace tarvix::platform::linux_backend {
 namespace {
 
-TEST(SgHeader, ReadRequestComesFromTheDevice) {
+// One request per direction: where the data goes, how much, the sense area and the time-out.
+TEST(SgHeader, EachDirection) {
+  struct Case {
+    PassThroughRequest request;
+    int direction;
+    unsigned length;
+    bool data;
+    unsigned char senseLength;
+    unsigned timeoutMs;
+  };
+  const Case cases[] = {
+      {channel::getCapacityCardRequest(), SG_DXFER_FROM_DEV, 8, true, 32, 2000},
+      {channel::writeEepromRequest(200), SG_DXFER_TO_DEV, 200, true, 0, 4000},
+      {channel::setBinAreaSizeRequest(64), SG_DXFER_NONE, 0, false, 32, 2000},
+  };
   std::vector<std::uint8_t> area(65536);
-  PassThroughRequest request = channel::getCapacityCardRequest();
-  request.data = area.data();
-  const sg_io_hdr h = makeSgIoHeader(request);
-  EXPECT_EQ(h.interface_id, 'S');
-  EXPECT_EQ(h.dxfer_direction, SG_DXFER_FROM_DEV);
-  EXPECT_EQ(h.cmd_len, 16);
-  EXPECT_EQ(h.cmdp, request.commandBlock.data());
-  EXPECT_EQ(h.dxfer_len, 8u);
-  EXPECT_EQ(h.dxferp, area.data());
-  EXPECT_EQ(h.mx_sb_len, 32);
-  EXPECT_EQ(h.sbp, request.sense.data());
-  EXPECT_EQ(h.timeout, 2000u);
-  EXPECT_EQ(h.iovec_count, 0);
-  EXPECT_EQ(h.flags, 0u);
-}
-
-TEST(SgHeader, WriteRequestGoesToTheDeviceWithItsOwnTimeOut) {
-  std::vector<std::uint8_t> source(200, 1);
-  PassThroughRequest request = channel::writeEepromRequest(200);
-  request.data = source.data();
-  const sg_io_hdr h = makeSgIoHeader(request);
-  EXPECT_EQ(h.dxfer_direction, SG_DXFER_TO_DEV);
-  EXPECT_EQ(h.dxfer_len, 200u);
-  EXPECT_EQ(h.dxferp, source.data());
-  EXPECT_EQ(h.mx_sb_len, 0);
-  EXPECT_EQ(h.sbp, nullptr);
-  EXPECT_EQ(h.timeout, 4000u);
-}
-
-TEST(SgHeader, RequestWithoutDataMovesNone) {
-  PassThroughRequest request = channel::setBinAreaSizeRequest(64);
-  const sg_io_hdr h = makeSgIoHeader(request);
-  EXPECT_EQ(h.dxfer_direction, SG_DXFER_NONE);
-  EXPECT_EQ(h.dxfer_len, 0u);
-  EXPECT_EQ(h.dxferp, nullptr);
-  EXPECT_EQ(h.mx_sb_len, 32);
+  for (Case c : cases) {
+    if (c.data) c.request.data = area.data();
+    const sg_io_hdr h = makeSgIoHeader(c.request);
+    EXPECT_EQ(h.interface_id, 'S');
+    EXPECT_EQ(h.dxfer_direction, c.direction);
+    EXPECT_EQ(h.cmd_len, 16);
+    EXPECT_EQ(h.cmdp, c.request.commandBlock.data());
+    EXPECT_EQ(h.dxfer_len, c.length);
+    EXPECT_EQ(h.dxferp, c.data ? area.data() : nullptr);
+    EXPECT_EQ(h.mx_sb_len, c.senseLength);
+    EXPECT_EQ(h.sbp, c.senseLength ? c.request.sense.data() : nullptr);
+    EXPECT_EQ(h.timeout, c.timeoutMs);
+    EXPECT_EQ(h.iovec_count, 0);
+    EXPECT_EQ(h.flags, 0u);
+  }
 }
 
 struct StatusCase {

@@ -5,6 +5,8 @@
 
 #include <array>
 #include <cerrno>
+#include <functional>
+#include <tuple>
 
 namespace tarvix::sim_test {
 namespace {
@@ -184,82 +186,46 @@ TEST_F(FarmTest, EepromKeepsWhatIsWrittenBesideTheCardImage) {
 }
 
 // Each case spoils one thing in a correct request; a strict controller refuses all of them.
-struct Spoil {
-  const char* what;
-  std::function<platform::PassThroughRequest()> request;
-};
-
-platform::PassThroughRequest spoiled(platform::PassThroughRequest request,
-                                     const std::function<void(platform::PassThroughRequest&)>& f) {
-  f(request);
-  return request;
-}
-
 TEST_F(FarmTest, BlocksThatAreNotExactlyAsLaidOutEndInCheckCondition) {
   load(oneReader("VQ348", R"("cardSectors": 4096)"));
-  const Spoil cases[] = {
-      {"signature",
-       [] { return spoiled(readCardRequest(0, 512), [](auto& r) { r.commandBlock[3] = 0x4C; }); }},
-      {"reserved byte 11",
-       [] { return spoiled(readCardRequest(0, 512), [](auto& r) { r.commandBlock[11] = 1; }); }},
-      {"sector count",
-       [] { return spoiled(readCardRequest(0, 1024), [](auto& r) { r.commandBlock[10] = 1; }); }},
-      {"direction",
-       [] {
-         return spoiled(readCardRequest(0, 512), [](auto& r) { r.direction = DataDirection::Out; });
+  using R = platform::PassThroughRequest;
+  const std::tuple<const char*, R, std::function<void(R&)>> cases[] = {
+      {"signature", readCardRequest(0, 512), [](R& r) { r.commandBlock[3] = 0x4C; }},
+      {"reserved byte 11", readCardRequest(0, 512), [](R& r) { r.commandBlock[11] = 1; }},
+      {"sector count", readCardRequest(0, 1024), [](R& r) { r.commandBlock[10] = 1; }},
+      {"direction", readCardRequest(0, 512), [](R& r) { r.direction = DataDirection::Out; }},
+      {"unknown sub-code", readCardRequest(0, 512), [](R& r) { r.commandBlock[1] = 0x77; }},
+      {"unknown opcode", readSectorRequest(0, 512), [](R& r) { r.commandBlock[0] = 0x88; }},
+      {"READ(10) flags", readSectorRequest(0, 512), [](R& r) { r.commandBlock[1] = 0x08; }},
+      {"READ(10) count", readSectorRequest(0, 512), [](R& r) { r.commandBlock[8] = 2; }},
+      {"over 64 KiB", readSectorRequest(0, 65536),
+       [](R& r) {
+         r.dataLength = 66048;
+         r.commandBlock[8] = 0x81;
        }},
-      {"unknown sub-code",
-       [] { return spoiled(readCardRequest(0, 512), [](auto& r) { r.commandBlock[1] = 0x77; }); }},
-      {"unknown opcode",
-       [] {
-         return spoiled(readSectorRequest(0, 512), [](auto& r) { r.commandBlock[0] = 0x88; });
+      {"capacity both forms", getCapacityCardRequest(), [](R& r) { r.commandBlock[5] = 1; }},
+      {"capacity length", getCapacityCardRequest(), [](R& r) { r.dataLength = 16; }},
+      {"no-data with data", reInitialCardRequest(),
+       [](R& r) {
+         r.dataLength = 512;
+         r.direction = DataDirection::In;
        }},
-      {"READ(10) flags",
-       [] {
-         return spoiled(readSectorRequest(0, 512), [](auto& r) { r.commandBlock[1] = 0x08; });
-       }},
-      {"READ(10) count",
-       [] { return spoiled(readSectorRequest(0, 512), [](auto& r) { r.commandBlock[8] = 2; }); }},
-      {"over 64 KiB",
-       [] {
-         return spoiled(readSectorRequest(0, 65536), [](auto& r) {
-           r.dataLength = 66048;
-           r.commandBlock[8] = 0x81;
-         });
-       }},
-      {"capacity both forms",
-       [] { return spoiled(getCapacityCardRequest(), [](auto& r) { r.commandBlock[5] = 1; }); }},
-      {"capacity length",
-       [] { return spoiled(getCapacityCardRequest(), [](auto& r) { r.dataLength = 16; }); }},
-      {"no-data with data",
-       [] {
-         return spoiled(reInitialCardRequest(), [](auto& r) {
-           r.dataLength = 512;
-           r.direction = DataDirection::In;
-         });
-       }},
-      {"factory flag",
-       [] {
-         return spoiled(factoryTotalDefaultRequest(), [](auto& r) { r.commandBlock[7] = 2; });
-       }},
-      {"size with count",
-       [] { return spoiled(setBinAreaSizeRequest(8), [](auto& r) { r.commandBlock[9] = 1; }); }},
-      {"EEPROM length",
-       [] { return spoiled(readEepromRequest(16), [](auto& r) { r.dataLength = 17; }); }},
-      {"EEPROM zero", [] { return spoiled(readEepromRequest(0), [](auto&) {}); }},
-      {"VIDPID argument",
-       [] { return spoiled(getVidPidRequest(0x14), [](auto& r) { r.commandBlock[6] = 1; }); }},
+      {"factory flag", factoryTotalDefaultRequest(), [](R& r) { r.commandBlock[7] = 2; }},
+      {"size with count", setBinAreaSizeRequest(8), [](R& r) { r.commandBlock[9] = 1; }},
+      {"EEPROM length", readEepromRequest(16), [](R& r) { r.dataLength = 17; }},
+      {"EEPROM zero", readEepromRequest(0), [](R&) {}},
+      {"VIDPID argument", getVidPidRequest(0x14), [](R& r) { r.commandBlock[6] = 1; }},
   };
   const platform::ReaderHandle handle = farm->readerAccess().open("D:");
   ASSERT_NE(handle, platform::kNoReader);
-  for (const Spoil& spoil : cases) {
-    platform::PassThroughRequest request = spoil.request();
+  for (auto [what, request, spoil] : cases) {
+    spoil(request);
     std::vector<std::uint8_t> buffer(70000);
     request.data = buffer.data();
     request.senseLength = 32;
-    EXPECT_FALSE(farm->readerAccess().send(handle, request)) << spoil.what;
-    EXPECT_EQ(request.errorCode, EIO) << spoil.what;
-    EXPECT_EQ(request.sense[2], 0x05) << spoil.what << ": ILLEGAL REQUEST";
+    EXPECT_FALSE(farm->readerAccess().send(handle, request)) << what;
+    EXPECT_EQ(request.errorCode, EIO) << what;
+    EXPECT_EQ(request.sense[2], 0x05) << what << ": ILLEGAL REQUEST";
   }
   // The unspoiled requests pass, so the refusals above are the spoils' doing.
   platform::PassThroughRequest good = readCardRequest(0, 512);

@@ -54,8 +54,6 @@ std::vector<BadFarm> badFarms() {
        "no EEPROM"},
       {"odd eeprom hex", oneReader("VQ348", R"("eeprom": "123")"), kAt + ".reader.eeprom",
        "odd number"},
-      {"unknown reader key", readerWith(R"("colour": "red")"), kAt + ".reader.colour",
-       "not a known key"},
       {"unsafe id", oneReader("VQ301A", "", "../escape"), kAt + ".reader.id", "letters, digits"},
       {"cards on one slot", readerWith(R"("cards": [ {} ])"), kAt + ".reader.cards",
        "one card slot"},
