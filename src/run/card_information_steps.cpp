@@ -1,0 +1,200 @@
+// The card information block into the card's last sector, and the CD-ROM and hidden binary images
+// into their areas; each written, read back and compared. Run on the port's worker thread.
+#include "channel/reader_handle.h"
+#include "channel/vendor_commands.h"
+#include "run/card_parameters.h"
+#include "run/steps.h"
+#include "station/control_ids.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <span>
+#include <vector>
+
+namespace tarvix::run {
+namespace {
+
+namespace id = station::id;
+
+constexpr int kTextInformationFailed = 5067;
+constexpr int kTextInformationPassed = 5068;
+constexpr int kTextIsoFailed = 5065;
+constexpr int kTextIsoPassed = 5066;
+constexpr int kTextBinaryFailed = 5063;
+constexpr int kTextBinaryPassed = 5064;
+constexpr const char* kKilobytesLine = "%lldKB\r\n";
+
+constexpr std::size_t kChunkBytes = 65536;
+constexpr std::uint32_t kChunkSectors = kChunkBytes / kSectorBytes;
+constexpr double kProgressSpan = 15.0;
+
+bool validSlot(int slot) { return slot >= 1 && slot <= station::kSlotCount; }
+
+// The last-sector transfer length: the reported sector size, but never more than the 512-byte
+// images hold, and nothing on a card without sectors (whose last sector would wrap around).
+std::size_t lastSectorBytes(std::uint32_t sectorCount, std::uint32_t sectorSize) {
+  return sectorCount == 0 ? 0 : std::min<std::size_t>(sectorSize, kSectorBytes);
+}
+
+// What distinguishes the two image areas.
+struct ImageArea {
+  int option;
+  std::uint32_t firstSector;
+  bool (*write)(channel::ReaderHandleHolder&, std::span<const std::uint8_t>, std::uint32_t);
+  bool (*read)(channel::ReaderHandleHolder&, std::span<std::uint8_t>, std::uint32_t);
+  int passedText;
+  int failedText;
+  int progressBase;
+  bool wholeSectors; // a partial last chunk goes out as whole sectors
+};
+
+constexpr ImageArea kCdromArea{id::kCdromIso,
+                               0,
+                               channel::WriteAutorun,
+                               channel::ReadAutoRun,
+                               kTextIsoPassed,
+                               kTextIsoFailed,
+                               130,
+                               false};
+constexpr ImageArea kBinaryArea{id::kBinaryFile,
+                                1,
+                                channel::WriteBin,
+                                channel::ReadBin,
+                                kTextBinaryPassed,
+                                kTextBinaryFailed,
+                                160,
+                                true};
+
+// The request length of a chunk carrying `imageBytes` of the image. The controller moves whole
+// sectors of a hidden area, so a partial last chunk goes out rounded up to a sector with zeros
+// behind the image; the CD-ROM area takes the bytes as they are. Rounding up, never adding a
+// sector to an exact one, keeps the last request inside an area one sector larger than the image.
+std::size_t requestBytes(const ImageArea& area, std::size_t imageBytes) {
+  if (!area.wholeSectors) return imageBytes;
+  return (imageBytes + kSectorBytes - 1) / kSectorBytes * kSectorBytes;
+}
+
+void showKilobytes(const StepContext& context, int slot, long long kilobytes) {
+  char line[32];
+  std::snprintf(line, sizeof line, kKilobytesLine, kilobytes);
+  context.controls.setText(station::resultLineId(slot), line);
+}
+
+bool writeImageArea(const StepContext& context, int driveIndex, station::PortRecord& port,
+                    const ImageArea& area, const std::vector<std::uint8_t>& image,
+                    std::uint32_t imageSize, int slot) {
+  if (!context.controls.checked(area.option)) return true;
+  if (!validSlot(slot)) return false;
+  platform::Platform& platform = context.platform;
+  const station::DriveRecord& record = context.state.driveRecords[driveIndex];
+  const int progressBar = station::progressBarId(port.portNumber);
+
+  std::vector<std::uint8_t> outgoing(kChunkBytes, 0);
+  std::vector<std::uint8_t> readBack(kChunkBytes, 0);
+  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
+  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(record.letter),
+                              platform.clock);
+
+  // A size the loaded image does not back would read past its buffer.
+  bool passed = imageSize <= image.size();
+  const std::size_t chunks = passed ? (imageSize + kChunkBytes - 1) / kChunkBytes : 0;
+  std::uint32_t sector = area.firstSector;
+  for (std::size_t i = 0; passed && i < chunks; ++i) {
+    const std::size_t offset = i * kChunkBytes;
+    const std::size_t imageBytes = std::min(kChunkBytes, imageSize - offset);
+    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(offset), imageBytes, outgoing.begin());
+    const std::size_t n = requestBytes(area, imageBytes);
+    const auto out = std::span<const std::uint8_t>(outgoing).first(n);
+    const auto back = std::span<std::uint8_t>(readBack).first(n);
+    passed = area.write(m_hUSBDeviceHandle, out, sector) &&
+             area.read(m_hUSBDeviceHandle, back, sector) && std::ranges::equal(out, back);
+    if (!passed) break;
+    showKilobytes(context, slot, 64LL * static_cast<long long>(i + 1));
+    std::fill(outgoing.begin(), outgoing.end(), std::uint8_t{0});
+    std::fill(readBack.begin(), readBack.end(), std::uint8_t{0});
+    sector += kChunkSectors;
+    context.controls.setProgress(
+        progressBar,
+        static_cast<int>(kProgressSpan / static_cast<double>(chunks) * static_cast<double>(i)) +
+            area.progressBase);
+  }
+
+  context.showText(slot, passed ? area.passedText : area.failedText);
+  m_hUSBDeviceHandle.close();
+  return passed;
+}
+
+} // namespace
+
+bool cardInformationStep(const StepContext& context, int driveIndex) {
+  if (!context.controls.checked(id::kWriteParameter)) return true;
+  const station::DriveRecord& record = context.state.driveRecords[driveIndex];
+  const int slot = record.slot;
+  if (!validSlot(slot)) return false; // the reader has gone; there is no line of its own to use
+  station::PortRecord& port = context.state.port(station::portOfSlot(slot));
+  if (port.cardInfoWritten) {
+    context.showText(slot, kTextInformationPassed);
+    return true;
+  }
+
+  platform::Platform& platform = context.platform;
+  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
+  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(record.letter),
+                              platform.clock);
+
+  // Each transfer asks for the capacity again, as the controller may re-read it after a write.
+  // Write and read results are judged only through the comparison: a failed command leaves the
+  // read-back different from the block.
+  std::uint32_t sectorCount = 0;
+  std::uint32_t sectorSize = 0;
+  const SectorImage cleared{};
+  channel::GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize);
+  channel::WriteCard(m_hUSBDeviceHandle,
+                     std::span(cleared).first(lastSectorBytes(sectorCount, sectorSize)),
+                     sectorCount - 1);
+
+  const SectorImage block = buildCardInformationSector(context);
+  channel::GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize);
+  channel::WriteCard(m_hUSBDeviceHandle,
+                     std::span(block).first(lastSectorBytes(sectorCount, sectorSize)),
+                     sectorCount - 1);
+
+  SectorImage readBack{};
+  channel::GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize);
+  channel::ReadCard(m_hUSBDeviceHandle,
+                    std::span(readBack).first(lastSectorBytes(sectorCount, sectorSize)),
+                    sectorCount - 1);
+
+  if (readBack != block) {
+    context.showText(slot, kTextInformationFailed);
+    m_hUSBDeviceHandle.close();
+    return false;
+  }
+  port.cardInfoWritten = true;
+  m_hUSBDeviceHandle.close();
+  context.showText(slot, kTextInformationPassed);
+  return true;
+}
+
+bool cdromAreaStep(const StepContext& context, int driveIndex, station::PortRecord& port) {
+  if (!context.controls.checked(kCdromArea.option)) return true;
+  // The texts go to the CD-ROM LUN's line; a reader without one uses LUN 1's.
+  int lunOffset = 0;
+  for (int j = 0; j < station::kLunsPerPort; ++j) {
+    if (port.lunKind[j] == station::LunKind::SizeOnly) {
+      lunOffset = j;
+      break;
+    }
+  }
+  const int slot = context.state.driveRecords[driveIndex].slot;
+  return writeImageArea(context, driveIndex, port, kCdromArea, context.state.isoImage,
+                        context.state.isoSize, validSlot(slot) ? slot + lunOffset : slot);
+}
+
+bool binaryAreaStep(const StepContext& context, int driveIndex, station::PortRecord& port) {
+  return writeImageArea(context, driveIndex, port, kBinaryArea, context.state.binImage,
+                        context.state.binSize, context.state.driveRecords[driveIndex].slot);
+}
+
+} // namespace tarvix::run

@@ -1,0 +1,60 @@
+// The reader's identity as the controller keeps it: the card information block (bytes 256-451 of
+// the card's last sector) for most models, and the EEPROM parameter image for the EEPROM model;
+// and the serial number each reader gets. The layouts are pure functions of CardParameters, so
+// they are checked byte by byte without a reader. The parts that read the window's controls and
+// take a serial number run on a worker thread; any number of workers may call them at once.
+#pragma once
+
+#include "run/step_context.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tarvix::run {
+
+inline constexpr std::size_t kSectorBytes = 512;
+inline constexpr std::size_t kEepromImageLength = 93;
+inline constexpr std::size_t kSerialMinimumDigits = 12;
+
+using SectorImage = std::array<std::uint8_t, kSectorBytes>;
+
+// The card information controls as read at build time, texts as typed (UTF-8). An empty text
+// stands for the layout's own default.
+struct CardParameters {
+  std::string vid;
+  std::string pid;
+  std::string manufacturer;
+  std::string product;
+  std::string serial; // the serial number this reader gets
+  std::string diskVendor;
+  std::string diskProduct;
+  std::string cdromVendor;
+  std::string cdromProduct;
+  bool maxPowerGiven = false; // the max power edit holds any text
+  int maxPowerValue = 0;      // units of 2 mA; its low byte is stored
+  int ledSpeedRow = -1;       // -1: no row selected
+};
+
+// A zeroed sector with the card information block in bytes 256-451.
+SectorImage cardInformationSector(const CardParameters& parameters);
+// A zeroed 512-byte image with the EEPROM parameter image in its first kEepromImageLength bytes.
+SectorImage eepromParameterImage(const CardParameters& parameters);
+
+// The serial number after `serial`: its leading decimal digits plus one, at least twelve digits
+// (left-filled with "0"), never cut.
+std::string nextSerialText(std::string_view serial);
+
+// The card information controls (the serial left empty). Any thread.
+CardParameters readCardParameters(const StepContext& context);
+// The serial number for one reader. With Increase checked, under the station lock: shows it in
+// the serial edit and advances the station's serial number, so no two readers get the same one.
+std::string takeSerialNumber(const StepContext& context);
+
+// The builders as the steps use them: controls read, one serial number taken per call.
+SectorImage buildCardInformationSector(const StepContext& context);
+SectorImage buildEepromParameterImage(const StepContext& context);
+
+} // namespace tarvix::run
