@@ -1,0 +1,147 @@
+// The two steps that work on the card's area layout: the partition sizes (hidden binary area and
+// CD-ROM area, then a re-initialisation) and the controller reset to factory settings.
+#include "channel/command_blocks.h"
+#include "channel/reader_handle.h"
+#include "channel/vendor_commands.h"
+#include "run/steps.h"
+#include "station/control_ids.h"
+
+#include <filesystem>
+#include <limits>
+#include <optional>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+namespace tarvix::run {
+namespace {
+
+constexpr std::string_view kBinAreaErrorBox = "SetBinAreaSize\r\n Error!\r\n";
+constexpr std::string_view kBinAreaFailed = "SetBinAreaSize\r\n fail\r\n";
+constexpr std::string_view kBinAreaSet = "SetBinAreaSize\r\n Success\r\n";
+constexpr std::string_view kCdromAreaErrorBox = "SetCDROMSize \r\nError!\r\n";
+constexpr std::string_view kCdromAreaFailed = "SetCDROMSize\r\n fail\r\n";
+constexpr std::string_view kCdromAreaSet = "SetCDROMSize\r\n Success\r\n";
+constexpr std::string_view kFactoryDefaultFailed = "FactoryTotal\r\nDefault fail";
+constexpr std::string_view kReInitialiseFailed = "ReInitialCard\r\n fail";
+
+// The controller needs a moment after re-laying the card before its LUNs answer again.
+constexpr std::uint32_t kReInitialisePauseMs = 2000;
+
+constexpr int kResetProgressCleared = 10;
+constexpr int kResetProgressFactory = 120;
+constexpr int kResetProgressDone = 180;
+
+constexpr std::uint64_t kSector = channel::kSectorSize;
+
+// The hidden area holds the image and its header sector: whole sectors, rounded up.
+std::optional<std::uint32_t> binAreaSectors(std::uint64_t bytes) {
+  const std::uint64_t sectors = (bytes + kSector - 1) / kSector;
+  if (sectors > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+  return static_cast<std::uint32_t>(sectors);
+}
+
+// The CD-ROM area always gets one sector beyond the image's whole sectors, as the controller's
+// own tools size it.
+std::optional<std::uint32_t> cdromAreaSectors(std::uint64_t bytes) {
+  const std::uint64_t sectors = bytes / kSector + 1;
+  if (sectors > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+  return static_cast<std::uint32_t>(sectors);
+}
+
+// The ISO file's length as it is now; the loaded image's length when the file no longer opens,
+// since that image is what the CD-ROM area step will write.
+std::uint64_t isoLength(const StepContext& context) {
+  std::error_code error;
+  const std::filesystem::path path = context.controls.text(station::id::kIsoPath);
+  const auto length = std::filesystem::file_size(path, error);
+  return error ? context.state.isoSize : static_cast<std::uint64_t>(length);
+}
+
+// Opens the reader, sends one area size, and reports a refusal with its box and trace line.
+template <typename Command>
+bool setAreaSize(const StepContext& context, const std::string& name,
+                 std::optional<std::uint32_t> sectors, Command command, std::string_view errorBox,
+                 std::string_view failed, std::string_view succeeded) {
+  platform::Platform& platform = context.platform;
+  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
+  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, name, platform.clock);
+  // A size the controller cannot be told is refused like a size it turned down.
+  if (!sectors || !command(m_hUSBDeviceHandle, *sectors)) {
+    context.controls.messageBox(std::string(errorBox));
+    platform.trace.line(failed);
+    m_hUSBDeviceHandle.close();
+    return false;
+  }
+  platform.trace.line(succeeded);
+  m_hUSBDeviceHandle.close();
+  return true;
+}
+
+} // namespace
+
+bool partitionSizeStep(const StepContext& context, int driveIndex) {
+  namespace id = station::id;
+  const bool binary = context.controls.checked(id::kBinaryFile);
+  const bool cdrom = context.controls.checked(id::kCdromIso);
+  if (!binary && !cdrom) return true;
+
+  const std::string name = station::driveName(context.state.driveRecords[driveIndex].letter);
+  if (binary &&
+      !setAreaSize(context, name, binAreaSectors(context.state.binAreaSize),
+                   channel::SetBinAreaSize, kBinAreaErrorBox, kBinAreaFailed, kBinAreaSet))
+    return false;
+  if (cdrom &&
+      !setAreaSize(context, name, cdromAreaSectors(isoLength(context)), channel::SetCDRomSize,
+                   kCdromAreaErrorBox, kCdromAreaFailed, kCdromAreaSet))
+    return false;
+
+  // The new sizes take effect only when the controller re-lays the card; a refusal here shows up
+  // in the volume format that follows.
+  platform::Platform& platform = context.platform;
+  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
+  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, name, platform.clock);
+  channel::ReInitialCard(m_hUSBDeviceHandle);
+  platform.clock.sleepMs(kReInitialisePauseMs);
+  m_hUSBDeviceHandle.close();
+  return true;
+}
+
+bool controllerResetStep(const StepContext& context, int driveIndex, station::PortRecord& port) {
+  platform::Platform& platform = context.platform;
+  const int progressBar = station::progressBarId(port.portNumber);
+  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
+  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle,
+                              station::driveName(context.state.driveRecords[driveIndex].letter),
+                              platform.clock);
+
+  // Clear the card information block. Best effort: the factory reset below is what decides. A
+  // card that reports no sectors has no last sector, and a sector size beyond one request is not
+  // believed.
+  std::uint32_t sectorCount = 0;
+  std::uint32_t sectorSize = 0;
+  channel::GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize);
+  if (sectorCount != 0 && sectorSize != 0 && sectorSize <= channel::kMaxTransferBytes) {
+    const std::vector<std::uint8_t> zeros(sectorSize, 0);
+    channel::WriteCard(m_hUSBDeviceHandle, zeros, sectorCount - 1);
+  }
+  context.controls.setProgress(progressBar, kResetProgressCleared);
+
+  if (!channel::FactoryTotalDefault(m_hUSBDeviceHandle)) {
+    platform.trace.line(kFactoryDefaultFailed);
+    m_hUSBDeviceHandle.close();
+    return false;
+  }
+  context.controls.setProgress(progressBar, kResetProgressFactory);
+
+  if (!channel::ReInitialCard(m_hUSBDeviceHandle)) {
+    platform.trace.line(kReInitialiseFailed);
+    m_hUSBDeviceHandle.close();
+    return false;
+  }
+  context.controls.setProgress(progressBar, kResetProgressDone);
+  m_hUSBDeviceHandle.close();
+  return true;
+}
+
+} // namespace tarvix::run

@@ -1,0 +1,259 @@
+// A production step run as a port's worker runs it: on its own thread, against one reader of a
+// simulated farm, with a station window behind it. The step's requests, result lines, progress
+// positions and message boxes are recorded on the way, so a test can check what the step did and
+// in which order, not only where it ended.
+#pragma once
+
+#include "channel/command_blocks.h"
+#include "e2e/station_on_farm.h"
+#include "run/steps.h"
+#include "station/control_ids.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tarvix::run_test {
+
+using testing::StationOnFarm;
+
+// One request a step sent: its operation code (and vendor sub-code), and for READ(10) and
+// WRITE(10) its logical block, its length and, for writes, its data.
+struct SentRequest {
+  std::uint8_t op = 0;
+  std::uint8_t subCode = 0;
+  std::uint32_t block = 0;
+  std::uint32_t bytes = 0;
+  std::vector<std::uint8_t> data;
+  bool ok = false;
+
+  bool isRead() const { return op == channel::kRead10; }
+  bool isWrite() const { return op == channel::kWrite10; }
+};
+
+inline constexpr std::uint8_t kSubCapacity = 0x11;
+inline constexpr std::uint8_t kSubWriteCard = 0x13;
+inline constexpr std::uint8_t kSubReInitialCard = 0x38;
+inline constexpr std::uint8_t kSubSetCdRomSize = 0x30;
+inline constexpr std::uint8_t kSubFactoryDefault = 0x3F;
+inline constexpr std::uint8_t kSubSetBinAreaSize = 0x40;
+
+class RecordingReaders final : public platform::ReaderAccess {
+public:
+  explicit RecordingReaders(platform::ReaderAccess& inner) : inner_(inner) {}
+  platform::ReaderHandle open(std::string_view name) override { return inner_.open(name); }
+  void close(platform::ReaderHandle handle) override { inner_.close(handle); }
+  bool send(platform::ReaderHandle handle, platform::PassThroughRequest& request) override {
+    SentRequest sent;
+    const auto& cdb = request.commandBlock;
+    sent.op = cdb[0];
+    sent.subCode = cdb[1];
+    if (sent.isRead() || sent.isWrite()) {
+      sent.block = std::uint32_t{cdb[2]} << 24 | std::uint32_t{cdb[3]} << 16 |
+                   std::uint32_t{cdb[4]} << 8 | cdb[5];
+      sent.bytes = request.dataLength;
+      if (sent.isWrite()) sent.data.assign(request.data, request.data + request.dataLength);
+    }
+    sent.ok = inner_.send(handle, request);
+    std::lock_guard lock(mutex_);
+    sent_.push_back(sent);
+    return sent.ok;
+  }
+  std::vector<SentRequest> sent() const {
+    std::lock_guard lock(mutex_);
+    return sent_;
+  }
+  std::vector<SentRequest> blockTransfers() const {
+    std::vector<SentRequest> out;
+    for (const auto& s : sent())
+      if (s.isRead() || s.isWrite()) out.push_back(s);
+    return out;
+  }
+  int vendorCount(std::uint8_t subCode) const {
+    int n = 0;
+    for (const auto& s : sent())
+      n += s.op == channel::kVendorOperationCode && s.subCode == subCode;
+    return n;
+  }
+
+private:
+  platform::ReaderAccess& inner_;
+  mutable std::mutex mutex_;
+  std::vector<SentRequest> sent_;
+};
+
+// Forwards every control operation to the window, keeping the texts and progress positions the
+// step set in order. Message boxes are recorded and answered at once, as an operator's OK.
+class RecordingControls final : public station::WindowControls {
+public:
+  explicit RecordingControls(station::WindowControls& window) : window_(window) {}
+  void setText(int id, const std::string& t) override {
+    note(texts_[id], t);
+    window_.setText(id, t);
+  }
+  std::string text(int id) const override { return window_.text(id); }
+  int number(int id) const override { return window_.number(id); }
+  bool checked(int id) const override { return window_.checked(id); }
+  void setChecked(int id, bool c) override { window_.setChecked(id, c); }
+  void enable(int id, bool e) override { window_.enable(id, e); }
+  void show(int id, bool v) override { window_.show(id, v); }
+  void setPicture(int id, int p) override { window_.setPicture(id, p); }
+  void setProgressRange(int id, int l, int h) override { window_.setProgressRange(id, l, h); }
+  void setProgress(int id, int position) override {
+    note(progress_[id], position);
+    window_.setProgress(id, position);
+  }
+  void addRow(int id, const std::string& row) override { window_.addRow(id, row); }
+  int selectedRow(int id) const override { return window_.selectedRow(id); }
+  void setSelectedRow(int id, int row) override { window_.setSelectedRow(id, row); }
+  void setFont(int id, station::FontChoice f) override { window_.setFont(id, f); }
+  void messageBox(const std::string& t) override { note(boxes_, t); }
+
+  std::vector<std::string> texts(int id) const {
+    std::lock_guard lock(mutex_);
+    auto it = texts_.find(id);
+    return it == texts_.end() ? std::vector<std::string>{} : it->second;
+  }
+  std::vector<int> progress(int id) const {
+    std::lock_guard lock(mutex_);
+    auto it = progress_.find(id);
+    return it == progress_.end() ? std::vector<int>{} : it->second;
+  }
+  std::vector<std::string> boxes() const {
+    std::lock_guard lock(mutex_);
+    return boxes_;
+  }
+
+private:
+  template <typename T> void note(std::vector<T>& list, const T& value) {
+    std::lock_guard lock(mutex_);
+    list.push_back(value);
+  }
+  station::WindowControls& window_;
+  mutable std::mutex mutex_;
+  std::map<int, std::vector<std::string>> texts_;
+  std::map<int, std::vector<int>> progress_;
+  std::vector<std::string> boxes_;
+};
+
+// Model rows of the controller list.
+inline constexpr int kRowVq305a = 5;
+inline constexpr int kRowVq301cA1Lun = 3;
+
+class StepOnFarm : public ::testing::Test {
+protected:
+  // One reader of `model` (row `icType`) on root port 1; `card` holds its card fields and faults.
+  // Cards under 1 MiB are refused by the probe, but their drives are still mapped.
+  void start(const std::string& card, const std::string& model = "VQ305A", int icType = kRowVq305a,
+             bool accepted = true) {
+    const std::string farm =
+        R"({"imageDir": "img", "timeScale": 0.0001, "hostControllers": [{"rootHubPorts": 2,
+        "attached": [{"port": 1, "reader": {"id": "r1", "model": ")" +
+        model + R"(", )" + card + "}}]}]}";
+    station = std::make_unique<StationOnFarm>(
+        farm, "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=" +
+                  std::to_string(icType) + "\r\n");
+    station->start();
+    ASSERT_EQ(station->window->ports[0].ready, accepted);
+    ASSERT_NE(driveIndex(), 0);
+    driveIndex_ = driveIndex();
+    slot_ = station->window->driveRecords[driveIndex_].slot;
+    readers = std::make_unique<RecordingReaders>(station->farm->readerAccess());
+    controls = std::make_unique<RecordingControls>(*station->window);
+    platform = std::make_unique<platform::Platform>(platform::Platform{
+        station->farm->clock(), station->trace, station->system, station->farm->drives(),
+        station->farm->usbTree(), *readers, station->farm->volumes()});
+    station->trace.clear();
+  }
+
+  void check(int id, bool on) {
+    station->host.runAndWait([&] { station->window->setChecked(id, on); });
+  }
+
+  // Runs `step` with the first LUN's drive index and the port record on a worker thread.
+  bool
+  runStep(const std::function<bool(const run::StepContext&, int, station::PortRecord&)>& step) {
+    bool passed = false;
+    std::thread worker([&] {
+      run::StepContext context{*platform, *controls, *station->window,
+                               station->window->languageOffset()};
+      passed = step(context, driveIndex_, port());
+    });
+    worker.join();
+    return passed;
+  }
+
+  station::PortRecord& port() { return station->window->ports[0]; }
+  int driveIndex() { return port().driveIndex[0]; }
+  // As they were when the reader was mapped; a pulled reader's records are cleared.
+  int slot() const { return slot_; }
+  std::string line() { return station->window->text(station::resultLineId(slot())); }
+  station::SlotColour colour() { return station->window->colourOf(slot()); }
+  std::vector<std::string> lines() { return controls->texts(station::resultLineId(slot())); }
+  std::vector<int> progress() { return controls->progress(station::progressBarId(1)); }
+  int traced(std::string_view text) {
+    int n = 0;
+    for (const auto& l : station->trace.lines())
+      n += l == text;
+    return n;
+  }
+  int tracedStartingWith(std::string_view head) {
+    int n = 0;
+    for (const auto& l : station->trace.lines())
+      n += l.rfind(head, 0) == 0;
+    return n;
+  }
+
+  // The first LUN's public disk inside the card image, byte-addressed from its first sector.
+  platform::sim::DiskExtent disk() {
+    const auto extent = station->farm->publicDisk(station->farm->letters("r1").at(0));
+    EXPECT_TRUE(extent);
+    return *extent;
+  }
+  std::vector<std::uint8_t> readImage(std::uint64_t offset, std::size_t length) {
+    std::vector<std::uint8_t> bytes(length);
+    const int fd = ::open(disk().image.c_str(), O_RDONLY);
+    EXPECT_EQ(::pread(fd, bytes.data(), length, static_cast<off_t>(offset)),
+              static_cast<ssize_t>(length));
+    ::close(fd);
+    return bytes;
+  }
+  void writeImage(std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
+    const int fd = ::open(disk().image.c_str(), O_WRONLY);
+    EXPECT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
+              static_cast<ssize_t>(bytes.size()));
+    ::close(fd);
+  }
+  std::vector<std::uint8_t> readDisk(std::uint64_t sector, std::uint64_t sectors) {
+    return readImage(disk().firstByte + sector * 512, static_cast<std::size_t>(sectors * 512));
+  }
+  void fillDisk(std::uint64_t sector, std::uint64_t sectors, std::uint8_t value) {
+    writeImage(disk().firstByte + sector * 512,
+               std::vector<std::uint8_t>(static_cast<std::size_t>(sectors * 512), value));
+  }
+  // Sectors in the public disk.
+  std::uint64_t diskSectors() { return disk().bytes / 512; }
+
+  std::unique_ptr<StationOnFarm> station;
+  std::unique_ptr<RecordingReaders> readers;
+  std::unique_ptr<RecordingControls> controls;
+  std::unique_ptr<platform::Platform> platform;
+
+private:
+  int driveIndex_ = 0;
+  int slot_ = 0;
+};
+
+inline bool allEqual(const std::vector<std::uint8_t>& bytes, std::uint8_t value) {
+  return std::all_of(bytes.begin(), bytes.end(), [&](std::uint8_t b) { return b == value; });
+}
+
+} // namespace tarvix::run_test
