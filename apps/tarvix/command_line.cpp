@@ -6,14 +6,16 @@ namespace tarvix::cli {
 
 const char* const kUsage =
     "usage: tarvix [--simulate | --farm FILE] [--settings FILE]\n"
-    "       tarvix --headless --scan-only [--simulate | --farm FILE] [--settings FILE]\n"
+    "       tarvix --headless [--scan-only] [--simulate | --farm FILE] [--settings FILE]\n"
     "              [--report FILE]\n"
     "\n"
     "  --simulate      run on the built-in simulated reader farm (seven readers on one hub)\n"
     "  --farm FILE     run on the simulated reader farm described in FILE\n"
     "  --settings FILE start with the settings in FILE, as if loaded before start-up\n"
-    "  --headless      run without a window\n"
-    "  --scan-only     find and probe the readers, report the port boxes, and exit\n"
+    "  --headless      run without a window: find the readers, press Auto Start once, wait for\n"
+    "                  the run to end, report the port boxes; exit 0 when every started reader\n"
+    "                  passed, 1 when one failed or none could start\n"
+    "  --scan-only     with --headless: only find and probe the readers, report, exit 0\n"
     "  --report FILE   where the JSON report goes ('-' for standard output)\n"
     "\n"
     "The window needs a display; without one, run it under xvfb-run or use --headless.\n";
@@ -51,10 +53,6 @@ std::optional<Options> parse(int argc, char** argv, std::string& error) {
   }
   if (options.simulate && !options.farmFile.empty()) {
     error = "--simulate and --farm exclude each other";
-    return std::nullopt;
-  }
-  if (options.headless && !options.scanOnly) {
-    error = "--headless needs --scan-only: production runs without a window are not there yet";
     return std::nullopt;
   }
   if (options.scanOnly && !options.headless) {

@@ -7,6 +7,7 @@
 #include "platform/linux/linux_system.h"
 #include "platform/sim/farm.h"
 #include "settings/profile_file.h"
+#include "station/control_ids.h"
 #include "ui/headless/headless_host.h"
 #include "ui/qt/qt_host.h"
 #include "ui/qt/simulator_panel.h"
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <thread>
 
 namespace {
 
@@ -63,24 +65,68 @@ int runWindow(int argc, char** argv, cli::Backend& backend, const cli::Options& 
   return 0;
 }
 
-int runScanOnly(cli::Backend& backend, const cli::Options& options) {
+bool writeReport(const nlohmann::ordered_json& report, const std::filesystem::path& to) {
+  const std::string text = report.dump(2) + "\n";
+  if (to.empty() || to == "-") {
+    std::cout << text;
+    return true;
+  }
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  return static_cast<bool>(out << text);
+}
+
+// True when the run was started and every reader it started ended in a pass picture.
+bool everyStartedReaderPassed(const nlohmann::ordered_json& report) {
+  bool any = false;
+  for (const auto& port : report["ports"]) {
+    if (!port["started"]) continue;
+    any = true;
+    if (port["picture"] != "pass" && port["picture"] != "default-pass") return false;
+  }
+  return any;
+}
+
+int runHeadless(cli::Backend& backend, const cli::Options& options) {
   ui::HeadlessHost host;
   app::StationWindow window(backend.platform(), host);
   takeSettings(window, options);
   nlohmann::ordered_json report;
+  // Start-up applies the stored mapping mode: full scan and probe.
+  host.runAndWait([&] { window.initialise(); });
+  backend.start();
+  if (!options.scanOnly) {
+    bool canStart = false;
+    host.runAndWait([&] { canStart = window.control(station::id::kAutoStart).enabled; });
+    if (!canStart) {
+      // As in the window: Auto Start waits for a port-mapping mode.
+      std::fputs("tarvix: no port-mapping mode is chosen (bCheckHub or bCheckNOHub in the "
+                 "settings), so no run can start\n",
+                 stderr);
+      host.runAndWait([&] {
+        report = app::stationReport(window);
+        window.close();
+      });
+      writeReport(report, options.report);
+      return 1;
+    }
+    host.runAndWait([&] { window.onClicked(station::id::kAutoStart); });
+    bool ended = false;
+    while (!ended) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      host.runAndWait([&] { ended = window.runEnded(); });
+    }
+  }
   host.runAndWait([&] {
-    window.initialise(); // applies the stored mapping mode: full scan and probe
     report = app::stationReport(window);
     window.close();
   });
-  const std::string text = report.dump(2) + "\n";
-  if (options.report.empty() || options.report == "-") {
-    std::cout << text;
-    return 0;
+  for (const std::string& message : host.messages())
+    std::fprintf(stderr, "tarvix: %s\n", message.c_str());
+  if (!writeReport(report, options.report)) {
+    return fail(options.report.string() + ": cannot be written");
   }
-  std::ofstream out(options.report, std::ios::binary | std::ios::trunc);
-  if (!(out << text)) return fail(options.report.string() + ": cannot be written");
-  return 0;
+  if (options.scanOnly) return 0;
+  return everyStartedReaderPassed(report) ? 0 : 1;
 }
 
 } // namespace
@@ -111,6 +157,6 @@ int main(int argc, char** argv) {
   }
   auto backend = cli::makeBackend(*options, error);
   if (!backend) return fail(error);
-  return options->headless ? runScanOnly(*backend, *options)
+  return options->headless ? runHeadless(*backend, *options)
                            : runWindow(argc, argv, *backend, *options);
 }

@@ -19,11 +19,10 @@ nlohmann::ordered_json stationReport(const StationWindow& window) {
                        {"colour", static_cast<int>(window.slotColour[s - 1].load())},
                        {"visible", window.control(resultLineId(s)).visible}});
     }
-    const PortRecord& port = window.ports[n - 1];
     ports.push_back({{"port", n},
                      {"picture", text::roleName(role.value_or(text::PictureRole::Blank))},
                      {"progress", window.control(progressBarId(n)).position},
-                     {"started", port.busy || port.done},
+                     {"started", window.portStarted(n)},
                      {"slots", std::move(slots)}});
   }
   return {{"serialText", window.serialText}, {"ports", std::move(ports)}};

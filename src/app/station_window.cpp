@@ -62,7 +62,14 @@ StationWindow::StationWindow(platform::Platform& platform, ui::WindowHost& host)
 StationWindow::~StationWindow() {
   // No device event may reach a window that is gone: stop them, then let queued ones run out.
   platform_.drives.setEventListener({});
-  if (!host_.onWindowThread()) host_.runAndWait([] {});
+  if (host_.onWindowThread()) {
+    waitForWorkers();
+  } else {
+    host_.runAndWait([this] { host_.stopTimer(2); });
+    for (std::thread& worker : workers_)
+      worker.join();
+    host_.runAndWait([] {});
+  }
 }
 
 ControlRecord* StationWindow::find(int id) {
@@ -218,6 +225,7 @@ void StationWindow::setTextLimit(int id, int limit) {
 }
 
 void StationWindow::close() {
+  waitForWorkers();
   // The default file always receives the settings the station closed with.
   settingsPath = defaultSettingsPath();
   if (!saveSettings())
@@ -247,6 +255,8 @@ void StationWindow::onClicked(int id) {
   case id::kLoadIso: return chooseImage(true);
   case id::kLoadBinary: return chooseImage(false);
   case id::kResetToDefault: return onResetToDefaultClicked();
+  case id::kAutoStart: return onAutoStart();
+  case id::kAutoStop: return enable(id::kAutoStop, false);
   case id::kLoadIni: return onLoadSettingsClicked();
   case id::kSaveIni: return onSaveSettingsClicked();
   case id::kHubMap: return chooseMapping(true);

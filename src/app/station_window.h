@@ -24,6 +24,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tarvix::app {
@@ -62,6 +63,11 @@ public:
   void onTextEdited(int id, const std::string& typed); // the edit's rules and limit apply
   void onRowSelected(int id, int row);
   void onSystemCommand(int command);
+  // The run ends by itself at the first poll with no busy port; true once it has and no worker
+  // of it is still alive. Window thread only.
+  bool runEnded() const;
+  // Whether port n's worker was started in the current or last run.
+  bool portStarted(int n) const { return started_[n - 1]; }
   // A storage device came up or went away; scans only once a mapping mode is chosen.
   void onDeviceEvent(platform::DeviceEvent event);
 
@@ -129,6 +135,19 @@ private:
   void applySavedMappingChoice();
   void chooseMapping(bool hubMap);
   discovery::MappingMode mappingMode() const;
+
+  // Run control.
+  void onAutoStart();
+  bool prepareRun();
+  bool loadImages();
+  bool addCopyFileSizes();
+  bool memoryAllows(std::uint64_t bytes) const;
+  bool startTest(int n);
+  void startPort(int n);
+  void startWorker(station::PortRecord& record);
+  void joinFinishedWorkers();
+  void onPollTimer();
+  void waitForWorkers();
   discovery::ProbeOptions probeOptions() const;
 
   platform::Platform& platform_;
@@ -140,6 +159,9 @@ private:
   std::atomic<int> languageOffset_{0}; // read by workers composing messages
   int languageChosen_ = 0;
   discovery::Scanner scanner_{platform_, *this, *this};
+  std::vector<std::thread> workers_;
+  std::array<bool, station::kPortCount> started_{};
+  std::atomic<int> liveWorkers_{0};
 };
 
 } // namespace tarvix::app

@@ -2,11 +2,21 @@
 // Called from the window thread only, unless a method says otherwise.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace tarvix::platform {
+
+// How a hidden child process went.
+struct ProcessOutcome {
+  bool started = false;
+  int startError = 0;  // the system's error code when it could not be started
+  bool exited = false; // false: still running when the wait ran out (it is left running)
+  int exitCode = 0;
+};
 
 class SystemServices {
 public:
@@ -22,6 +32,13 @@ public:
   virtual bool acquireInstanceLock(const std::string& name) = 0;
   // The persistent system adjustments the station makes at every start.
   virtual void applySystemAdjustments() = 0;
+  // Runs `argv` hidden (no terminal input, output discarded) in `workingDir`, with `environment`
+  // ("NAME=value") added to this process's, and waits up to `timeout` (a real duration) for it to
+  // end. Thread-safe: every worker may run one at a time.
+  virtual ProcessOutcome runHidden(const std::vector<std::string>& argv,
+                                   const std::vector<std::string>& environment,
+                                   const std::filesystem::path& workingDir,
+                                   std::chrono::nanoseconds timeout) = 0;
 };
 
 } // namespace tarvix::platform

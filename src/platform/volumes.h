@@ -5,6 +5,8 @@
 #include "platform/volume.h"
 
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace tarvix::platform {
@@ -14,6 +16,9 @@ public:
   virtual ~Volumes() = default;
   // The volume behind `driveName` ("E:"); null when it cannot be opened.
   virtual std::unique_ptr<Volume> open(std::string_view driveName) = 0;
+  // The volume as the copy tool (mtools) names it with -i: a device node, or an image file with
+  // "@@" and the byte offset of the volume in it. Nothing when there is no such volume.
+  virtual std::optional<std::string> copyTarget(std::string_view driveName) const = 0;
 };
 
 } // namespace tarvix::platform

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/platform.h"
+#include "settings/copy_list.h"
 #include "station/controls.h"
 #include "station/station_state.h"
 
@@ -16,6 +17,7 @@ struct StepContext {
   station::WindowControls& controls; // options are read here at the moment a step needs them
   station::StationState& state;      // run options, images, serial number, records
   int languageOffset = 0;
+  const settings::CopyList* copyList = nullptr; // the files copied onto every card; none when null
 
   // Shows English text `englishId` in the current language on the slot's result line.
   void showText(int slot, int englishId) const;

@@ -32,6 +32,9 @@ public:
   virtual void runAndWait(const Task& task) = 0;
   // True on the window thread.
   virtual bool onWindowThread() const = 0;
+  // Runs what is queued for the window thread now, waiting up to `wait` for something to arrive.
+  // For the window thread while it waits for workers that call into it. Window thread only.
+  virtual void runPending(std::chrono::milliseconds wait) = 0;
 
   // Arms one-shot timer `id` to call `onFire` on the window thread after `delay` (a real
   // duration: callers convert station milliseconds through the platform clock). Arming an id

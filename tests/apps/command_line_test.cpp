@@ -93,7 +93,7 @@ TEST_F(CommandLine, BadInputIsRefusedWithOneClearMessage) {
 
   EXPECT_EQ(run("--frobnicate"), 2);
   EXPECT_NE(err.find("unknown option '--frobnicate'"), std::string::npos) << err;
-  EXPECT_EQ(run("--headless"), 2);
+  EXPECT_EQ(run("--scan-only"), 2);
   EXPECT_EQ(run("--simulate --farm x.json"), 2);
   EXPECT_EQ(run("--help"), 0);
   EXPECT_NE(out.find("--scan-only"), std::string::npos);

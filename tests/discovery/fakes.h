@@ -144,6 +144,7 @@ private:
 class NoVolumes final : public platform::Volumes {
 public:
   std::unique_ptr<platform::Volume> open(std::string_view) override { return nullptr; }
+  std::optional<std::string> copyTarget(std::string_view) const override { return std::nullopt; }
 };
 
 class NoSystem final : public platform::SystemServices {
@@ -153,6 +154,11 @@ public:
   std::filesystem::path executablePath() const override { return {}; }
   bool acquireInstanceLock(const std::string&) override { return true; }
   void applySystemAdjustments() override {}
+  platform::ProcessOutcome runHidden(const std::vector<std::string>&,
+                                     const std::vector<std::string>&, const std::filesystem::path&,
+                                     std::chrono::nanoseconds) override {
+    return {};
+  }
 };
 
 class RecordingControls final : public station::WindowControls {

@@ -15,6 +15,11 @@ public:
   std::filesystem::path executablePath() const override { return executable; }
   bool acquireInstanceLock(const std::string&) override { return true; }
   void applySystemAdjustments() override { ++adjustments; }
+  platform::ProcessOutcome runHidden(const std::vector<std::string>&,
+                                     const std::vector<std::string>&, const std::filesystem::path&,
+                                     std::chrono::nanoseconds) override {
+    return {};
+  }
 
   std::uint64_t memoryBytes = 8ULL << 30;
   std::string locale = "en_US.UTF-8";
@@ -46,6 +51,7 @@ public:
 class NoVolumes final : public platform::Volumes {
 public:
   std::unique_ptr<platform::Volume> open(std::string_view) override { return nullptr; }
+  std::optional<std::string> copyTarget(std::string_view) const override { return std::nullopt; }
 };
 
 struct FakePlatform {

@@ -3,10 +3,15 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <spawn.h>
 #include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace tarvix::platform::linux_backend {
 
@@ -58,6 +63,56 @@ bool LinuxSystem::acquireInstanceLock(const std::string& name) {
 }
 
 void LinuxSystem::applySystemAdjustments() {}
+
+ProcessOutcome LinuxSystem::runHidden(const std::vector<std::string>& argv,
+                                      const std::vector<std::string>& environment,
+                                      const std::filesystem::path& workingDir,
+                                      std::chrono::nanoseconds timeout) {
+  ProcessOutcome outcome;
+  if (argv.empty()) {
+    outcome.startError = EINVAL;
+    return outcome;
+  }
+  std::vector<std::string> env = environment;
+  for (char** e = environ; *e != nullptr; ++e)
+    env.emplace_back(*e);
+  std::vector<char*> args;
+  for (const std::string& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::vector<char*> envp;
+  for (std::string& e : env)
+    envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  // A hidden tool has no terminal: a question it asks ends in the time-out, not in a hang.
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  if (!workingDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
+  pid_t pid = 0;
+  const int error = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (error != 0) {
+    outcome.startError = error;
+    return outcome;
+  }
+  outcome.started = true;
+  const auto until = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    int status = 0;
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) {
+      outcome.exited = true;
+      outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return outcome;
+    }
+    if (done < 0 || std::chrono::steady_clock::now() >= until) return outcome;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
 
 std::string instanceLockName(const std::filesystem::path& executable) {
   return executable.stem().string();

@@ -19,6 +19,10 @@ public:
   std::filesystem::path executablePath() const override;
   bool acquireInstanceLock(const std::string& name) override;
   void applySystemAdjustments() override;
+  ProcessOutcome runHidden(const std::vector<std::string>& argv,
+                           const std::vector<std::string>& environment,
+                           const std::filesystem::path& workingDir,
+                           std::chrono::nanoseconds timeout) override;
 
 private:
   std::filesystem::path lockDir_;

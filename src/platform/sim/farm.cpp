@@ -233,6 +233,16 @@ public:
     return std::make_unique<FarmVolume>(farm_, *unit);
   }
 
+  std::optional<std::string> copyTarget(std::string_view driveName) const override {
+    const std::optional<Unit> unit = farm_.unitAt(letterIndex(driveName));
+    if (!unit) return std::nullopt;
+    DiskExtent extent;
+    int error = 0;
+    if (!unit->reader->diskExtent(unit->generation, unit->lun, extent, error)) return std::nullopt;
+    const std::uint64_t offset = extent.firstByte + std::uint64_t{extent.hiddenSectors} * 512;
+    return extent.image.string() + "@@" + std::to_string(offset);
+  }
+
 private:
   Impl& farm_;
 };

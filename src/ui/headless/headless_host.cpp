@@ -37,6 +37,18 @@ void HeadlessHost::runAndWait(const Task& task) {
   done.wait();
 }
 
+void HeadlessHost::runPending(std::chrono::milliseconds wait) {
+  std::unique_lock lock(mutex_);
+  if (tasks_.empty()) wake_.wait_for(lock, wait, [this] { return !tasks_.empty() || stopping_; });
+  while (!tasks_.empty()) {
+    Task task = std::move(tasks_.front());
+    tasks_.pop_front();
+    lock.unlock();
+    task();
+    lock.lock();
+  }
+}
+
 bool HeadlessHost::onWindowThread() const { return std::this_thread::get_id() == thread_.get_id(); }
 
 void HeadlessHost::armTimer(int id, std::chrono::nanoseconds delay, Task onFire) {

@@ -26,6 +26,10 @@ void QtHost::runAndWait(const Task& task) {
       this, [&task] { task(); }, Qt::BlockingQueuedConnection);
 }
 
+void QtHost::runPending(std::chrono::milliseconds wait) {
+  QCoreApplication::processEvents(QEventLoop::AllEvents, static_cast<int>(wait.count()));
+}
+
 bool QtHost::onWindowThread() const { return QThread::currentThread() == thread(); }
 
 void QtHost::armTimer(int id, std::chrono::nanoseconds delay, Task onFire) {

@@ -25,6 +25,7 @@ public:
   void post(Task task) override;
   void runAndWait(const Task& task) override;
   bool onWindowThread() const override;
+  void runPending(std::chrono::milliseconds wait) override;
   void armTimer(int id, std::chrono::nanoseconds delay, Task onFire) override;
   void stopTimer(int id) override;
   void messageBox(const std::string& text, const std::string& caption) override;

@@ -1,0 +1,278 @@
+// Auto Start: prepare the run once (test count, serial, images in memory with the memory check,
+// the room a card needs), lock the options, start every ready port that passes its start test and
+// capacity check on a worker thread of its own, and poll every two seconds until no port is busy.
+#include "app/control_table.h"
+#include "app/station_window.h"
+#include "channel/reader_handle.h"
+#include "channel/replies.h"
+#include "channel/vendor_commands.h"
+#include "run/slot_worker.h"
+#include "text/pictures.h"
+#include "text/texts.h"
+
+#include <fstream>
+
+namespace tarvix::app {
+namespace {
+
+constexpr int kPollTimer = 2;
+constexpr std::uint32_t kPollPeriodMs = 2000;
+constexpr std::uint32_t kReserveSectors = 20480; // 10 MiB every card keeps beyond the data
+constexpr std::uint64_t kMemoryMarginKiB = 51200;
+constexpr std::size_t kSerialLength = 12;
+constexpr int kTextCardTooSmall = 5062;
+constexpr int kTwoLunRow = 4;
+constexpr int kTwoCardRow = 7;
+constexpr std::string_view kWorkerStillEnding =
+    "Auto Start: a worker of the last run is still ending; press Auto Start again";
+
+// The option area a run locks, in the order it is locked.
+constexpr int kRunLocked[] = {
+    id::kLanguageLabel, id::kLanguage,          id::kAutoStart,       id::kIcType,
+    id::kLoadIni,       id::kSaveIni,           id::kSettingsPath,    id::kReadWriteTest,
+    id::kLlf,           id::kCopyFile,          id::kLlfExtent,       id::kFormat,
+    id::kDiskLabel,     id::kDiskLabelLabel,    id::kWriteParameter,  id::kCardInfoGroup,
+    id::kResetToDefault, id::kVidLabel,         id::kPidLabel,        id::kManufacturerLabel,
+    id::kProductLabel,  id::kSerialLabel,       id::kVid,             id::kPid,
+    id::kManufacturer,  id::kProduct,           id::kSerial,          id::kIncrease,
+    id::kDiskInquiryLabel, id::kDiskVendorLabel, id::kDiskProductLabel, id::kDiskVendor,
+    id::kDiskProduct,   id::kCdromInquiryLabel, id::kCdromVendorLabel, id::kCdromProductLabel,
+    id::kCdromVendor,   id::kCdromProduct,      id::kReadWriteCount,  id::kCdromIso,
+    id::kLoadIso,       id::kIsoPath,           id::kBinaryFile,      id::kLoadBinary,
+    id::kBinaryPath,    id::kLedSpeedLabel,     id::kLedSpeed,        id::kMaxPowerLabel,
+    id::kMaxPower,      id::kPowerMa};
+
+std::string message(int id) { return std::string(*text::lookup(id)); }
+
+// A whole file into memory; nothing when it cannot be read.
+std::optional<std::vector<std::uint8_t>> readWhole(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (path.empty() || !in) return std::nullopt;
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                  std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+} // namespace
+
+bool StationWindow::memoryAllows(std::uint64_t bytes) const {
+  const std::uint64_t kib = bytes >> 10;
+  return kib == 0 || (availableRamKiB >= kib && availableRamKiB - kib >= kMemoryMarginKiB);
+}
+
+void StationWindow::onAutoStart() {
+  if (!runPrepared && !prepareRun()) return;
+  enable(id::kAutoStop, false);
+  for (int n = 1; n <= station::kPortCount; ++n) {
+    if (port(n).assigned && startTest(n)) startPort(n);
+  }
+  host_.armTimer(kPollTimer, platform_.clock.realDuration(kPollPeriodMs), [this] { onPollTimer(); });
+}
+
+bool StationWindow::prepareRun() {
+  if (liveWorkers_ > 0) {
+    // The images of the last run may still be in use; they are replaced only once it is over.
+    platform_.trace.line(kWorkerStillEnding);
+    return false;
+  }
+  joinFinishedWorkers();
+  rwTestCount = number(id::kReadWriteCount);
+  std::string serial = text(id::kSerial);
+  if (serial.size() < kSerialLength) {
+    serial.insert(0, kSerialLength - serial.size(), '0');
+    setText(id::kSerial, serial);
+  }
+  {
+    std::lock_guard lock(stationLock);
+    serialText = serial;
+  }
+  if (!loadImages() || !addCopyFileSizes()) return false;
+  started_ = {};
+  runPrepared = true;
+  for (int control : kRunLocked) enable(control, false);
+  enable(id::kAutoStop, false);
+  return true;
+}
+
+bool StationWindow::loadImages() {
+  std::uint64_t bytes = 0;
+  const bool reset = checked(id::kResetToDefault);
+  isoImage.clear();
+  binImage.clear();
+  if (checked(id::kCdromIso) && !reset) {
+    auto iso = readWhole(isoPath);
+    if (!iso) {
+      messageBox(message(text::kIsoLoadFailed));
+      return false;
+    }
+    isoSize = static_cast<std::uint32_t>(iso->size());
+    bytes += isoSize;
+    if (!memoryAllows(bytes)) {
+      messageBox(message(text::kRamTooSmall));
+      return false;
+    }
+    isoImage = std::move(*iso);
+  }
+  if (checked(id::kBinaryFile) && !reset) {
+    auto bin = readWhole(binPath);
+    if (!bin) {
+      isoImage.clear();
+      messageBox(message(text::kBinaryLoadFailed));
+      return false;
+    }
+    binSize = static_cast<std::uint32_t>(bin->size());
+    binAreaSize = binSize + 512;
+    bytes += binAreaSize;
+    if (!memoryAllows(bytes)) {
+      isoImage.clear();
+      messageBox(message(text::kRamTooSmall));
+      return false;
+    }
+    binImage = std::move(*bin);
+  }
+  neededSectors = static_cast<std::uint32_t>(bytes >> 9);
+  return true;
+}
+
+bool StationWindow::addCopyFileSizes() {
+  if (!checked(id::kCopyFile) || checked(id::kResetToDefault)) return true;
+  std::uint64_t total = 0;
+  for (settings::CopyRow& row : copyList.files) {
+    if (!row.chosen) continue;
+    std::error_code error;
+    const auto size = std::filesystem::file_size(row.path, error);
+    if (error || !settings::readable(row.path)) {
+      row.path.clear();
+      row.chosen = false;
+      messageBox(message(text::kCopyFileLoadFailed));
+      return false;
+    }
+    total += static_cast<std::uint32_t>(size);
+  }
+  neededSectors += static_cast<std::uint32_t>(total >> 9);
+  return true;
+}
+
+bool StationWindow::startTest(int n) {
+  station::PortRecord& record = port(n);
+  auto showPicture = [&](text::PictureRole role) {
+    if (auto picture = text::pictureId(role, languageOffset_)) {
+      setPicture(station::statusPictureId(n), *picture);
+    }
+  };
+  if (!record.ready) {
+    showPicture(text::PictureRole::Fail);
+    return false;
+  }
+  int luns = 0;
+  while (luns < station::kLunsPerPort && record.driveIndex[luns] != 0) ++luns;
+  if (icType < 0 || icType > kEepromModelRow) return false;
+  const int required = icType == kTwoLunRow || icType == kTwoCardRow ? 2 : 1;
+  if (luns < required) {
+    showPicture(text::PictureRole::Scan);
+    return false;
+  }
+  if (icType == kTwoCardRow) {
+    bool allPresent = true;
+    for (const auto& index : record.driveIndex) {
+      if (index != 0 && !driveRecords[index].present) allPresent = false;
+    }
+    if (!allPresent) {
+      for (const auto& index : record.driveIndex) driveRecords[index].present = false;
+      record.ready = false;
+      showPicture(text::PictureRole::Fail);
+      return false;
+    }
+  }
+  return true;
+}
+
+void StationWindow::startPort(int n) {
+  station::PortRecord& record = port(n);
+  if (record.busy || !record.assigned || record.done || !record.ready) return;
+  station::DriveRecord& first = driveRecords[record.driveIndex[0]];
+  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform_.readers, platform_.trace);
+  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(first.letter),
+                              platform_.clock);
+  std::uint32_t sectors = 0;
+  std::uint32_t sectorSize = 0;
+  channel::GetCapacity(m_hUSBDeviceHandle, sectors, sectorSize,
+                       static_cast<unsigned>(first.lun - 1));
+  // Unsigned on purpose: a card that reports less than the reserve, or nothing, wraps around and
+  // goes to its worker, which reports what is wrong with it.
+  if (sectors - kReserveSectors < neededSectors) {
+    run::StepContext{platform_, *this, *this, languageOffset_.load()}.showText(first.slot,
+                                                                        kTextCardTooSmall);
+    first.present = false;
+    if (auto picture = text::pictureId(text::PictureRole::Fail, languageOffset_)) {
+      setPicture(station::statusPictureId(n), *picture);
+    }
+    return;
+  }
+  if (icType == kTwoLunRow) {
+    std::array<std::uint8_t, 512> configuration{};
+    channel::GetVIDPID(m_hUSBDeviceHandle, 0x3E, configuration);
+    const auto kinds = channel::decodeLunKinds(configuration);
+    for (int lun = 0; lun < 3; ++lun) record.lunKind[lun] = static_cast<station::LunKind>(kinds[lun]);
+  } else {
+    for (int lun = 0; lun < station::kLunsPerPort; ++lun) {
+      if (record.driveIndex[lun] != 0) record.lunKind[lun] = station::LunKind::Card;
+    }
+  }
+  record.busy = true;
+  started_[n - 1] = true;
+  if (auto picture = text::pictureId(text::PictureRole::Busy, languageOffset_)) {
+    setPicture(station::statusPictureId(n), *picture);
+  }
+  m_hUSBDeviceHandle.close();
+  startWorker(record);
+}
+
+void StationWindow::startWorker(station::PortRecord& record) {
+  ++liveWorkers_;
+  workers_.emplace_back([this, &record, offset = languageOffset_.load()] {
+    run::runSlotWorker(run::StepContext{platform_, *this, *this, offset, &copyList}, record);
+    --liveWorkers_;
+  });
+}
+
+void StationWindow::joinFinishedWorkers() {
+  // Called only when no worker is alive, so every join returns at once.
+  for (std::thread& worker : workers_) worker.join();
+  workers_.clear();
+}
+
+void StationWindow::onPollTimer() {
+  host_.stopTimer(kPollTimer);
+  for (const station::PortRecord& record : ports) {
+    if (record.busy) return onAutoStart();
+  }
+  runPrepared = false;
+  for (int control : kRunLocked) enable(control, true);
+  {
+    std::lock_guard lock(stationLock);
+    setText(id::kSerial, serialText);
+  }
+  if (liveWorkers_ == 0) {
+    isoImage.clear();
+    binImage.clear();
+    joinFinishedWorkers();
+  }
+  for (station::PortRecord& record : ports) {
+    record.done = false;
+    record.cardInfoWritten = false;
+  }
+  enableStepOptions();
+  onResetToDefaultClicked();
+}
+
+bool StationWindow::runEnded() const { return !runPrepared && liveWorkers_ == 0; }
+
+void StationWindow::waitForWorkers() {
+  // Workers reach the window through it, so the window keeps serving them while it waits.
+  while (liveWorkers_ > 0) host_.runPending(std::chrono::milliseconds(20));
+  joinFinishedWorkers();
+}
+
+} // namespace tarvix::app

@@ -1,0 +1,83 @@
+// The copy files step: the chosen files into the root of a LUN's new volume and the chosen folder
+// into a folder of its name, each by the copy tool (mtools' mcopy, which writes into the FAT volume
+// without mounting it), hidden, with a two-minute limit and the exit code as the verdict.
+#include "run/steps.h"
+#include "station/control_ids.h"
+
+#include <array>
+#include <cstring>
+
+namespace tarvix::run {
+namespace {
+
+constexpr std::array<int, settings::CopyList::kFileRows> kFileTexts = {5048, 5049, 5050,
+                                                                      5051, 5052, 5055};
+constexpr int kFolderText = 5056;
+// Where the bar stands after each file row, whether the row was chosen or not (0: unchanged).
+constexpr std::array<int, settings::CopyList::kFileRows> kFileProgress = {175, 180, 185,
+                                                                         190, 195, 0};
+constexpr int kFolderProgress = 200;
+constexpr std::uint32_t kCopyTimeoutMs = 120000;
+constexpr const char* kCopyTool = "mcopy";
+// mtools otherwise refuses volumes whose sector count is not a multiple of a track.
+constexpr const char* kCopyToolEnvironment = "MTOOLS_SKIP_CHECK=1";
+
+// Runs one copy; false when it could not start, failed or outran its limit.
+bool runCopy(const StepContext& context, std::vector<std::string> argv) {
+  platform::Platform& platform = context.platform;
+  const auto outcome = platform.system.runHidden(
+      argv, {kCopyToolEnvironment}, platform.system.executablePath().parent_path(),
+      platform.clock.realDuration(kCopyTimeoutMs));
+  if (!outcome.started) {
+    if (outcome.startError != 0) {
+      context.controls.messageBox(std::string(kCopyTool) + ": " +
+                                  std::strerror(outcome.startError));
+    }
+    return false;
+  }
+  return outcome.exited && outcome.exitCode == 0;
+}
+
+// The folder's display name: its last component.
+std::string displayName(const std::string& folder) {
+  std::filesystem::path path(folder);
+  if (!path.has_filename()) path = path.parent_path();
+  return path.filename().string();
+}
+
+} // namespace
+
+bool copyFilesStep(const StepContext& context, int driveIndex, station::PortRecord& port,
+                   int lun) {
+  if (!context.controls.checked(station::id::kCopyFile) || context.copyList == nullptr) {
+    return true;
+  }
+  const settings::CopyList& list = *context.copyList;
+  const int slot = context.state.driveRecords[driveIndex].slot;
+  const char letter = port.driveLetter[lun - 1];
+  const auto target = context.platform.volumes.copyTarget(station::driveName(letter));
+  const int bar = station::progressBarId(port.portNumber);
+
+  for (int row = 0; row < settings::CopyList::kFileRows; ++row) {
+    const settings::CopyRow& file = list.files[row];
+    if (file.chosen) {
+      context.showText(slot, kFileTexts[row]);
+      if (!target || !runCopy(context, {kCopyTool, "-o", "-i", *target, file.path, "::/"})) {
+        return false;
+      }
+    }
+    if (kFileProgress[row] != 0) context.controls.setProgress(bar, kFileProgress[row]);
+  }
+  if (list.folder.chosen) {
+    context.showText(slot, kFolderText);
+    const std::string name = displayName(list.folder.path);
+    if (!target ||
+        !runCopy(context, {kCopyTool, "-s", "-o", "-i", *target, list.folder.path, "::/" + name})) {
+      return false;
+    }
+  }
+  context.controls.setProgress(bar, kFolderProgress);
+  return true;
+}
+
+} // namespace tarvix::run

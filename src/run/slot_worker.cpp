@@ -1,0 +1,190 @@
+#include "run/slot_worker.h"
+
+#include "channel/replies.h"
+#include "discovery/probe.h"
+#include "run/steps.h"
+#include "station/control_ids.h"
+#include "text/pictures.h"
+
+#include <array>
+
+namespace tarvix::run {
+namespace {
+
+namespace id = station::id;
+using station::LunKind;
+using station::PortRecord;
+using text::PictureRole;
+
+constexpr int kTextStartTest = 5061;
+constexpr std::uint32_t kAfterResetMs = 1000;
+constexpr std::uint32_t kBeforeDefaultPassMs = 2000;
+constexpr int kEepromModelRow = 8;
+
+class Worker {
+public:
+  // The port's LUNs are taken as they are at the start: a removal pass may clear the port record
+  // and the drive records while the worker still runs.
+  Worker(const StepContext& context, PortRecord& port)
+      : c_(context), port_(port), n_(port.portNumber) {
+    for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
+      drives_[lun - 1] = port.driveIndex[lun - 1];
+      kinds_[lun - 1] = port.lunKind[lun - 1];
+      slots_[lun - 1] = drives_[lun - 1] != 0 ? context.state.driveRecords[drives_[lun - 1]].slot.load()
+                                               : 0;
+    }
+  }
+
+  void run() {
+    c_.controls.setProgressRange(station::progressBarId(n_), 0, station::kProgressMax);
+    progress(0);
+    if (c_.controls.checked(id::kResetToDefault)) {
+      finishReset(resetSequence());
+    } else {
+      finishProduction(productionSequence());
+    }
+  }
+
+private:
+  int drive(int lun) const { return drives_[lun - 1]; }
+  // A LUN takes part in the per-LUN steps when it has a drive and is a card LUN.
+  bool takesPart(int lun) const {
+    return drive(lun) != 0 && slotOf(lun) != 0 && kinds_[lun - 1] == LunKind::Card;
+  }
+  int slotOf(int lun) const { return slots_[lun - 1]; }
+
+  void progress(int position) const {
+    c_.controls.setProgress(station::progressBarId(n_), position);
+  }
+  void picture(PictureRole role) const {
+    if (auto pictureId = text::pictureId(role, c_.languageOffset)) {
+      c_.controls.setPicture(station::statusPictureId(n_), *pictureId);
+    }
+  }
+  void showSize(int lun, std::uint64_t mib) const {
+    c_.controls.setText(station::resultLineId(slotOf(lun)), std::to_string(mib) + " MB\r\n");
+  }
+
+  // Runs `step` on every taking-part LUN, moving the bar to `after[lun - 1]` after each LUN
+  // (skipped ones included).
+  template <typename Step> bool perLun(Step step, const std::array<int, 4>& after) {
+    for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
+      if (takesPart(lun) && !step(lun)) return false;
+      progress(after[lun - 1]);
+    }
+    return true;
+  }
+
+  bool productionSequence() {
+    for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
+      if (slotOf(lun) == 0) continue;
+      c_.state.colourOf(slotOf(lun)) = station::SlotColour::Running;
+      c_.showText(slotOf(lun), kTextStartTest);
+    }
+    progress(10);
+    const int first = drive(1);
+    const bool areas = c_.controls.checked(id::kBinaryFile) || c_.controls.checked(id::kCdromIso);
+    auto format = [&](int lun) { return formatVolumeStep(c_, drive(lun)); };
+
+    if (!perLun([&](int lun) { return lowLevelFormatStep(c_, drive(lun), port_, lun); },
+                {25, 40, 55, 70})) {
+      return false;
+    }
+    const bool parameters = c_.state.icType == kEepromModelRow
+                                ? eepromParameterStep(c_, first, port_)
+                                : cardInformationStep(c_, first);
+    if (!parameters) return false;
+    progress(80);
+    if (!perLun(format, {85, 90, 95, 100})) return false;
+    if (!perLun([&](int lun) { return readWriteTestStep(c_, drive(lun), port_, lun); },
+                {105, 110, 115, 120})) {
+      return false;
+    }
+    if (!partitionSizeStep(c_, first)) return false;
+    progress(130);
+    if (!cdromAreaStep(c_, first, port_)) return false;
+    progress(145);
+    if (!binaryAreaStep(c_, first, port_)) return false;
+    progress(160);
+    // The areas change the public disk's size, so its file system is laid anew.
+    if (areas && !perLun(format, {170, 170, 170, 170})) return false;
+    if (!perLun([&](int lun) { return copyFilesStep(c_, drive(lun), port_, lun); },
+                {200, 200, 200, 200})) {
+      return false;
+    }
+    for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
+      if (slotOf(lun) != 0) c_.state.colourOf(slotOf(lun)) = station::SlotColour::Passed;
+    }
+    return true;
+  }
+
+  void finishProduction(bool passed) {
+    if (passed) {
+      for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
+        if (slotOf(lun) == 0) continue;
+        if (kinds_[lun - 1] == LunKind::Card) {
+          showSize(lun, discovery::capacityMiB(c_.platform, c_.state.driveRecords[drive(lun)]));
+        } else if (kinds_[lun - 1] == LunKind::SizeOnly) {
+          showSize(lun, cardCheckMiB(c_, drive(1)));
+        }
+      }
+      picture(PictureRole::Pass);
+      end(station::kProgressMax);
+      return;
+    }
+    picture(PictureRole::Fail);
+    end(station::kProgressMax);
+    blankIfReaderGone();
+  }
+
+  bool resetSequence() {
+    const int first = drive(1);
+    if (c_.state.icType == kEepromModelRow) return eepromFactoryDefaultStep(c_, first, port_);
+    if (!controllerResetStep(c_, first, port_)) return false;
+    c_.platform.clock.sleepMs(kAfterResetMs);
+    return formatVolumeStep(c_, first);
+  }
+
+  void finishReset(bool passed) {
+    if (passed) {
+      for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
+        if (slotOf(lun) != 0 && kinds_[lun - 1] == LunKind::SizeOnly) showSize(lun, 0);
+      }
+      c_.platform.clock.sleepMs(kBeforeDefaultPassMs);
+      picture(PictureRole::DefaultPass);
+      end(station::kProgressMax);
+      return;
+    }
+    picture(PictureRole::ResetFail);
+    end(station::kProgressMax);
+    blankIfReaderGone();
+  }
+
+  void end(int position) {
+    port_.busy = false;
+    port_.done = true;
+    progress(position);
+  }
+
+  // A reader pulled out during the work leaves its box blank, ready for the next one.
+  void blankIfReaderGone() {
+    if (drive(1) != 0 && c_.state.driveRecords[drive(1)].present) return;
+    picture(PictureRole::Blank);
+    progress(0);
+  }
+
+  const StepContext& c_;
+  PortRecord& port_;
+  const int n_;
+  std::array<int, station::kLunsPerPort> drives_{};
+  std::array<LunKind, station::kLunsPerPort> kinds_{};
+  std::array<int, station::kLunsPerPort> slots_{};
+};
+
+} // namespace
+
+void runSlotWorker(const StepContext& context, station::PortRecord& port) {
+  Worker(context, port).run();
+}
+
+} // namespace tarvix::run
