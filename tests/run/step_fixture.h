@@ -17,6 +17,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,6 +77,10 @@ public:
     for (const auto& s : sent())
       if (s.isRead() || s.isWrite()) out.push_back(s);
     return out;
+  }
+  void clear() {
+    std::lock_guard lock(mutex_);
+    sent_.clear();
   }
   int vendorCount(std::uint8_t subCode) const {
     int n = 0;
@@ -144,6 +149,23 @@ private:
   std::vector<std::string> boxes_;
 };
 
+// The farm's clock, whose tick a test may pin so that a step's draws repeat from run to run.
+class PinnableClock final : public platform::Clock {
+public:
+  explicit PinnableClock(platform::Clock& inner) : inner_(inner) {}
+  std::uint64_t tickMs() const override { return pinned_ ? *pinned_ : inner_.tickMs(); }
+  void sleepMs(std::uint32_t ms) override { inner_.sleepMs(ms); }
+  std::chrono::nanoseconds realDuration(std::uint32_t ms) const override {
+    return inner_.realDuration(ms);
+  }
+  platform::LocalTime localTime() const override { return inner_.localTime(); }
+  void pin(std::uint64_t tick) { pinned_ = tick; }
+
+private:
+  platform::Clock& inner_;
+  std::optional<std::uint64_t> pinned_;
+};
+
 // Model rows of the controller list.
 inline constexpr int kRowVq305a = 5;
 inline constexpr int kRowVq301cA1Lun = 3;
@@ -168,9 +190,10 @@ protected:
     slot_ = station->window->driveRecords[driveIndex_].slot;
     readers = std::make_unique<RecordingReaders>(station->farm->readerAccess());
     controls = std::make_unique<RecordingControls>(*station->window);
-    platform = std::make_unique<platform::Platform>(platform::Platform{
-        station->farm->clock(), station->trace, station->system, station->farm->drives(),
-        station->farm->usbTree(), *readers, station->farm->volumes()});
+    clock = std::make_unique<PinnableClock>(station->farm->clock());
+    platform = std::make_unique<platform::Platform>(
+        platform::Platform{*clock, station->trace, station->system, station->farm->drives(),
+                           station->farm->usbTree(), *readers, station->farm->volumes()});
     station->trace.clear();
   }
 
@@ -245,6 +268,7 @@ protected:
   std::unique_ptr<StationOnFarm> station;
   std::unique_ptr<RecordingReaders> readers;
   std::unique_ptr<RecordingControls> controls;
+  std::unique_ptr<PinnableClock> clock;
   std::unique_ptr<platform::Platform> platform;
 
 private:
