@@ -27,20 +27,56 @@ constexpr std::string_view kWorkerStillEnding =
     "Auto Start: a worker of the last run is still ending; press Auto Start again";
 
 // The option area a run locks, in the order it is locked.
-constexpr int kRunLocked[] = {
-    id::kLanguageLabel, id::kLanguage,          id::kAutoStart,       id::kIcType,
-    id::kLoadIni,       id::kSaveIni,           id::kSettingsPath,    id::kReadWriteTest,
-    id::kLlf,           id::kCopyFile,          id::kLlfExtent,       id::kFormat,
-    id::kDiskLabel,     id::kDiskLabelLabel,    id::kWriteParameter,  id::kCardInfoGroup,
-    id::kResetToDefault, id::kVidLabel,         id::kPidLabel,        id::kManufacturerLabel,
-    id::kProductLabel,  id::kSerialLabel,       id::kVid,             id::kPid,
-    id::kManufacturer,  id::kProduct,           id::kSerial,          id::kIncrease,
-    id::kDiskInquiryLabel, id::kDiskVendorLabel, id::kDiskProductLabel, id::kDiskVendor,
-    id::kDiskProduct,   id::kCdromInquiryLabel, id::kCdromVendorLabel, id::kCdromProductLabel,
-    id::kCdromVendor,   id::kCdromProduct,      id::kReadWriteCount,  id::kCdromIso,
-    id::kLoadIso,       id::kIsoPath,           id::kBinaryFile,      id::kLoadBinary,
-    id::kBinaryPath,    id::kLedSpeedLabel,     id::kLedSpeed,        id::kMaxPowerLabel,
-    id::kMaxPower,      id::kPowerMa};
+constexpr int kRunLocked[] = {id::kLanguageLabel,
+                              id::kLanguage,
+                              id::kAutoStart,
+                              id::kIcType,
+                              id::kLoadIni,
+                              id::kSaveIni,
+                              id::kSettingsPath,
+                              id::kReadWriteTest,
+                              id::kLlf,
+                              id::kCopyFile,
+                              id::kLlfExtent,
+                              id::kFormat,
+                              id::kDiskLabel,
+                              id::kDiskLabelLabel,
+                              id::kWriteParameter,
+                              id::kCardInfoGroup,
+                              id::kResetToDefault,
+                              id::kVidLabel,
+                              id::kPidLabel,
+                              id::kManufacturerLabel,
+                              id::kProductLabel,
+                              id::kSerialLabel,
+                              id::kVid,
+                              id::kPid,
+                              id::kManufacturer,
+                              id::kProduct,
+                              id::kSerial,
+                              id::kIncrease,
+                              id::kDiskInquiryLabel,
+                              id::kDiskVendorLabel,
+                              id::kDiskProductLabel,
+                              id::kDiskVendor,
+                              id::kDiskProduct,
+                              id::kCdromInquiryLabel,
+                              id::kCdromVendorLabel,
+                              id::kCdromProductLabel,
+                              id::kCdromVendor,
+                              id::kCdromProduct,
+                              id::kReadWriteCount,
+                              id::kCdromIso,
+                              id::kLoadIso,
+                              id::kIsoPath,
+                              id::kBinaryFile,
+                              id::kLoadBinary,
+                              id::kBinaryPath,
+                              id::kLedSpeedLabel,
+                              id::kLedSpeed,
+                              id::kMaxPowerLabel,
+                              id::kMaxPower,
+                              id::kPowerMa};
 
 std::string message(int id) { return std::string(*text::lookup(id)); }
 
@@ -67,7 +103,8 @@ void StationWindow::onAutoStart() {
   for (int n = 1; n <= station::kPortCount; ++n) {
     if (port(n).assigned && startTest(n)) startPort(n);
   }
-  host_.armTimer(kPollTimer, platform_.clock.realDuration(kPollPeriodMs), [this] { onPollTimer(); });
+  host_.armTimer(kPollTimer, platform_.clock.realDuration(kPollPeriodMs),
+                 [this] { onPollTimer(); });
 }
 
 bool StationWindow::prepareRun() {
@@ -83,14 +120,12 @@ bool StationWindow::prepareRun() {
     serial.insert(0, kSerialLength - serial.size(), '0');
     setText(id::kSerial, serial);
   }
-  {
-    std::lock_guard lock(stationLock);
-    serialText = serial;
-  }
+  serialText = serial; // no worker is alive to take it
   if (!loadImages() || !addCopyFileSizes()) return false;
   started_ = {};
   runPrepared = true;
-  for (int control : kRunLocked) enable(control, false);
+  for (int control : kRunLocked)
+    enable(control, false);
   enable(id::kAutoStop, false);
   return true;
 }
@@ -166,7 +201,8 @@ bool StationWindow::startTest(int n) {
     return false;
   }
   int luns = 0;
-  while (luns < station::kLunsPerPort && record.driveIndex[luns] != 0) ++luns;
+  while (luns < station::kLunsPerPort && record.driveIndex[luns] != 0)
+    ++luns;
   if (icType < 0 || icType > kEepromModelRow) return false;
   const int required = icType == kTwoLunRow || icType == kTwoCardRow ? 2 : 1;
   if (luns < required) {
@@ -179,7 +215,8 @@ bool StationWindow::startTest(int n) {
       if (index != 0 && !driveRecords[index].present) allPresent = false;
     }
     if (!allPresent) {
-      for (const auto& index : record.driveIndex) driveRecords[index].present = false;
+      for (const auto& index : record.driveIndex)
+        driveRecords[index].present = false;
       record.ready = false;
       showPicture(text::PictureRole::Fail);
       return false;
@@ -203,7 +240,7 @@ void StationWindow::startPort(int n) {
   // goes to its worker, which reports what is wrong with it.
   if (sectors - kReserveSectors < neededSectors) {
     run::StepContext{platform_, *this, *this, languageOffset_.load()}.showText(first.slot,
-                                                                        kTextCardTooSmall);
+                                                                               kTextCardTooSmall);
     first.present = false;
     if (auto picture = text::pictureId(text::PictureRole::Fail, languageOffset_)) {
       setPicture(station::statusPictureId(n), *picture);
@@ -214,7 +251,8 @@ void StationWindow::startPort(int n) {
     std::array<std::uint8_t, 512> configuration{};
     channel::GetVIDPID(m_hUSBDeviceHandle, 0x3E, configuration);
     const auto kinds = channel::decodeLunKinds(configuration);
-    for (int lun = 0; lun < 3; ++lun) record.lunKind[lun] = static_cast<station::LunKind>(kinds[lun]);
+    for (int lun = 0; lun < 3; ++lun)
+      record.lunKind[lun] = static_cast<station::LunKind>(kinds[lun]);
   } else {
     for (int lun = 0; lun < station::kLunsPerPort; ++lun) {
       if (record.driveIndex[lun] != 0) record.lunKind[lun] = station::LunKind::Card;
@@ -239,7 +277,8 @@ void StationWindow::startWorker(station::PortRecord& record) {
 
 void StationWindow::joinFinishedWorkers() {
   // Called only when no worker is alive, so every join returns at once.
-  for (std::thread& worker : workers_) worker.join();
+  for (std::thread& worker : workers_)
+    worker.join();
   workers_.clear();
 }
 
@@ -249,10 +288,13 @@ void StationWindow::onPollTimer() {
     if (record.busy) return onAutoStart();
   }
   runPrepared = false;
-  for (int control : kRunLocked) enable(control, true);
+  for (int control : kRunLocked)
+    enable(control, true);
   {
-    std::lock_guard lock(stationLock);
-    setText(id::kSerial, serialText);
+    // A worker shows the serial it takes through this thread while it holds the lock, so this
+    // thread must never wait for the lock: a worker of the run still ending shows its own.
+    std::unique_lock lock(stationLock, std::try_to_lock);
+    if (lock) setText(id::kSerial, serialText);
   }
   if (liveWorkers_ == 0) {
     isoImage.clear();
@@ -271,7 +313,8 @@ bool StationWindow::runEnded() const { return !runPrepared && liveWorkers_ == 0;
 
 void StationWindow::waitForWorkers() {
   // Workers reach the window through it, so the window keeps serving them while it waits.
-  while (liveWorkers_ > 0) host_.runPending(std::chrono::milliseconds(20));
+  while (liveWorkers_ > 0)
+    host_.runPending(std::chrono::milliseconds(20));
   joinFinishedWorkers();
 }
 

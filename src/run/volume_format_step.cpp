@@ -1,7 +1,8 @@
 #include "run/volume_format_step.h"
 
+#include "run/lun_capacity.h"
+
 #include "channel/reader_handle.h"
-#include "channel/vendor_commands.h"
 #include "fat/fat_format.h"
 #include "station/control_ids.h"
 
@@ -12,8 +13,6 @@ constexpr int kTextFormatPassed = 5044;
 constexpr int kTextFormatFailed = 5045;
 constexpr std::string_view kResetLabel = "Public Disk";
 constexpr std::string_view kLayoutDropped = "DeviceIoControl Success 1!";
-constexpr int kCapacityAttempts = 10;
-constexpr std::uint32_t kCapacityRetryMs = 1000;
 constexpr std::uint32_t kLargestFat16Volume = 65536;
 
 } // namespace
@@ -44,16 +43,8 @@ bool formatVolumeStep(const StepContext& context, int driveIndex) {
     volume->rereadPartitionLayout();
   }
 
-  std::uint32_t totalSectors = 0;
-  for (int attempt = 1; attempt <= kCapacityAttempts; ++attempt) {
-    std::uint32_t sectorSize = 0;
-    if (channel::GetCapacity(m_hUSBDeviceHandle, totalSectors, sectorSize,
-                             static_cast<std::uint16_t>(record.lun - 1))) {
-      break;
-    }
-    totalSectors = 0;
-    if (attempt < kCapacityAttempts) platform.clock.sleepMs(kCapacityRetryMs);
-  }
+  const std::uint32_t totalSectors =
+      sectorCountWithRetries(m_hUSBDeviceHandle, platform.clock, CapacityForm::Unit, record.lun);
 
   bool formatted = false;
   if (volume && totalSectors != 0) {

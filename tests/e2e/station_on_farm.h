@@ -5,6 +5,7 @@
 #include "app/station_report.h"
 #include "app/station_window.h"
 #include "platform/sim/farm.h"
+#include "station/control_ids.h"
 #include "support/fake_platform.h"
 #include "ui/headless/headless_host.h"
 
@@ -40,6 +41,12 @@ public:
   void start() {
     host.runAndWait([&] { window->initialise(); });
   }
+  // Presses Auto Start and waits until the run has ended by itself.
+  bool runOnce(std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+    host.runAndWait([&] { window->onClicked(station::id::kAutoStart); });
+    return waitFor([&] { return window->runEnded(); }, limit);
+  }
+  std::filesystem::path dir() const { return dir_; }
   nlohmann::ordered_json report() {
     nlohmann::ordered_json r;
     host.runAndWait([&] { r = app::stationReport(*window); });

@@ -1,0 +1,117 @@
+// Whole production runs on a simulated farm, as an operator runs them with Auto Start.
+#include "e2e/station_on_farm.h"
+
+#include <cstdio>
+
+namespace tarvix::testing {
+namespace {
+
+std::string farmOf(const std::vector<std::string>& readers) {
+  std::string attached;
+  for (std::size_t i = 0; i < readers.size(); ++i) {
+    if (i > 0) attached += ",";
+    attached += R"({"port": )" + std::to_string(i + 1) + R"(, "reader": )" + readers[i] + "}";
+  }
+  return R"({"imageDir": "img", "timeScale": 0.0001, "hostControllers": [{"rootHubPorts": 2,
+    "attached": [{"port": 1, "hub": {"ports": 7, "chips": 2, "attached": [)" + attached + "]}}]}]}";
+}
+
+std::string reader(const std::string& id, int mib, const std::string& extra = "") {
+  return R"({"id": ")" + id + R"(", "model": "VQ301C-A-1LUN", "cardMiB": )" + std::to_string(mib) +
+         extra + "}";
+}
+
+const std::string kProduction = "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\n"
+                                "bCheckLowFormat=1\r\nnLLFSelect=0\r\nbCheckFormat=1\r\n"
+                                "szLabel=LINE1\r\nbCheckRWTest=1\r\nnRWTestCount=1\r\n"
+                                "bCheckCardInforEnable=1\r\n[CardInfor]\r\nbIncrease=1\r\n"
+                                "szSerialNum=41\r\n";
+
+const nlohmann::ordered_json& port(const nlohmann::ordered_json& report, int n) {
+  return report["ports"][n - 1];
+}
+
+TEST(ProductionRun, EveryReaderPassesWithACleanLabelledVolume) {
+  StationOnFarm station(farmOf({reader("r1", 16), reader("r2", 16), reader("r3", 16)}), kProduction);
+  station.start();
+  ASSERT_TRUE(station.runOnce());
+  const auto report = station.report();
+  for (int n = 1; n <= 3; ++n) {
+    EXPECT_TRUE(port(report, n)["started"]) << n;
+    EXPECT_EQ(port(report, n)["picture"], "pass") << n;
+    EXPECT_EQ(port(report, n)["progress"], 200);
+    EXPECT_EQ(port(report, n)["slots"][0]["text"], "15 MB\r\n");
+    EXPECT_EQ(port(report, n)["slots"][0]["colour"], 2);
+  }
+  EXPECT_FALSE(port(report, 4)["started"]);
+  // Three readers took serials 41, 42 and 43 (padded to twelve digits at Auto Start).
+  EXPECT_EQ(report["serialText"], "000000000044");
+  EXPECT_EQ(station.window->text(station::id::kSerial), "000000000044");
+  EXPECT_TRUE(station.window->control(station::id::kAutoStart).enabled); // options unlocked again
+
+  const auto extent = station.farm->publicDisk(station.farm->letters("r2").at(0));
+  ASSERT_TRUE(extent);
+  const std::string target = extent->image.string() + "@@" + std::to_string(extent->firstByte);
+  FILE* pipe = popen(("MTOOLS_SKIP_CHECK=1 minfo -i " + target + " :: 2>&1").c_str(), "r");
+  std::string info;
+  char buffer[256];
+  while (pipe && fgets(buffer, sizeof buffer, pipe)) info += buffer;
+  if (pipe) pclose(pipe);
+  EXPECT_NE(info.find("LINE1"), std::string::npos) << info;
+}
+
+TEST(ProductionRun, AFailingReaderFailsAloneAndAPulledOneLeavesItsBoxBlank) {
+  StationOnFarm station(
+      farmOf({reader("good", 16),
+              reader("bad", 16, R"(, "faults": [{"command": "WriteSector", "after": 3, "fault": "fail"}])"),
+              reader("gone", 16, R"(, "faults": [{"command": "WriteSector", "after": 3, "fault": "pull"}])")}),
+      kProduction);
+  station.start();
+  ASSERT_TRUE(station.runOnce());
+  const auto report = station.report();
+  EXPECT_EQ(port(report, 1)["picture"], "pass");
+  EXPECT_EQ(port(report, 2)["picture"], "fail");
+  EXPECT_EQ(port(report, 2)["progress"], 200);
+  EXPECT_EQ(port(report, 2)["slots"][0]["colour"], 1);
+  EXPECT_EQ(port(report, 3)["picture"], "blank");
+  EXPECT_EQ(port(report, 3)["progress"], 0);
+}
+
+TEST(ProductionRun, ACardWithoutRoomForTheImageIsRefusedAtStart) {
+  // 16 MiB less the 10 MiB every card keeps leaves no room for an 8 MiB hidden area.
+  StationOnFarm station(farmOf({reader("r1", 16)}), "");
+  const auto image = station.dir() / "big.bin";
+  { std::ofstream(image, std::ios::binary) << std::string(8 << 20, 'x'); }
+  std::ofstream(station.dir() / "TarvixValue.ini", std::ios::binary | std::ios::trunc)
+      << kProduction << "[Test Item]\r\nbCheckBinFile=1\r\nszBinFilePath=" << image.string() << "\r\n";
+  station.start();
+  ASSERT_TRUE(station.runOnce());
+  const auto report = station.report();
+  EXPECT_EQ(port(report, 1)["picture"], "fail");
+  EXPECT_EQ(port(report, 1)["slots"][0]["text"], "Card too \r\nsmall!!");
+  EXPECT_FALSE(port(report, 1)["started"]);
+}
+
+TEST(ProductionRun, AMissingImageStopsTheRunBeforeItStarts) {
+  // The two-LUN model, the only one with a CD-ROM image, with no image chosen.
+  std::string settings = kProduction;
+  settings.replace(settings.find("nICType=3"), 9, "nICType=4\r\nbCheckAutorun=1");
+  StationOnFarm station(farmOf({reader("r1", 8)}), settings);
+  station.start();
+  station.host.runAndWait([&] { station.window->onClicked(station::id::kAutoStart); });
+  ASSERT_FALSE(station.host.messages().empty());
+  EXPECT_EQ(station.host.messages().back(), "Load ISO file Fail...... Please check again!!");
+  EXPECT_TRUE(station.window->runEnded());
+  EXPECT_TRUE(station.window->control(station::id::kAutoStart).enabled);
+}
+
+TEST(ProductionRun, ResetToDefaultEndsInTheDefaultPassPicture) {
+  StationOnFarm station(farmOf({reader("r1", 16)}), kProduction);
+  station.start();
+  station.host.runAndWait([&] { station.window->onClicked(station::id::kResetToDefault); });
+  ASSERT_TRUE(station.runOnce());
+  EXPECT_EQ(port(station.report(), 1)["picture"], "default-pass");
+}
+
+} // namespace
+} // namespace tarvix::testing
