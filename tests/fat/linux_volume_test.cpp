@@ -22,20 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::uint8_t> mbrWithEntry(unsigned number, std::uint32_t start, std::uint32_t count,
-                                       std::uint8_t type = 0x06) {
-  std::vector<std::uint8_t> mbr(512, 0x90); // boot code bytes that must survive every edit
-  std::fill(mbr.begin() + 446, mbr.end(), 0);
-  const std::size_t e = 446 + (number - 1) * 16;
-  mbr[e + 4] = type;
-  for (int i = 0; i < 4; ++i) {
-    mbr[e + 8 + i] = static_cast<std::uint8_t>(start >> (8 * i));
-    mbr[e + 12 + i] = static_cast<std::uint8_t>(count >> (8 * i));
-  }
-  mbr[510] = 0x55;
-  mbr[511] = 0xAA;
-  return mbr;
-}
+using fat::testing::mbrWithEntry;
 
 TEST(Mbr, SetsTheTypeOfAnExistingEntryOnly) {
   auto mbr = mbrWithEntry(2, 2048, 10000);

@@ -147,14 +147,7 @@ TEST_F(ImageDir, PartitionedCardGetsItsTypeAndReadsBack) {
   constexpr std::uint64_t kStart = 63;
   for (const std::uint32_t sectors : {20000u, 200000u}) {
     const std::string path = image(sectors, kStart * 512);
-    std::vector<std::uint8_t> mbr(512, 0);
-    mbr[446 + 4] = 0x06;
-    mbr[446 + 8] = kStart;
-    mbr[446 + 12] = static_cast<std::uint8_t>(sectors);
-    mbr[446 + 13] = static_cast<std::uint8_t>(sectors >> 8);
-    mbr[446 + 14] = static_cast<std::uint8_t>(sectors >> 16);
-    mbr[510] = 0x55;
-    mbr[511] = 0xAA;
+    auto mbr = testing::mbrWithEntry(1, kStart, sectors);
     std::fstream(path, std::ios::in | std::ios::out | std::ios::binary)
         .write(reinterpret_cast<const char*>(mbr.data()), 512);
 

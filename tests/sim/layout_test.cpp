@@ -143,23 +143,14 @@ TEST_F(FarmTest, SecondCardOfATwoSlotReaderIsItsOwnImage) {
   EXPECT_FALSE(ReadSector(*second, sector, 2048));
 }
 
-TEST_F(FarmTest, ImagesAreSparseAndKeptForTheNextRun) {
+// A fresh image takes no room; that images outlive the farm is checked on the default farm.
+TEST_F(FarmTest, ImagesAreSparse) {
   load(oneReader("VQ301B", R"("cardMiB": 256)"));
-  auto holder = openReader("r1");
-  const auto data = pattern(4096, 5);
-  ASSERT_TRUE(WriteSector(*holder, data, 1000));
   const auto image = farm->cardImagePath("r1");
   EXPECT_EQ(std::filesystem::file_size(image), 256u << 20);
   struct stat info {};
   ASSERT_EQ(::stat(image.c_str(), &info), 0);
-  EXPECT_LT(info.st_blocks * 512, 4 << 20) << "a fresh image takes no room";
-  holder.reset();
-  farm.reset();
-  load(oneReader("VQ301B", R"("cardMiB": 256)"));
-  holder = openReader("r1");
-  std::vector<std::uint8_t> back(4096);
-  ASSERT_TRUE(ReadSector(*holder, back, 1000));
-  EXPECT_EQ(back, data);
+  EXPECT_LT(info.st_blocks * 512, 4 << 20);
 }
 
 TEST_F(FarmTest, AnImageOfAnotherSizeIsRefusedAndNothingElseCreated) {

@@ -2,7 +2,7 @@
 #include "platform/sim/default_farm.h"
 #include "sim/sim_fixture.h"
 
-#include <mutex>
+#include <utility>
 
 namespace tarvix::sim_test {
 namespace {
@@ -23,24 +23,6 @@ std::string chainedFarm() {
                   reader(5, "h5") + ", " + reader(2, "h2") + " ] } }, " +
                   reader(5, "root5", "VQ301C-A-2LUN"));
 }
-
-class Events {
-public:
-  void attach(platform::Drives& drives) {
-    drives.setEventListener([this](DeviceEvent event) {
-      std::lock_guard lock(mutex_);
-      events_.push_back(event);
-    });
-  }
-  std::vector<DeviceEvent> take() {
-    std::lock_guard lock(mutex_);
-    return std::exchange(events_, {});
-  }
-
-private:
-  std::mutex mutex_;
-  std::vector<DeviceEvent> events_;
-};
 
 TEST_F(FarmTest, LettersFromDInWalkOrderAndDeviceNumbersInPlugOrder) {
   load(chainedFarm());
@@ -81,11 +63,11 @@ TEST_F(FarmTest, TreeShowsTheChainedHubAsTwoChips) {
 
 TEST_F(FarmTest, PullFreesLettersAndPlugReusesTheLowest) {
   load(chainedFarm());
-  Events events;
-  events.attach(farm->drives());
+  std::vector<DeviceEvent> events; // told on the plugging or pulling thread
+  farm->drives().setEventListener([&](DeviceEvent event) { events.push_back(event); });
   ASSERT_TRUE(farm->pull("h2"));
   EXPECT_FALSE(farm->pull("h2")) << "already out";
-  EXPECT_EQ(events.take(), std::vector<DeviceEvent>{DeviceEvent::Removal});
+  EXPECT_EQ(std::exchange(events, {}), std::vector<DeviceEvent>{DeviceEvent::Removal});
   EXPECT_FALSE(farm->drives().inspect('D'));
   EXPECT_EQ(farm->drives().logicalDriveMask() & 0b1000u, 0u);
   EXPECT_EQ(farm->usbTree().snapshot().controllers[0].rootPorts[1].ports[1].attached,
@@ -98,9 +80,10 @@ TEST_F(FarmTest, PullFreesLettersAndPlugReusesTheLowest) {
   EXPECT_EQ(farm->deviceNumbers("root5"), (std::vector<std::uint32_t>{5, 6}));
   ASSERT_TRUE(farm->plug("h2"));
   EXPECT_EQ(farm->letters("h2"), std::vector<char>{'G'});
-  EXPECT_EQ(events.take(), (std::vector<DeviceEvent>{DeviceEvent::Removal, DeviceEvent::Arrival,
-                                                     DeviceEvent::Arrival}));
+  EXPECT_EQ(events, (std::vector<DeviceEvent>{DeviceEvent::Removal, DeviceEvent::Arrival,
+                                              DeviceEvent::Arrival}));
   EXPECT_FALSE(farm->plug("nobody"));
+  farm->drives().setEventListener({});
 }
 
 TEST_F(FarmTest, AHandleDiesWithItsReaderAndStaysDeadAfterReplug) {
