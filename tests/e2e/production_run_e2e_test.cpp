@@ -13,7 +13,8 @@ std::string farmOf(const std::vector<std::string>& readers) {
     attached += R"({"port": )" + std::to_string(i + 1) + R"(, "reader": )" + readers[i] + "}";
   }
   return R"({"imageDir": "img", "timeScale": 0.0001, "hostControllers": [{"rootHubPorts": 2,
-    "attached": [{"port": 1, "hub": {"ports": 7, "chips": 2, "attached": [)" + attached + "]}}]}]}";
+    "attached": [{"port": 1, "hub": {"ports": 7, "chips": 2, "attached": [)" +
+         attached + "]}}]}]}";
 }
 
 std::string reader(const std::string& id, int mib, const std::string& extra = "") {
@@ -31,8 +32,19 @@ const nlohmann::ordered_json& port(const nlohmann::ordered_json& report, int n) 
   return report["ports"][n - 1];
 }
 
+std::string mtools(const std::string& command) {
+  std::string output;
+  FILE* pipe = popen(("MTOOLS_SKIP_CHECK=1 " + command + " 2>&1").c_str(), "r");
+  char buffer[256];
+  while (pipe && fgets(buffer, sizeof buffer, pipe))
+    output += buffer;
+  if (pipe) pclose(pipe);
+  return output;
+}
+
 TEST(ProductionRun, EveryReaderPassesWithACleanLabelledVolume) {
-  StationOnFarm station(farmOf({reader("r1", 16), reader("r2", 16), reader("r3", 16)}), kProduction);
+  StationOnFarm station(farmOf({reader("r1", 16), reader("r2", 16), reader("r3", 16)}),
+                        kProduction);
   station.start();
   ASSERT_TRUE(station.runOnce());
   const auto report = station.report();
@@ -52,19 +64,40 @@ TEST(ProductionRun, EveryReaderPassesWithACleanLabelledVolume) {
   const auto extent = station.farm->publicDisk(station.farm->letters("r2").at(0));
   ASSERT_TRUE(extent);
   const std::string target = extent->image.string() + "@@" + std::to_string(extent->firstByte);
-  FILE* pipe = popen(("MTOOLS_SKIP_CHECK=1 minfo -i " + target + " :: 2>&1").c_str(), "r");
-  std::string info;
-  char buffer[256];
-  while (pipe && fgets(buffer, sizeof buffer, pipe)) info += buffer;
-  if (pipe) pclose(pipe);
+  const std::string info = mtools("minfo -i " + target + " ::");
   EXPECT_NE(info.find("LINE1"), std::string::npos) << info;
+}
+
+TEST(ProductionRun, ChosenFilesAndFolderLandOnEveryCard) {
+  StationOnFarm station(farmOf({reader("r1", 16), reader("r2", 16)}), "");
+  const auto docs = station.dir() / "Docs";
+  std::filesystem::create_directories(docs);
+  std::ofstream(station.dir() / "readme.txt") << "for every card\n";
+  std::ofstream(docs / "manual.txt") << "inside the folder\n";
+  std::ofstream(station.dir() / "TarvixValue.ini", std::ios::binary | std::ios::trunc)
+      << "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\nbCheckFormat=1\r\n"
+         "bCheckCopyFile=1\r\n[Copy File]\r\nbCheckFile01=1\r\nszFilePath01="
+      << (station.dir() / "readme.txt").string()
+      << "\r\nbCheckFolder01=1\r\nszFolderPath01=" << docs.string() << "\r\n";
+  station.start();
+  ASSERT_TRUE(station.runOnce());
+  for (const char* id : {"r1", "r2"}) {
+    const auto extent = station.farm->publicDisk(station.farm->letters(id).at(0));
+    ASSERT_TRUE(extent);
+    const std::string image = extent->image.string() + "@@" + std::to_string(extent->firstByte);
+    EXPECT_EQ(mtools("mtype -i " + image + " ::/readme.txt"), "for every card\n") << id;
+    EXPECT_EQ(mtools("mtype -i " + image + " ::/Docs/manual.txt"), "inside the folder\n") << id;
+  }
+  EXPECT_EQ(port(station.report(), 1)["picture"], "pass");
 }
 
 TEST(ProductionRun, AFailingReaderFailsAloneAndAPulledOneLeavesItsBoxBlank) {
   StationOnFarm station(
       farmOf({reader("good", 16),
-              reader("bad", 16, R"(, "faults": [{"command": "WriteSector", "after": 3, "fault": "fail"}])"),
-              reader("gone", 16, R"(, "faults": [{"command": "WriteSector", "after": 3, "fault": "pull"}])")}),
+              reader("bad", 16,
+                     R"(, "faults": [{"command": "WriteSector", "after": 3, "fault": "fail"}])"),
+              reader("gone", 16,
+                     R"(, "faults": [{"command": "WriteSector", "after": 3, "fault": "pull"}])")}),
       kProduction);
   station.start();
   ASSERT_TRUE(station.runOnce());
@@ -83,7 +116,8 @@ TEST(ProductionRun, ACardWithoutRoomForTheImageIsRefusedAtStart) {
   const auto image = station.dir() / "big.bin";
   { std::ofstream(image, std::ios::binary) << std::string(8 << 20, 'x'); }
   std::ofstream(station.dir() / "TarvixValue.ini", std::ios::binary | std::ios::trunc)
-      << kProduction << "[Test Item]\r\nbCheckBinFile=1\r\nszBinFilePath=" << image.string() << "\r\n";
+      << kProduction << "[Test Item]\r\nbCheckBinFile=1\r\nszBinFilePath=" << image.string()
+      << "\r\n";
   station.start();
   ASSERT_TRUE(station.runOnce());
   const auto report = station.report();

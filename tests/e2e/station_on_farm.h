@@ -4,6 +4,7 @@
 
 #include "app/station_report.h"
 #include "app/station_window.h"
+#include "platform/linux/linux_system.h"
 #include "platform/sim/farm.h"
 #include "station/control_ids.h"
 #include "support/fake_platform.h"
@@ -16,6 +17,20 @@
 #include <thread>
 
 namespace tarvix::testing {
+
+// A fixed system whose child processes (the copy tool) run for real.
+class SystemWithProcesses final : public FakeSystem {
+public:
+  platform::ProcessOutcome runHidden(const std::vector<std::string>& argv,
+                                     const std::vector<std::string>& environment,
+                                     const std::filesystem::path& workingDir,
+                                     std::chrono::nanoseconds timeout) override {
+    return real_.runHidden(argv, environment, workingDir, timeout);
+  }
+
+private:
+  platform::linux_backend::LinuxSystem real_;
+};
 
 class StationOnFarm {
 public:
@@ -67,7 +82,7 @@ public:
 
   std::unique_ptr<platform::sim::Farm> farm;
   platform::CapturingTrace trace;
-  FakeSystem system;
+  SystemWithProcesses system;
   ui::HeadlessHost host;
   std::unique_ptr<app::StationWindow> window;
 

@@ -49,5 +49,29 @@ TEST(SystemFacts, MemoryAndExecutableAreMeasured) {
   EXPECT_EQ(system.executablePath().filename(), "linux_system_tests");
 }
 
+TEST(HiddenProcess, ExitCodeTimeOutAndStartFailure) {
+  using namespace std::chrono_literals;
+  LinuxSystem system;
+  auto run = [&](std::vector<std::string> argv, std::vector<std::string> env = {},
+                 std::chrono::nanoseconds limit = 5s) {
+    return system.runHidden(argv, env, "/tmp", limit);
+  };
+  auto done = run({"sh", "-c", "exit 3"});
+  EXPECT_TRUE(done.started && done.exited);
+  EXPECT_EQ(done.exitCode, 3);
+  // The added environment reaches the child, and the working folder is the one given.
+  EXPECT_EQ(
+      run({"sh", "-c", "test \"$TARVIX_X\" = 1 && test \"$PWD\" = /tmp"}, {"TARVIX_X=1"}).exitCode,
+      0);
+  // A tool asking for input gets none: it ends instead of waiting.
+  EXPECT_TRUE(run({"sh", "-c", "read answer"}).exited);
+  const auto slow = run({"sleep", "5"}, {}, 50ms);
+  EXPECT_TRUE(slow.started);
+  EXPECT_FALSE(slow.exited);
+  const auto missing = run({"no-such-copy-tool-here"});
+  EXPECT_FALSE(missing.started);
+  EXPECT_EQ(missing.startError, ENOENT);
+}
+
 } // namespace
 } // namespace tarvix::platform::linux_backend

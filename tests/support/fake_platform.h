@@ -8,7 +8,7 @@
 
 namespace tarvix::testing {
 
-class FakeSystem final : public platform::SystemServices {
+class FakeSystem : public platform::SystemServices {
 public:
   std::uint64_t availableMemoryBytes() const override { return memoryBytes; }
   std::string systemLocale() const override { return locale; }
