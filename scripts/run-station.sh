@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and starts the station on the built-in simulated reader farm with the demo
 # settings (Hub Map, VQ301C-A-1LUN, low-level format 10MB, format, read/write test, card
-# information). Without a display it scans headless and prints the port boxes as JSON.
+# information). Without a display it runs one production run headless (Auto Start once), prints
+# the port boxes as JSON and exits 0 when every reader passed.
 # Arguments replace the defaults, e.g. scripts/run-station.sh --farm my-farm.json
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,7 +12,7 @@ if [ $# -eq 0 ]; then
   set -- --simulate --settings share/simulated-station.ini
 fi
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ]; then
-  echo "run-station: no display; scanning headless (xvfb-run $0 opens the window)" >&2
-  exec "$station" --headless --scan-only --report - "$@"
+  echo "run-station: no display; one production run headless (xvfb-run $0 opens the window)" >&2
+  exec "$station" --headless --report - "$@"
 fi
 exec "$station" "$@"
