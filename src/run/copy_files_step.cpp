@@ -11,11 +11,11 @@ namespace tarvix::run {
 namespace {
 
 constexpr std::array<int, settings::CopyList::kFileRows> kFileTexts = {5048, 5049, 5050,
-                                                                      5051, 5052, 5055};
+                                                                       5051, 5052, 5055};
 constexpr int kFolderText = 5056;
 // Where the bar stands after each file row, whether the row was chosen or not (0: unchanged).
 constexpr std::array<int, settings::CopyList::kFileRows> kFileProgress = {175, 180, 185,
-                                                                         190, 195, 0};
+                                                                          190, 195, 0};
 constexpr int kFolderProgress = 200;
 constexpr std::uint32_t kCopyTimeoutMs = 120000;
 constexpr const char* kCopyTool = "mcopy";
@@ -25,9 +25,9 @@ constexpr const char* kCopyToolEnvironment = "MTOOLS_SKIP_CHECK=1";
 // Runs one copy; false when it could not start, failed or outran its limit.
 bool runCopy(const StepContext& context, std::vector<std::string> argv) {
   platform::Platform& platform = context.platform;
-  const auto outcome = platform.system.runHidden(
-      argv, {kCopyToolEnvironment}, platform.system.executablePath().parent_path(),
-      platform.clock.realDuration(kCopyTimeoutMs));
+  const auto outcome = platform.system.runHidden(argv, {kCopyToolEnvironment},
+                                                 platform.system.executablePath().parent_path(),
+                                                 platform.clock.realDuration(kCopyTimeoutMs));
   if (!outcome.started) {
     if (outcome.startError != 0) {
       context.controls.messageBox(std::string(kCopyTool) + ": " +
@@ -47,8 +47,7 @@ std::string displayName(const std::string& folder) {
 
 } // namespace
 
-bool copyFilesStep(const StepContext& context, int driveIndex, station::PortRecord& port,
-                   int lun) {
+bool copyFilesStep(const StepContext& context, int driveIndex, station::PortRecord& port, int lun) {
   if (!context.controls.checked(station::id::kCopyFile) || context.copyList == nullptr) {
     return true;
   }

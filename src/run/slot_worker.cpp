@@ -30,8 +30,8 @@ public:
     for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
       drives_[lun - 1] = port.driveIndex[lun - 1];
       kinds_[lun - 1] = port.lunKind[lun - 1];
-      slots_[lun - 1] = drives_[lun - 1] != 0 ? context.state.driveRecords[drives_[lun - 1]].slot.load()
-                                               : 0;
+      slots_[lun - 1] =
+          drives_[lun - 1] != 0 ? context.state.driveRecords[drives_[lun - 1]].slot.load() : 0;
     }
   }
 
