@@ -20,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QThread>
 #include <fstream>
 #include <gtest/gtest.h>
 
@@ -182,7 +183,8 @@ TEST(QtWindowOnFarm, ShowsTheReadersAndFollowsThePanel) {
   testing::FakePlatform fake;
   fake.system.executable = dir / "tarvix";
   std::ofstream(dir / "TarvixValue.ini")
-      << "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\n";
+      << "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\nbCheckFormat=1\r\n"
+         "bCheckRWTest=1\r\nnRWTestCount=1\r\n";
   platform::Platform onFarm{farm->clock(),   fake.trace,           fake.system,    farm->drives(),
                             farm->usbTree(), farm->readerAccess(), farm->volumes()};
   QtHost host;
@@ -208,6 +210,22 @@ TEST(QtWindowOnFarm, ShowsTheReadersAndFollowsThePanel) {
   QDir().mkpath(TARVIX_SCREENSHOT_DIR);
   EXPECT_TRUE(view.grab().save(QString(TARVIX_SCREENSHOT_DIR) + "/station-farm.png"));
 
+  // Auto Start as the operator presses it: every reader passes.
+  auto* autoStart = qobject_cast<QPushButton*>(view.widgetFor(id::kAutoStart));
+  ASSERT_TRUE(autoStart->isEnabled());
+  autoStart->click();
+  EXPECT_FALSE(window.runEnded());
+  for (int i = 0; i < 1000 && !window.runEnded(); ++i) {
+    QApplication::processEvents();
+    QThread::msleep(10);
+  }
+  view.sync();
+  ASSERT_TRUE(window.runEnded());
+  for (int port = 1; port <= 7; ++port) {
+    EXPECT_EQ(qobject_cast<QProgressBar*>(view.widgetFor(progressBarId(port)))->value(), 200);
+  }
+  EXPECT_TRUE(view.grab().save(QString(TARVIX_SCREENSHOT_DIR) + "/station-farm-run.png"));
+
   // Pulling reader r5 at its hub blanks port box 5 once the window has handled the removal.
   QPushButton* r5 = nullptr;
   for (auto* b : panel->findChildren<QPushButton*>()) {
@@ -216,7 +234,8 @@ TEST(QtWindowOnFarm, ShowsTheReadersAndFollowsThePanel) {
   ASSERT_NE(r5, nullptr);
   r5->click();
   for (int i = 0; i < 100 && window.ports[4].assigned; ++i) {
-    QApplication::processEvents(QEventLoop::AllEvents, 20);
+    QApplication::processEvents();
+    QThread::msleep(10);
   }
   view.sync();
   EXPECT_FALSE(window.ports[4].assigned);

@@ -27,7 +27,9 @@ void QtHost::runAndWait(const Task& task) {
 }
 
 void QtHost::runPending(std::chrono::milliseconds wait) {
-  QCoreApplication::processEvents(QEventLoop::AllEvents, static_cast<int>(wait.count()));
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  // Workers may end without posting anything; a short nap keeps the waiting loop from spinning.
+  QThread::msleep(static_cast<unsigned long>(std::min<std::int64_t>(wait.count(), 5)));
 }
 
 bool QtHost::onWindowThread() const { return QThread::currentThread() == thread(); }
