@@ -288,8 +288,7 @@ void StationWindow::onSystemCommand(int command) {
 // --- Language -------------------------------------------------------------------------------
 
 std::optional<std::string> StationWindow::localText(int englishId) const {
-  const int offset = englishId < text::kFirstWindowLabel ? 0 : languageOffset_.load();
-  auto found = text::lookup(englishId + offset);
+  auto found = text::lookup(text::localizedId(englishId, languageOffset_));
   if (!found) return std::nullopt;
   return std::string(*found);
 }

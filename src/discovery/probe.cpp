@@ -139,7 +139,7 @@ private:
 
   void reject(DriveRecord& record, int slot, int textId) {
     record.present = false;
-    show(slot, SlotColour::Failed, localText(textId, options_.languageOffset));
+    show(slot, SlotColour::Failed, text::localized(textId, options_.languageOffset));
   }
 
   void show(int slot, SlotColour colour, const std::string& text) {
@@ -154,11 +154,6 @@ private:
 };
 
 } // namespace
-
-std::string localText(int englishId, int languageOffset) {
-  const auto found = text::lookup(englishId + languageOffset);
-  return found ? std::string(*found) : std::string();
-}
 
 std::uint64_t capacityMiB(platform::Platform& platform, const DriveRecord& record) {
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);

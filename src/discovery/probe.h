@@ -23,7 +23,4 @@ struct ProbeOptions {
 void probeCards(platform::Platform& platform, station::WindowControls& controls,
                 station::StationState& state, const ProbeOptions& options);
 
-// The text of English id N in the language of `languageOffset`; empty when there is none.
-std::string localText(int englishId, int languageOffset);
-
 } // namespace tarvix::discovery

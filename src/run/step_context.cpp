@@ -5,8 +5,7 @@
 namespace tarvix::run {
 
 void StepContext::showText(int slot, int englishId) const {
-  const auto text = text::lookup(englishId + languageOffset);
-  controls.setText(station::resultLineId(slot), text ? std::string(*text) : std::string());
+  controls.setText(station::resultLineId(slot), text::localized(englishId, languageOffset));
 }
 
 void StepContext::showFailure(int slot, int englishId) const {

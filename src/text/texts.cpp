@@ -287,6 +287,11 @@ std::optional<std::string_view> lookup(int id) {
   return it->text;
 }
 
+std::string localized(int englishId, int languageOffset) {
+  const auto found = lookup(localizedId(englishId, languageOffset));
+  return found ? std::string(*found) : std::string();
+}
+
 std::vector<int> allIds() {
   std::vector<int> ids;
   ids.reserve(std::size(kTable));

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -36,6 +37,13 @@ inline constexpr int kWriteParameterToEeprom = 5043;
 
 // The text stored under `id`, or nothing when the id has no entry.
 std::optional<std::string_view> lookup(int id);
+// The id of English text `englishId` in the language of `languageOffset` (texts below 5000 are the
+// same in every language).
+constexpr int localizedId(int englishId, int languageOffset) {
+  return englishId < kFirstWindowLabel ? englishId : englishId + languageOffset;
+}
+// That text, or empty when it has no entry.
+std::string localized(int englishId, int languageOffset);
 // Every id that has an entry, ascending.
 std::vector<int> allIds();
 
