@@ -2,12 +2,12 @@
 #include "app/station_window.h"
 #include "station/control_ids.h"
 #include "support/fake_platform.h"
+#include "support/temp_dir.h"
 #include "ui/headless/headless_host.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sstream>
 
 namespace tarvix::app {
 namespace {
@@ -16,25 +16,13 @@ namespace fs = std::filesystem;
 
 class Settings : public ::testing::Test {
 protected:
-  Settings() {
-    char pattern[] = "/tmp/tarvix-settings-XXXXXX";
-    dir = mkdtemp(pattern);
-    fake.system.executable = dir / "tarvix";
-  }
-  ~Settings() override {
-    window.reset();
-    fs::remove_all(dir);
-  }
+  Settings() { fake.system.executable = dir / "tarvix"; }
+  ~Settings() override { window.reset(); }
 
   void write(const fs::path& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
   }
-  static std::string read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string read(const fs::path& path) { return testing::readFile(path); }
   void start() {
     window = std::make_unique<StationWindow>(fake.platform, host);
     onWindow([&] { window->initialise(); });
@@ -43,7 +31,7 @@ protected:
   std::string text(int id) { return window->text(id); }
   fs::path defaultFile() const { return dir / "TarvixValue.ini"; }
 
-  fs::path dir;
+  testing::TempDir dir;
   testing::FakePlatform fake;
   ui::HeadlessHost host;
   std::unique_ptr<StationWindow> window;

@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "support/temp_dir.h"
+
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,24 +17,15 @@ namespace fs = std::filesystem;
 class CommandLine : public ::testing::Test {
 protected:
   CommandLine() {
-    char pattern[] = "/tmp/tarvix-cli-XXXXXX";
-    dir = mkdtemp(pattern);
     // A copy of its own, so the settings it saves at exit land here and its lock is its own.
     station = dir / ("tarvix-cli-" + std::to_string(::getpid()));
     fs::copy_file(TARVIX_EXECUTABLE, station);
   }
-  ~CommandLine() override { fs::remove_all(dir); }
 
   fs::path write(const std::string& name, const std::string& content) {
-    std::ofstream(dir / name, std::ios::binary) << content;
-    return dir / name;
+    return dir.write(name, content);
   }
-  static std::string read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string read(const fs::path& path) { return tarvix::testing::readFile(path); }
   // Runs the station with `args`; returns its exit status, keeps what it printed.
   int run(const std::string& args) {
     const std::string command = station.string() + " " + args + " >" + (dir / "out").string() +
@@ -44,7 +36,7 @@ protected:
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  fs::path dir;
+  tarvix::testing::TempDir dir;
   fs::path station;
   std::string out;
   std::string err;

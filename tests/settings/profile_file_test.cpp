@@ -1,10 +1,8 @@
 #include "settings/copy_list.h"
 #include "settings/profile_file.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
-
-#include <fstream>
-#include <sstream>
 
 namespace tarvix::settings {
 namespace {
@@ -13,24 +11,12 @@ namespace fs = std::filesystem;
 
 class Profile : public ::testing::Test {
 protected:
-  Profile() {
-    char pattern[] = "/tmp/tarvix-profile-XXXXXX";
-    dir = mkdtemp(pattern);
-  }
-  ~Profile() override { fs::remove_all(dir); }
-
   fs::path write(const std::string& name, const std::string& content) {
-    std::ofstream(dir / name, std::ios::binary) << content;
-    return dir / name;
+    return dir.write(name, content);
   }
-  static std::string read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  static std::string read(const fs::path& path) { return testing::readFile(path); }
 
-  fs::path dir;
+  testing::TempDir dir;
 };
 
 TEST_F(Profile, ReadsFollowTheProfileRules) {
@@ -58,14 +44,15 @@ TEST_F(Profile, WritesReplaceInPlaceAndAppendToTheirSection) {
   p.setInteger("A", "x", 7);
   p.setText("A", "w", "new");
   p.setCheck("C", "c", true);
-  ASSERT_TRUE(p.save(dir / "b.ini"));
-  EXPECT_EQ(read(dir / "b.ini"), "[A]\r\nx=7\r\ny=2\r\nw=new\r\n[B]\r\nz=3\r\n[C]\r\nc=1\r\n");
+  ASSERT_TRUE(p.save(dir.path() / "b.ini"));
+  EXPECT_EQ(read(dir.path() / "b.ini"),
+            "[A]\r\nx=7\r\ny=2\r\nw=new\r\n[B]\r\nz=3\r\n[C]\r\nc=1\r\n");
 }
 
 TEST_F(Profile, DamagedFilesAreRefusedWithTheirLine) {
   ProfileFile p;
   std::string error;
-  EXPECT_FALSE(p.load(dir / "missing.ini", error));
+  EXPECT_FALSE(p.load(dir.path() / "missing.ini", error));
   EXPECT_NE(error.find("cannot be read"), std::string::npos);
   EXPECT_FALSE(p.load(write("c.ini", "[A]\r\nx=1\r\nthis is not a setting\r\n"), error));
   EXPECT_NE(error.find("c.ini:3"), std::string::npos) << error;
@@ -81,15 +68,15 @@ TEST_F(Profile, CopyListRoundTripsWithNumberedKeys) {
   list.folder = {true, "/data/docs"};
   ProfileFile p;
   list.save(p);
-  ASSERT_TRUE(p.save(dir / "copy.ini"));
-  const std::string saved = read(dir / "copy.ini");
+  ASSERT_TRUE(p.save(dir.path() / "copy.ini"));
+  const std::string saved = read(dir.path() / "copy.ini");
   EXPECT_NE(saved.find("bCheckFile01=1\r\n"), std::string::npos);
   EXPECT_NE(saved.find("szFilePath06=/data/f.txt\r\n"), std::string::npos);
   EXPECT_LT(saved.find("bCheckFolder01"), saved.find("szFilePath01"));
 
   ProfileFile back;
   std::string error;
-  ASSERT_TRUE(back.load(dir / "copy.ini", error));
+  ASSERT_TRUE(back.load(dir.path() / "copy.ini", error));
   CopyList loaded;
   loaded.load(back);
   EXPECT_TRUE(loaded.files[0].chosen);
