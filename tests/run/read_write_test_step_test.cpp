@@ -5,13 +5,10 @@
 namespace tarvix::run_test {
 namespace {
 
-namespace id = station::id;
-
 const std::string kPassed = "Read Write\r\nTest Pass!!";
 const std::string kFailed = "Read Write\r\nTest Fail!!";
-const std::string kClosed = "m_hUSBDeviceHandle close handle";
 
-auto rwTest(int lun) {
+Step rwTest(int lun) {
   return [lun](const run::StepContext& c, int drive, station::PortRecord& p) {
     return run::readWriteTestStep(c, drive, p, lun);
   };
@@ -25,93 +22,89 @@ protected:
     station->window->rwTestCount = rounds;
   }
   // Distinct data in every sector, so a sector put back in the wrong place shows.
-  std::vector<std::uint8_t> fillWithData() {
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(diskSectors() * 512));
+  Bytes fillWithData() {
+    Bytes bytes(static_cast<std::size_t>(diskSectors() * 512));
     for (std::size_t i = 0; i < bytes.size(); ++i)
       bytes[i] = static_cast<std::uint8_t>(i * 31 + (i >> 9) * 7 + 1);
     writeImage(disk().firstByte, bytes);
     return bytes;
   }
-  std::vector<std::uint8_t> wholeDisk() { return readDisk(0, diskSectors()); }
+  Bytes wholeDisk() { return readDisk(0, diskSectors()); }
 };
 
-// Each round is save, pattern, read-back, restore of one run; the walk stays inside
-// [N / 1000, N - 128) and moves on by the run's length or wraps to N / 1000.
-void expectWalk(const std::vector<SentRequest>& transfers, std::uint64_t sectorCount,
-                std::size_t rounds) {
+struct Walk {
+  const char* name;
+  std::uint64_t cardSectors;
+  int rounds;
+  int lun;
+  std::vector<int> progress; // checked for up to ten rounds
+  bool wraps = false;
+};
+
+class ReadWriteWalk : public ReadWriteTest, public ::testing::WithParamInterface<Walk> {};
+
+// Each round is save, pattern, read-back, restore of one run. A run starts at or after N / 1000,
+// ends inside the LUN, keeps 128 sectors off its end where the LUN has room, and moves on by the
+// run's length or wraps to N / 1000.
+TEST_P(ReadWriteWalk, RoundsWalkTheLunAndLeaveItAsItWas) {
+  const Walk& w = GetParam();
+  startWithRounds(R"("cardSectors": )" + std::to_string(w.cardSectors), w.rounds,
+                  w.cardSectors > 2048);
+  const auto before = fillWithData();
+  const std::uint64_t n = diskSectors();
+  const std::uint64_t first = n / 1000;
+  const station::SlotColour colourBefore = colour();
+  ASSERT_TRUE(runStep(rwTest(w.lun)));
+  EXPECT_EQ(line(), kPassed);
+  EXPECT_EQ(colour(), colourBefore);
+  EXPECT_TRUE(wholeDisk() == before);
+  EXPECT_EQ(readers->vendorCount(kSubCapacity), 1);
+  if (w.rounds <= 10) {
+    EXPECT_EQ(progress(), w.progress);
+  }
+
+  const auto transfers = readers->blockTransfers();
+  const std::size_t rounds = w.rounds > 0 ? static_cast<std::size_t>(w.rounds) : 0;
   ASSERT_EQ(transfers.size(), 4 * rounds);
-  const std::uint64_t first = sectorCount / 1000;
+  int wraps = 0;
   for (std::size_t r = 0; r < rounds; ++r) {
     const SentRequest* round = &transfers[4 * r];
     EXPECT_TRUE(round[0].isRead() && round[1].isWrite() && round[2].isRead() && round[3].isWrite());
-    for (int i = 1; i < 4; ++i) {
-      EXPECT_EQ(round[i].block, round[0].block) << r;
-      EXPECT_EQ(round[i].bytes, round[0].bytes) << r;
-    }
-    EXPECT_GE(round[0].bytes, 512U);
-    EXPECT_LE(round[0].bytes, 65536U);
+    for (int i = 1; i < 4; ++i)
+      EXPECT_TRUE(round[i].block == round[0].block && round[i].bytes == round[0].bytes) << r;
+    EXPECT_TRUE(round[0].bytes >= 512 && round[0].bytes <= 65536) << r;
     EXPECT_GE(round[0].block, first) << r;
-    EXPECT_LT(round[0].block + 128, sectorCount) << r;
+    EXPECT_LE(round[0].block + round[0].bytes / 512, n) << r;
+    EXPECT_TRUE(round[0].block + 128 < n || round[0].block == first) << r;
     if (r > 0) {
-      const SentRequest& before = transfers[4 * (r - 1)];
-      const std::uint64_t next = before.block + before.bytes / 512;
-      EXPECT_TRUE(round[0].block == next || round[0].block == first) << r;
+      const SentRequest& previous = transfers[4 * (r - 1)];
+      EXPECT_TRUE(round[0].block == previous.block + previous.bytes / 512 ||
+                  round[0].block == first)
+          << r;
+      wraps += round[0].block == first;
     }
   }
-}
-
-TEST_F(ReadWriteTest, OffSendsNothing) {
-  start(R"("cardSectors": 40001)");
-  const std::string before = line();
-  EXPECT_TRUE(runStep(rwTest(1)));
-  EXPECT_EQ(line(), before);
-  EXPECT_TRUE(readers->sent().empty());
-}
-
-TEST_F(ReadWriteTest, NoRoundsPassAfterTheCapacityWithoutATransfer) {
-  for (int rounds : {0, -3}) {
-    startWithRounds(R"("cardSectors": 40001)", rounds);
-    EXPECT_TRUE(runStep(rwTest(1))) << rounds;
-    EXPECT_EQ(line(), kPassed) << rounds;
-    EXPECT_EQ(readers->vendorCount(kSubCapacity), 1) << rounds;
-    EXPECT_TRUE(readers->blockTransfers().empty()) << rounds;
-    EXPECT_TRUE(progress().empty()) << rounds;
+  if (w.wraps) {
+    EXPECT_GT(wraps, 0);
   }
+  EXPECT_EQ(lastTrace(), kClosed);
 }
 
-TEST_F(ReadWriteTest, RoundsLeaveTheCardAsItWas) {
-  startWithRounds(R"("cardSectors": 40001)", 5);
-  const auto before = fillWithData();
-  ASSERT_TRUE(runStep(rwTest(1)));
-  EXPECT_EQ(line(), kPassed);
-  EXPECT_NE(colour(), station::SlotColour::Failed);
-  EXPECT_TRUE(wholeDisk() == before);
-  expectWalk(readers->blockTransfers(), diskSectors(), 5);
-  EXPECT_EQ(station->trace.lines().back(), kClosed);
-}
-
-TEST_F(ReadWriteTest, WalkWrapsBackToTheFirstThousandth) {
-  startWithRounds(R"("cardSectors": 2301)", 80);
-  const auto before = fillWithData();
-  ASSERT_TRUE(runStep(rwTest(1)));
-  const auto transfers = readers->blockTransfers();
-  expectWalk(transfers, diskSectors(), 80);
-  int wraps = 0;
-  for (std::size_t r = 4; r < transfers.size(); r += 4)
-    wraps += transfers[r].block == diskSectors() / 1000;
-  EXPECT_GT(wraps, 0);
-  EXPECT_TRUE(wholeDisk() == before);
-}
-
-TEST_F(ReadWriteTest, ALunTooSmallForAWholeRunIsWalkedWithinItsEnd) {
-  startWithRounds(R"("cardSectors": 101)", 10, false);
-  ASSERT_TRUE(runStep(rwTest(1)));
-  EXPECT_EQ(line(), kPassed);
-  const auto transfers = readers->blockTransfers();
-  ASSERT_EQ(transfers.size(), 40U);
-  for (const auto& t : transfers)
-    EXPECT_LE(t.block + t.bytes / 512, 100U);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Walks, ReadWriteWalk,
+    ::testing::Values(
+        // Progress rises by a fifth of the LUN's share each round, from 95 + 5 * LUN.
+        Walk{"FiveRounds", 40001, 5, 1, {100, 101, 102, 103, 104}},
+        Walk{"LunTwo", 40001, 3, 2, {105, 106, 108}},
+        Walk{"LunFour", 40001, 10, 4, {115, 115, 116, 116, 117, 117, 118, 118, 119, 119}},
+        Walk{"WrapsBackToTheFirstThousandth", 2301, 80, 1, {}, true},
+        Walk{"LunTooSmallForAWholeRun",
+             101,
+             10,
+             1,
+             {100, 100, 101, 101, 102, 102, 103, 103, 104, 104}},
+        Walk{"NoRounds", 40001, 0, 1, {}}, Walk{"NegativeRounds", 40001, -3, 1, {}}),
+    kCaseName);
 
 TEST_F(ReadWriteTest, ThePatternAlwaysDiffersFromWhatTheCardHolds) {
   startWithRounds(R"("cardSectors": 40001)", 1);
@@ -119,37 +112,15 @@ TEST_F(ReadWriteTest, ThePatternAlwaysDiffersFromWhatTheCardHolds) {
   ASSERT_TRUE(runStep(rwTest(1)));
   const auto first = readers->blockTransfers();
   ASSERT_EQ(first.size(), 4U);
-  const std::uint32_t block = first[0].block;
-  const std::uint32_t bytes = first[0].bytes;
   // Whatever one byte the pinned tick makes of the pattern, some fill below equals it.
   for (int value = 0; value < 256; ++value) {
-    fillDisk(block, bytes / 512, static_cast<std::uint8_t>(value));
+    fillDisk(first[0].block, first[0].bytes / 512, static_cast<std::uint8_t>(value));
     readers->clear();
     ASSERT_TRUE(runStep(rwTest(1))) << value;
     const auto transfers = readers->blockTransfers();
     ASSERT_EQ(transfers.size(), 4U);
-    const SentRequest& pattern = transfers[1];
-    ASSERT_EQ(pattern.block, block);
-    EXPECT_FALSE(allEqual(pattern.data, static_cast<std::uint8_t>(value))) << value;
-  }
-}
-
-struct Progress {
-  int lun;
-  int rounds;
-  std::vector<int> positions;
-};
-
-TEST_F(ReadWriteTest, ProgressRisesByAFifthOfTheLunsShareEachRound) {
-  const Progress cases[] = {
-      {1, 5, {100, 101, 102, 103, 104}},
-      {2, 3, {105, 106, 108}},
-      {4, 10, {115, 115, 116, 116, 117, 117, 118, 118, 119, 119}},
-  };
-  for (const Progress& p : cases) {
-    startWithRounds(R"("cardSectors": 40001)", p.rounds);
-    ASSERT_TRUE(runStep(rwTest(p.lun)));
-    EXPECT_EQ(progress(), p.positions) << p.lun;
+    ASSERT_EQ(transfers[1].block, first[0].block);
+    EXPECT_FALSE(allEqual(transfers[1].data, static_cast<std::uint8_t>(value))) << value;
   }
 }
 
@@ -157,6 +128,7 @@ struct Fault {
   const char* name;
   const char* faults;
   bool cardUnchanged;
+  int capacityErrors = 0;
 };
 
 class ReadWriteTestFault : public ReadWriteTest, public ::testing::WithParamInterface<Fault> {};
@@ -165,11 +137,14 @@ TEST_P(ReadWriteTestFault, FailsRedAndPutsTheSavedSectorsBack) {
   const Fault& f = GetParam();
   startWithRounds(R"("cardSectors": 40001, "faults": [)" + std::string(f.faults) + "]", 3);
   const auto before = fillWithData();
-  const int slotBefore = slot();
   EXPECT_FALSE(runStep(rwTest(1)));
-  EXPECT_EQ(station->window->text(station::resultLineId(slotBefore)), kFailed);
-  EXPECT_EQ(colour(), station::SlotColour::Failed);
+  EXPECT_EQ(lines().back(), kFailed);
+  if (!pulled(f.faults)) {
+    EXPECT_EQ(colour(), station::SlotColour::Failed);
+  }
   EXPECT_EQ(traced(kClosed), 1);
+  // The capacity is asked ten times before the step gives up.
+  EXPECT_EQ(traced("GetCapacity Error Code ='", true), f.capacityErrors);
   if (f.cardUnchanged) {
     EXPECT_TRUE(wholeDisk() == before);
   }
@@ -191,17 +166,9 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"RestoreRefused", R"({"command": "WriteSector", "after": 1, "fault": "fail"})",
               false},
         Fault{"ReaderPulled", R"({"command": "WriteSector", "after": 2, "fault": "pull"})", false},
-        Fault{"NoCapacity", R"({"command": "GetCapacity", "after": 2, "fault": "fail"})", true}),
-    [](const auto& param) { return std::string(param.param.name); });
-
-TEST_F(ReadWriteTest, CapacityIsAskedTenTimesBeforeGivingUp) {
-  startWithRounds(
-      R"("cardSectors": 40001, "faults": [{"command": "GetCapacity", "after": 2, "fault": "fail"}])",
-      3);
-  EXPECT_FALSE(runStep(rwTest(1)));
-  EXPECT_EQ(tracedStartingWith("GetCapacity Error Code ='"), 10);
-  EXPECT_TRUE(readers->blockTransfers().empty());
-}
+        Fault{"NoCapacity", R"({"command": "GetCapacity", "after": 2, "fault": "fail"})", true,
+              10}),
+    kCaseName);
 
 } // namespace
 } // namespace tarvix::run_test

@@ -1,7 +1,6 @@
 // A production step run as a port's worker runs it: on its own thread, against one reader of a
-// simulated farm, with a station window behind it. The step's requests, result lines, progress
-// positions and message boxes are recorded on the way, so a test can check what the step did and
-// in which order, not only where it ended.
+// simulated farm, with a station window behind it. The step's requests, result lines and progress
+// positions are recorded on the way, so a test can check what the step did and in which order.
 #pragma once
 
 #include "channel/command_blocks.h"
@@ -11,9 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
+#include <algorithm>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -25,27 +23,32 @@
 namespace tarvix::run_test {
 
 using testing::StationOnFarm;
+using Bytes = std::vector<std::uint8_t>;
+namespace id = station::id;
 
-// One request a step sent: its operation code (and vendor sub-code), and for READ(10) and
-// WRITE(10) its logical block, its length and, for writes, its data.
-struct SentRequest {
-  std::uint8_t op = 0;
-  std::uint8_t subCode = 0;
-  std::uint32_t block = 0;
-  std::uint32_t bytes = 0;
-  std::vector<std::uint8_t> data;
-  bool ok = false;
-
-  bool isRead() const { return op == channel::kRead10; }
-  bool isWrite() const { return op == channel::kWrite10; }
-};
-
+inline const std::string kClosed = "m_hUSBDeviceHandle close handle";
 inline constexpr std::uint8_t kSubCapacity = 0x11;
 inline constexpr std::uint8_t kSubWriteCard = 0x13;
 inline constexpr std::uint8_t kSubReInitialCard = 0x38;
 inline constexpr std::uint8_t kSubSetCdRomSize = 0x30;
 inline constexpr std::uint8_t kSubFactoryDefault = 0x3F;
 inline constexpr std::uint8_t kSubSetBinAreaSize = 0x40;
+// Model rows of the controller list.
+inline constexpr int kRowVq305a = 5;
+inline constexpr int kRowVq301cA1Lun = 3;
+
+// One request a step sent: its operation code and vendor sub-code, and for READ(10) and WRITE(10)
+// its logical block, its length and, for writes, its data.
+struct SentRequest {
+  std::uint8_t op = 0;
+  std::uint8_t subCode = 0;
+  std::uint32_t block = 0;
+  std::uint32_t bytes = 0;
+  Bytes data;
+
+  bool isRead() const { return op == channel::kRead10; }
+  bool isWrite() const { return op == channel::kWrite10; }
+};
 
 class RecordingReaders final : public platform::ReaderAccess {
 public:
@@ -53,40 +56,41 @@ public:
   platform::ReaderHandle open(std::string_view name) override { return inner_.open(name); }
   void close(platform::ReaderHandle handle) override { inner_.close(handle); }
   bool send(platform::ReaderHandle handle, platform::PassThroughRequest& request) override {
-    SentRequest sent;
     const auto& cdb = request.commandBlock;
-    sent.op = cdb[0];
-    sent.subCode = cdb[1];
+    SentRequest sent{cdb[0], cdb[1], 0, 0, {}};
     if (sent.isRead() || sent.isWrite()) {
       sent.block = std::uint32_t{cdb[2]} << 24 | std::uint32_t{cdb[3]} << 16 |
                    std::uint32_t{cdb[4]} << 8 | cdb[5];
       sent.bytes = request.dataLength;
       if (sent.isWrite()) sent.data.assign(request.data, request.data + request.dataLength);
     }
-    sent.ok = inner_.send(handle, request);
+    const bool ok = inner_.send(handle, request);
     std::lock_guard lock(mutex_);
-    sent_.push_back(sent);
-    return sent.ok;
+    sent_.push_back(std::move(sent));
+    return ok;
   }
   std::vector<SentRequest> sent() const {
     std::lock_guard lock(mutex_);
     return sent_;
   }
   std::vector<SentRequest> blockTransfers() const {
-    std::vector<SentRequest> out;
-    for (const auto& s : sent())
-      if (s.isRead() || s.isWrite()) out.push_back(s);
+    auto out = sent();
+    std::erase_if(out, [](const SentRequest& s) { return !s.isRead() && !s.isWrite(); });
     return out;
+  }
+  // The sub-codes of the vendor requests, in the order they were sent.
+  Bytes vendorOrder() const {
+    Bytes out;
+    for (const auto& s : sent())
+      if (s.op == channel::kVendorOperationCode) out.push_back(s.subCode);
+    return out;
+  }
+  int vendorCount(std::uint8_t subCode) const {
+    return static_cast<int>(std::ranges::count(vendorOrder(), subCode));
   }
   void clear() {
     std::lock_guard lock(mutex_);
     sent_.clear();
-  }
-  int vendorCount(std::uint8_t subCode) const {
-    int n = 0;
-    for (const auto& s : sent())
-      n += s.op == channel::kVendorOperationCode && s.subCode == subCode;
-    return n;
   }
 
 private:
@@ -96,7 +100,7 @@ private:
 };
 
 // Forwards every control operation to the window, keeping the texts and progress positions the
-// step set in order. Message boxes are recorded and answered at once, as an operator's OK.
+// step set, in order. Message boxes are recorded and answered at once, as an operator's OK.
 class RecordingControls final : public station::WindowControls {
 public:
   explicit RecordingControls(station::WindowControls& window) : window_(window) {}
@@ -124,13 +128,11 @@ public:
 
   std::vector<std::string> texts(int id) const {
     std::lock_guard lock(mutex_);
-    auto it = texts_.find(id);
-    return it == texts_.end() ? std::vector<std::string>{} : it->second;
+    return texts_.contains(id) ? texts_.at(id) : std::vector<std::string>{};
   }
   std::vector<int> progress(int id) const {
     std::lock_guard lock(mutex_);
-    auto it = progress_.find(id);
-    return it == progress_.end() ? std::vector<int>{} : it->second;
+    return progress_.contains(id) ? progress_.at(id) : std::vector<int>{};
   }
   std::vector<std::string> boxes() const {
     std::lock_guard lock(mutex_);
@@ -166,27 +168,27 @@ private:
   std::optional<std::uint64_t> pinned_;
 };
 
-// Model rows of the controller list.
-inline constexpr int kRowVq305a = 5;
-inline constexpr int kRowVq301cA1Lun = 3;
+using Step = std::function<bool(const run::StepContext&, int, station::PortRecord&)>;
 
 class StepOnFarm : public ::testing::Test {
 protected:
   // One reader of `model` (row `icType`) on root port 1; `card` holds its card fields and faults.
-  // Cards under 1 MiB are refused by the probe, but their drives are still mapped.
+  // Cards under 1 MiB are refused by the probe, but their drives are still mapped. Without
+  // `settings` the station has only the model chosen.
   void start(const std::string& card, const std::string& model = "VQ305A", int icType = kRowVq305a,
-             bool accepted = true) {
+             bool accepted = true, const std::string& settings = "") {
     const std::string farm =
         R"({"imageDir": "img", "timeScale": 0.0001, "hostControllers": [{"rootHubPorts": 2,
         "attached": [{"port": 1, "reader": {"id": "r1", "model": ")" +
         model + R"(", )" + card + "}}]}]}";
     station = std::make_unique<StationOnFarm>(
-        farm, "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=" +
-                  std::to_string(icType) + "\r\n");
+        farm, !settings.empty() ? settings
+                                : "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=" +
+                                      std::to_string(icType) + "\r\n");
     station->start();
-    ASSERT_EQ(station->window->ports[0].ready, accepted);
-    ASSERT_NE(driveIndex(), 0);
-    driveIndex_ = driveIndex();
+    ASSERT_EQ(port().ready, accepted);
+    driveIndex_ = port().driveIndex[0];
+    ASSERT_NE(driveIndex_, 0);
     slot_ = station->window->driveRecords[driveIndex_].slot;
     readers = std::make_unique<RecordingReaders>(station->farm->readerAccess());
     controls = std::make_unique<RecordingControls>(*station->window);
@@ -200,69 +202,64 @@ protected:
   void check(int id, bool on) {
     station->host.runAndWait([&] { station->window->setChecked(id, on); });
   }
-
-  // Runs `step` with the first LUN's drive index and the port record on a worker thread.
-  bool
-  runStep(const std::function<bool(const run::StepContext&, int, station::PortRecord&)>& step) {
-    bool passed = false;
-    std::thread worker([&] {
-      run::StepContext context{*platform, *controls, *station->window,
-                               station->window->languageOffset()};
-      passed = step(context, driveIndex_, port());
-    });
-    worker.join();
-    return passed;
+  run::StepContext context() {
+    return {*platform, *controls, *station->window, station->window->languageOffset()};
+  }
+  // Runs `work` on a worker thread, as the port's worker would.
+  template <typename Work> auto onWorker(Work work) {
+    decltype(work()) result{};
+    std::thread([&] { result = work(); }).join();
+    return result;
+  }
+  // Runs `step` with the first LUN's drive index and the port record.
+  bool runStep(const Step& step) {
+    return onWorker([&] { return step(context(), driveIndex_, port()); });
   }
 
   station::PortRecord& port() { return station->window->ports[0]; }
-  int driveIndex() { return port().driveIndex[0]; }
-  // As they were when the reader was mapped; a pulled reader's records are cleared.
-  int slot() const { return slot_; }
-  std::string line() { return station->window->text(station::resultLineId(slot())); }
-  station::SlotColour colour() { return station->window->colourOf(slot()); }
-  std::vector<std::string> lines() { return controls->texts(station::resultLineId(slot())); }
-  std::vector<int> progress() { return controls->progress(station::progressBarId(1)); }
-  int traced(std::string_view text) {
-    int n = 0;
-    for (const auto& l : station->trace.lines())
-      n += l == text;
-    return n;
+  int drive() const { return driveIndex_; }
+  // The slot as it was when the reader was mapped; a pulled reader's records are cleared.
+  std::string line(int lun = 1) {
+    return station->window->text(station::resultLineId(slot_ + lun - 1));
   }
-  int tracedStartingWith(std::string_view head) {
+  station::SlotColour colour() { return station->window->colourOf(slot_); }
+  std::vector<std::string> lines() { return controls->texts(station::resultLineId(slot_)); }
+  std::vector<int> progress() { return controls->progress(station::progressBarId(1)); }
+  std::string lastTrace() { return station->trace.lines().back(); }
+  // Trace lines that are `text`, or with `prefix`, begin with it.
+  int traced(std::string_view text, bool prefix = false) {
     int n = 0;
     for (const auto& l : station->trace.lines())
-      n += l.rfind(head, 0) == 0;
+      n += prefix ? l.starts_with(text) : l == text;
     return n;
   }
 
-  // The first LUN's public disk inside the card image, byte-addressed from its first sector.
+  // The card image, byte-addressed; disk() places the first LUN's public disk inside it.
   platform::sim::DiskExtent disk() {
-    const auto extent = station->farm->publicDisk(station->farm->letters("r1").at(0));
-    EXPECT_TRUE(extent);
-    return *extent;
+    return *station->farm->publicDisk(station->farm->letters("r1").at(0));
   }
-  std::vector<std::uint8_t> readImage(std::uint64_t offset, std::size_t length) {
-    std::vector<std::uint8_t> bytes(length);
-    const int fd = ::open(disk().image.c_str(), O_RDONLY);
-    EXPECT_EQ(::pread(fd, bytes.data(), length, static_cast<off_t>(offset)),
-              static_cast<ssize_t>(length));
-    ::close(fd);
+  Bytes readImage(std::uint64_t offset, std::size_t length) {
+    std::ifstream in(station->farm->cardImagePath("r1"), std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(offset));
+    Bytes bytes(length);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length));
+    EXPECT_EQ(in.gcount(), static_cast<std::streamsize>(length));
     return bytes;
   }
-  void writeImage(std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
-    const int fd = ::open(disk().image.c_str(), O_WRONLY);
-    EXPECT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
-              static_cast<ssize_t>(bytes.size()));
-    ::close(fd);
+  void writeImage(std::uint64_t offset, const Bytes& bytes) {
+    std::fstream out(station->farm->cardImagePath("r1"),
+                     std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(static_cast<std::streamoff>(offset));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
   }
-  std::vector<std::uint8_t> readDisk(std::uint64_t sector, std::uint64_t sectors) {
+  Bytes readDisk(std::uint64_t sector, std::uint64_t sectors) {
     return readImage(disk().firstByte + sector * 512, static_cast<std::size_t>(sectors * 512));
   }
   void fillDisk(std::uint64_t sector, std::uint64_t sectors, std::uint8_t value) {
     writeImage(disk().firstByte + sector * 512,
-               std::vector<std::uint8_t>(static_cast<std::size_t>(sectors * 512), value));
+               Bytes(static_cast<std::size_t>(sectors * 512), value));
   }
-  // Sectors in the public disk.
   std::uint64_t diskSectors() { return disk().bytes / 512; }
 
   std::unique_ptr<StationOnFarm> station;
@@ -276,8 +273,15 @@ private:
   int slot_ = 0;
 };
 
-inline bool allEqual(const std::vector<std::uint8_t>& bytes, std::uint8_t value) {
-  return std::all_of(bytes.begin(), bytes.end(), [&](std::uint8_t b) { return b == value; });
+// A pulled reader's slot is cleared by the removal scan whenever that lands, so only the lines the
+// step showed tell how it ended.
+inline bool pulled(std::string_view faults) { return faults.find(R"("pull")") != faults.npos; }
+
+inline bool allEqual(const Bytes& bytes, std::uint8_t value) {
+  return std::ranges::all_of(bytes, [&](std::uint8_t b) { return b == value; });
 }
+
+// Names a parameterised case by its first member.
+inline constexpr auto kCaseName = [](const auto& info) { return std::string(info.param.name); };
 
 } // namespace tarvix::run_test
