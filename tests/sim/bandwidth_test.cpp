@@ -11,6 +11,13 @@ namespace {
 using namespace channel;
 using Seconds = std::chrono::duration<double>;
 
+// A limit holds a rate down; a busy machine can only slow it further. So the rate must not pass
+// the limit, and must reach a good part of it (the benchmark measures the share precisely).
+void expectLimitedTo(double rate, double limit, const std::string& what) {
+  EXPECT_LE(rate, limit * 1.15) << what;
+  EXPECT_GE(rate, limit * 0.5) << what;
+}
+
 TEST_F(FarmTest, SevenReadersOnOneHubEachGetAboutASeventh) {
   std::string attached = R"({ "port": 1, "hub": { "ports": 7, "MBps": 40, "attached": [ )";
   for (int port = 1; port <= 7; ++port)
@@ -41,10 +48,10 @@ TEST_F(FarmTest, SevenReadersOnOneHubEachGetAboutASeventh) {
     thread.join();
   double total = 0;
   for (int r = 0; r < 7; ++r) {
-    EXPECT_NEAR(rates[r], 40.0 / 7, 40.0 / 7 * 0.25) << "reader " << r;
+    expectLimitedTo(rates[r], 40.0 / 7, "reader " + std::to_string(r));
     total += rates[r];
   }
-  EXPECT_NEAR(total, 40.0, 8.0);
+  expectLimitedTo(total, 40.0, "the hub");
 }
 
 TEST_F(FarmTest, ReaderAndControllerLimitsApplyToo) {
@@ -61,8 +68,8 @@ TEST_F(FarmTest, ReaderAndControllerLimitsApplyToo) {
   };
   const double writing = timed([&](std::uint32_t lba) { return WriteSector(*holder, chunk, lba); });
   const double reading = timed([&](std::uint32_t lba) { return ReadSector(*holder, chunk, lba); });
-  EXPECT_NEAR(4 * 65536 / writing / 1e6, 20.0, 5.0) << "the host controller's rate";
-  EXPECT_NEAR(4 * 65536 / reading / 1e6, 5.0, 1.25) << "the reader's own read rate";
+  expectLimitedTo(4 * 65536 / writing / 1e6, 20.0, "the host controller's rate");
+  expectLimitedTo(4 * 65536 / reading / 1e6, 5.0, "the reader's own read rate");
 }
 
 } // namespace
