@@ -1,6 +1,7 @@
 #include "app/station_window.h"
 
 #include "app/control_table.h"
+#include "app/copy_dialog.h"
 #include "station/control_ids.h"
 #include "text/language.h"
 #include "text/texts.h"
@@ -255,6 +256,7 @@ void StationWindow::onClicked(int id) {
   case id::kLoadIso: return chooseImage(true);
   case id::kLoadBinary: return chooseImage(false);
   case id::kResetToDefault: return onResetToDefaultClicked();
+  case id::kCopyFile: return onCopyFileClicked();
   case id::kAutoStart: return onAutoStart();
   case id::kAutoStop: return enable(id::kAutoStop, false);
   case id::kLoadIni: return onLoadSettingsClicked();
@@ -263,6 +265,13 @@ void StationWindow::onClicked(int id) {
   case id::kNoHubMap: return chooseMapping(false);
   default: return;
   }
+}
+
+void StationWindow::onCopyFileClicked() {
+  if (!checked(id::kCopyFile)) return;
+  CopyDialog dialog(host_, copyList, languageOffset_);
+  // With no row chosen there is nothing to copy, so the step goes off again.
+  if (!dialog.run()) setChecked(id::kCopyFile, false);
 }
 
 void StationWindow::onTextEdited(int id, const std::string& typed) {

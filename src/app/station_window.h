@@ -131,6 +131,7 @@ private:
   void onModelSelected();
   void onResetToDefaultClicked();
   void onMaxPowerEdited();
+  void onCopyFileClicked();
   void chooseImage(bool iso);
   void applySavedMappingChoice();
   void chooseMapping(bool hubMap);

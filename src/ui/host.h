@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "ui/copy_dialog_model.h"
+
 namespace tarvix::ui {
 
 struct PathRequest {
@@ -46,6 +48,8 @@ public:
   virtual void messageBox(const std::string& text, const std::string& caption) = 0;
   virtual std::optional<std::filesystem::path> askPath(const PathRequest& request) = 0;
   virtual void showAbout() = 0;
+  // Shows the copy-file dialog modally until the operator closes it.
+  virtual void runCopyDialog(CopyDialogModel& dialog) = 0;
 };
 
 } // namespace tarvix::ui

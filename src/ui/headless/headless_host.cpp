@@ -118,6 +118,20 @@ void HeadlessHost::showAbout() {
   ++aboutCount_;
 }
 
+void HeadlessHost::runCopyDialog(CopyDialogModel& dialog) {
+  CopyDialogScript script;
+  {
+    std::lock_guard lock(mutex_);
+    script = copyDialogScript_;
+  }
+  if (script) script(dialog);
+}
+
+void HeadlessHost::setCopyDialogScript(CopyDialogScript script) {
+  std::lock_guard lock(mutex_);
+  copyDialogScript_ = std::move(script);
+}
+
 void HeadlessHost::setPathResponder(PathResponder responder) {
   std::lock_guard lock(mutex_);
   pathResponder_ = std::move(responder);

@@ -30,9 +30,13 @@ public:
   void messageBox(const std::string& text, const std::string& caption) override;
   std::optional<std::filesystem::path> askPath(const PathRequest& request) override;
   void showAbout() override;
+  void runCopyDialog(CopyDialogModel& dialog) override;
 
   // Answers file and folder dialogs; without one every dialog is cancelled. Thread-safe.
   void setPathResponder(PathResponder responder);
+  // Plays the operator in the copy-file dialog; without one it is closed at once. Thread-safe.
+  using CopyDialogScript = std::function<void(CopyDialogModel&)>;
+  void setCopyDialogScript(CopyDialogScript script);
   // What the modal interactions were asked so far. Thread-safe.
   std::vector<std::string> messages() const;
   std::vector<PathRequest> pathRequests() const;
@@ -52,6 +56,7 @@ private:
   std::map<int, Timer> timers_;
   bool stopping_ = false;
   PathResponder pathResponder_;
+  CopyDialogScript copyDialogScript_;
   std::vector<std::string> messages_;
   std::vector<PathRequest> pathRequests_;
   int aboutCount_ = 0;

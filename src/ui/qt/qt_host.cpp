@@ -1,7 +1,12 @@
 #include "ui/qt/qt_host.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QThread>
 #include <QTimer>
@@ -74,6 +79,39 @@ std::optional<std::filesystem::path> QtHost::askPath(const PathRequest& request)
   }
   if (chosen.isEmpty()) return std::nullopt;
   return std::filesystem::path(chosen.toStdString());
+}
+
+void QtHost::runCopyDialog(CopyDialogModel& model) {
+  QDialog dialog(parent_);
+  dialog.setWindowTitle(QString::fromStdString(model.caption()));
+  dialog.setMinimumWidth(560);
+  auto* grid = new QGridLayout(&dialog);
+  std::vector<QCheckBox*> boxes;
+  std::vector<QLineEdit*> paths;
+  auto refresh = [&] {
+    for (int row = 0; row < CopyDialogModel::kRows; ++row) {
+      boxes[row]->setChecked(model.checked(row));
+      paths[row]->setText(QString::fromStdString(model.path(row)));
+    }
+  };
+  for (int row = 0; row < CopyDialogModel::kRows; ++row) {
+    auto* box = new QCheckBox(QString::fromStdString(model.label(row)), &dialog);
+    auto* path = new QLineEdit(&dialog);
+    path->setReadOnly(true);
+    grid->addWidget(box, row, 0);
+    grid->addWidget(path, row, 1);
+    boxes.push_back(box);
+    paths.push_back(path);
+    QObject::connect(box, &QCheckBox::clicked, &dialog, [&, row](bool nowChecked) {
+      model.onRowClicked(row, nowChecked);
+      refresh();
+    });
+  }
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  grid->addWidget(buttons, CopyDialogModel::kRows, 0, 1, 2);
+  refresh();
+  dialog.exec();
 }
 
 void QtHost::showAbout() {

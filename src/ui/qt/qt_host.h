@@ -31,6 +31,7 @@ public:
   void messageBox(const std::string& text, const std::string& caption) override;
   std::optional<std::filesystem::path> askPath(const PathRequest& request) override;
   void showAbout() override;
+  void runCopyDialog(CopyDialogModel& dialog) override;
 
 private:
   QWidget* parent_ = nullptr;
