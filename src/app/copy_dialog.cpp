@@ -13,7 +13,8 @@ constexpr int kFirstRowLabel = 5036; // "File 1" .. "File 6", then "Folder"
 
 CopyDialog::CopyDialog(ui::WindowHost& host, settings::CopyList& list, int languageOffset)
     : host_(host), list_(list), languageOffset_(languageOffset) {
-  for (int row = 0; row < kFolderRow; ++row) rows_[row] = list.files[row];
+  for (int row = 0; row < kFolderRow; ++row)
+    rows_[row] = list.files[row];
   rows_[kFolderRow] = list.folder;
 }
 
@@ -48,7 +49,8 @@ void CopyDialog::onRowClicked(int row, bool nowChecked) {
 }
 
 void CopyDialog::pickFile(int row) {
-  const auto chosen = host_.askPath({ui::PathRequest::Kind::OpenFile, "File", "All File (*.*)", {}});
+  const auto chosen =
+      host_.askPath({ui::PathRequest::Kind::OpenFile, "File", "All File (*.*)", {}});
   rows_[row] = {};
   if (!chosen) return;
   rows_[row] = {true, chosen->string()};
@@ -59,8 +61,8 @@ void CopyDialog::pickFile(int row) {
 }
 
 void CopyDialog::pickFolder() {
-  const auto chosen = host_.askPath({ui::PathRequest::Kind::Folder, "Select the folder for copy:",
-                                     "", rows_[kFolderRow].path});
+  const auto chosen = host_.askPath(
+      {ui::PathRequest::Kind::Folder, "Select the folder for copy:", "", rows_[kFolderRow].path});
   rows_[kFolderRow] = {};
   if (chosen) rows_[kFolderRow] = {true, chosen->string()};
 }

@@ -25,7 +25,8 @@ protected:
   // Opens the dialog with Copy File and plays `clicks` (row, checked after the click).
   void open(std::vector<std::pair<int, bool>> clicks) {
     host.setCopyDialogScript([clicks](ui::CopyDialogModel& dialog) {
-      for (auto [row, nowChecked] : clicks) dialog.onRowClicked(row, nowChecked);
+      for (auto [row, nowChecked] : clicks)
+        dialog.onRowClicked(row, nowChecked);
     });
     host.runAndWait([&] {
       window.setChecked(id::kCopyFile, false);
@@ -70,7 +71,8 @@ TEST_F(CopyFileDialog, RowsAreLabelledInTheOperatorsLanguage) {
   std::vector<std::string> labels;
   host.runAndWait([&] { window.onRowSelected(id::kLanguage, 2); });
   host.setCopyDialogScript([&](ui::CopyDialogModel& dialog) {
-    for (int row = 0; row < ui::CopyDialogModel::kRows; ++row) labels.push_back(dialog.label(row));
+    for (int row = 0; row < ui::CopyDialogModel::kRows; ++row)
+      labels.push_back(dialog.label(row));
   });
   host.runAndWait([&] { window.onClicked(id::kCopyFile); });
   EXPECT_EQ(labels.front(), "檔案 1");
