@@ -1,12 +1,12 @@
 // Auto Start: prepare the run once (test count, serial, images in memory with the memory check,
 // the room a card needs), lock the options, start every ready port that passes its start test and
 // capacity check on a worker thread of its own, and poll every two seconds until no port is busy.
-#include "app/control_table.h"
 #include "app/station_window.h"
 #include "channel/reader_handle.h"
 #include "channel/replies.h"
 #include "channel/vendor_commands.h"
 #include "run/slot_worker.h"
+#include "station/models.h"
 #include "text/pictures.h"
 #include "text/texts.h"
 
@@ -21,8 +21,6 @@ constexpr std::uint32_t kReserveSectors = 20480; // 10 MiB every card keeps beyo
 constexpr std::uint64_t kMemoryMarginKiB = 51200;
 constexpr std::size_t kSerialLength = 12;
 constexpr int kTextCardTooSmall = 5062;
-constexpr int kTwoLunRow = 4;
-constexpr int kTwoCardRow = 7;
 constexpr std::string_view kWorkerStillEnding =
     "Auto Start: a worker of the last run is still ending; press Auto Start again";
 
@@ -91,6 +89,10 @@ std::optional<std::vector<std::uint8_t>> readWhole(const std::filesystem::path& 
 }
 
 } // namespace
+
+run::StepContext StationWindow::stepContext() {
+  return {platform_, *this, *this, languageOffset_.load(), &copyList};
+}
 
 bool StationWindow::memoryAllows(std::uint64_t bytes) const {
   const std::uint64_t kib = bytes >> 10;
@@ -191,11 +193,7 @@ bool StationWindow::addCopyFileSizes() {
 
 bool StationWindow::startTest(int n) {
   station::PortRecord& record = port(n);
-  auto showPicture = [&](text::PictureRole role) {
-    if (auto picture = text::pictureId(role, languageOffset_)) {
-      setPicture(station::statusPictureId(n), *picture);
-    }
-  };
+  auto showPicture = [&](text::PictureRole role) { stepContext().showPicture(n, role); };
   if (!record.ready) {
     showPicture(text::PictureRole::Fail);
     return false;
@@ -203,13 +201,14 @@ bool StationWindow::startTest(int n) {
   int luns = 0;
   while (luns < station::kLunsPerPort && record.driveIndex[luns] != 0)
     ++luns;
-  if (icType < 0 || icType > kEepromModelRow) return false;
-  const int required = icType == kTwoLunRow || icType == kTwoCardRow ? 2 : 1;
+  if (icType < 0 || icType >= station::kModelCount) return false;
+  const int required =
+      icType == station::kTwoLunModelRow || icType == station::kTwoCardModelRow ? 2 : 1;
   if (luns < required) {
     showPicture(text::PictureRole::Scan);
     return false;
   }
-  if (icType == kTwoCardRow) {
+  if (icType == station::kTwoCardModelRow) {
     bool allPresent = true;
     for (const auto& index : record.driveIndex) {
       if (index != 0 && !driveRecords[index].present) allPresent = false;
@@ -239,15 +238,12 @@ void StationWindow::startPort(int n) {
   // Unsigned on purpose: a card that reports less than the reserve, or nothing, wraps around and
   // goes to its worker, which reports what is wrong with it.
   if (sectors - kReserveSectors < neededSectors) {
-    run::StepContext{platform_, *this, *this, languageOffset_.load()}.showText(first.slot,
-                                                                               kTextCardTooSmall);
+    stepContext().showText(first.slot, kTextCardTooSmall);
     first.present = false;
-    if (auto picture = text::pictureId(text::PictureRole::Fail, languageOffset_)) {
-      setPicture(station::statusPictureId(n), *picture);
-    }
+    stepContext().showPicture(n, text::PictureRole::Fail);
     return;
   }
-  if (icType == kTwoLunRow) {
+  if (icType == station::kTwoLunModelRow) {
     std::array<std::uint8_t, 512> configuration{};
     channel::GetVIDPID(m_hUSBDeviceHandle, 0x3E, configuration);
     const auto kinds = channel::decodeLunKinds(configuration);
@@ -260,17 +256,15 @@ void StationWindow::startPort(int n) {
   }
   record.busy = true;
   started_[n - 1] = true;
-  if (auto picture = text::pictureId(text::PictureRole::Busy, languageOffset_)) {
-    setPicture(station::statusPictureId(n), *picture);
-  }
+  stepContext().showPicture(n, text::PictureRole::Busy);
   m_hUSBDeviceHandle.close();
   startWorker(record);
 }
 
 void StationWindow::startWorker(station::PortRecord& record) {
   ++liveWorkers_;
-  workers_.emplace_back([this, &record, offset = languageOffset_.load()] {
-    run::runSlotWorker(run::StepContext{platform_, *this, *this, offset, &copyList}, record);
+  workers_.emplace_back([this, &record, context = stepContext()] {
+    run::runSlotWorker(context, record);
     --liveWorkers_;
   });
 }

@@ -317,8 +317,9 @@ void StationWindow::applyLanguage() {
 }
 
 void StationWindow::relabelWriteParameter() {
-  const int textId = selectedRow(id::kIcType) == kEepromModelRow ? text::kWriteParameterToEeprom
-                                                                 : text::kWriteParameterToCard;
+  const int textId = selectedRow(id::kIcType) == station::kEepromModelRow
+                         ? text::kWriteParameterToEeprom
+                         : text::kWriteParameterToCard;
   if (auto label = localText(textId)) setText(id::kWriteParameter, *label);
 }
 

@@ -8,6 +8,7 @@
 #include "app/control.h"
 #include "discovery/scans.h"
 #include "platform/platform.h"
+#include "run/step_context.h"
 #include "settings/copy_list.h"
 #include "station/control_ids.h"
 #include "station/controls.h"
@@ -138,6 +139,8 @@ private:
   discovery::MappingMode mappingMode() const;
 
   // Run control.
+  // What a worker (or the port start) shows messages and pictures through, in today's language.
+  run::StepContext stepContext();
   void onAutoStart();
   bool prepareRun();
   bool loadImages();

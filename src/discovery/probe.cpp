@@ -3,6 +3,7 @@
 #include "channel/reader_handle.h"
 #include "channel/replies.h"
 #include "channel/vendor_commands.h"
+#include "station/models.h"
 #include "text/texts.h"
 
 #include <array>
@@ -16,8 +17,8 @@ using station::SlotColour;
 
 constexpr std::uint16_t kMakerVendorId = 0x3C7D;
 constexpr std::uint16_t kEepromModelProductId = 0xA708;
-constexpr int kEepromModelRow = 8;
-constexpr int kTwoLunRow = 4;
+using station::kEepromModelRow;
+using station::kTwoLunModelRow;
 constexpr std::size_t kEepromProbeLength = 128;
 
 constexpr int kTextNoCard = 5069;
@@ -104,16 +105,16 @@ private:
     if (!matches) return reject(record, slot, model.mismatchText);
 
     if (row == kEepromModelRow) return acceptEepromModel(reader, record, slot);
-    if (row == kTwoLunRow && record.lun == 2) {
+    if (row == kTwoLunModelRow && record.lun == 2) {
       record.present = true; // its size was shown with LUN 1
       return;
     }
-    if (row == kTwoLunRow && record.lun > 2) return; // the model has no third or fourth line
+    if (row == kTwoLunModelRow && record.lun > 2) return; // the model has no third or fourth line
     const std::uint64_t mib = capacityMiB(platform_, record);
     if (mib == 0) return reject(record, slot, kTextNoCard);
     show(slot, SlotColour::Idle, megabytes(mib));
     record.present = true;
-    if (row == kTwoLunRow && record.lun == 1) showCdromSize(reader, slot);
+    if (row == kTwoLunModelRow && record.lun == 1) showCdromSize(reader, slot);
   }
 
   // The two-LUN model's second line shows the CD-ROM area the card information sector records.

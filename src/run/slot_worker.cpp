@@ -4,6 +4,7 @@
 #include "discovery/probe.h"
 #include "run/steps.h"
 #include "station/control_ids.h"
+#include "station/models.h"
 #include "text/pictures.h"
 
 #include <array>
@@ -19,7 +20,6 @@ using text::PictureRole;
 constexpr int kTextStartTest = 5061;
 constexpr std::uint32_t kAfterResetMs = 1000;
 constexpr std::uint32_t kBeforeDefaultPassMs = 2000;
-constexpr int kEepromModelRow = 8;
 
 class Worker {
 public:
@@ -56,11 +56,7 @@ private:
   void progress(int position) const {
     c_.controls.setProgress(station::progressBarId(n_), position);
   }
-  void picture(PictureRole role) const {
-    if (auto pictureId = text::pictureId(role, c_.languageOffset)) {
-      c_.controls.setPicture(station::statusPictureId(n_), *pictureId);
-    }
-  }
+  void picture(PictureRole role) const { c_.showPicture(n_, role); }
   void showSize(int lun, std::uint64_t mib) const {
     c_.controls.setText(station::resultLineId(slotOf(lun)), std::to_string(mib) + " MB\r\n");
   }
@@ -90,7 +86,7 @@ private:
                 {25, 40, 55, 70})) {
       return false;
     }
-    const bool parameters = c_.state.icType == kEepromModelRow
+    const bool parameters = c_.state.icType == station::kEepromModelRow
                                 ? eepromParameterStep(c_, first, port_)
                                 : cardInformationStep(c_, first);
     if (!parameters) return false;
@@ -139,7 +135,8 @@ private:
 
   bool resetSequence() {
     const int first = drive(1);
-    if (c_.state.icType == kEepromModelRow) return eepromFactoryDefaultStep(c_, first, port_);
+    if (c_.state.icType == station::kEepromModelRow)
+      return eepromFactoryDefaultStep(c_, first, port_);
     if (!controllerResetStep(c_, first, port_)) return false;
     c_.platform.clock.sleepMs(kAfterResetMs);
     return formatVolumeStep(c_, first);

@@ -13,4 +13,11 @@ void StepContext::showFailure(int slot, int englishId) const {
   showText(slot, englishId);
 }
 
+void StepContext::showPicture(int port, text::PictureRole role) const {
+  // An offset that names no language leaves the picture as it is.
+  if (auto picture = text::pictureId(role, languageOffset)) {
+    controls.setPicture(station::statusPictureId(port), *picture);
+  }
+}
+
 } // namespace tarvix::run

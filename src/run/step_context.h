@@ -7,6 +7,7 @@
 #include "settings/copy_list.h"
 #include "station/controls.h"
 #include "station/station_state.h"
+#include "text/pictures.h"
 
 #include <string>
 
@@ -23,6 +24,8 @@ struct StepContext {
   void showText(int slot, int englishId) const;
   // Shows a failure: the text, and the slot turns red.
   void showFailure(int slot, int englishId) const;
+  // Shows the status picture of `role` in port box `port`, in the current language.
+  void showPicture(int port, text::PictureRole role) const;
 };
 
 } // namespace tarvix::run

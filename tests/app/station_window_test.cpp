@@ -209,7 +209,7 @@ TEST_F(Station, StoredLanguageBeyondTheTablesShowsEnglish) {
 TEST_F(Station, WriteParameterLabelNamesTheEepromForTheEepromModel) {
   start();
   onWindow([&] {
-    window.setSelectedRow(id::kIcType, kEepromModelRow);
+    window.setSelectedRow(id::kIcType, station::kEepromModelRow);
     for (int row : {0, 1, 2}) {
       window.onRowSelected(id::kLanguage, row);
       EXPECT_EQ(window.control(id::kWriteParameter).text, table(5043 + row * 1000));
