@@ -4,7 +4,9 @@
 #include "run/steps.h"
 #include "station/control_ids.h"
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
 
 namespace tarvix::run {
@@ -18,6 +20,9 @@ constexpr std::array<int, settings::CopyList::kFileRows> kFileProgress = {175, 1
                                                                           190, 195, 0};
 constexpr int kFolderProgress = 200;
 constexpr std::uint32_t kCopyTimeoutMs = 120000;
+// The time-out scales with the station's clock, but a scaled-down clock must not cut the tool off
+// before it could start and copy a few files on a busy machine.
+constexpr std::chrono::seconds kCopyTimeoutRealFloor{30};
 constexpr const char* kCopyTool = "mcopy";
 // mtools otherwise refuses volumes whose sector count is not a multiple of a track.
 constexpr const char* kCopyToolEnvironment = "MTOOLS_SKIP_CHECK=1";
@@ -25,9 +30,10 @@ constexpr const char* kCopyToolEnvironment = "MTOOLS_SKIP_CHECK=1";
 // Runs one copy; false when it could not start, failed or outran its limit.
 bool runCopy(const StepContext& context, std::vector<std::string> argv) {
   platform::Platform& platform = context.platform;
-  const auto outcome = platform.system.runHidden(argv, {kCopyToolEnvironment},
-                                                 platform.system.executablePath().parent_path(),
-                                                 platform.clock.realDuration(kCopyTimeoutMs));
+  const auto outcome = platform.system.runHidden(
+      argv, {kCopyToolEnvironment}, platform.system.executablePath().parent_path(),
+      std::max<std::chrono::nanoseconds>(platform.clock.realDuration(kCopyTimeoutMs),
+                                         kCopyTimeoutRealFloor));
   if (!outcome.started) {
     if (outcome.startError != 0) {
       context.controls.messageBox(std::string(kCopyTool) + ": " +
