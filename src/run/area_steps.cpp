@@ -60,12 +60,12 @@ std::uint64_t isoLength(const StepContext& context) {
 
 // Opens the reader, sends one area size, and reports a refusal with its box and trace line.
 template <typename Command>
-bool setAreaSize(const StepContext& context, const std::string& name,
-                 std::optional<std::uint32_t> sectors, Command command, std::string_view errorBox,
-                 std::string_view failed, std::string_view succeeded) {
+bool setAreaSize(const StepContext& context, int driveIndex, std::optional<std::uint32_t> sectors,
+                 Command command, std::string_view errorBox, std::string_view failed,
+                 std::string_view succeeded) {
   platform::Platform& platform = context.platform;
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, name, platform.clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
   // A size the controller cannot be told is refused like a size it turned down.
   if (!sectors || !command(m_hUSBDeviceHandle, *sectors)) {
     context.controls.messageBox(std::string(errorBox));
@@ -86,13 +86,12 @@ bool partitionSizeStep(const StepContext& context, int driveIndex) {
   const bool cdrom = context.controls.checked(id::kCdromIso);
   if (!binary && !cdrom) return true;
 
-  const std::string name = station::driveName(context.state.driveRecords[driveIndex].letter);
   if (binary &&
-      !setAreaSize(context, name, binAreaSectors(context.state.binAreaSize),
+      !setAreaSize(context, driveIndex, binAreaSectors(context.state.binAreaSize),
                    channel::SetBinAreaSize, kBinAreaErrorBox, kBinAreaFailed, kBinAreaSet))
     return false;
   if (cdrom &&
-      !setAreaSize(context, name, cdromAreaSectors(isoLength(context)), channel::SetCDRomSize,
+      !setAreaSize(context, driveIndex, cdromAreaSectors(isoLength(context)), channel::SetCDRomSize,
                    kCdromAreaErrorBox, kCdromAreaFailed, kCdromAreaSet))
     return false;
 
@@ -100,7 +99,7 @@ bool partitionSizeStep(const StepContext& context, int driveIndex) {
   // in the volume format that follows.
   platform::Platform& platform = context.platform;
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, name, platform.clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
   channel::ReInitialCard(m_hUSBDeviceHandle);
   platform.clock.sleepMs(kReInitialisePauseMs);
   m_hUSBDeviceHandle.close();
@@ -111,9 +110,7 @@ bool controllerResetStep(const StepContext& context, int driveIndex, station::Po
   platform::Platform& platform = context.platform;
   const int progressBar = station::progressBarId(port.portNumber);
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle,
-                              station::driveName(context.state.driveRecords[driveIndex].letter),
-                              platform.clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
 
   // Clear the card information block. Best effort: the factory reset below is what decides. A
   // card that reports no sectors has no last sector, and a sector size beyond one request is not

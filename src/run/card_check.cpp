@@ -15,10 +15,8 @@ constexpr std::uint64_t kSectorsPerMiB = 1048576 / kSectorBytes;
 
 std::uint64_t cardCheckMiB(const StepContext& context, int driveIndex) {
   platform::Platform& platform = context.platform;
-  const station::DriveRecord& record = context.state.driveRecords[driveIndex];
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(record.letter),
-                              platform.clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
   // One capacity query, no retry; a sector larger than the buffer reads nothing.
   SectorImage sector{};
   channel::ReadLastCardBlock(m_hUSBDeviceHandle, sector);

@@ -87,14 +87,12 @@ bool writeImageArea(const StepContext& context, int driveIndex, station::PortRec
   if (!context.controls.checked(area.option)) return true;
   if (!validSlot(slot)) return false;
   platform::Platform& platform = context.platform;
-  const station::DriveRecord& record = context.state.driveRecords[driveIndex];
   const int progressBar = station::progressBarId(port.portNumber);
 
   std::vector<std::uint8_t> outgoing(kChunkBytes, 0);
   std::vector<std::uint8_t> readBack(kChunkBytes, 0);
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(record.letter),
-                              platform.clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
 
   // A size the loaded image does not back would read past its buffer.
   bool passed = imageSize <= image.size();
@@ -140,8 +138,7 @@ bool cardInformationStep(const StepContext& context, int driveIndex) {
 
   platform::Platform& platform = context.platform;
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(record.letter),
-                              platform.clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
 
   // Each transfer asks for the capacity again, as the controller may re-read it after a write.
   // Write and read results are judged only through the comparison: a failed command leaves the

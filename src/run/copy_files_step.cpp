@@ -60,7 +60,12 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
   const settings::CopyList& list = *context.copyList;
   const int slot = context.state.driveRecords[driveIndex].slot;
   const char letter = port.driveLetter[lun - 1];
-  const auto target = context.platform.volumes.copyTarget(station::driveName(letter));
+  // The copy tool reaches the volume by its name: the name must still lead to the worker's reader,
+  // before the target is resolved and after.
+  auto target = context.readerStillBound(driveIndex)
+                    ? context.platform.volumes.copyTarget(station::driveName(letter))
+                    : std::nullopt;
+  if (!context.readerStillBound(driveIndex)) target.reset();
   const int bar = station::progressBarId(port.portNumber);
 
   for (int row = 0; row < settings::CopyList::kFileRows; ++row) {
@@ -82,7 +87,7 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
     }
   }
   context.controls.setProgress(bar, kFolderProgress);
-  return true;
+  return context.readerStillBound(driveIndex);
 }
 
 } // namespace tarvix::run

@@ -55,8 +55,7 @@ bool lowLevelFormatStep(const StepContext& context, int driveIndex, station::Por
   std::vector<std::uint8_t> readBack(kChunkBytes);
 
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(record.letter),
-                              platform.clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
 
   const int model = context.state.icType;
   const bool cardSized = model == kModelVq301cA1Lun || model == kModelVq301cA2Lun;

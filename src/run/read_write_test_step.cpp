@@ -68,7 +68,7 @@ bool readWriteTestStep(const StepContext& context, int driveIndex, station::Port
   std::vector<std::uint8_t> readBack(kRunBytesMax);
 
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(record.letter), clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
   const std::uint64_t sectorCount =
       sectorCountWithRetries(m_hUSBDeviceHandle, clock, CapacityForm::Unit, record.lun);
 

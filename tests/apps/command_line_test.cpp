@@ -69,6 +69,23 @@ TEST_F(CommandLine, HeadlessScanReportsEveryPortBox) {
   EXPECT_NE(read(dir / "TarvixValue.ini").find("bCheckHub=1"), std::string::npos);
 }
 
+// A reader the station refused was not prepared: the run does not count as passed, and the report
+// says which port and why.
+TEST_F(CommandLine, HeadlessRunFailsWhenAReaderWasRefused) {
+  const fs::path farm = write("farm.json", kFarm);
+  const fs::path settings = write("s.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\n"
+                                           "nICType=3\r\nbCheckFormat=1\r\n");
+  ASSERT_EQ(run("--headless --farm " + farm.string() + " --settings " + settings.string() +
+                " --report " + (dir / "report.json").string()),
+            1)
+      << err;
+  const auto report = nlohmann::json::parse(read(dir / "report.json"));
+  EXPECT_EQ(report["ports"][0]["picture"], "pass");
+  EXPECT_FALSE(report["ports"][0].contains("refused"));
+  EXPECT_EQ(report["ports"][1]["refused"], "Not VQ301C -A-1LUN!!");
+  EXPECT_NE(err.find("port 2 not started: Not VQ301C -A-1LUN!!"), std::string::npos) << err;
+}
+
 TEST_F(CommandLine, BadInputIsRefusedWithOneClearMessage) {
   const fs::path badFarm = write("bad.json", R"({"hostControllers": [{"rootHubPorts": 2,
     "attached": [{"port": 3, "reader": {"id": "x", "model": "VQ301A", "cardMiB": 8}}]}]})");
