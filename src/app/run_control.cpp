@@ -174,18 +174,29 @@ bool StationWindow::loadImages() {
 
 bool StationWindow::addCopyFileSizes() {
   if (!checked(id::kCopyFile) || checked(id::kResetToDefault)) return true;
+  // Paths are made absolute here, once, against the station's folder, where the copy tool runs:
+  // the entry checked is the entry copied, and no path can read as one of the tool's options.
+  const std::filesystem::path folder = platform_.system.executablePath().parent_path();
+  const auto refuse = [&](settings::CopyRow& row) {
+    row.path.clear();
+    row.chosen = false;
+    messageBox(message(text::kCopyFileLoadFailed));
+    return false;
+  };
   std::uint64_t total = 0;
   for (settings::CopyRow& row : copyList.files) {
     if (!row.chosen) continue;
+    if (!row.path.empty()) row.path = (folder / row.path).string();
     std::error_code error;
     const auto size = std::filesystem::file_size(row.path, error);
-    if (error || !settings::readable(row.path)) {
-      row.path.clear();
-      row.chosen = false;
-      messageBox(message(text::kCopyFileLoadFailed));
-      return false;
-    }
+    if (error || !settings::readable(row.path)) return refuse(row);
     total += static_cast<std::uint32_t>(size);
+  }
+  settings::CopyRow& chosenFolder = copyList.folder;
+  if (chosenFolder.chosen) {
+    if (!chosenFolder.path.empty()) chosenFolder.path = (folder / chosenFolder.path).string();
+    std::error_code error;
+    if (!std::filesystem::is_directory(chosenFolder.path, error)) return refuse(chosenFolder);
   }
   neededSectors += static_cast<std::uint32_t>(total >> 9);
   return true;

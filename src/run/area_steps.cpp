@@ -3,6 +3,9 @@
 #include "channel/command_blocks.h"
 #include "channel/reader_handle.h"
 #include "channel/vendor_commands.h"
+#include "run/card_information_sector.h"
+#include "run/card_parameters.h"
+#include "run/lun_capacity.h"
 #include "run/steps.h"
 #include "station/control_ids.h"
 
@@ -78,6 +81,25 @@ bool setAreaSize(const StepContext& context, int driveIndex, std::optional<std::
   return true;
 }
 
+// Whether the layout in force is the one the card records, with the sizes just set: the public
+// disk is the card less its last sector and both areas. The card may answer late after being
+// re-laid, so the capacities are asked with retries.
+bool layoutInForce(channel::ReaderHandleHolder& m_hUSBDeviceHandle, platform::Clock& clock, int lun,
+                   std::optional<std::uint32_t> binSectors,
+                   std::optional<std::uint32_t> cdromSectors) {
+  const std::uint32_t cardSectors =
+      sectorCountWithRetries(m_hUSBDeviceHandle, clock, CapacityForm::Card, lun);
+  SectorImage sector{};
+  if (cardSectors == 0 || !channel::ReadCard(m_hUSBDeviceHandle, sector, cardSectors - 1))
+    return false;
+  const RecordedAreaSizes recorded = recordedAreaSizes(sector);
+  const std::uint64_t publicSectors =
+      sectorCountWithRetries(m_hUSBDeviceHandle, clock, CapacityForm::Unit, lun);
+  return publicSectors != 0 && publicSectors + 1 + binSectors.value_or(recorded.binSectors) +
+                                       cdromSectors.value_or(recorded.cdromSectors) ==
+                                   cardSectors;
+}
+
 } // namespace
 
 bool partitionSizeStep(const StepContext& context, int driveIndex) {
@@ -86,24 +108,30 @@ bool partitionSizeStep(const StepContext& context, int driveIndex) {
   const bool cdrom = context.controls.checked(id::kCdromIso);
   if (!binary && !cdrom) return true;
 
-  if (binary &&
-      !setAreaSize(context, driveIndex, binAreaSectors(context.state.binAreaSize),
-                   channel::SetBinAreaSize, kBinAreaErrorBox, kBinAreaFailed, kBinAreaSet))
+  const StepDrive record = context.drive(driveIndex);
+  const auto binSectors =
+      binary ? binAreaSectors(context.state.binAreaSize) : std::optional<std::uint32_t>();
+  const auto cdromSectors =
+      cdrom ? cdromAreaSectors(isoLength(context)) : std::optional<std::uint32_t>();
+  if (binary && !setAreaSize(context, driveIndex, binSectors, channel::SetBinAreaSize,
+                             kBinAreaErrorBox, kBinAreaFailed, kBinAreaSet))
     return false;
-  if (cdrom &&
-      !setAreaSize(context, driveIndex, cdromAreaSectors(isoLength(context)), channel::SetCDRomSize,
-                   kCdromAreaErrorBox, kCdromAreaFailed, kCdromAreaSet))
+  if (cdrom && !setAreaSize(context, driveIndex, cdromSectors, channel::SetCDRomSize,
+                            kCdromAreaErrorBox, kCdromAreaFailed, kCdromAreaSet))
     return false;
 
-  // The new sizes take effect only when the controller re-lays the card; a refusal here shows up
-  // in the volume format that follows.
+  // The new sizes take effect only when the controller re-lays the card. Its answer is not
+  // believed either way, as it may drop off the bus while it re-lays; the layout it then has is.
   platform::Platform& platform = context.platform;
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
   context.openReader(m_hUSBDeviceHandle, driveIndex);
   channel::ReInitialCard(m_hUSBDeviceHandle);
   platform.clock.sleepMs(kReInitialisePauseMs);
+  const bool laidOut =
+      layoutInForce(m_hUSBDeviceHandle, platform.clock, record.lun, binSectors, cdromSectors);
+  if (!laidOut) platform.trace.line(kReInitialiseFailed);
   m_hUSBDeviceHandle.close();
-  return true;
+  return laidOut;
 }
 
 bool controllerResetStep(const StepContext& context, int driveIndex, station::PortRecord& port) {

@@ -24,6 +24,8 @@ constexpr std::uint32_t kCopyTimeoutMs = 120000;
 // before it could start and copy a few files on a busy machine.
 constexpr std::chrono::seconds kCopyTimeoutRealFloor{30};
 constexpr const char* kCopyTool = "mcopy";
+// Ends the tool's options, so that no path, whatever its first character, is taken for one.
+constexpr const char* kEndOfOptions = "--";
 // mtools otherwise refuses volumes whose sector count is not a multiple of a track.
 constexpr const char* kCopyToolEnvironment = "MTOOLS_SKIP_CHECK=1";
 
@@ -58,7 +60,7 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
     return true;
   }
   const settings::CopyList& list = *context.copyList;
-  const int slot = context.state.driveRecords[driveIndex].slot;
+  const int slot = context.drive(driveIndex).slot;
   const char letter = port.driveLetter[lun - 1];
   // The copy tool reaches the volume by its name: the name must still lead to the worker's reader,
   // before the target is resolved and after.
@@ -72,7 +74,8 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
     const settings::CopyRow& file = list.files[row];
     if (file.chosen) {
       context.showText(slot, kFileTexts[row]);
-      if (!target || !runCopy(context, {kCopyTool, "-o", "-i", *target, file.path, "::/"})) {
+      if (!target ||
+          !runCopy(context, {kCopyTool, "-o", "-i", *target, kEndOfOptions, file.path, "::/"})) {
         return false;
       }
     }
@@ -81,8 +84,8 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
   if (list.folder.chosen) {
     context.showText(slot, kFolderText);
     const std::string name = displayName(list.folder.path);
-    if (!target ||
-        !runCopy(context, {kCopyTool, "-s", "-o", "-i", *target, list.folder.path, "::/" + name})) {
+    if (!target || !runCopy(context, {kCopyTool, "-s", "-o", "-i", *target, kEndOfOptions,
+                                      list.folder.path, "::/" + name})) {
       return false;
     }
   }

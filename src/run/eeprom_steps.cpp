@@ -27,7 +27,7 @@ bool validSlot(int slot) { return slot >= 1 && slot <= station::kSlotCount; }
 
 bool eepromParameterStep(const StepContext& context, int driveIndex, station::PortRecord& port) {
   if (!context.controls.checked(station::id::kWriteParameter)) return true;
-  const station::DriveRecord& record = context.state.driveRecords[driveIndex];
+  const StepDrive record = context.drive(driveIndex);
   const int slot = record.slot;
   if (!validSlot(slot)) return false;
   // The image is built, and a serial number taken, before the written flag is looked at.

@@ -46,7 +46,7 @@ bool lowLevelFormatStep(const StepContext& context, int driveIndex, station::Por
                         int lun) {
   if (!context.controls.checked(station::id::kLlf)) return true;
 
-  const station::DriveRecord& record = context.state.driveRecords[driveIndex];
+  const StepDrive record = context.drive(driveIndex);
   const int slot = record.slot;
   platform::Platform& platform = context.platform;
   const int progressBar = station::progressBarId(port.portNumber);

@@ -16,6 +16,17 @@ bool StepContext::openReader(channel::ReaderHandleHolder& holder, int driveIndex
   return false;
 }
 
+StepDrive StepContext::drive(int driveIndex) const {
+  if (binding != nullptr) {
+    for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
+      if (binding->lun(lun).driveIndex == driveIndex) return {binding->lun(lun).slot, lun};
+    }
+    return {};
+  }
+  const station::DriveRecord& record = state.driveRecords[driveIndex];
+  return {record.slot, record.lun};
+}
+
 bool StepContext::readerStillBound(int driveIndex) const {
   return binding == nullptr || binding->holds(platform.drives, state, driveIndex);
 }

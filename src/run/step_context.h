@@ -16,6 +16,12 @@ namespace tarvix::run {
 
 class ReaderBinding;
 
+// A drive as a step sees it: where it shows its results and which LUN it talks to.
+struct StepDrive {
+  int slot = 0;
+  int lun = 0; // 1-4
+};
+
 struct StepContext {
   platform::Platform& platform;
   station::WindowControls& controls; // options are read here at the moment a step needs them
@@ -29,6 +35,9 @@ struct StepContext {
   // still the reader the worker started on, checked before and after the open; otherwise the
   // holder is left failed, so every command of the step fails as on a pulled reader.
   bool openReader(channel::ReaderHandleHolder& holder, int driveIndex) const;
+  // Drive `driveIndex` as the worker started on it (as the drive table has it now, without a
+  // binding): a removal pass may empty its record, or hand it to another reader, mid-step.
+  StepDrive drive(int driveIndex) const;
   // True while drive `driveIndex` is still the reader the worker started on (always without a
   // binding).
   bool readerStillBound(int driveIndex) const;

@@ -29,9 +29,9 @@ bool formatVolumeStep(const StepContext& context, int driveIndex) {
   const std::string label =
       !reset && format ? controls.text(id::kDiskLabel) : std::string(kResetLabel);
 
-  const station::DriveRecord& record = context.state.driveRecords[driveIndex];
+  const StepDrive record = context.drive(driveIndex);
   const int slot = record.slot;
-  const std::string name = station::driveName(record.letter);
+  const std::string name = station::driveName(static_cast<char>('A' + driveIndex));
   platform::Platform& platform = context.platform;
 
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);

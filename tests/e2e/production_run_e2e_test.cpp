@@ -161,43 +161,60 @@ TEST(ProductionRun, TwoLunReaderPassesOnlyWithItsCardPrepared) {
   }
 }
 
-// Reader A is pulled as its controller re-lays the card, and reader B, plugged into another port
-// during the pause that follows, takes A's letter: A's worker must not go on with B. B is of
-// another model, so no worker of its own touches it, and its card has a hidden area from an
-// earlier run, so it would take A's binary image.
+// Reader A goes away during one of the worker's pauses (the one after the controller re-lays the
+// card, the one after a reset), and reader B, plugged into another port then, takes A's letter:
+// A's worker must not go on with B. B is of another model, so no worker of its own touches it,
+// and its card has a hidden area from an earlier run, so it would take A's binary image.
 TEST(ProductionRun, APulledReadersWorkerNeverReachesTheReaderThatTakesItsLetter) {
-  StationOnFarm station(
-      R"({"imageDir": "img", "timeScale": 0.05, "hostControllers": [{"rootHubPorts": 2,
-        "attached": [{"port": 1, "hub": {"ports": 7, "chips": 2, "attached": [
-          {"port": 1, "reader": {"id": "a", "model": "VQ301C-A-1LUN", "cardMiB": 16, "faults":
-            [{"command": "ReInitialCard", "after": 0, "fault": "pull"}]}},
-          {"port": 2, "reader": {"id": "b", "model": "VQ301C", "cardMiB": 16,
-            "plugged": false}}]}}]}]})",
-      "");
-  const auto image = station.dir() / "hidden.bin";
-  { std::ofstream(image, std::ios::binary) << std::string(4096, 'h'); }
-  std::ofstream(station.dir() / "TarvixValue.ini", std::ios::binary | std::ios::trunc)
-      << "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\nbCheckFormat=1\r\n"
-         "szLabel=LINE1\r\nbCheckBinFile=1\r\nszBinFilePath="
-      << image.string() << "\r\n";
-  const auto bImage = station.dir() / "img" / "b.img";
-  {
-    std::fstream card(bImage, std::ios::binary | std::ios::in | std::ios::out);
-    card.seekp((32768 - 1) * 512 + 8);
-    card.write("\0\0\0\x10", 4); // a hidden area of 16 sectors
+  for (const bool reset : {false, true}) {
+    const std::string pullFault =
+        reset ? "" : R"(, "faults": [{"command": "ReInitialCard", "after": 0, "fault": "pull"}])";
+    StationOnFarm station(
+        R"({"imageDir": "img", "timeScale": 0.2, "hostControllers": [{"rootHubPorts": 2,
+          "attached": [{"port": 1, "hub": {"ports": 7, "chips": 2, "attached": [
+            {"port": 1, "reader": {"id": "a", "model": "VQ301C-A-1LUN", "cardMiB": 16)" +
+            pullFault + R"(}},
+            {"port": 2, "reader": {"id": "b", "model": "VQ301C", "cardMiB": 16,
+              "plugged": false}}]}}]}]})",
+        "");
+    const auto image = station.dir() / "hidden.bin";
+    { std::ofstream(image, std::ios::binary) << std::string(4096, 'h'); }
+    std::ofstream(station.dir() / "TarvixValue.ini", std::ios::binary | std::ios::trunc)
+        << "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\nbCheckFormat=1\r\n"
+           "szLabel=LINE1\r\nbCheckBinFile=1\r\nszBinFilePath="
+        << image.string() << "\r\n";
+    const auto bImage = station.dir() / "img" / "b.img";
+    {
+      std::fstream card(bImage, std::ios::binary | std::ios::in | std::ios::out);
+      card.seekp((32768 - 1) * 512 + 8);
+      card.write("\0\0\0\x10", 4); // a hidden area of 16 sectors
+    }
+    const auto bBefore = tarvix::testing::readFile(bImage);
+    station.start();
+    if (reset) {
+      station.host.runAndWait([&] { station.window->onClicked(station::id::kResetToDefault); });
+    }
+    station.host.runAndWait([&] { station.window->onClicked(station::id::kAutoStart); });
+    if (reset) {
+      // The reset is done and its pause begins.
+      ASSERT_TRUE(station.waitFor(
+          [&] { return station.window->control(station::progressBarId(1)).position == 180; }));
+      ASSERT_TRUE(station.farm->pull("a"));
+    } else {
+      ASSERT_TRUE(station.waitFor([&] { return !station.farm->isPlugged("a"); }));
+    }
+    ASSERT_TRUE(station.farm->plug("b"));
+    ASSERT_TRUE(
+        station.waitFor([&] { return station.window->runEnded(); }, std::chrono::seconds(60)));
+    const auto report = station.report();
+    EXPECT_EQ(port(report, 1)["picture"], "blank") << reset;
+    // Neither B's card nor B's box heard of A's run.
+    EXPECT_TRUE(tarvix::testing::readFile(bImage) == bBefore) << reset;
+    EXPECT_FALSE(port(report, 2)["started"]) << reset;
+    if (!reset) {
+      EXPECT_EQ(port(report, 2)["slots"][0]["text"], "Not VQ301C\r\n-A-1LUN!!");
+    }
   }
-  const auto bBefore = tarvix::testing::readFile(bImage);
-  station.start();
-  station.host.runAndWait([&] { station.window->onClicked(station::id::kAutoStart); });
-  ASSERT_TRUE(station.waitFor([&] { return !station.farm->isPlugged("a"); }));
-  ASSERT_TRUE(station.farm->plug("b"));
-  ASSERT_TRUE(
-      station.waitFor([&] { return station.window->runEnded(); }, std::chrono::seconds(60)));
-  const auto report = station.report();
-  EXPECT_NE(port(report, 1)["picture"], "pass");
-  // Neither B's card nor B's box heard of A's run.
-  EXPECT_EQ(tarvix::testing::readFile(bImage), bBefore);
-  EXPECT_EQ(port(report, 2)["slots"][0]["text"], "Not VQ301C\r\n-A-1LUN!!");
 }
 
 TEST(ProductionRun, ResetToDefaultEndsInTheDefaultPassPicture) {
