@@ -29,13 +29,15 @@ constexpr const char* kEndOfOptions = "--";
 // mtools otherwise refuses volumes whose sector count is not a multiple of a track.
 constexpr const char* kCopyToolEnvironment = "MTOOLS_SKIP_CHECK=1";
 
-// Runs one copy; false when it could not start, failed or outran its limit.
-bool runCopy(const StepContext& context, std::vector<std::string> argv) {
+// Runs one copy onto drive `driveIndex`; false when it could not start, failed, outran its limit,
+// or was ended because its reader went away or the station is closing.
+bool runCopy(const StepContext& context, int driveIndex, std::vector<std::string> argv) {
   platform::Platform& platform = context.platform;
   const auto outcome = platform.system.runHidden(
       argv, {kCopyToolEnvironment}, platform.system.executablePath().parent_path(),
       std::max<std::chrono::nanoseconds>(platform.clock.realDuration(kCopyTimeoutMs),
-                                         kCopyTimeoutRealFloor));
+                                         kCopyTimeoutRealFloor),
+      [&] { return !context.state.closing && context.readerStillBound(driveIndex); });
   if (!outcome.started) {
     if (outcome.startError != 0) {
       context.controls.messageBox(std::string(kCopyTool) + ": " +
@@ -74,8 +76,8 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
     const settings::CopyRow& file = list.files[row];
     if (file.chosen) {
       context.showText(slot, kFileTexts[row]);
-      if (!target ||
-          !runCopy(context, {kCopyTool, "-o", "-i", *target, kEndOfOptions, file.path, "::/"})) {
+      if (!target || !runCopy(context, driveIndex,
+                              {kCopyTool, "-o", "-i", *target, kEndOfOptions, file.path, "::/"})) {
         return false;
       }
     }
@@ -84,8 +86,9 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
   if (list.folder.chosen) {
     context.showText(slot, kFolderText);
     const std::string name = displayName(list.folder.path);
-    if (!target || !runCopy(context, {kCopyTool, "-s", "-o", "-i", *target, kEndOfOptions,
-                                      list.folder.path, "::/" + name})) {
+    if (!target || !runCopy(context, driveIndex,
+                            {kCopyTool, "-s", "-o", "-i", *target, kEndOfOptions, list.folder.path,
+                             "::/" + name})) {
       return false;
     }
   }

@@ -74,7 +74,7 @@ TEST(HiddenProcess, ExitCodeTimeOutAndStartFailure) {
   LinuxSystem system;
   auto run = [&](std::vector<std::string> argv, std::vector<std::string> env = {},
                  std::chrono::nanoseconds limit = 5s) {
-    return system.runHidden(argv, env, "/tmp", limit);
+    return system.runHidden(argv, env, "/tmp", limit, {});
   };
   auto done = run({"sh", "-c", "exit 3"});
   EXPECT_TRUE(done.started && done.exited);
@@ -97,6 +97,13 @@ TEST(HiddenProcess, ExitCodeTimeOutAndStartFailure) {
   EXPECT_TRUE(gone(shell));
   EXPECT_TRUE(eventuallyGone(sleeper));
   std::filesystem::remove(pids);
+  // A tool no longer wanted (its reader pulled, the station closing) is ended at once.
+  const auto start = std::chrono::steady_clock::now();
+  const auto unwanted = system.runHidden({"sleep", "30"}, {}, "/tmp", 60s, [&] {
+    return std::chrono::steady_clock::now() - start < 100ms;
+  });
+  EXPECT_FALSE(unwanted.exited);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   const auto missing = run({"no-such-copy-tool-here"});
   EXPECT_FALSE(missing.started);
   EXPECT_EQ(missing.startError, ENOENT);
@@ -112,7 +119,7 @@ TEST(HiddenProcess, ChildDiesWithTheStation) {
   if (station == 0) {
     LinuxSystem system;
     system.runHidden({"sh", "-c", "echo $$ > " + pidPath.string() + "; exec sleep 30"}, {}, "/tmp",
-                     60s);
+                     60s, {});
     ::_exit(0);
   }
   pid_t tool = 0;

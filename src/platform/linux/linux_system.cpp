@@ -71,13 +71,14 @@ namespace {
 // How long a timed-out tool gets to end after TERM before its group is killed.
 constexpr auto kTerminateGrace = std::chrono::milliseconds(500);
 
-// Waits for `pid` until `until`; true when it ended, with its status.
-bool waitUntil(pid_t pid, std::chrono::steady_clock::time_point until, int& status) {
+// Waits for `pid` until `until`, while `wanted` holds; true when it ended, with its status.
+bool waitUntil(pid_t pid, std::chrono::steady_clock::time_point until, int& status,
+               const std::function<bool()>& wanted) {
   for (;;) {
     const pid_t done = ::waitpid(pid, &status, WNOHANG);
     if (done == pid) return true;
     if (done < 0 && errno != EINTR) return false; // reaped elsewhere: no status to report
-    if (std::chrono::steady_clock::now() >= until) return false;
+    if (std::chrono::steady_clock::now() >= until || (wanted && !wanted())) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
@@ -87,7 +88,7 @@ bool waitUntil(pid_t pid, std::chrono::steady_clock::time_point until, int& stat
 void terminateGroup(pid_t pid) {
   int status = 0;
   ::killpg(pid, SIGTERM);
-  if (!waitUntil(pid, std::chrono::steady_clock::now() + kTerminateGrace, status)) {
+  if (!waitUntil(pid, std::chrono::steady_clock::now() + kTerminateGrace, status, {})) {
     ::killpg(pid, SIGKILL);
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
@@ -100,7 +101,8 @@ void terminateGroup(pid_t pid) {
 ProcessOutcome LinuxSystem::runHidden(const std::vector<std::string>& argv,
                                       const std::vector<std::string>& environment,
                                       const std::filesystem::path& workingDir,
-                                      std::chrono::nanoseconds timeout) {
+                                      std::chrono::nanoseconds timeout,
+                                      const std::function<bool()>& wanted) {
   ProcessOutcome outcome;
   if (argv.empty()) {
     outcome.startError = EINVAL;
@@ -169,7 +171,7 @@ ProcessOutcome LinuxSystem::runHidden(const std::vector<std::string>& argv,
   }
   outcome.started = true;
   int status = 0;
-  if (!waitUntil(pid, std::chrono::steady_clock::now() + timeout, status)) {
+  if (!waitUntil(pid, std::chrono::steady_clock::now() + timeout, status, wanted)) {
     terminateGroup(pid);
     return outcome;
   }
