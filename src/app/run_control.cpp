@@ -284,6 +284,8 @@ void StationWindow::startWorker(station::PortRecord& record, run::ReaderBinding 
   ++liveWorkers_;
   workers_.emplace_back([this, &record, context = stepContext(), binding = std::move(binding)] {
     run::runSlotWorker(context, record, binding);
+    // What the worker showed last is in the window when the run is seen to end.
+    host_.runAndWait([this] { flushDisplay(); });
     --liveWorkers_;
   });
 }
@@ -329,6 +331,7 @@ void StationWindow::waitForWorkers() {
   while (liveWorkers_ > 0)
     host_.runPending(std::chrono::milliseconds(20));
   joinFinishedWorkers();
+  flushDisplay();
 }
 
 } // namespace tarvix::app

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "app/control.h"
+#include "app/display_queue.h"
 #include "discovery/scans.h"
 #include "platform/platform.h"
 #include "run/reader_binding.h"
@@ -110,6 +111,11 @@ private:
   // Runs `change` on the record of `id` on the window thread and counts a revision.
   template <typename Change> void change(int id, Change&& change);
   template <typename Read> auto read(int id, Read&& read) const;
+  // A port box change: applied at once on the window thread, queued from a worker.
+  void display(int id, DisplayQueue::Property property,
+               std::function<void(ControlRecord&)> apply);
+  // Applies what workers queued for display. Window thread only.
+  void flushDisplay();
 
   void setTextLimit(int id, int limit);
   void clearSharedState();
@@ -167,6 +173,7 @@ private:
   std::vector<std::thread> workers_;
   std::array<bool, station::kPortCount> started_{};
   std::atomic<int> liveWorkers_{0};
+  mutable DisplayQueue displayQueue_;
 };
 
 } // namespace tarvix::app
