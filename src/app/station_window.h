@@ -112,8 +112,7 @@ private:
   template <typename Change> void change(int id, Change&& change);
   template <typename Read> auto read(int id, Read&& read) const;
   // A port box change: applied at once on the window thread, queued from a worker.
-  void display(int id, DisplayQueue::Property property,
-               std::function<void(ControlRecord&)> apply);
+  void display(int id, DisplayQueue::Property property, std::function<void(ControlRecord&)> apply);
   // Applies what workers queued for display. Window thread only.
   void flushDisplay();
 
