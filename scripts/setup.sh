@@ -11,6 +11,7 @@ packages=(
   mtools dosfstools
   xvfb xauth fonts-wqy-microhei fonts-dejavu-core
   clang-format
+  dpkg-dev lintian
 )
 
 missing=()
