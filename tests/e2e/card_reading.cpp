@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <sys/wait.h>
 
 namespace tarvix::testing {
@@ -90,8 +91,12 @@ void readDisk(Problems& problems, const std::string& name, const fs::path& image
                        std::to_string(sectors));
   const Shell fsck = shell("fsck.fat -n '" + volume.string() + "'");
   if (fsck.status != 0) {
-    const std::string output = fsck.output.substr(fsck.output.find('\n') + 1);
-    problems.push_back(name + ": fsck.fat: " + firstLine(output));
+    // The first line that is not the tool's banner says what is wrong.
+    std::istringstream lines(fsck.output);
+    std::string line;
+    while (std::getline(lines, line) && line.rfind("fsck.fat ", 0) == 0) {
+    }
+    problems.push_back(name + ": fsck.fat: " + line);
   }
   const std::string target = "-i '" + volume.string() + "' ::";
   std::string label = shell("mlabel -s " + target).output;
