@@ -27,6 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace sim = platform::sim;
+using namespace std::string_literals;
 using namespace std::string_view_literals;
 
 struct ModelRow {
@@ -86,6 +87,7 @@ const std::pair<std::string, std::string> kFolderFile{"inner.txt", "inside the f
 constexpr std::string_view kDut = "dut";
 constexpr std::string_view kBystander = "bystander";
 constexpr std::uint64_t kBystanderBytes = 2 << 20;
+constexpr std::size_t kUsedBytes = 4 << 20;
 
 std::string pattern(std::size_t size, std::uint32_t seed) {
   std::string bytes(size, '\0');
@@ -194,6 +196,22 @@ Scene lay(const Job& job, const fs::path& dir) {
   write(dir / "Docs" / kFolderFile.first, kFolderFile.second);
   // Filled, so that any write reaching it shows.
   write(dir / "img" / "bystander.img", pattern(kBystanderBytes, 3));
+  // The reader's cards are used ones, as they come from a shop: a partition table whose volume
+  // starts at sector 63, and old data where file systems and areas lie, so that a structure the
+  // run leaves unwritten shows. The information sector starts clear.
+  for (const char* card : {"dut.img", "dut-2.img"}) {
+    if (card == "dut-2.img"sv && !row.twoCards) continue;
+    std::string used = pattern(kUsedBytes, 4);
+    std::fill_n(used.begin(), 446, '\0');
+    const std::uint32_t volume = row.cardSectors - 1 - 63;
+    used.replace(446, 16,
+                 "\x00\xFE\xFF\xFF\x0C\xFE\xFF\xFF\x3F\x00\x00\x00"s + static_cast<char>(volume) +
+                     static_cast<char>(volume >> 8) + static_cast<char>(volume >> 16) +
+                     static_cast<char>(volume >> 24));
+    used.replace(510, 2, "\x55\xAA");
+    write(dir / "img" / card, used);
+    fs::resize_file(dir / "img" / card, std::uint64_t{row.cardSectors} * kSectorBytes);
+  }
 
   Scene scene;
   std::ostringstream ini;
@@ -256,27 +274,25 @@ public:
   platform::ReaderHandle open(std::string_view driveName) override {
     const platform::ReaderHandle handle = inner_.open(driveName);
     const std::vector<char> letters = farm_.letters(kDut);
-    std::lock_guard lock(mutex_);
     if (handle != platform::kNoReader && !driveName.empty() &&
-        std::find(letters.begin(), letters.end(), driveName[0]) != letters.end())
+        std::find(letters.begin(), letters.end(), driveName[0]) != letters.end()) {
+      std::lock_guard lock(mutex_);
       dutHandles_.insert(handle);
+      ++counts_[std::string(sim::kOpenName)];
+    } else if (handle == platform::kNoReader) {
+      takeOverIfGone();
+    }
     return handle;
   }
   bool send(platform::ReaderHandle handle, platform::PassThroughRequest& request) override {
     const bool ok = inner_.send(handle, request);
-    bool vanished = false;
     {
       std::lock_guard lock(mutex_);
       if (!dutHandles_.contains(handle)) return ok;
       const sim::Op op = sim::commandOf(request);
       if (ok && op != sim::Op::Unknown) ++counts_[std::string(sim::kOpNames[std::size_t(op)])];
-      vanished = !ok && !swapped_ && !farm_.isPlugged(kDut);
-      swapped_ = swapped_ || vanished;
     }
-    if (vanished) {
-      farm_.pull(kBystander);
-      farm_.plug(kBystander);
-    }
+    if (!ok) takeOverIfGone();
     return ok;
   }
   void close(platform::ReaderHandle handle) override {
@@ -290,6 +306,16 @@ public:
   }
 
 private:
+  void takeOverIfGone() {
+    {
+      std::lock_guard lock(mutex_);
+      if (swapped_ || farm_.isPlugged(kDut)) return;
+      swapped_ = true;
+    }
+    farm_.pull(kBystander);
+    farm_.plug(kBystander);
+  }
+
   sim::Farm& farm_;
   platform::ReaderAccess& inner_;
   mutable std::mutex mutex_;
@@ -486,18 +512,18 @@ std::string describe(const Job& job) {
 
 class PassOracle : public ::testing::Test {
 protected:
-  // The fault runs for one row: every call position of every command sent once the run has
+  // The fault runs for one row: every call position of every command and open once the run has
   // started, each with a one-shot fail, corrupt (only where data comes back) and pull.
   static std::vector<Job> faultsFor(const ModelRow& row, const Outcome& clean) {
     std::vector<Job> jobs;
-    for (std::size_t i = 0; i < sim::kOpNames.size(); ++i) {
-      const auto found = clean.calls.find(std::string(sim::kOpNames[i]));
-      if (found == clean.calls.end()) continue;
-      const auto [first, total] = found->second;
+    for (const auto& [command, calls] : clean.calls) {
+      const auto op = std::find(sim::kOpNames.begin(), sim::kOpNames.end(), command);
+      const bool reads = op != sim::kOpNames.end() &&
+                         sim::readsData(static_cast<sim::Op>(op - sim::kOpNames.begin()));
       for (const char* kind : {"fail", "corrupt", "pull"}) {
-        if (kind == "corrupt"sv && !sim::readsData(static_cast<sim::Op>(i))) continue;
-        for (std::uint32_t after = first; after < total; ++after)
-          jobs.push_back({&row, Fault{found->first, after, kind}});
+        if (kind == "corrupt"sv && !reads) continue;
+        for (std::uint32_t after = calls.first; after < calls.second; ++after)
+          jobs.push_back({&row, Fault{command, after, kind}});
       }
     }
     return jobs;
