@@ -165,10 +165,14 @@ std::string eepromImage() {
 }
 
 struct Fault {
-  std::string command;
+  std::string command = {};
   std::uint32_t after = 0;
-  std::string kind;
+  std::string kind = {};
+  bool newcomer = false; // after a pull, another reader is plugged in at once
 };
+
+const Fault kFaultKinds[] = {
+    {.kind = "fail"}, {.kind = "corrupt"}, {.kind = "pull"}, {.kind = "pull", .newcomer = true}};
 
 struct Job {
   const ModelRow* row;
@@ -265,11 +269,12 @@ Scene lay(const Job& job, const fs::path& dir) {
 }
 
 // The farm's reader access as the station sees it, watched: counts what the reader under test
-// carried out, and when that reader vanishes plugs the bystander in again, so that it takes over
-// the vanished reader's letters as the next reader an operator plugs in would.
+// carried out, and with `newcomer`, when that reader vanishes, plugs the bystander in again, so
+// that it takes over the vanished reader's letters as the next reader an operator plugs in would.
 class FarmWatch final : public platform::ReaderAccess {
 public:
-  explicit FarmWatch(sim::Farm& farm) : farm_(farm), inner_(farm.readerAccess()) {}
+  FarmWatch(sim::Farm& farm, bool newcomer)
+      : farm_(farm), inner_(farm.readerAccess()), newcomerDue_(newcomer) {}
 
   platform::ReaderHandle open(std::string_view driveName) override {
     const platform::ReaderHandle handle = inner_.open(driveName);
@@ -309,8 +314,8 @@ private:
   void takeOverIfGone() {
     {
       std::lock_guard lock(mutex_);
-      if (swapped_ || farm_.isPlugged(kDut)) return;
-      swapped_ = true;
+      if (!newcomerDue_ || farm_.isPlugged(kDut)) return;
+      newcomerDue_ = false;
     }
     farm_.pull(kBystander);
     farm_.plug(kBystander);
@@ -321,7 +326,7 @@ private:
   mutable std::mutex mutex_;
   std::set<platform::ReaderHandle> dutHandles_;
   std::map<std::string, std::uint32_t> counts_;
-  bool swapped_ = false;
+  bool newcomerDue_;
 };
 
 // What one run came to, as a child process tells it: line by line, "key rest".
@@ -393,7 +398,7 @@ std::vector<fs::path> bystanderFiles(const fs::path& dir) {
   std::vector<std::string> before;
   for (const fs::path& file : bystanderFiles(dir))
     before.push_back(readFile(file));
-  FarmWatch watch(*farm);
+  FarmWatch watch(*farm, job.fault && job.fault->newcomer);
   platform::CapturingTrace trace;
   SystemWithProcesses system;
   system.executable = dir / "tarvix";
@@ -506,24 +511,25 @@ std::string describe(const Job& job) {
   std::string text = job.row->model;
   if (job.fault)
     text += " " + job.fault->command + " after " + std::to_string(job.fault->after) + " " +
-            job.fault->kind;
+            job.fault->kind + (job.fault->newcomer ? " with a newcomer" : "");
   return text;
 }
 
 class PassOracle : public ::testing::Test {
 protected:
   // The fault runs for one row: every call position of every command and open once the run has
-  // started, each with a one-shot fail, corrupt (only where data comes back) and pull.
+  // started, each with a one-shot fail, corrupt (only where data comes back), pull, and pull with
+  // a newcomer.
   static std::vector<Job> faultsFor(const ModelRow& row, const Outcome& clean) {
     std::vector<Job> jobs;
     for (const auto& [command, calls] : clean.calls) {
       const auto op = std::find(sim::kOpNames.begin(), sim::kOpNames.end(), command);
       const bool reads = op != sim::kOpNames.end() &&
                          sim::readsData(static_cast<sim::Op>(op - sim::kOpNames.begin()));
-      for (const char* kind : {"fail", "corrupt", "pull"}) {
-        if (kind == "corrupt"sv && !reads) continue;
+      for (const Fault& kind : kFaultKinds) {
+        if (kind.kind == "corrupt" && !reads) continue;
         for (std::uint32_t after = calls.first; after < calls.second; ++after)
-          jobs.push_back({&row, Fault{command, after, kind}});
+          jobs.push_back({&row, Fault{command, after, kind.kind, kind.newcomer}});
       }
     }
     return jobs;
