@@ -1,9 +1,9 @@
 // The pass oracle: whole production runs on a farm, one reader under test with every step its
 // model offers, and beside it a bystander reader of another model that the station must never
-// write to. A port that ends in pass must hold a card that verifies by an independent reading.
-// The sweep injects a one-shot fail, corrupt and pull at every call position of every command the
-// run sends to the reader; each run goes in a child process of its own, so a run that never ends
-// is seen as a hang instead of stopping the sweep.
+// write to. A port that ends in pass must hold a card that verifies by an independent reading
+// (card_reading.h). The sweep injects a one-shot fault at every call position of every command
+// and open the run sends to the reader; each run goes in a child process of its own, so a run
+// that never ends is seen as a hang instead of stopping the sweep.
 #include "e2e/card_reading.h"
 #include "e2e/station_on_farm.h"
 #include "platform/sim/wire.h"
@@ -58,7 +58,7 @@ constexpr ModelRow kKinds[] = {
     {.model = "VQ348", .icType = 8, .cardSectors = 32768, .eeprom = true},
 };
 // The plain one-LUN rows, for the full sweep, on cards whose public disks sit at the formatter's
-// edges: the smallest a run accepts, the last FAT16 size, the first FAT32 one, and odd sizes.
+// edges: a small one, the last FAT16 size, the first FAT32 one, and odd sizes.
 constexpr ModelRow kPlainRows[] = {
     {.model = "VQ301A", .icType = 0, .cardSectors = 24576},
     {.model = "VQ301B", .icType = 1, .cardSectors = 65537},
@@ -392,7 +392,8 @@ std::vector<fs::path> bystanderFiles(const fs::path& dir) {
   std::string error;
   auto farm = sim::Farm::fromText(scene.farm, "oracle farm", dir, error);
   if (!farm) {
-    outcome.problems.push_back("farm: " + error);
+    outcome.ended = true;
+    outcome.line = "farm: " + error;
     tell(fd, outcome);
   }
   std::vector<std::string> before;
@@ -453,16 +454,19 @@ std::vector<Outcome> runAll(const std::vector<Job>& work, int jobs) {
   while (next < work.size() || !running.empty()) {
     while (next < work.size() && static_cast<int>(running.size()) < jobs) {
       char pattern[] = "/tmp/tarvix-oracle-XXXXXX";
-      const fs::path dir = ::mkdtemp(pattern);
       int ends[2];
-      if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+      if (::mkdtemp(pattern) == nullptr || ::pipe2(ends, O_CLOEXEC) != 0)
+        throw std::runtime_error("no folder or pipe for a run");
+      const fs::path dir = pattern;
       std::fflush(nullptr);
       const pid_t pid = ::fork();
+      if (pid < 0) throw std::runtime_error("no process for a run");
       if (pid == 0) {
-        ::setpgid(0, 0); // the copy tools it starts go with it
+        ::setpgid(0, 0); // the copy tools it starts go with it when it hangs
         ::close(ends[0]);
         runStation(work[next], dir, ends[1]);
       }
+      ::setpgid(pid, pid);
       ::close(ends[1]);
       ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
       running.push_back({pid,
@@ -492,7 +496,6 @@ std::vector<Outcome> runAll(const std::vector<Job>& work, int jobs) {
       for (ssize_t n; (n = ::read(child->fd, buffer, sizeof buffer)) > 0;)
         child->heard.append(buffer, static_cast<std::size_t>(n));
       ::close(child->fd);
-      ::kill(-child->pid, SIGKILL); // a hung child's stragglers
       outcomes[child->index] = hear(child->heard);
       std::error_code ignored;
       fs::remove_all(child->dir, ignored);
