@@ -329,7 +329,7 @@ private:
   bool newcomerDue_;
 };
 
-// What one run came to, as a child process tells it: line by line, "key rest".
+// What one run came to, as its child process tells it.
 struct Outcome {
   bool ended = false;
   std::string picture;
@@ -338,43 +338,18 @@ struct Outcome {
   std::vector<std::string> elsewhere; // writes to a reader that is not under test
   std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> calls; // at Auto Start, in all
 };
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(Outcome, ended, picture, line, problems, elsewhere, calls)
 
 [[noreturn]] void tell(int fd, const Outcome& outcome) {
-  std::ostringstream out;
-  out << "ended " << outcome.ended << "\npicture " << outcome.picture << "\nline " << outcome.line
-      << "\n";
-  for (const auto& [command, span] : outcome.calls)
-    out << "calls " << command << " " << span.first << " " << span.second << "\n";
-  for (const std::string& problem : outcome.problems)
-    out << "problem " << problem << "\n";
-  for (const std::string& write : outcome.elsewhere)
-    out << "elsewhere " << write << "\n";
-  const std::string text = out.str();
+  // Tool output quoted in a problem may hold any bytes.
+  const std::string text =
+      nlohmann::json(outcome).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   [[maybe_unused]] const auto written = ::write(fd, text.data(), text.size());
   ::_exit(0);
 }
 
 Outcome hear(const std::string& text) {
-  Outcome outcome;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    const std::size_t space = line.find(' ');
-    const std::string key = line.substr(0, space);
-    const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
-    if (key == "ended") outcome.ended = rest == "1";
-    if (key == "picture") outcome.picture = rest;
-    if (key == "line") outcome.line = rest;
-    if (key == "problem") outcome.problems.push_back(rest);
-    if (key == "elsewhere") outcome.elsewhere.push_back(rest);
-    if (key == "calls") {
-      std::istringstream words(rest);
-      std::string command;
-      std::uint32_t first = 0, total = 0;
-      words >> command >> first >> total;
-      outcome.calls[command] = {first, total};
-    }
-  }
-  return outcome;
+  return text.empty() ? Outcome{} : nlohmann::json::parse(text).get<Outcome>();
 }
 
 std::vector<fs::path> bystanderFiles(const fs::path& dir) {
