@@ -19,10 +19,12 @@ struct PreparedCard {
   std::filesystem::path image;      // the first card: areas, public disk, information sector
   std::filesystem::path secondCard; // a two-slot reader's second card, all public disk; or empty
   std::filesystem::path eeprom;     // the controller's EEPROM image; or empty
-  std::array<std::uint8_t, kSectorBytes> infoSector{}; // the card's last sector, every byte
-  std::string binImage;                                // hidden area content from sector 1
-  std::string isoImage;                                // CD-ROM area content
-  std::string eepromImage;                             // the EEPROM's leading bytes
+  // The card's last sector, every byte; its area sizes (bytes 8-15) also say where the areas
+  // and the public disk lie.
+  std::array<std::uint8_t, kSectorBytes> infoSector{};
+  std::string binImage;    // hidden area content from sector 1
+  std::string isoImage;    // CD-ROM area content
+  std::string eepromImage; // the EEPROM's leading bytes
   std::string label;
   std::vector<std::pair<std::string, std::string>> files; // path on each public disk, content
 };
