@@ -1,0 +1,141 @@
+#include "e2e/card_reading.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace tarvix::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Problems = std::vector<std::string>;
+
+std::string readBytes(const fs::path& file, std::uint64_t offset, std::uint64_t length) {
+  std::ifstream in(file, std::ios::binary);
+  std::string bytes(length, '\0');
+  in.seekg(static_cast<std::streamoff>(offset));
+  in.read(bytes.data(), static_cast<std::streamsize>(length));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return bytes;
+}
+
+std::uint32_t bigEndian32(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) << 24 | static_cast<std::uint32_t>(bytes[1]) << 16 |
+         static_cast<std::uint32_t>(bytes[2]) << 8 | bytes[3];
+}
+
+std::uint32_t littleEndian(const std::string& bytes, std::size_t at, int count) {
+  std::uint32_t value = 0;
+  for (int i = count - 1; i >= 0; --i)
+    value = value << 8 | static_cast<std::uint8_t>(bytes[at + static_cast<std::size_t>(i)]);
+  return value;
+}
+
+struct Shell {
+  int status = -1;
+  std::string output;
+};
+
+Shell shell(const std::string& command) {
+  Shell result;
+  FILE* pipe = popen(("MTOOLS_SKIP_CHECK=1 " + command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[512];
+  while (fgets(buffer, sizeof buffer, pipe) != nullptr)
+    result.output += buffer;
+  const int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+// "" when equal, else where the first difference lies.
+std::string difference(const std::string& got, const std::string& want) {
+  for (std::size_t i = 0; i < want.size(); ++i) {
+    if (i >= got.size()) return "ends at byte " + std::to_string(i);
+    if (got[i] != want[i]) {
+      char text[64];
+      std::snprintf(text, sizeof text, "byte %zu is %02X, expected %02X", i,
+                    static_cast<std::uint8_t>(got[i]), static_cast<std::uint8_t>(want[i]));
+      return text;
+    }
+  }
+  return {};
+}
+
+void compare(Problems& problems, const std::string& what, const std::string& got,
+             const std::string& want) {
+  const std::string wrong = difference(got, want);
+  if (!wrong.empty()) problems.push_back(what + ": " + wrong);
+}
+
+// One public disk, cut out of its card into a file of its own, as a system would see the LUN.
+void readDisk(Problems& problems, const std::string& name, const fs::path& image,
+              std::uint64_t firstSector, std::uint64_t sectors, const PreparedCard& card,
+              const fs::path& scratch) {
+  const std::string bytes = readBytes(image, firstSector * kSectorBytes, sectors * kSectorBytes);
+  const fs::path volume = scratch / (name + ".img");
+  std::ofstream(volume, std::ios::binary | std::ios::trunc)
+      .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (bytes.size() < kSectorBytes) {
+    problems.push_back(name + ": no public disk in the image");
+    return;
+  }
+  // A file system laid for another extent (the layout before the areas moved it) misreads.
+  const std::uint32_t total =
+      littleEndian(bytes, 19, 2) != 0 ? littleEndian(bytes, 19, 2) : littleEndian(bytes, 32, 4);
+  if (total != sectors)
+    problems.push_back(name + ": file system counts " + std::to_string(total) + " sectors of " +
+                       std::to_string(sectors));
+  const Shell fsck = shell("fsck.fat -n '" + volume.string() + "'");
+  if (fsck.status != 0) {
+    // The first line that is not the tool's banner says what is wrong.
+    std::istringstream lines(fsck.output);
+    std::string line;
+    while (std::getline(lines, line) && line.rfind("fsck.fat ", 0) == 0) {
+    }
+    problems.push_back(name + ": fsck.fat: " + line);
+  }
+  const std::string target = "-i '" + volume.string() + "' ::";
+  std::string label = shell("mlabel -s " + target).output;
+  const std::string says = " Volume label is ";
+  label = label.rfind(says, 0) == 0 ? label.substr(says.size()) : "(none)";
+  label.erase(label.find_last_not_of(std::string(" \n\0", 3)) + 1);
+  if (label != card.label) problems.push_back(name + ": label \"" + label + "\"");
+  for (const auto& [path, content] : card.files) {
+    const Shell type = shell("mtype " + target + path);
+    if (type.status != 0 || type.output != content)
+      problems.push_back(name + ": " + path + ": " + firstLine(type.output));
+  }
+}
+
+} // namespace
+
+std::vector<std::string> readBack(const PreparedCard& card, const fs::path& scratch) {
+  Problems problems;
+  const std::uint64_t sectors = fs::file_size(card.image) / kSectorBytes;
+  const std::uint32_t bin = bigEndian32(card.infoSector.data() + 8);
+  const std::uint32_t cdRom = bigEndian32(card.infoSector.data() + 12);
+  const std::string info(card.infoSector.begin(), card.infoSector.end());
+  compare(problems, "card information sector",
+          readBytes(card.image, (sectors - 1) * kSectorBytes, kSectorBytes), info);
+  // Sector 0 of the hidden area is the station's to leave as it was; the image starts at 1.
+  compare(problems, "binary area", readBytes(card.image, kSectorBytes, card.binImage.size()),
+          card.binImage);
+  compare(problems, "CD-ROM area",
+          readBytes(card.image, std::uint64_t{bin} * kSectorBytes, card.isoImage.size()),
+          card.isoImage);
+  readDisk(problems, "LUN 1", card.image, std::uint64_t{bin} + cdRom, sectors - 1 - bin - cdRom,
+           card, scratch);
+  if (!card.secondCard.empty())
+    readDisk(problems, "LUN 2", card.secondCard, 0, fs::file_size(card.secondCard) / kSectorBytes,
+             card, scratch);
+  if (!card.eeprom.empty())
+    compare(problems, "EEPROM", readBytes(card.eeprom, 0, card.eepromImage.size()),
+            card.eepromImage);
+  return problems;
+}
+
+} // namespace tarvix::testing

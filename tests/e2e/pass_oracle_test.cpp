@@ -1,0 +1,592 @@
+// The pass oracle: whole production runs on a farm, one reader under test with every step its
+// model offers, and beside it a bystander reader of another model that the station must never
+// write to. A port that ends in pass must hold a card that verifies by an independent reading
+// (card_reading.h). The sweep injects a one-shot fault at every call position of every command
+// and open the run sends to the reader; each run goes in a child process of its own, so a run
+// that never ends is seen as a hang instead of stopping the sweep.
+#include "e2e/card_reading.h"
+#include "e2e/station_on_farm.h"
+#include "platform/sim/wire.h"
+#include "support/temp_dir.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <sstream>
+
+namespace tarvix::testing {
+namespace {
+
+namespace fs = std::filesystem;
+namespace sim = platform::sim;
+using namespace std::string_literals;
+using namespace std::string_view_literals;
+
+struct ModelRow {
+  const char* model;
+  int icType;
+  std::uint32_t cardSectors;
+  bool identityOnCard = false; // card information block in the card's last sector
+  bool eeprom = false;         // EEPROM parameter image instead
+  bool binArea = false;
+  bool cdRomArea = false;
+  bool twoCards = false;
+};
+
+// The four kinds of reader, the first on a FAT32 card, the others on FAT16 ones.
+constexpr ModelRow kKinds[] = {
+    {.model = "VQ301C-A-1LUN",
+     .icType = 3,
+     .cardSectors = 81920,
+     .identityOnCard = true,
+     .binArea = true},
+    {.model = "VQ301C-A-2LUN",
+     .icType = 4,
+     .cardSectors = 32768,
+     .identityOnCard = true,
+     .binArea = true,
+     .cdRomArea = true},
+    {.model = "VQ307B2B-2LUN", .icType = 7, .cardSectors = 32768, .twoCards = true},
+    {.model = "VQ348", .icType = 8, .cardSectors = 32768, .eeprom = true},
+};
+// The plain one-LUN rows, for the full sweep, on cards whose public disks sit at the formatter's
+// edges: a small one, the last FAT16 size, the first FAT32 one, and odd sizes.
+constexpr ModelRow kPlainRows[] = {
+    {.model = "VQ301A", .icType = 0, .cardSectors = 24576},
+    {.model = "VQ301B", .icType = 1, .cardSectors = 65537},
+    {.model = "VQ301C", .icType = 2, .cardSectors = 65538},
+    {.model = "VQ305A", .icType = 5, .cardSectors = 131071},
+    {.model = "VQ307B2B-1LUN", .icType = 6, .cardSectors = 50001},
+};
+
+// What the settings ask for; the reading compares the card with these.
+constexpr std::string_view kLabel = "ORACLE";
+constexpr std::string_view kSerial = "000000004242";
+constexpr std::string_view kVendor = "ORACLEMFG";
+constexpr std::string_view kProduct = "ORACLE PRODUCT";
+constexpr std::string_view kDiskVendor = "ORACLEDV";
+constexpr std::string_view kDiskProduct = "ORACLE DISK PROD";
+constexpr std::string_view kCdVendor = "ORACLECV";
+constexpr std::string_view kCdProduct = "ORACLE CDROM PRO";
+constexpr std::uint8_t kMaxPower = 250;
+constexpr std::uint8_t kLedSpeed = 2;
+// Not whole chunks, so both partial last chunks are exercised.
+constexpr std::size_t kBinBytes = 70000;
+constexpr std::size_t kIsoBytes = 100000;
+const std::pair<std::string, std::string> kFile{"hello.txt", "on every card\n"};
+const std::pair<std::string, std::string> kFolderFile{"inner.txt", "inside the folder\n"};
+
+constexpr std::string_view kDut = "dut";
+constexpr std::string_view kBystander = "bystander";
+constexpr std::uint64_t kBystanderBytes = 2 << 20;
+constexpr std::size_t kUsedBytes = 4 << 20;
+
+std::string pattern(std::size_t size, std::uint32_t seed) {
+  std::string bytes(size, '\0');
+  for (char& c : bytes) {
+    seed = seed * 1103515245u + 12345u;
+    c = static_cast<char>(seed >> 16);
+  }
+  return bytes;
+}
+
+void put(std::uint8_t* at, std::string_view bytes) { std::copy(bytes.begin(), bytes.end(), at); }
+void putBigEndian32(std::uint8_t* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    at[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+}
+// USB string descriptors hold UTF-16LE: the low byte at even distance, the high byte zero.
+void putWide(std::uint8_t* at, std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i)
+    at[2 * i] = static_cast<std::uint8_t>(text[i]);
+}
+
+std::uint32_t binSectors(const ModelRow& row) {
+  return row.binArea ? static_cast<std::uint32_t>((kBinBytes + 512 + 511) / 512) : 0;
+}
+std::uint32_t cdRomSectors(const ModelRow& row) {
+  return row.cdRomArea ? static_cast<std::uint32_t>(kIsoBytes / 512 + 1) : 0;
+}
+
+std::array<std::uint8_t, kSectorBytes> infoSector(const ModelRow& row) {
+  std::array<std::uint8_t, kSectorBytes> s{};
+  std::uint8_t* b = s.data();
+  putBigEndian32(b + 8, binSectors(row));
+  putBigEndian32(b + 12, cdRomSectors(row));
+  if (!row.identityOnCard) return s;
+  put(b + 256, "VQ3050@ATRP");
+  put(b + 267, "\x34\x12\x78\x56"sv); // VID 1234, PID 5678, little-endian
+  put(b + 271, "\x1A\x03"sv);
+  putWide(b + 273, kSerial);
+  put(b + 297, "\x14\x03"sv);
+  putWide(b + 299, kVendor);
+  put(b + 317, "\x28\x03"sv);
+  putWide(b + 319, kProduct);
+  put(b + 368, "\x00\x80\x00\x01\x1F\x00\x00\x00"sv);
+  put(b + 376, kDiskVendor);
+  put(b + 384, kDiskProduct);
+  put(b + 400, "\x01\x00\x00\x01"sv);
+  put(b + 416, "\x05\x80\x00\x33\x1F\x00\x00\x00"sv);
+  put(b + 424, kCdVendor);
+  put(b + 432, kCdProduct);
+  put(b + 448, "\x01\x00\x00\x01"sv);
+  return s;
+}
+
+std::string eepromImage() {
+  std::array<std::uint8_t, 93> e{};
+  put(e.data(), "VQA708@V100");
+  put(e.data() + 11, "\x12\x34\x56\x78"sv); // big-endian here
+  e[15] = kMaxPower;
+  e[16] = static_cast<std::uint8_t>(kVendor.size());
+  put(e.data() + 17, kVendor);
+  e[29] = static_cast<std::uint8_t>(kProduct.size());
+  put(e.data() + 30, kProduct);
+  e[53] = static_cast<std::uint8_t>(kSerial.size());
+  put(e.data() + 54, kSerial);
+  put(e.data() + 66, kDiskVendor);
+  put(e.data() + 74, kDiskProduct);
+  e[90] = kLedSpeed;
+  unsigned sum = 0;
+  for (int i = 0; i <= 90; ++i)
+    sum += e[static_cast<std::size_t>(i)];
+  const auto check = static_cast<std::uint16_t>(0x10000 - (sum & 0xFFFF));
+  e[91] = static_cast<std::uint8_t>(check >> 8);
+  e[92] = static_cast<std::uint8_t>(check);
+  return {e.begin(), e.end()};
+}
+
+struct Fault {
+  std::string command = {};
+  std::uint32_t after = 0;
+  std::string kind = {};
+  bool newcomer = false; // after a pull, another reader is plugged in at once
+};
+
+const Fault kFaultKinds[] = {
+    {.kind = "fail"}, {.kind = "corrupt"}, {.kind = "pull"}, {.kind = "pull", .newcomer = true}};
+
+struct Job {
+  const ModelRow* row;
+  std::optional<Fault> fault;
+};
+
+// One run of the station, laid out in `dir`: images, files to copy, settings, farm file.
+struct Scene {
+  std::string farm;
+  std::string settings;
+  PreparedCard card;
+};
+
+Scene lay(const Job& job, const fs::path& dir) {
+  const ModelRow& row = *job.row;
+  const auto write = [&](const fs::path& path, const std::string& bytes) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+  };
+  const std::string bin = pattern(kBinBytes, 1);
+  const std::string iso = pattern(kIsoBytes, 2);
+  write(dir / "image.bin", bin);
+  write(dir / "image.iso", iso);
+  write(dir / kFile.first, kFile.second);
+  write(dir / "Docs" / kFolderFile.first, kFolderFile.second);
+  // Filled, so that any write reaching it shows.
+  write(dir / "img" / "bystander.img", pattern(kBystanderBytes, 3));
+  // The reader's cards are used ones, as they come from a shop: a partition table whose volume
+  // starts at sector 63, and old data where file systems and areas lie, so that a structure the
+  // run leaves unwritten shows. The information sector starts clear.
+  for (const char* card : {"dut.img", "dut-2.img"}) {
+    if (card == "dut-2.img"sv && !row.twoCards) continue;
+    std::string used = pattern(kUsedBytes, 4);
+    std::fill_n(used.begin(), 446, '\0');
+    const std::uint32_t volume = row.cardSectors - 1 - 63;
+    used.replace(446, 16,
+                 "\x00\xFE\xFF\xFF\x0C\xFE\xFF\xFF\x3F\x00\x00\x00"s + static_cast<char>(volume) +
+                     static_cast<char>(volume >> 8) + static_cast<char>(volume >> 16) +
+                     static_cast<char>(volume >> 24));
+    used.replace(510, 2, "\x55\xAA");
+    write(dir / "img" / card, used);
+    fs::resize_file(dir / "img" / card, std::uint64_t{row.cardSectors} * kSectorBytes);
+  }
+
+  Scene scene;
+  std::ostringstream ini;
+  ini << "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=" << row.icType
+      << "\r\nbCheckLowFormat=1\r\nnLLFSelect=1\r\nbCheckFormat=1\r\nszLabel=" << kLabel
+      << "\r\nbCheckRWTest=1\r\nnRWTestCount=2\r\nbCheckCardInforEnable=1\r\nbCheckCopyFile=1"
+      << "\r\nbCheckAutorun=1\r\nszISOFilePath=" << (dir / "image.iso").string()
+      << "\r\nbCheckBinFile=1\r\nszBinFilePath=" << (dir / "image.bin").string()
+      << "\r\n[CardInfor]\r\nszVID=1234\r\nszPID=5678\r\nszVendor=" << kVendor
+      << "\r\nszProduct=" << kProduct << "\r\nszSerialNum=" << kSerial
+      << "\r\nbIncrease=0\r\nszDiskVendor=" << kDiskVendor << "\r\nszDiskProduct=" << kDiskProduct
+      << "\r\nszCDROMVendor=" << kCdVendor << "\r\nszCDROMProduct=" << kCdProduct
+      << "\r\nnMaxPower=" << int{kMaxPower} << "\r\nnLEDSpeed=" << int{kLedSpeed}
+      << "\r\n[Copy File]\r\nbCheckFile01=1\r\nszFilePath01=" << (dir / kFile.first).string()
+      << "\r\nbCheckFolder01=1\r\nszFolderPath01=" << (dir / "Docs").string() << "\r\n";
+  scene.settings = ini.str();
+
+  const std::string sectors = R"("cardSectors": )" + std::to_string(row.cardSectors);
+  const std::string cards =
+      row.twoCards ? R"("cards": [{)" + sectors + "}, {" + sectors + "}]" : sectors;
+  const std::string faults = job.fault
+                                 ? R"(, "faults": [{"command": ")" + job.fault->command +
+                                       R"(", "after": )" + std::to_string(job.fault->after) +
+                                       R"(, "fault": ")" + job.fault->kind + R"(", "times": 1}])"
+                                 : "";
+  // A bystander of another model: the probe turns it away, so nothing may ever write to it.
+  const std::string bystander =
+      row.eeprom ? R"("model": "VQ305A")" : R"("model": "VQ348", "eeprom": "A5C3E1F00F1E3C5A")";
+  scene.farm = R"({"imageDir": ")" + (dir / "img").string() +
+               R"(", "timeScale": 0.0001, "hostControllers": [{"rootHubPorts": 2, "attached": [
+      {"port": 1, "hub": {"ports": 7, "chips": 2, "attached": [
+        {"port": 1, "reader": {"id": "dut", "model": ")" +
+               row.model + R"(", )" + cards + faults + R"(}},
+        {"port": 2, "reader": {"id": "bystander", )" +
+               bystander + R"(, "cardSectors": )" + std::to_string(kBystanderBytes / 512) +
+               "}}]}}]}]}";
+
+  PreparedCard& card = scene.card;
+  card.image = dir / "img" / "dut.img";
+  if (row.twoCards) card.secondCard = dir / "img" / "dut-2.img";
+  if (row.eeprom) card.eeprom = dir / "img" / "dut.eeprom";
+  card.infoSector = infoSector(row);
+  // The last chunk carries zeros up to the area's end.
+  if (row.binArea) card.binImage = bin + std::string((binSectors(row) - 1) * 512 - bin.size(), 0);
+  if (row.cdRomArea) card.isoImage = iso;
+  if (row.eeprom) card.eepromImage = eepromImage();
+  card.label = kLabel;
+  card.files = {{"/" + kFile.first, kFile.second},
+                {"/Docs/" + kFolderFile.first, kFolderFile.second}};
+  return scene;
+}
+
+// The farm's reader access as the station sees it, watched: counts what the reader under test
+// carried out, and with `newcomer`, when that reader vanishes, plugs the bystander in again, so
+// that it takes over the vanished reader's letters as the next reader an operator plugs in would.
+class FarmWatch final : public platform::ReaderAccess {
+public:
+  FarmWatch(sim::Farm& farm, bool newcomer)
+      : farm_(farm), inner_(farm.readerAccess()), newcomerDue_(newcomer) {}
+
+  platform::ReaderHandle open(std::string_view driveName) override {
+    const platform::ReaderHandle handle = inner_.open(driveName);
+    const std::vector<char> letters = farm_.letters(kDut);
+    if (handle != platform::kNoReader && !driveName.empty() &&
+        std::find(letters.begin(), letters.end(), driveName[0]) != letters.end()) {
+      std::lock_guard lock(mutex_);
+      dutHandles_.insert(handle);
+      ++counts_[std::string(sim::kOpenName)];
+    } else if (handle == platform::kNoReader) {
+      takeOverIfGone();
+    }
+    return handle;
+  }
+  bool send(platform::ReaderHandle handle, platform::PassThroughRequest& request) override {
+    const bool ok = inner_.send(handle, request);
+    {
+      std::lock_guard lock(mutex_);
+      if (!dutHandles_.contains(handle)) return ok;
+      const sim::Op op = sim::commandOf(request);
+      if (ok && op != sim::Op::Unknown) ++counts_[std::string(sim::kOpNames[std::size_t(op)])];
+    }
+    if (!ok) takeOverIfGone();
+    return ok;
+  }
+  void close(platform::ReaderHandle handle) override {
+    inner_.close(handle);
+    std::lock_guard lock(mutex_);
+    dutHandles_.erase(handle);
+  }
+  std::map<std::string, std::uint32_t> counts() const {
+    std::lock_guard lock(mutex_);
+    return counts_;
+  }
+
+private:
+  void takeOverIfGone() {
+    {
+      std::lock_guard lock(mutex_);
+      if (!newcomerDue_ || farm_.isPlugged(kDut)) return;
+      newcomerDue_ = false;
+    }
+    farm_.pull(kBystander);
+    farm_.plug(kBystander);
+  }
+
+  sim::Farm& farm_;
+  platform::ReaderAccess& inner_;
+  mutable std::mutex mutex_;
+  std::set<platform::ReaderHandle> dutHandles_;
+  std::map<std::string, std::uint32_t> counts_;
+  bool newcomerDue_;
+};
+
+// What one run came to, as its child process tells it.
+struct Outcome {
+  bool ended = false;
+  std::string picture;
+  std::string line;                   // LUN 1's result line, to tell why a run failed
+  std::vector<std::string> problems;  // on a card that shows pass
+  std::vector<std::string> elsewhere; // writes to a reader that is not under test
+  std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> calls; // at Auto Start, in all
+};
+NLOHMANN_DEFINE_TYPE_NON_INTRUSIVE(Outcome, ended, picture, line, problems, elsewhere, calls)
+
+[[noreturn]] void tell(int fd, const Outcome& outcome) {
+  // Tool output quoted in a problem may hold any bytes.
+  const std::string text =
+      nlohmann::json(outcome).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  [[maybe_unused]] const auto written = ::write(fd, text.data(), text.size());
+  ::_exit(0);
+}
+
+Outcome hear(const std::string& text) {
+  return text.empty() ? Outcome{} : nlohmann::json::parse(text).get<Outcome>();
+}
+
+std::vector<fs::path> bystanderFiles(const fs::path& dir) {
+  std::vector<fs::path> files = {dir / "img" / "bystander.img"};
+  if (fs::exists(dir / "img" / "bystander.eeprom"))
+    files.push_back(dir / "img" / "bystander.eeprom");
+  return files;
+}
+
+// The child's whole life: one station, one Auto Start, the reading, the verdict on `fd`.
+[[noreturn]] void runStation(const Job& job, const fs::path& dir, int fd) {
+  Outcome outcome;
+  const Scene scene = lay(job, dir);
+  std::ofstream(dir / "TarvixValue.ini", std::ios::binary) << scene.settings;
+  std::string error;
+  auto farm = sim::Farm::fromText(scene.farm, "oracle farm", dir, error);
+  if (!farm) {
+    outcome.ended = true;
+    outcome.line = "farm: " + error;
+    tell(fd, outcome);
+  }
+  std::vector<std::string> before;
+  for (const fs::path& file : bystanderFiles(dir))
+    before.push_back(readFile(file));
+  FarmWatch watch(*farm, job.fault && job.fault->newcomer);
+  platform::CapturingTrace trace;
+  SystemWithProcesses system;
+  system.executable = dir / "tarvix";
+  platform::Platform platform{farm->clock(),   trace, system,         farm->drives(),
+                              farm->usbTree(), watch, farm->volumes()};
+  ui::HeadlessHost host;
+  auto window = std::make_unique<app::StationWindow>(platform, host);
+  host.runAndWait([&] { window->initialise(); });
+  const auto atStart = watch.counts();
+  host.runAndWait([&] { window->onClicked(station::id::kAutoStart); });
+  const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (!outcome.ended && std::chrono::steady_clock::now() < limit) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    host.runAndWait([&] { outcome.ended = window->runEnded(); });
+  }
+  if (!outcome.ended) tell(fd, outcome); // without tearing down what may never stop
+  host.runAndWait([&] {
+    const auto port = app::stationReport(*window)["ports"][0];
+    outcome.picture = port["picture"];
+    outcome.line = port["slots"][0]["text"];
+    std::replace_if(
+        outcome.line.begin(), outcome.line.end(), [](char c) { return c < ' '; }, ' ');
+  });
+  for (const auto& [command, total] : watch.counts()) {
+    const auto first = atStart.find(command);
+    outcome.calls[command] = {first == atStart.end() ? 0 : first->second, total};
+  }
+  window.reset();
+  farm.reset();
+  const std::vector<fs::path> files = bystanderFiles(dir);
+  for (std::size_t i = 0; i < files.size(); ++i)
+    if (readFile(files[i]) != before[i])
+      outcome.elsewhere.push_back(files[i].filename().string() + " changed");
+  if (outcome.picture == "pass") outcome.problems = readBack(scene.card, dir);
+  tell(fd, outcome);
+}
+
+// Runs the jobs, `jobs` children at a time; a child that has not told its verdict in time is
+// ended and counts as a hang (ended false).
+std::vector<Outcome> runAll(const std::vector<Job>& work, int jobs) {
+  struct Child {
+    pid_t pid;
+    int fd;
+    std::size_t index;
+    fs::path dir;
+    std::string heard;
+    std::chrono::steady_clock::time_point deadline;
+  };
+  std::vector<Outcome> outcomes(work.size());
+  std::vector<Child> running;
+  std::size_t next = 0;
+  while (next < work.size() || !running.empty()) {
+    while (next < work.size() && static_cast<int>(running.size()) < jobs) {
+      char pattern[] = "/tmp/tarvix-oracle-XXXXXX";
+      int ends[2];
+      if (::mkdtemp(pattern) == nullptr || ::pipe2(ends, O_CLOEXEC) != 0)
+        throw std::runtime_error("no folder or pipe for a run");
+      const fs::path dir = pattern;
+      std::fflush(nullptr);
+      const pid_t pid = ::fork();
+      if (pid < 0) throw std::runtime_error("no process for a run");
+      if (pid == 0) {
+        ::setpgid(0, 0); // the copy tools it starts go with it when it hangs
+        ::close(ends[0]);
+        runStation(work[next], dir, ends[1]);
+      }
+      ::setpgid(pid, pid);
+      ::close(ends[1]);
+      ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
+      running.push_back({pid,
+                         ends[0],
+                         next++,
+                         dir,
+                         {},
+                         std::chrono::steady_clock::now() + std::chrono::minutes(1)});
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    for (auto child = running.begin(); child != running.end();) {
+      char buffer[4096];
+      for (ssize_t n; (n = ::read(child->fd, buffer, sizeof buffer)) > 0;)
+        child->heard.append(buffer, static_cast<std::size_t>(n));
+      int status = 0;
+      bool over = ::waitpid(child->pid, &status, WNOHANG) == child->pid;
+      if (!over && std::chrono::steady_clock::now() > child->deadline) {
+        ::kill(-child->pid, SIGKILL);
+        ::waitpid(child->pid, &status, 0);
+        child->heard.clear();
+        over = true;
+      }
+      if (!over) {
+        ++child;
+        continue;
+      }
+      for (ssize_t n; (n = ::read(child->fd, buffer, sizeof buffer)) > 0;)
+        child->heard.append(buffer, static_cast<std::size_t>(n));
+      ::close(child->fd);
+      outcomes[child->index] = hear(child->heard);
+      std::error_code ignored;
+      fs::remove_all(child->dir, ignored);
+      child = running.erase(child);
+    }
+  }
+  return outcomes;
+}
+
+int jobsWanted() {
+  const char* jobs = std::getenv("TARVIX_ORACLE_JOBS");
+  return jobs != nullptr && std::atoi(jobs) > 0 ? std::atoi(jobs) : 2;
+}
+
+std::string describe(const Job& job) {
+  std::string text = job.row->model;
+  if (job.fault)
+    text += " " + job.fault->command + " after " + std::to_string(job.fault->after) + " " +
+            job.fault->kind + (job.fault->newcomer ? " with a newcomer" : "");
+  return text;
+}
+
+class PassOracle : public ::testing::Test {
+protected:
+  // The fault runs for one row: every call position of every command and open once the run has
+  // started, each with a one-shot fail, corrupt (only where data comes back), pull, and pull with
+  // a newcomer.
+  static std::vector<Job> faultsFor(const ModelRow& row, const Outcome& clean) {
+    std::vector<Job> jobs;
+    for (const auto& [command, calls] : clean.calls) {
+      const auto op = std::find(sim::kOpNames.begin(), sim::kOpNames.end(), command);
+      const bool reads = op != sim::kOpNames.end() &&
+                         sim::readsData(static_cast<sim::Op>(op - sim::kOpNames.begin()));
+      for (const Fault& kind : kFaultKinds) {
+        if (kind.kind == "corrupt" && !reads) continue;
+        for (std::uint32_t after = calls.first; after < calls.second; ++after)
+          jobs.push_back({&row, Fault{command, after, kind.kind, kind.newcomer}});
+      }
+    }
+    return jobs;
+  }
+};
+
+TEST_F(PassOracle, EveryKindOfReaderPassesWithAllItsStepsAndVerifies) {
+  std::vector<Job> jobs;
+  for (const ModelRow& row : kKinds)
+    jobs.push_back({&row, std::nullopt});
+  const std::vector<Outcome> outcomes = runAll(jobs, jobsWanted());
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    const Outcome& o = outcomes[i];
+    EXPECT_TRUE(o.ended) << describe(jobs[i]);
+    EXPECT_EQ(o.picture, "pass") << describe(jobs[i]) << ": " << o.line;
+    EXPECT_EQ(o.problems, std::vector<std::string>{}) << describe(jobs[i]);
+    EXPECT_EQ(o.elsewhere, std::vector<std::string>{}) << describe(jobs[i]);
+  }
+}
+
+// Off in the suite until the station's known false passes are mended: TARVIX_ORACLE=1 runs the
+// sweep over the four kinds of reader, TARVIX_ORACLE=full over every model row (soak/).
+TEST_F(PassOracle, NoInjectedFaultEndsInAFalsePassAHangOrAWriteElsewhere) {
+  const char* mode = std::getenv("TARVIX_ORACLE");
+  if (mode == nullptr || *mode == '\0') GTEST_SKIP() << "set TARVIX_ORACLE=1 (or full) to sweep";
+  std::vector<const ModelRow*> rows;
+  for (const ModelRow& row : kKinds)
+    rows.push_back(&row);
+  if (mode == "full"sv)
+    for (const ModelRow& row : kPlainRows)
+      rows.push_back(&row);
+  const auto list = [](const char* what, const Job& job, const std::vector<std::string>& lines) {
+    std::string joined;
+    for (const std::string& line : lines)
+      joined += (joined.empty() ? "" : "; ") + line;
+    std::printf("%s: %s: %s\n", what, describe(job).c_str(), joined.c_str());
+  };
+  // Each row once without a fault, for its call positions; a row that cannot pass even so is a
+  // finding of its own, and its faults would say nothing.
+  std::vector<Job> jobs;
+  for (const ModelRow* row : rows)
+    jobs.push_back({row, std::nullopt});
+  std::vector<Outcome> outcomes = runAll(jobs, jobsWanted());
+  int neverPass = 0;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (outcomes[i].picture != "pass") {
+      ++neverPass;
+      list("no pass without a fault", jobs[i], {outcomes[i].line});
+      continue;
+    }
+    const std::vector<Job> faults = faultsFor(*rows[i], outcomes[i]);
+    jobs.insert(jobs.end(), faults.begin(), faults.end());
+  }
+  const std::vector<Outcome> faulted =
+      runAll({jobs.begin() + static_cast<std::ptrdiff_t>(rows.size()), jobs.end()}, jobsWanted());
+  outcomes.insert(outcomes.end(), faulted.begin(), faulted.end());
+
+  int verified = 0, falsePasses = 0, hangs = 0, writesElsewhere = 0;
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    const Outcome& o = outcomes[i];
+    if (!o.ended) {
+      ++hangs;
+      list("hang", jobs[i], {"the run did not end"});
+    }
+    if (o.picture == "pass") (o.problems.empty() ? verified : falsePasses) += 1;
+    if (!o.problems.empty()) list("false pass", jobs[i], o.problems);
+    if (!o.elsewhere.empty()) {
+      ++writesElsewhere;
+      list("other-reader write", jobs[i], o.elsewhere);
+    }
+  }
+  std::printf("pass oracle: %zu runs, %d passes verified, %d false passes, %d hangs, "
+              "%d other-reader writes\n",
+              jobs.size(), verified, falsePasses, hangs, writesElsewhere);
+  EXPECT_EQ(neverPass, 0);
+  EXPECT_EQ(falsePasses, 0);
+  EXPECT_EQ(hangs, 0);
+  EXPECT_EQ(writesElsewhere, 0);
+}
+
+} // namespace
+} // namespace tarvix::testing
