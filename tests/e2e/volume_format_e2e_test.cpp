@@ -86,6 +86,16 @@ TEST_F(VolumeFormat, SmallCardIsFat16AndAWrittenAreaForcesTheFactoryLabel) {
   EXPECT_NE(info.find("FAT16"), std::string::npos) << info;
 }
 
+TEST_F(VolumeFormat, ARefusedBootSectorWriteFailsTheFormat) {
+  // 40000 sectors: a 345-sector system area, zero-filled in three writes; the boot sector is next.
+  start(R"("cardSectors": 40000,
+           "faults": [{"command": "volumeWrite", "after": 3, "fault": "fail", "times": 1}])",
+        "bCheckFormat=1\r\n");
+  EXPECT_FALSE(formatFirstLun());
+  EXPECT_EQ(line(), "Format \r\nFail !!\r\n");
+  EXPECT_EQ(station->window->slotColour[0], station::SlotColour::Failed);
+}
+
 TEST_F(VolumeFormat, NothingToDoWithoutFormatAreasOrReset) {
   start(R"("cardMiB": 8)", "");
   const std::string before = line();

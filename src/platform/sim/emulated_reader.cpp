@@ -144,6 +144,18 @@ std::uint64_t freshDiskSectors(const CardPlan& card, unsigned slot) {
 
 } // namespace
 
+void checkCondition(PassThroughRequest& request, std::uint8_t key, std::uint8_t asc) {
+  request.errorCode = EIO;
+  request.senseKey = key;
+  if (request.senseLength >= 14) {
+    request.sense.fill(0);
+    request.sense[0] = kSenseResponseCode;
+    request.sense[2] = key;
+    request.sense[7] = kSenseAdditionalLength;
+    request.sense[12] = asc;
+  }
+}
+
 Op commandOf(const PassThroughRequest& request) {
   Decoded decoded;
   decode(request, decoded);
@@ -301,14 +313,7 @@ bool EmulatedReader::execute(std::uint64_t generation, unsigned lun, PassThrough
     return false;
   }
   if (outcome) {
-    request.errorCode = EIO;
-    if (request.senseLength >= 14) {
-      request.sense.fill(0);
-      request.sense[0] = kSenseResponseCode;
-      request.sense[2] = outcome->key;
-      request.sense[7] = kSenseAdditionalLength;
-      request.sense[12] = outcome->asc;
-    }
+    checkCondition(request, outcome->key, outcome->asc);
     return false;
   }
   request.errorCode = 0;
@@ -472,11 +477,23 @@ EmulatedReader::Outcome EmulatedReader::eepromTransfer(PassThroughRequest& reque
   return std::nullopt;
 }
 
+namespace {
+
+// Where `command` is counted in successes_; past the end for a name no fault can carry.
+std::size_t counterOf(std::string_view command) {
+  if (command == kOpenName) return kOpNames.size();
+  if (command == kVolumeWriteName) return kOpNames.size() + 1;
+  const auto named = std::find(kOpNames.begin(), kOpNames.end(), command);
+  return named == kOpNames.end() ? kOpNames.size() + 2
+                                 : static_cast<std::size_t>(named - kOpNames.begin());
+}
+
+} // namespace
+
 FaultVerdict EmulatedReader::takeFault(std::string_view command) {
   std::lock_guard lock(mutex_);
-  const auto named = std::find(kOpNames.begin(), kOpNames.end(), command);
-  const std::size_t index = command == kOpenName ? kOpNames.size() : named - kOpNames.begin();
-  if (index > kOpNames.size()) return FaultVerdict::None;
+  const std::size_t index = counterOf(command);
+  if (index >= successes_.size()) return FaultVerdict::None;
   for (std::size_t i = 0; i < plan_.faults.size(); ++i) {
     const FaultPlan& fault = plan_.faults[i];
     if (fault.command != command || successes_[index] < fault.after) continue;
@@ -487,6 +504,7 @@ FaultVerdict EmulatedReader::takeFault(std::string_view command) {
     case FaultAction::Corrupt: return FaultVerdict::Corrupt;
     case FaultAction::Pull: return FaultVerdict::Pull;
     case FaultAction::Hang: return FaultVerdict::Hang;
+    case FaultAction::UnitAttention: return FaultVerdict::UnitAttention;
     }
   }
   return FaultVerdict::None;
@@ -494,9 +512,8 @@ FaultVerdict EmulatedReader::takeFault(std::string_view command) {
 
 void EmulatedReader::noteSuccess(std::string_view command) {
   std::lock_guard lock(mutex_);
-  const auto named = std::find(kOpNames.begin(), kOpNames.end(), command);
-  const std::size_t index = command == kOpenName ? kOpNames.size() : named - kOpNames.begin();
-  if (index <= kOpNames.size()) ++successes_[index];
+  const std::size_t index = counterOf(command);
+  if (index < successes_.size()) ++successes_[index];
 }
 
 bool EmulatedReader::openMustFail() {

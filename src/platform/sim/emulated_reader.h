@@ -35,7 +35,11 @@ struct DiskExtent {
   std::uint32_t hiddenSectors = 0; // the volume's first sector on the disk
 };
 
-enum class FaultVerdict : std::uint8_t { None, Fail, Corrupt, Pull, Hang };
+enum class FaultVerdict : std::uint8_t { None, Fail, Corrupt, Pull, Hang, UnitAttention };
+
+// Ends `request` in CHECK CONDITION with sense `key` / `asc`: EIO, the key reported, and fixed
+// format sense data when a sense area was asked for.
+void checkCondition(PassThroughRequest& request, std::uint8_t key, std::uint8_t asc);
 
 // The command a block names, for faults and statistics; Op::Unknown for anything else.
 Op commandOf(const PassThroughRequest& request);
@@ -65,7 +69,8 @@ public:
   // for CHECK CONDITION, with sense data when a sense area was asked for) and returns false.
   bool execute(std::uint64_t generation, unsigned lun, PassThroughRequest& request);
 
-  // Faults: what the next `command` ("open" or a command name) must suffer, and counting.
+  // Faults: what the next `command` ("open", "volumeWrite" or a command name) must suffer, and
+  // counting.
   FaultVerdict takeFault(std::string_view command);
   void noteSuccess(std::string_view command);
   // True when this open attempt is one of the first failFirst ones.
@@ -129,8 +134,9 @@ private:
   std::array<std::uint32_t, 2> hidden_{}; // per LUN: the volume's start when a table holds it
   bool plugged_ = false;
   std::uint64_t generation_ = 0;
-  std::array<std::uint32_t, kOpNames.size() + 1> successes_{}; // the last counts opens
-  std::vector<std::uint32_t> fired_;                           // per fault
+  // Per command, then opens, then volume writes.
+  std::array<std::uint32_t, kOpNames.size() + 2> successes_{};
+  std::vector<std::uint32_t> fired_; // per fault
   std::uint32_t openAttempts_ = 0;
 };
 

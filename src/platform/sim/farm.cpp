@@ -204,8 +204,18 @@ public:
     return unit_.reader->diskExtent(unit_.generation, unit_.lun, extent, lastError_);
   }
   bool writeAt(std::uint64_t byteOffset, std::span<const std::uint8_t> data) override {
-    if (!unit_.reader->writeVolume(unit_.generation, unit_.lun, byteOffset, data, lastError_))
+    EmulatedReader& reader = *unit_.reader;
+    switch (reader.takeFault(kVolumeWriteName)) {
+    case FaultVerdict::None: break;
+    case FaultVerdict::Pull:
+      farm_.pull(reader.plan().id);
+      lastError_ = ENODEV;
       return false;
+    default: lastError_ = EIO; return false;
+    }
+    if (!reader.writeVolume(unit_.generation, unit_.lun, byteOffset, data, lastError_))
+      return false;
+    reader.noteSuccess(kVolumeWriteName);
     farm_.throttle(farm_.slots[unit_.slot], true, data.size());
     return true;
   }
@@ -285,6 +295,7 @@ public:
     const std::string_view name =
         op == Op::Unknown ? std::string_view() : kOpNames[static_cast<std::size_t>(op)];
     const FaultVerdict fault = name.empty() ? FaultVerdict::None : reader->takeFault(name);
+    request.senseKey = 0;
     if (fault != FaultVerdict::None && fault != FaultVerdict::Corrupt) {
       if (!reader->pluggedAs(entry.generation)) {
         request.errorCode = ENODEV;
@@ -296,6 +307,8 @@ public:
       } else if (fault == FaultVerdict::Hang) {
         farm_.clock.sleepMs(request.timeoutSeconds * 1000);
         request.errorCode = ETIMEDOUT;
+      } else if (fault == FaultVerdict::UnitAttention) {
+        checkCondition(request, kKeyUnitAttention, kAscPowerOnOrReset);
       } else {
         request.errorCode = EIO;
       }
