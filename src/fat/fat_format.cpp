@@ -96,6 +96,16 @@ bool finish(VolumeHandle& handle, std::uint8_t partitionType, std::uint32_t hidd
 CFAT32Format::CFAT32Format(platform::Clock& clock, platform::TraceSink& trace)
     : clock_(clock), trace_(trace) {}
 
+bool CFAT32Format::format(platform::Volume& volume, std::uint32_t totalSectors) {
+  // The formatter itself traces a failed query; here it only picks the layout.
+  platform::VolumeGeometry geometry;
+  const std::uint32_t bps = volume.geometry(geometry) && geometry.bytesPerSector != 0
+                                ? geometry.bytesPerSector
+                                : kDefaultBytesPerSector;
+  return usesFat32(totalSectors, bps) ? format_volume(volume, totalSectors)
+                                      : format_volume_fat16(volume, totalSectors);
+}
+
 bool CFAT32Format::format_volume(platform::Volume& volume, std::uint32_t totalSectors) {
   BootParams params;
   params.serial = make_volume_id(clock_);

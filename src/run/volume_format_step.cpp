@@ -13,7 +13,6 @@ constexpr int kTextFormatPassed = 5044;
 constexpr int kTextFormatFailed = 5045;
 constexpr std::string_view kResetLabel = "Public Disk";
 constexpr std::string_view kLayoutDropped = "DeviceIoControl Success 1!";
-constexpr std::uint32_t kLargestFat16Volume = 65536;
 
 } // namespace
 
@@ -50,9 +49,7 @@ bool formatVolumeStep(const StepContext& context, int driveIndex) {
   if (volume && totalSectors != 0) {
     fat::CFAT32Format formatter(platform.clock, platform.trace);
     formatter.setLabel(label);
-    formatted = totalSectors > kLargestFat16Volume
-                    ? formatter.format_volume(*volume, totalSectors)
-                    : formatter.format_volume_fat16(*volume, totalSectors);
+    formatted = formatter.format(*volume, totalSectors);
   }
   volume.reset();
   if (formatted) {
