@@ -39,7 +39,11 @@ bool formatVolumeStep(const StepContext& context, int driveIndex) {
   if (volume) {
     // The card is used without partitions from its first sector where the system allows it.
     if (volume->dropPartitionLayout()) platform.trace.line(kLayoutDropped);
-    volume->rereadPartitionLayout();
+    // The system reads the layout again only while none of the disk's partitions is open, and
+    // this volume may be one; what the re-read leaves (the whole disk) is then opened afresh.
+    volume.reset();
+    platform.volumes.rereadPartitionLayout(name);
+    volume = platform.volumes.open(name);
   }
 
   const std::uint32_t totalSectors =

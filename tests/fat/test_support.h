@@ -55,7 +55,6 @@ public:
     return !failPartitionType;
   }
   bool dropPartitionLayout() override { return true; }
-  bool rereadPartitionLayout() override { return true; }
   bool dismount() override {
     ++dismounts;
     return !failDismount;

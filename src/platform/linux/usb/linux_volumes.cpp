@@ -46,6 +46,16 @@ std::optional<std::filesystem::path> LinuxVolumes::volumeDevice(std::string_view
   return path;
 }
 
+bool LinuxVolumes::rereadPartitionLayout(std::string_view driveName) {
+  const auto unit = unitOf(letters_, driveName);
+  if (!unit || unit->type == DriveType::CdRom) return false;
+  // The whole disk, which a partition's removal leaves in place.
+  const std::filesystem::path disk = letters_.config().devRoot / unit->name;
+  if (!nodeIsUsbDevice(letters_.config(), disk, unit->dev)) return false;
+  int error = 0;
+  return linux_volume::rereadPartitionLayout(disk.string(), error);
+}
+
 std::unique_ptr<Volume> LinuxVolumes::open(std::string_view driveName) {
   const auto path = volumeDevice(driveName);
   if (!path) return nullptr;

@@ -26,6 +26,7 @@ class LinuxVolumes final : public Volumes {
 public:
   explicit LinuxVolumes(LetterTable& letters) : letters_(letters) {}
   std::unique_ptr<Volume> open(std::string_view driveName) override;
+  bool rereadPartitionLayout(std::string_view driveName) override;
   std::optional<std::string> copyTarget(std::string_view driveName) const override {
     auto device = volumeDevice(driveName);
     return device ? std::optional<std::string>(device->string()) : std::nullopt;
