@@ -226,6 +226,7 @@ void StationWindow::setTextLimit(int id, int limit) {
 }
 
 void StationWindow::close() {
+  closing = true;
   waitForWorkers();
   // The default file always receives the settings the station closed with.
   settingsPath = defaultSettingsPath();

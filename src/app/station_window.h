@@ -8,6 +8,7 @@
 #include "app/control.h"
 #include "discovery/scans.h"
 #include "platform/platform.h"
+#include "run/reader_binding.h"
 #include "run/step_context.h"
 #include "settings/copy_list.h"
 #include "station/control_ids.h"
@@ -148,7 +149,7 @@ private:
   bool memoryAllows(std::uint64_t bytes) const;
   bool startTest(int n);
   void startPort(int n);
-  void startWorker(station::PortRecord& record);
+  void startWorker(station::PortRecord& record, run::ReaderBinding binding);
   void joinFinishedWorkers();
   void onPollTimer();
   void waitForWorkers();

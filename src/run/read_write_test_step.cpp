@@ -56,7 +56,7 @@ bool readWriteTestStep(const StepContext& context, int driveIndex, station::Port
                        int lun) {
   if (!context.controls.checked(station::id::kReadWriteTest)) return true;
 
-  const station::DriveRecord& record = context.state.driveRecords[driveIndex];
+  const StepDrive record = context.drive(driveIndex);
   const int slot = record.slot;
   platform::Platform& platform = context.platform;
   platform::Clock& clock = platform.clock;
@@ -68,7 +68,7 @@ bool readWriteTestStep(const StepContext& context, int driveIndex, station::Port
   std::vector<std::uint8_t> readBack(kRunBytesMax);
 
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(record.letter), clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
   const std::uint64_t sectorCount =
       sectorCountWithRetries(m_hUSBDeviceHandle, clock, CapacityForm::Unit, record.lun);
 
@@ -89,7 +89,11 @@ bool readWriteTestStep(const StepContext& context, int driveIndex, station::Port
       const auto patternRun = std::span(pattern).first(bytes);
       const auto readBackRun = std::span(readBack).first(bytes);
 
-      if (!channel::ReadSector(m_hUSBDeviceHandle, savedRun, block)) {
+      // The run is saved twice and the copies compared: a save that read wrong once would
+      // otherwise be written back over good data.
+      if (!channel::ReadSector(m_hUSBDeviceHandle, savedRun, block) ||
+          !channel::ReadSector(m_hUSBDeviceHandle, readBackRun, block) ||
+          !std::ranges::equal(savedRun, readBackRun)) {
         passed = false;
         break;
       }
@@ -102,8 +106,10 @@ bool readWriteTestStep(const StepContext& context, int driveIndex, station::Port
                channel::ReadSector(m_hUSBDeviceHandle, readBackRun, block) &&
                std::ranges::equal(patternRun, readBackRun);
       // The saved sectors go back whatever happened to the pattern, so a failing card keeps the
-      // data it had wherever it still can.
-      const bool restored = channel::WriteSector(m_hUSBDeviceHandle, savedRun, block);
+      // data it had wherever it still can; only a restore that reads back as saved passes.
+      const bool restored = channel::WriteSector(m_hUSBDeviceHandle, savedRun, block) &&
+                            channel::ReadSector(m_hUSBDeviceHandle, readBackRun, block) &&
+                            std::ranges::equal(savedRun, readBackRun);
       passed = passed && restored;
       sector = keepInWalk(sector + sectors, first, sectorCount);
     }

@@ -42,6 +42,8 @@ struct StationState {
   // The serial number for the next reader, twelve digits; workers take and advance it under the
   // station lock, the one lock of the station.
   std::string serialText;
+  // Set when the station closes: work that waits on something outside (the copy tool) stops.
+  std::atomic<bool> closing{false};
   std::mutex stationLock;
 
   PortRecord& port(int n) { return ports[n - 1]; }
