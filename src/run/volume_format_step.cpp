@@ -46,6 +46,7 @@ bool formatVolumeStep(const StepContext& context, int driveIndex) {
     volume.reset();
     platform.volumes.rereadPartitionLayout(name);
     volume = platform.volumes.open(name);
+    if (!context.readerStillBound(driveIndex)) volume.reset();
   }
 
   const std::uint32_t totalSectors =
