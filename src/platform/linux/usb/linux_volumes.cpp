@@ -46,14 +46,18 @@ std::optional<std::filesystem::path> LinuxVolumes::volumeDevice(std::string_view
   return path;
 }
 
-bool LinuxVolumes::rereadPartitionLayout(std::string_view driveName) {
+std::optional<std::filesystem::path> LinuxVolumes::diskDevice(std::string_view driveName) const {
   const auto unit = unitOf(letters_, driveName);
-  if (!unit || unit->type == DriveType::CdRom) return false;
-  // The whole disk, which a partition's removal leaves in place.
-  const std::filesystem::path disk = letters_.config().devRoot / unit->name;
-  if (!nodeIsUsbDevice(letters_.config(), disk, unit->dev)) return false;
+  if (!unit || unit->type == DriveType::CdRom) return std::nullopt;
+  const std::filesystem::path path = letters_.config().devRoot / unit->name;
+  if (!nodeIsUsbDevice(letters_.config(), path, unit->dev)) return std::nullopt;
+  return path;
+}
+
+bool LinuxVolumes::rereadPartitionLayout(std::string_view driveName) {
+  const auto disk = diskDevice(driveName);
   int error = 0;
-  return linux_volume::rereadPartitionLayout(disk.string(), error);
+  return disk && linux_volume::rereadPartitionLayout(disk->string(), error);
 }
 
 std::unique_ptr<Volume> LinuxVolumes::open(std::string_view driveName) {

@@ -33,6 +33,9 @@ public:
   }
   // The device node `open` would open for `driveName`, after the same checks.
   std::optional<std::filesystem::path> volumeDevice(std::string_view driveName) const;
+  // The whole-disk node of a card unit, after the same checks: the layout is re-read through it,
+  // since the partition a volume was opened on may be what the re-read removes.
+  std::optional<std::filesystem::path> diskDevice(std::string_view driveName) const;
 
 private:
   LetterTable& letters_;
