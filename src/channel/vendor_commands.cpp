@@ -11,14 +11,25 @@
 namespace tarvix::channel {
 namespace {
 
+// A reader answers UNIT ATTENTION to the first command after a card change, a plug-in or a
+// re-initialisation of its controller; the command itself was not refused, so it is sent again.
+constexpr std::uint8_t kSenseKeyUnitAttention = 0x06;
+constexpr int kUnitAttentionResends = 3;
+
 // Sends one request and writes the command's trace line. A holder whose open failed answers
 // every request with EBADF, as a closed descriptor would.
 bool send(ReaderHandleHolder& holder, Command command, PassThroughRequest& request) {
   const CommandTraits& t = traits(command);
   bool ok = false;
   if (holder.isOpen()) {
-    request.errorCode = 0;
-    ok = holder.access().send(holder.handle(), request);
+    for (int resends = 0;; ++resends) {
+      request.errorCode = 0;
+      request.senseKey = 0;
+      request.sense.fill(0);
+      ok = holder.access().send(holder.handle(), request);
+      if (ok || request.senseKey != kSenseKeyUnitAttention || resends == kUnitAttentionResends)
+        break;
+    }
     if (!ok && request.errorCode == 0) request.errorCode = EIO;
   } else {
     request.errorCode = EBADF;

@@ -72,11 +72,11 @@ bool zeroSystemArea(VolumeHandle& handle, platform::Clock& clock, std::uint32_t 
   return false;
 }
 
-// Single sector writes after the zero fill; a failure here surfaces when the volume is next read,
-// so its result is not examined.
-void writeSectorAt(VolumeHandle& handle, std::uint32_t sector, const Sector& image) {
+// One sector after the zero fill. A card that refuses it has no file system, however well the
+// zero fill went, so the format fails on it.
+bool writeSectorAt(VolumeHandle& handle, std::uint32_t sector, const Sector& image) {
   Seek_to_Sect(handle, sector, static_cast<std::uint32_t>(image.size()));
-  (void)writeSectors(handle, image);
+  return writeSectors(handle, image);
 }
 
 // Sets the partition type, then dismounts. A volume that is the whole disk has no partition entry
@@ -95,6 +95,16 @@ bool finish(VolumeHandle& handle, std::uint8_t partitionType, std::uint32_t hidd
 
 CFAT32Format::CFAT32Format(platform::Clock& clock, platform::TraceSink& trace)
     : clock_(clock), trace_(trace) {}
+
+bool CFAT32Format::format(platform::Volume& volume, std::uint32_t totalSectors) {
+  // The formatter itself traces a failed query; here it only picks the layout.
+  platform::VolumeGeometry geometry;
+  const std::uint32_t bps = volume.geometry(geometry) && geometry.bytesPerSector != 0
+                                ? geometry.bytesPerSector
+                                : kDefaultBytesPerSector;
+  return usesFat32(totalSectors, bps) ? format_volume(volume, totalSectors)
+                                      : format_volume_fat16(volume, totalSectors);
+}
 
 bool CFAT32Format::format_volume(platform::Volume& volume, std::uint32_t totalSectors) {
   BootParams params;
@@ -129,15 +139,15 @@ bool CFAT32Format::format_volume(platform::Volume& volume, std::uint32_t totalSe
 
   VolumeHandle handle{volume, trace_};
   if (!zeroSystemArea(handle, clock_, bps, layout.systemAreaSectors)) return false;
-  writeSectorAt(handle, 0, boot);
-  writeSectorAt(handle, kFat32FsInfoSector, fsInfo);
-  writeSectorAt(handle, kFat32BackupBootSector, boot);
-  writeSectorAt(handle, kFat32BackupFsInfoSector, fsInfo);
-  writeSectorAt(handle, layout.fatStart(0), fatHead);
-  writeSectorAt(handle, layout.fatStart(1), fatHead);
-  if (!labelBytes.empty()) {
-    writeSectorAt(handle, layout.rootDirSector(), labelEntrySector(bps, paddedName(labelBytes)));
-  }
+  const bool written =
+      writeSectorAt(handle, 0, boot) && writeSectorAt(handle, kFat32FsInfoSector, fsInfo) &&
+      writeSectorAt(handle, kFat32BackupBootSector, boot) &&
+      writeSectorAt(handle, kFat32BackupFsInfoSector, fsInfo) &&
+      writeSectorAt(handle, layout.fatStart(0), fatHead) &&
+      writeSectorAt(handle, layout.fatStart(1), fatHead) &&
+      (labelBytes.empty() || writeSectorAt(handle, layout.rootDirSector(),
+                                           labelEntrySector(bps, paddedName(labelBytes))));
+  if (!written) return false;
   return finish(handle, kFat32PartitionType, facts.hiddenSectors, trace::kFat32PartitionTypeFailed);
 }
 
@@ -169,12 +179,12 @@ bool CFAT32Format::format_volume_fat16(platform::Volume& volume, std::uint32_t t
 
   VolumeHandle handle{volume, trace_};
   if (!zeroSystemArea(handle, clock_, bps, layout.systemAreaSectors)) return false;
-  writeSectorAt(handle, 0, boot);
-  writeSectorAt(handle, layout.fatStart(0), fatHead);
-  writeSectorAt(handle, layout.fatStart(1), fatHead);
-  if (!labelBytes.empty()) {
-    writeSectorAt(handle, layout.rootDirSector(), labelEntrySector(bps, paddedName(labelBytes)));
-  }
+  const bool written =
+      writeSectorAt(handle, 0, boot) && writeSectorAt(handle, layout.fatStart(0), fatHead) &&
+      writeSectorAt(handle, layout.fatStart(1), fatHead) &&
+      (labelBytes.empty() || writeSectorAt(handle, layout.rootDirSector(),
+                                           labelEntrySector(bps, paddedName(labelBytes))));
+  if (!written) return false;
   return finish(handle, kFat16PartitionType, facts.hiddenSectors, trace::kFat16PartitionTypeFailed);
 }
 

@@ -24,9 +24,13 @@ public:
   void setLabel(std::string label) { label_ = std::move(label); }
   const std::string& label() const { return label_; }
 
+  // FAT32 or FAT16 over sectors 0 to totalSectors - 1 of `volume`, as usesFat32 chooses for the
+  // volume's sector size. True when the file system was written.
+  bool format(platform::Volume& volume, std::uint32_t totalSectors);
   // FAT32 over sectors 0 to totalSectors - 1 of `volume`. True when the file system was written.
   bool format_volume(platform::Volume& volume, std::uint32_t totalSectors);
-  // FAT16 over sectors 0 to totalSectors - 1 of `volume` (for volumes of up to 65536 sectors).
+  // FAT16 over sectors 0 to totalSectors - 1 of `volume` (for volumes of up to 65536 sectors, and
+  // those just above that FAT32 would leave too few clusters).
   bool format_volume_fat16(platform::Volume& volume, std::uint32_t totalSectors);
 
 private:

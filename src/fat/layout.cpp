@@ -84,18 +84,12 @@ Fat32Layout fat32Layout(std::uint32_t totalSectors, std::uint32_t bytesPerSector
   return l;
 }
 
-Fat16Layout fat16Layout(std::uint32_t totalSectors, std::uint32_t bytesPerSector) {
-  Fat16Layout l;
-  l.totalSectors = totalSectors;
-  l.bytesPerSector = bytesPerSector;
-  if (bytesPerSector == 0) return l;
-  l.sizeMiB = sizeInMiB(totalSectors, bytesPerSector);
-  l.sectorsPerCluster =
-      l.sizeMiB <= 32
-          ? halfKiB(bytesPerSector)
-          : fat16_sectors_per_cluster(bytesPerSector, static_cast<std::int64_t>(l.sizeMiB));
-  if (l.sectorsPerCluster == 0) return l;
+namespace {
 
+// Everything after the cluster size.
+void fillFat16(Fat16Layout& l) {
+  const std::uint32_t totalSectors = l.totalSectors;
+  const std::uint32_t bytesPerSector = l.bytesPerSector;
   // As for FAT32 with 2-byte entries: + 4 per cluster for the two FATs, + 1 to round up. The one
   // reserved sector is the boot sector; the root directory is not taken off, so the FAT comes out
   // a little larger than it must.
@@ -121,7 +115,39 @@ Fat16Layout fat16Layout(std::uint32_t totalSectors, std::uint32_t bytesPerSector
                          : 0;
   }
   l.fatNeeded = (std::uint64_t{l.clusterCount} * 2 + bytesPerSector - 1) / bytesPerSector;
+}
+
+constexpr std::uint64_t kLargestFat16ClusterBytes = 32768;
+
+} // namespace
+
+Fat16Layout fat16Layout(std::uint32_t totalSectors, std::uint32_t bytesPerSector) {
+  Fat16Layout l;
+  l.totalSectors = totalSectors;
+  l.bytesPerSector = bytesPerSector;
+  if (bytesPerSector == 0) return l;
+  l.sizeMiB = sizeInMiB(totalSectors, bytesPerSector);
+  l.sectorsPerCluster =
+      l.sizeMiB <= 32
+          ? halfKiB(bytesPerSector)
+          : fat16_sectors_per_cluster(bytesPerSector, static_cast<std::int64_t>(l.sizeMiB));
+  if (l.sectorsPerCluster == 0) return l;
+  fillFat16(l);
+  // Just above 65536 sectors the size rule still gives one-sector clusters, more of them than
+  // FAT16 holds; such a volume takes the next cluster size (never beyond 32 KiB).
+  while ((l.clusterCount > 0xFFFF || l.dataClusters >= kFat32MinClusters) &&
+         std::uint64_t{l.sectorsPerCluster} * 2 * bytesPerSector <= kLargestFat16ClusterBytes) {
+    l.sectorsPerCluster = static_cast<std::uint8_t>(l.sectorsPerCluster * 2);
+    fillFat16(l);
+  }
   return l;
+}
+
+bool usesFat32(std::uint32_t totalSectors, std::uint32_t bytesPerSector) {
+  if (totalSectors <= kLargestFat16Sectors) return false;
+  const Fat32Layout l = fat32Layout(totalSectors, bytesPerSector);
+  // A sector size without a FAT32 cluster size stays with FAT32, whose formatter refuses it.
+  return l.sectorsPerCluster == 0 || l.clusterCount >= kFat32MinClusters;
 }
 
 } // namespace tarvix::fat

@@ -25,6 +25,9 @@ inline constexpr std::uint32_t kDirEntryBytes = 32;
 // Cluster counts below this make every system read the volume as FAT12, whatever its boot sector
 // says.
 inline constexpr std::uint32_t kFat12MaxClusters = 4085;
+// Likewise below this FAT16, so FAT32 needs at least this many clusters and FAT16 holds fewer.
+inline constexpr std::uint32_t kFat32MinClusters = 65525;
+inline constexpr std::uint32_t kLargestFat16Sectors = 65536;
 
 // Sectors per cluster for FAT32 volumes above 64 MiB. Computed in 8 bits, like the field it fills:
 // a sector size that makes the product overflow yields 0, which the formatter refuses.
@@ -68,5 +71,10 @@ struct Fat16Layout {
 
 Fat32Layout fat32Layout(std::uint32_t totalSectors, std::uint32_t bytesPerSector);
 Fat16Layout fat16Layout(std::uint32_t totalSectors, std::uint32_t bytesPerSector);
+
+// FAT32 above 65536 sectors, except where it would have fewer than kFat32MinClusters clusters:
+// every system that tells the FAT type by the cluster count, as the FAT standard says, would read
+// such a volume as FAT16, so it gets FAT16.
+bool usesFat32(std::uint32_t totalSectors, std::uint32_t bytesPerSector);
 
 } // namespace tarvix::fat

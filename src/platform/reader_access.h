@@ -37,6 +37,9 @@ struct PassThroughRequest {
   std::uint32_t timeoutSeconds = 2;
   // Set by send: 0 on success, otherwise an errno value (EIO when the device refused the command).
   int errorCode = 0;
+  // Set by send: the sense key of a CHECK CONDITION answer, whether or not a sense area was asked
+  // for; 0 for any other outcome.
+  std::uint8_t senseKey = 0;
 };
 
 class ReaderAccess {

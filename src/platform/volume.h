@@ -30,10 +30,9 @@ public:
   // no partition table, or when the volume is the whole disk.
   virtual bool setPartitionType(std::uint8_t type) = 0;
   // Removes the disk's partition table (its entries and boot signature) so that the disk is used
-  // without partitions from its first sector.
+  // without partitions from its first sector once the system has read the layout again
+  // (Volumes::rereadPartitionLayout). Until then this volume stays where it was.
   virtual bool dropPartitionLayout() = 0;
-  // Makes the system read the disk's partition layout again.
-  virtual bool rereadPartitionLayout() = 0;
   // Writes out everything written so far and makes the system drop every mount of the volume, so
   // the new file system is read afresh on the next mount. True when nothing stays mounted.
   virtual bool dismount() = 0;

@@ -14,8 +14,13 @@ namespace tarvix::platform {
 class Volumes {
 public:
   virtual ~Volumes() = default;
-  // The volume behind `driveName` ("E:"); null when it cannot be opened.
+  // The volume behind `driveName` ("E:"): the disk's first partition, else the whole disk. Null
+  // when it cannot be opened.
   virtual std::unique_ptr<Volume> open(std::string_view driveName) = 0;
+  // Makes the system read the partition layout of the disk behind `driveName` again. Fails while
+  // a volume on one of its partitions is open, the caller's own included (the kernel does not
+  // drop a partition in use).
+  virtual bool rereadPartitionLayout(std::string_view driveName) = 0;
   // The volume as the copy tool (mtools) names it with -i: a device node, or an image file with
   // "@@" and the byte offset of the volume in it. Nothing when there is no such volume.
   virtual std::optional<std::string> copyTarget(std::string_view driveName) const = 0;

@@ -13,7 +13,6 @@ constexpr int kTextFormatPassed = 5044;
 constexpr int kTextFormatFailed = 5045;
 constexpr std::string_view kResetLabel = "Public Disk";
 constexpr std::string_view kLayoutDropped = "DeviceIoControl Success 1!";
-constexpr std::uint32_t kLargestFat16Volume = 65536;
 
 } // namespace
 
@@ -42,7 +41,12 @@ bool formatVolumeStep(const StepContext& context, int driveIndex) {
   if (volume) {
     // The card is used without partitions from its first sector where the system allows it.
     if (volume->dropPartitionLayout()) platform.trace.line(kLayoutDropped);
-    volume->rereadPartitionLayout();
+    // The system reads the layout again only while none of the disk's partitions is open, and
+    // this volume may be one; what the re-read leaves (the whole disk) is then opened afresh.
+    volume.reset();
+    platform.volumes.rereadPartitionLayout(name);
+    volume = platform.volumes.open(name);
+    if (!context.readerStillBound(driveIndex)) volume.reset();
   }
 
   const std::uint32_t totalSectors =
@@ -52,9 +56,7 @@ bool formatVolumeStep(const StepContext& context, int driveIndex) {
   if (volume && totalSectors != 0) {
     fat::CFAT32Format formatter(platform.clock, platform.trace);
     formatter.setLabel(label);
-    formatted = totalSectors > kLargestFat16Volume
-                    ? formatter.format_volume(*volume, totalSectors)
-                    : formatter.format_volume_fat16(*volume, totalSectors);
+    formatted = formatter.format(*volume, totalSectors);
   }
   volume.reset();
   if (formatted) {

@@ -17,6 +17,7 @@ struct Reply {
   bool ok = true;
   int errorCode = 0;
   std::vector<std::uint8_t> data; // written into In requests; may be shorter than asked for
+  std::uint8_t senseKey = 0;      // of a refusal
 };
 
 struct SentRequest {
@@ -54,6 +55,7 @@ public:
       std::copy_n(reply.data.begin(), std::min<std::size_t>(reply.data.size(), request.dataLength),
                   request.data);
     request.errorCode = reply.ok ? 0 : reply.errorCode;
+    request.senseKey = reply.ok ? 0 : reply.senseKey;
     return reply.ok;
   }
 

@@ -26,6 +26,37 @@ std::vector<std::uint8_t> pattern(std::size_t n) {
 }
 
 using Transfers = OpenChannel;
+using testing::Reply;
+
+// --- UNIT ATTENTION -------------------------------------------------------------------------
+
+// A command answered UNIT ATTENTION goes again, up to three more times, without a failure line;
+// any other refusal, and a fourth UNIT ATTENTION in a row, fail it at once.
+TEST_F(Transfers, UnitAttentionIsSentAgainAtMostThreeTimes) {
+  const Reply attention{false, EIO, {}, 0x06};
+  const Reply illegal{false, EIO, {}, 0x05};
+  const Reply done{true, 0, {0, 0, 0x10, 0, 0, 0, 2, 0}, 0};
+  struct Case {
+    std::vector<Reply> replies;
+    bool ok;
+    std::size_t sends;
+  };
+  for (const Case& c :
+       {Case{{attention, done}, true, 2}, Case{{attention, attention, attention, done}, true, 4},
+        Case{{attention, attention, attention, attention, done}, false, 4},
+        Case{{illegal, done}, false, 1}, Case{{attention, illegal}, false, 2}}) {
+    access.replies.assign(c.replies.begin(), c.replies.end());
+    access.sentRequests.clear();
+    trace.clear();
+    std::uint32_t count = 0;
+    std::uint32_t size = 0;
+    EXPECT_EQ(GetCapacity(holder, count, size, 0), c.ok) << c.sends;
+    EXPECT_EQ(access.sentRequests.size(), c.sends);
+    EXPECT_EQ(count, c.ok ? 0x1000u : 0u);
+    EXPECT_EQ(trace.lines(), c.ok ? std::vector<std::string>{}
+                                  : std::vector<std::string>{"GetCapacity Error Code ='5'"});
+  }
+}
 
 // --- Split card transfers -------------------------------------------------------------------
 

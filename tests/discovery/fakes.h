@@ -144,6 +144,7 @@ private:
 class NoVolumes final : public platform::Volumes {
 public:
   std::unique_ptr<platform::Volume> open(std::string_view) override { return nullptr; }
+  bool rereadPartitionLayout(std::string_view) override { return false; }
   std::optional<std::string> copyTarget(std::string_view) const override { return std::nullopt; }
 };
 

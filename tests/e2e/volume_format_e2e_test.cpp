@@ -76,6 +76,22 @@ TEST_F(VolumeFormat, Fat32CardGetsACleanVolumeWithTheLabel) {
             std::string::npos);
 }
 
+// Cards leave the factory with a partition table; the format drops it and lays the file system
+// over the whole disk, which only works once the partition is let go for the re-read.
+TEST_F(VolumeFormat, FactoryPartitionedCardGetsAWholeDiskVolume) {
+  start(R"("cardMiB": 64, "partitioned": true)", "bCheckFormat=1\r\nszLabel=TARVIX\r\n");
+  ASSERT_TRUE(formatFirstLun());
+  EXPECT_EQ(line(), "Format \r\nSucess");
+  const auto disk = station->farm->publicDisk(station->farm->letters("r1").at(0));
+  ASSERT_TRUE(disk);
+  EXPECT_EQ(disk->hiddenSectors, 0u);
+  const auto volume = cutVolume();
+  EXPECT_EQ(run("fsck.fat -n " + volume.string()).substr(0, 2), "0:");
+  const std::string info = run("MTOOLS_SKIP_CHECK=1 minfo -i " + volume.string() + " ::");
+  EXPECT_NE(info.find("hidden sectors: 0"), std::string::npos) << info;
+  EXPECT_NE(info.find("TARVIX"), std::string::npos) << info;
+}
+
 TEST_F(VolumeFormat, SmallCardIsFat16AndAWrittenAreaForcesTheFactoryLabel) {
   start(R"("cardSectors": 40000)", "bCheckFormat=0\r\nbCheckBinFile=1\r\nszLabel=IGNORED\r\n");
   ASSERT_TRUE(formatFirstLun());
@@ -84,6 +100,16 @@ TEST_F(VolumeFormat, SmallCardIsFat16AndAWrittenAreaForcesTheFactoryLabel) {
   const std::string info = run("MTOOLS_SKIP_CHECK=1 minfo -i " + volume.string() + " ::");
   EXPECT_NE(info.find("Public Disk"), std::string::npos) << info;
   EXPECT_NE(info.find("FAT16"), std::string::npos) << info;
+}
+
+TEST_F(VolumeFormat, ARefusedBootSectorWriteFailsTheFormat) {
+  // 40000 sectors: a 345-sector system area, zero-filled in three writes; the boot sector is next.
+  start(R"("cardSectors": 40000,
+           "faults": [{"command": "volumeWrite", "after": 3, "fault": "fail", "times": 1}])",
+        "bCheckFormat=1\r\n");
+  EXPECT_FALSE(formatFirstLun());
+  EXPECT_EQ(line(), "Format \r\nFail !!\r\n");
+  EXPECT_EQ(station->window->slotColour[0], station::SlotColour::Failed);
 }
 
 TEST_F(VolumeFormat, NothingToDoWithoutFormatAreasOrReset) {

@@ -244,6 +244,30 @@ TEST(ZeroFill, AFailedAttemptStartsOverFromSectorZero) {
   EXPECT_TRUE(sectorsAllZero(v, 2, 5));
 }
 
+// Every sector written after the zero fill carries the file system; losing any one fails the
+// format before the volume is finished.
+TEST(SectorWrites, AnyRefusedWriteFailsTheFormat) {
+  struct Case {
+    bool fat32;
+    int write; // from 0; FAT32 65537 zero-fills in 9 writes, FAT16 4096 in 1
+  };
+  for (const Case c : {Case{true, 9}, Case{true, 10}, Case{true, 11}, Case{true, 12},
+                       Case{true, 13}, Case{true, 14}, Case{true, 15}, Case{false, 1},
+                       Case{false, 2}, Case{false, 3}, Case{false, 4}}) {
+    MemoryVolume v(65537);
+    v.failWriteNumber = c.write;
+    Formatter f;
+    f.format.setLabel("CARD");
+    const bool ok =
+        c.fat32 ? f.format.format_volume(v, 65537) : f.format.format_volume_fat16(v, 4096);
+    EXPECT_FALSE(ok) << c.fat32 << " write " << c.write;
+    EXPECT_EQ(v.writeCalls, c.write + 1) << "nothing is written after the refused write";
+    EXPECT_TRUE(v.partitionTypes.empty());
+    EXPECT_EQ(v.dismounts, 0);
+    EXPECT_TRUE(f.trace.lines().back().starts_with("Seek_to_Sect"));
+  }
+}
+
 TEST(Finish, PartitionTypeFailureIsFatalOnlyWithHiddenSectors) {
   struct Case {
     bool fat32;

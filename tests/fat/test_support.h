@@ -55,7 +55,6 @@ public:
     return !failPartitionType;
   }
   bool dropPartitionLayout() override { return true; }
-  bool rereadPartitionLayout() override { return true; }
   bool dismount() override {
     ++dismounts;
     return !failDismount;
@@ -65,6 +64,7 @@ public:
       --failWrites;
       return false;
     }
+    if (writeCalls++ == failWriteNumber) return false;
     if (offset + data.size() > bytes.size()) return false;
     writes.push_back({offset, data.size()});
     std::copy(data.begin(), data.end(), bytes.begin() + static_cast<std::ptrdiff_t>(offset));
@@ -87,7 +87,9 @@ public:
   bool failPartitionInfo = false;
   bool failPartitionType = false;
   bool failDismount = false;
-  int failWrites = 0; // the next this many writes fail
+  int failWrites = 0;       // the next this many writes fail
+  int failWriteNumber = -1; // the write with this number (from 0, every call counted) fails
+  int writeCalls = 0;
   std::vector<std::uint8_t> partitionTypes;
   int dismounts = 0;
   std::vector<WriteRecord> writes;

@@ -65,8 +65,7 @@ protected:
     platform::CapturingTrace trace;
     CFAT32Format formatter(clock, trace);
     formatter.setLabel(label);
-    return sectors > 0x10000 ? formatter.format_volume(*volume, sectors)
-                             : formatter.format_volume_fat16(*volume, sectors);
+    return formatter.format(*volume, sectors);
   }
 
   fs::path dir_;
@@ -136,10 +135,24 @@ TEST_P(MtoolsReadBack, LabelAndFileReadBack) {
   EXPECT_EQ(fsck.status, 0) << fsck.output;
 }
 
-// Not 65537: mtools takes the FAT type from the cluster count alone and reads a FAT32 volume of
-// fewer than 65525 clusters as FAT16; systems that go by the boot sector read it as FAT32.
+// mtools, like the FAT standard, takes the FAT type from the cluster count alone: just above 65536
+// sectors FAT32 would have fewer than 65525 clusters, so those volumes must be FAT16; from 66581
+// on FAT32 has enough.
 INSTANTIATE_TEST_SUITE_P(Sizes, MtoolsReadBack,
-                         ::testing::Values(8192u, 65536u, 133120u, 2097152u));
+                         ::testing::Values(8192u, 65536u, 65537u, 66051u, 66580u, 66581u, 133120u,
+                                           2097152u));
+
+TEST_F(ImageDir, JustAbove65536SectorsTheTypeFollowsTheClusterCount) {
+  for (const std::uint32_t sectors : {65537u, 66050u, 66051u, 66072u, 66580u, 66581u}) {
+    const std::string path = image(sectors);
+    ASSERT_TRUE(format(path, sectors, "")) << sectors;
+    const ToolRun info = run("minfo -i " + path + " ::");
+    EXPECT_NE(info.output.find(sectors <= 66580 ? "FAT16" : "FAT32"), std::string::npos)
+        << sectors << info.output;
+    const ToolRun fsck = run("fsck.fat -n " + path);
+    EXPECT_EQ(fsck.status, 0) << sectors << fsck.output;
+  }
+}
 
 // A card that kept its partition table: the volume starts at sector 63 and the partition entry
 // gets the new type.

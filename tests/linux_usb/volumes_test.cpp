@@ -41,11 +41,13 @@ TEST_F(LinuxUsbVolumeNodes, TheFirstPartitionOrTheWholeDiskAndOnlyTheRightNode) 
   fs::create_directories(dev);
   if (!blockNode("sdg1", 8, 97)) GTEST_SKIP() << "no mknod here";
   ASSERT_TRUE(blockNode("sdj", 8, 144));
+  ASSERT_TRUE(blockNode("sdg", 8, 96));
   ASSERT_TRUE(blockNode("sdf1", 8, 1)) << "a node that names the system disk's partition";
   std::ofstream(dev / "sdc1") << "not a device\n";
   LetterTable table(configFor(recordedTree("station"), dev));
   const LinuxVolumes volumes(table);
   EXPECT_EQ(volumes.volumeDevice("H:"), dev / "sdg1");
+  EXPECT_EQ(volumes.diskDevice("H:"), dev / "sdg") << "the layout is re-read on the whole disk";
   EXPECT_EQ(volumes.volumeDevice("L:"), dev / "sdj") << "no card, no partition: the disk";
   EXPECT_FALSE(volumes.volumeDevice("G:")) << "node of another device";
   EXPECT_FALSE(volumes.volumeDevice("D:")) << "not a block device";

@@ -79,5 +79,23 @@ TEST(SgOutcomeRules, CallStatusHostAndDriverAllCount) {
   }
 }
 
+// The sense key reaches the channel so that it can send a UNIT ATTENTION's command again.
+TEST(SgOutcomeRules, CheckConditionReportsItsSenseKey) {
+  struct Case {
+    unsigned char status;
+    std::vector<unsigned char> sense;
+    std::uint8_t key;
+  };
+  for (Case c : {Case{0x02, {0x70, 0, 0x06, 0, 0, 0, 0, 0x0A, 0, 0, 0, 0, 0x29}, 0x06},
+                 Case{0x02, {0x72, 0x06, 0x28, 0}, 0x06}, Case{0x02, {0xF0, 0, 0x05}, 0x05},
+                 Case{0x00, {0x70, 0, 0x06}, 0}, Case{0x02, {}, 0}}) {
+    sg_io_hdr h{};
+    h.status = c.status;
+    h.sbp = c.sense.data();
+    h.sb_len_wr = static_cast<unsigned char>(c.sense.size());
+    EXPECT_EQ(judgeSgOutcome(0, 0, h).senseKey, c.key) << int(c.status) << " " << c.sense.size();
+  }
+}
+
 } // namespace
 } // namespace tarvix::platform::linux_backend

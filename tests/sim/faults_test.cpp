@@ -88,6 +88,40 @@ TEST_F(FarmTest, HangWaitsOutTheTimeOutOnTheFarmClockThenFails) {
   EXPECT_EQ(farm->eepromBytes("r1")[0], 0);
 }
 
+TEST_F(FarmTest, VolumeWriteFaultsStrikeTheFormattersWrites) {
+  load(withFaults(R"({ "command": "volumeWrite", "after": 1, "fault": "fail", "times": 1 },
+                     { "command": "volumeWrite", "after": 2, "fault": "pull" })"));
+  auto volume = farm->volumes().open("D:");
+  ASSERT_TRUE(volume);
+  const auto data = pattern(512, 3);
+  EXPECT_TRUE(volume->writeAt(0, data));
+  EXPECT_FALSE(volume->writeAt(512, data));
+  EXPECT_EQ(volume->lastError(), EIO);
+  EXPECT_EQ(readFile(farm->cardImagePath("r1"), 512, 1)[0], 0) << "a failed write writes nothing";
+  EXPECT_TRUE(volume->writeAt(512, data));
+  EXPECT_FALSE(volume->writeAt(1024, data));
+  EXPECT_EQ(volume->lastError(), ENODEV);
+  EXPECT_FALSE(farm->isPlugged("r1"));
+}
+
+// UNIT ATTENTION, power on or reset: CHECK CONDITION with sense key 6 and ASC 29h.
+TEST_F(FarmTest, UnitAttentionAnswersCheckConditionWithItsSense) {
+  load(withFaults(R"({ "command": "SetBinAreaSize", "fault": "unitAttention", "times": 1 },
+                     { "command": "GetCapacity", "after": 1, "fault": "unitAttention" })"));
+  auto holder = openReader("r1");
+  platform::PassThroughRequest request = setBinAreaSizeRequest(0);
+  EXPECT_FALSE(farm->readerAccess().send(holder->handle(), request));
+  EXPECT_EQ(request.errorCode, EIO);
+  EXPECT_EQ(request.senseKey, 0x06);
+  EXPECT_EQ(request.sense[2], 0x06);
+  EXPECT_EQ(request.sense[12], 0x29);
+  EXPECT_TRUE(SetBinAreaSize(*holder, 0)) << "struck once";
+  std::uint32_t count = 0;
+  std::uint32_t size = 0;
+  EXPECT_TRUE(GetCapacity(*holder, count, size, 0));
+  EXPECT_FALSE(GetCapacity(*holder, count, size, 0)) << "a unit that keeps answering it fails";
+}
+
 TEST_F(FarmTest, OpenFailFirstMakesASlowReaderThatTheRetriesReach) {
   load(withFaults(R"({ "command": "open", "failFirst": 3 })"));
   platform::CapturingTrace localTrace;

@@ -45,7 +45,9 @@ TEST_F(FarmTest, VolumeWritesLandOnThePublicDiskAfterTheHiddenAreas) {
   EXPECT_FALSE(farm->volumes().open("E:")) << "the CD-ROM unit has no volume to format";
 }
 
-TEST_F(FarmTest, APartitionedCardHidesSixtyThreeSectorsUntilItsLayoutIsDropped) {
+// As under the kernel: a volume keeps the partition it was opened on, and the layout is read
+// again only while no volume on a partition is open.
+TEST_F(FarmTest, APartitionedCardKeepsItsPartitionUntilTheLayoutIsReadAgain) {
   load(oneReader("VQ301A", R"("cardSectors": 4096, "partitioned": true)"));
   auto volume = farm->volumes().open("D:");
   ASSERT_TRUE(volume);
@@ -55,16 +57,25 @@ TEST_F(FarmTest, APartitionedCardHidesSixtyThreeSectorsUntilItsLayoutIsDropped) 
   ASSERT_TRUE(volume->setPartitionType(0x0B));
   EXPECT_EQ(readFile(farm->cardImagePath("r1"), 446 + 4, 1)[0], 0x0B);
   const auto data = pattern(512, 8);
-  ASSERT_TRUE(volume->writeAt(0, data));
-  EXPECT_EQ(readFile(farm->cardImagePath("r1"), 63 * 512, 512), data);
+  EXPECT_FALSE(volume->writeAt((4095 - 63) * 512, data)) << "past the partition's end";
+  EXPECT_EQ(volume->lastError(), ENOSPC);
 
   ASSERT_TRUE(volume->dropPartitionLayout());
-  ASSERT_TRUE(volume->rereadPartitionLayout());
-  ASSERT_TRUE(volume->hiddenSectors(hidden));
-  EXPECT_EQ(hidden, 0u);
   const auto mbr = readFile(farm->cardImagePath("r1"), 446, 66);
   EXPECT_TRUE(std::all_of(mbr.begin(), mbr.end(), [](auto b) { return b == 0; }));
-  // A volume boot sector at sector 0 is no partition table, though it ends in 55 AA too.
+  ASSERT_TRUE(volume->writeAt(0, data));
+  EXPECT_EQ(readFile(farm->cardImagePath("r1"), 63 * 512, 512), data) << "still the partition";
+  EXPECT_FALSE(farm->volumes().rereadPartitionLayout("D:")) << "its partition is open";
+  volume.reset();
+  ASSERT_TRUE(farm->volumes().rereadPartitionLayout("D:"));
+  volume = farm->volumes().open("D:");
+  ASSERT_TRUE(volume);
+  ASSERT_TRUE(volume->hiddenSectors(hidden));
+  EXPECT_EQ(hidden, 0u);
+  EXPECT_TRUE(volume->writeAt((4095 - 1) * 512, data)) << "the whole disk";
+
+  // A volume boot sector at sector 0 is no partition table, though it ends in 55 AA too; and an
+  // open whole disk does not stand in the way of the re-read.
   std::vector<std::uint8_t> boot(512);
   boot[0] = 0xEB;
   boot[12] = 0x02;
@@ -74,9 +85,8 @@ TEST_F(FarmTest, APartitionedCardHidesSixtyThreeSectorsUntilItsLayoutIsDropped) 
   boot[510] = 0x55;
   boot[511] = 0xAA;
   ASSERT_TRUE(volume->writeAt(0, boot));
-  ASSERT_TRUE(volume->rereadPartitionLayout());
-  ASSERT_TRUE(volume->hiddenSectors(hidden));
-  EXPECT_EQ(hidden, 0u);
+  ASSERT_TRUE(farm->volumes().rereadPartitionLayout("D:"));
+  EXPECT_EQ(farm->publicDisk('D')->hiddenSectors, 0u);
   EXPECT_TRUE(volume->dropPartitionLayout());
   EXPECT_EQ(readFile(farm->cardImagePath("r1"), 510, 2)[0], 0x55) << "boot sector left alone";
 }

@@ -52,6 +52,7 @@ public:
 class NoVolumes final : public platform::Volumes {
 public:
   std::unique_ptr<platform::Volume> open(std::string_view) override { return nullptr; }
+  bool rereadPartitionLayout(std::string_view) override { return false; }
   std::optional<std::string> copyTarget(std::string_view) const override { return std::nullopt; }
 };
 

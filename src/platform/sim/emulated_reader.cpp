@@ -96,20 +96,20 @@ std::uint8_t decode(const PassThroughRequest& request, Decoded& out) {
   return fieldsRight ? kNoRefusal : kAscInvalidField;
 }
 
-// The first volume's start when `sector` is a partition table that fits a disk of `diskSectors`;
-// 0 when it is none (a volume boot sector also ends in 55 AA, so that is told apart first).
-std::uint32_t tableVolumeStart(std::span<const std::uint8_t> sector, std::uint64_t diskSectors) {
-  if (!linux_volume::hasBootSignature(sector)) return 0;
+// The first partition when `sector` is a partition table that fits a disk of `diskSectors`;
+// nothing when it is none (a volume boot sector also ends in 55 AA, so that is told apart first).
+VolumePlace tablePartition(std::span<const std::uint8_t> sector, std::uint64_t diskSectors) {
+  if (!linux_volume::hasBootSignature(sector)) return {};
   const bool bootJump = sector[0] == 0xEB || sector[0] == 0xE9;
-  if (bootJump && sector[11] == 0x00 && sector[12] == 0x02) return 0;
+  if (bootJump && sector[11] == 0x00 && sector[12] == 0x02) return {};
   const std::uint8_t* entry = sector.data() + 446;
   const bool status = entry[0] == 0x00 || entry[0] == 0x80;
   const std::uint32_t start = littleEndian32(entry + 8);
   const std::uint32_t count = littleEndian32(entry + 12);
   if (!status || entry[4] == 0 || start == 0 || count == 0 ||
       std::uint64_t{start} + count > diskSectors)
-    return 0;
-  return start;
+    return {};
+  return {start, count};
 }
 
 // One partition of type 0Ch (FAT32, LBA) from sector 63 to the end of the disk.
@@ -143,6 +143,18 @@ std::uint64_t freshDiskSectors(const CardPlan& card, unsigned slot) {
 }
 
 } // namespace
+
+void checkCondition(PassThroughRequest& request, std::uint8_t key, std::uint8_t asc) {
+  request.errorCode = EIO;
+  request.senseKey = key;
+  if (request.senseLength >= 14) {
+    request.sense.fill(0);
+    request.sense[0] = kSenseResponseCode;
+    request.sense[2] = key;
+    request.sense[7] = kSenseAdditionalLength;
+    request.sense[12] = asc;
+  }
+}
 
 Op commandOf(const PassThroughRequest& request) {
   Decoded decoded;
@@ -216,6 +228,7 @@ std::uint64_t EmulatedReader::plugIn() {
   loadLayoutFromCard();
   for (unsigned lun = 0; lun < plan_.model.lunCount; ++lun)
     readPartitionTable(lun);
+  partitionOpeners_ = {};
   plugged_ = true;
   return ++generation_;
 }
@@ -223,6 +236,7 @@ std::uint64_t EmulatedReader::plugIn() {
 void EmulatedReader::pullOut() {
   std::lock_guard lock(mutex_);
   plugged_ = false;
+  partitionOpeners_ = {};
   ++generation_;
 }
 
@@ -251,13 +265,13 @@ void EmulatedReader::loadLayoutFromCard() {
 }
 
 void EmulatedReader::readPartitionTable(unsigned lun) {
-  hidden_[lun] = 0;
+  partition_[lun] = {};
   if (plan_.model.luns[lun] == LunKind::CdRom) return;
   const Area area = lunArea(lun);
   if (!area.image || area.sectors == 0) return;
   std::array<std::uint8_t, kSectorBytes> sector{};
   if (!area.image->read(area.firstSector * kSectorBytes, sector)) return;
-  hidden_[lun] = tableVolumeStart(sector, area.sectors);
+  partition_[lun] = tablePartition(sector, area.sectors);
 }
 
 const CardImage* EmulatedReader::cardOf(unsigned lun) const {
@@ -301,14 +315,7 @@ bool EmulatedReader::execute(std::uint64_t generation, unsigned lun, PassThrough
     return false;
   }
   if (outcome) {
-    request.errorCode = EIO;
-    if (request.senseLength >= 14) {
-      request.sense.fill(0);
-      request.sense[0] = kSenseResponseCode;
-      request.sense[2] = outcome->key;
-      request.sense[7] = kSenseAdditionalLength;
-      request.sense[12] = outcome->asc;
-    }
+    checkCondition(request, outcome->key, outcome->asc);
     return false;
   }
   request.errorCode = 0;
@@ -472,11 +479,23 @@ EmulatedReader::Outcome EmulatedReader::eepromTransfer(PassThroughRequest& reque
   return std::nullopt;
 }
 
+namespace {
+
+// Where `command` is counted in successes_; past the end for a name no fault can carry.
+std::size_t counterOf(std::string_view command) {
+  if (command == kOpenName) return kOpNames.size();
+  if (command == kVolumeWriteName) return kOpNames.size() + 1;
+  const auto named = std::find(kOpNames.begin(), kOpNames.end(), command);
+  return named == kOpNames.end() ? kOpNames.size() + 2
+                                 : static_cast<std::size_t>(named - kOpNames.begin());
+}
+
+} // namespace
+
 FaultVerdict EmulatedReader::takeFault(std::string_view command) {
   std::lock_guard lock(mutex_);
-  const auto named = std::find(kOpNames.begin(), kOpNames.end(), command);
-  const std::size_t index = command == kOpenName ? kOpNames.size() : named - kOpNames.begin();
-  if (index > kOpNames.size()) return FaultVerdict::None;
+  const std::size_t index = counterOf(command);
+  if (index >= successes_.size()) return FaultVerdict::None;
   for (std::size_t i = 0; i < plan_.faults.size(); ++i) {
     const FaultPlan& fault = plan_.faults[i];
     if (fault.command != command || successes_[index] < fault.after) continue;
@@ -487,6 +506,7 @@ FaultVerdict EmulatedReader::takeFault(std::string_view command) {
     case FaultAction::Corrupt: return FaultVerdict::Corrupt;
     case FaultAction::Pull: return FaultVerdict::Pull;
     case FaultAction::Hang: return FaultVerdict::Hang;
+    case FaultAction::UnitAttention: return FaultVerdict::UnitAttention;
     }
   }
   return FaultVerdict::None;
@@ -494,9 +514,8 @@ FaultVerdict EmulatedReader::takeFault(std::string_view command) {
 
 void EmulatedReader::noteSuccess(std::string_view command) {
   std::lock_guard lock(mutex_);
-  const auto named = std::find(kOpNames.begin(), kOpNames.end(), command);
-  const std::size_t index = command == kOpenName ? kOpNames.size() : named - kOpNames.begin();
-  if (index <= kOpNames.size()) ++successes_[index];
+  const std::size_t index = counterOf(command);
+  if (index < successes_.size()) ++successes_[index];
 }
 
 bool EmulatedReader::openMustFail() {
@@ -528,12 +547,30 @@ bool EmulatedReader::diskExtent(std::uint64_t generation, unsigned lun, DiskExte
   Area area;
   if (!checkDisk(generation, lun, area, error)) return false;
   out = {area.image->path(), area.firstSector * kSectorBytes, area.sectors * kSectorBytes,
-         hidden_[lun]};
+         partition_[lun].firstSector};
   return true;
 }
 
-bool EmulatedReader::writeVolume(std::uint64_t generation, unsigned lun, std::uint64_t byteOffset,
-                                 std::span<const std::uint8_t> data, int& error) {
+bool EmulatedReader::openVolume(std::uint64_t generation, unsigned lun, VolumePlace& out,
+                                int& error) {
+  std::lock_guard lock(mutex_);
+  Area area;
+  if (!checkDisk(generation, lun, area, error)) return false;
+  out = partition_[lun].firstSector != 0 ? partition_[lun] : VolumePlace{0, area.sectors};
+  if (out.firstSector != 0) ++partitionOpeners_[lun];
+  return true;
+}
+
+void EmulatedReader::closeVolume(std::uint64_t generation, unsigned lun, const VolumePlace& place) {
+  std::lock_guard lock(mutex_);
+  // A volume of an earlier plug-in was counted on a disk that is gone.
+  if (place.firstSector != 0 && generation == generation_ && partitionOpeners_[lun] > 0)
+    --partitionOpeners_[lun];
+}
+
+bool EmulatedReader::writeVolume(std::uint64_t generation, unsigned lun, const VolumePlace& place,
+                                 std::uint64_t byteOffset, std::span<const std::uint8_t> data,
+                                 int& error) {
   std::lock_guard lock(mutex_);
   Area area;
   if (!checkDisk(generation, lun, area, error)) return false;
@@ -541,8 +578,9 @@ bool EmulatedReader::writeVolume(std::uint64_t generation, unsigned lun, std::ui
     error = EINVAL;
     return false;
   }
-  const std::uint64_t diskOffset = std::uint64_t{hidden_[lun]} * kSectorBytes + byteOffset;
-  if (diskOffset + data.size() > area.sectors * kSectorBytes) {
+  const std::uint64_t diskOffset = std::uint64_t{place.firstSector} * kSectorBytes + byteOffset;
+  if (byteOffset + data.size() > place.sectors * kSectorBytes ||
+      diskOffset + data.size() > area.sectors * kSectorBytes) {
     error = ENOSPC;
     return false;
   }
@@ -553,12 +591,12 @@ bool EmulatedReader::writeVolume(std::uint64_t generation, unsigned lun, std::ui
   return true;
 }
 
-bool EmulatedReader::setPartitionType(std::uint64_t generation, unsigned lun, std::uint8_t type,
-                                      int& error) {
+bool EmulatedReader::setPartitionType(std::uint64_t generation, unsigned lun,
+                                      const VolumePlace& place, std::uint8_t type, int& error) {
   std::lock_guard lock(mutex_);
   Area area;
   if (!checkDisk(generation, lun, area, error)) return false;
-  if (hidden_[lun] == 0) {
+  if (place.firstSector == 0) {
     error = ENODEV; // the volume is the whole disk: no entry holds it
     return false;
   }
@@ -568,7 +606,7 @@ bool EmulatedReader::setPartitionType(std::uint64_t generation, unsigned lun, st
     error = EIO;
     return false;
   }
-  const unsigned number = linux_volume::entryStartingAt(sector, hidden_[lun]);
+  const unsigned number = linux_volume::entryStartingAt(sector, place.firstSector);
   if (number == 0 || !linux_volume::setPartitionType(sector, number, type)) {
     error = EINVAL;
     return false;
@@ -585,7 +623,7 @@ bool EmulatedReader::dropPartitionLayout(std::uint64_t generation, unsigned lun,
   Area area;
   if (!checkDisk(generation, lun, area, error)) return false;
   // Without a table, sector 0 may be a volume boot sector that must not be touched.
-  if (hidden_[lun] == 0) return true;
+  if (partition_[lun].firstSector == 0) return true;
   std::array<std::uint8_t, kSectorBytes> sector{};
   const std::uint64_t first = area.firstSector * kSectorBytes;
   if (!area.image->read(first, sector)) {
@@ -597,7 +635,6 @@ bool EmulatedReader::dropPartitionLayout(std::uint64_t generation, unsigned lun,
     error = EIO;
     return false;
   }
-  hidden_[lun] = 0;
   return true;
 }
 
@@ -605,6 +642,10 @@ bool EmulatedReader::rereadPartitionLayout(std::uint64_t generation, unsigned lu
   std::lock_guard lock(mutex_);
   Area area;
   if (!checkDisk(generation, lun, area, error)) return false;
+  if (partitionOpeners_[lun] > 0) {
+    error = EBUSY;
+    return false;
+  }
   readPartitionTable(lun);
   return true;
 }

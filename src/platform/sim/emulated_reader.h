@@ -35,7 +35,18 @@ struct DiskExtent {
   std::uint32_t hiddenSectors = 0; // the volume's first sector on the disk
 };
 
-enum class FaultVerdict : std::uint8_t { None, Fail, Corrupt, Pull, Hang };
+// Where an open volume lies: the partition the system showed when it was opened, or the whole
+// disk. It keeps that place until closed, whatever becomes of the partition table meanwhile.
+struct VolumePlace {
+  std::uint32_t firstSector = 0; // on the disk; 0 for the whole disk
+  std::uint64_t sectors = 0;
+};
+
+enum class FaultVerdict : std::uint8_t { None, Fail, Corrupt, Pull, Hang, UnitAttention };
+
+// Ends `request` in CHECK CONDITION with sense `key` / `asc`: EIO, the key reported, and fixed
+// format sense data when a sense area was asked for.
+void checkCondition(PassThroughRequest& request, std::uint8_t key, std::uint8_t asc);
 
 // The command a block names, for faults and statistics; Op::Unknown for anything else.
 Op commandOf(const PassThroughRequest& request);
@@ -65,7 +76,8 @@ public:
   // for CHECK CONDITION, with sense data when a sense area was asked for) and returns false.
   bool execute(std::uint64_t generation, unsigned lun, PassThroughRequest& request);
 
-  // Faults: what the next `command` ("open" or a command name) must suffer, and counting.
+  // Faults: what the next `command` ("open", "volumeWrite" or a command name) must suffer, and
+  // counting.
   FaultVerdict takeFault(std::string_view command);
   void noteSuccess(std::string_view command);
   // True when this open attempt is one of the first failFirst ones.
@@ -73,9 +85,16 @@ public:
 
   // The public disk behind `lun` for the volume operations; false when there is no card.
   bool diskExtent(std::uint64_t generation, unsigned lun, DiskExtent& out, int& error) const;
-  bool writeVolume(std::uint64_t generation, unsigned lun, std::uint64_t byteOffset,
-                   std::span<const std::uint8_t> data, int& error);
-  bool setPartitionType(std::uint64_t generation, unsigned lun, std::uint8_t type, int& error);
+  // Opens the volume the system shows for `lun` now: its first partition, else the whole disk.
+  // Until closed, a volume on a partition makes the re-read of the layout fail, as the kernel's
+  // does while any partition of the disk is open.
+  bool openVolume(std::uint64_t generation, unsigned lun, VolumePlace& out, int& error);
+  void closeVolume(std::uint64_t generation, unsigned lun, const VolumePlace& place);
+  bool writeVolume(std::uint64_t generation, unsigned lun, const VolumePlace& place,
+                   std::uint64_t byteOffset, std::span<const std::uint8_t> data, int& error);
+  bool setPartitionType(std::uint64_t generation, unsigned lun, const VolumePlace& place,
+                        std::uint8_t type, int& error);
+  // Edits the table on the card only; the system's view of the partitions changes at the re-read.
   bool dropPartitionLayout(std::uint64_t generation, unsigned lun, int& error);
   bool rereadPartitionLayout(std::uint64_t generation, unsigned lun, int& error);
 
@@ -126,11 +145,14 @@ private:
   std::vector<std::uint8_t> eeprom_;
   std::uint32_t binSectors_ = 0;
   std::uint32_t cdRomSectors_ = 0;
-  std::array<std::uint32_t, 2> hidden_{}; // per LUN: the volume's start when a table holds it
+  // Per LUN, as the system last read the table: the first partition, or nothing.
+  std::array<VolumePlace, 2> partition_{};
+  std::array<std::uint32_t, 2> partitionOpeners_{}; // open volumes on it, this generation
   bool plugged_ = false;
   std::uint64_t generation_ = 0;
-  std::array<std::uint32_t, kOpNames.size() + 1> successes_{}; // the last counts opens
-  std::vector<std::uint32_t> fired_;                           // per fault
+  // Per command, then opens, then volume writes.
+  std::array<std::uint32_t, kOpNames.size() + 2> successes_{};
+  std::vector<std::uint32_t> fired_; // per fault
   std::uint32_t openAttempts_ = 0;
 };
 

@@ -177,7 +177,11 @@ private:
 
 class Farm::Impl::FarmVolume final : public Volume {
 public:
-  FarmVolume(Impl& farm, Unit unit) : farm_(farm), unit_(unit) {}
+  FarmVolume(Impl& farm, Unit unit, VolumePlace place) : farm_(farm), unit_(unit), place_(place) {}
+  ~FarmVolume() override { unit_.reader->closeVolume(unit_.generation, unit_.lun, place_); }
+  FarmVolume(const FarmVolume&) = delete;
+  FarmVolume& operator=(const FarmVolume&) = delete;
+
   bool geometry(VolumeGeometry& out) override {
     DiskExtent extent;
     if (!unit_.reader->diskExtent(unit_.generation, unit_.lun, extent, lastError_)) return false;
@@ -187,25 +191,32 @@ public:
   bool hiddenSectors(std::uint32_t& out) override {
     DiskExtent extent;
     if (!unit_.reader->diskExtent(unit_.generation, unit_.lun, extent, lastError_)) return false;
-    out = extent.hiddenSectors;
+    out = place_.firstSector;
     return true;
   }
   bool setPartitionType(std::uint8_t type) override {
-    return unit_.reader->setPartitionType(unit_.generation, unit_.lun, type, lastError_);
+    return unit_.reader->setPartitionType(unit_.generation, unit_.lun, place_, type, lastError_);
   }
   bool dropPartitionLayout() override {
     return unit_.reader->dropPartitionLayout(unit_.generation, unit_.lun, lastError_);
-  }
-  bool rereadPartitionLayout() override {
-    return unit_.reader->rereadPartitionLayout(unit_.generation, unit_.lun, lastError_);
   }
   bool dismount() override {
     DiskExtent extent; // nothing is ever mounted; a pulled reader still refuses
     return unit_.reader->diskExtent(unit_.generation, unit_.lun, extent, lastError_);
   }
   bool writeAt(std::uint64_t byteOffset, std::span<const std::uint8_t> data) override {
-    if (!unit_.reader->writeVolume(unit_.generation, unit_.lun, byteOffset, data, lastError_))
+    EmulatedReader& reader = *unit_.reader;
+    switch (reader.takeFault(kVolumeWriteName)) {
+    case FaultVerdict::None: break;
+    case FaultVerdict::Pull:
+      farm_.pull(reader.plan().id);
+      lastError_ = ENODEV;
       return false;
+    default: lastError_ = EIO; return false;
+    }
+    if (!reader.writeVolume(unit_.generation, unit_.lun, place_, byteOffset, data, lastError_))
+      return false;
+    reader.noteSuccess(kVolumeWriteName);
     farm_.throttle(farm_.slots[unit_.slot], true, data.size());
     return true;
   }
@@ -217,6 +228,7 @@ public:
 private:
   Impl& farm_;
   Unit unit_;
+  VolumePlace place_;
   int lastError_ = 0;
 };
 
@@ -226,11 +238,17 @@ public:
   std::unique_ptr<Volume> open(std::string_view driveName) override {
     const std::optional<Unit> unit = farm_.unitAt(letterIndex(driveName));
     if (!unit) return nullptr;
-    DiskExtent extent;
+    VolumePlace place;
     int error = 0;
     // A CD-ROM unit or an empty slot has no volume to format.
-    if (!unit->reader->diskExtent(unit->generation, unit->lun, extent, error)) return nullptr;
-    return std::make_unique<FarmVolume>(farm_, *unit);
+    if (!unit->reader->openVolume(unit->generation, unit->lun, place, error)) return nullptr;
+    return std::make_unique<FarmVolume>(farm_, *unit, place);
+  }
+
+  bool rereadPartitionLayout(std::string_view driveName) override {
+    const std::optional<Unit> unit = farm_.unitAt(letterIndex(driveName));
+    int error = 0;
+    return unit && unit->reader->rereadPartitionLayout(unit->generation, unit->lun, error);
   }
 
   std::optional<std::string> copyTarget(std::string_view driveName) const override {
@@ -285,6 +303,7 @@ public:
     const std::string_view name =
         op == Op::Unknown ? std::string_view() : kOpNames[static_cast<std::size_t>(op)];
     const FaultVerdict fault = name.empty() ? FaultVerdict::None : reader->takeFault(name);
+    request.senseKey = 0;
     if (fault != FaultVerdict::None && fault != FaultVerdict::Corrupt) {
       if (!reader->pluggedAs(entry.generation)) {
         request.errorCode = ENODEV;
@@ -296,6 +315,8 @@ public:
       } else if (fault == FaultVerdict::Hang) {
         farm_.clock.sleepMs(request.timeoutSeconds * 1000);
         request.errorCode = ETIMEDOUT;
+      } else if (fault == FaultVerdict::UnitAttention) {
+        checkCondition(request, kKeyUnitAttention, kAscPowerOnOrReset);
       } else {
         request.errorCode = EIO;
       }

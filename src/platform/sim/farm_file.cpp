@@ -182,7 +182,9 @@ FaultPlan readFault(const json& value, const std::string& path, ReaderPlan& read
   FaultPlan fault;
   fault.command = text(value["command"], member(path, "command"));
   const bool isOpen = fault.command == kOpenName;
-  if (!isOpen && std::find(kOpNames.begin(), kOpNames.end(), fault.command) == kOpNames.end())
+  const bool isVolumeWrite = fault.command == kVolumeWriteName;
+  const auto op = std::find(kOpNames.begin(), kOpNames.end(), fault.command);
+  if (!isOpen && !isVolumeWrite && op == kOpNames.end())
     refuse(member(path, "command"), "names no command: \"" + fault.command + "\"");
   if (value.contains("failFirst")) {
     if (!isOpen) refuse(member(path, "failFirst"), "applies to \"open\" only");
@@ -204,15 +206,22 @@ FaultPlan readFault(const json& value, const std::string& path, ReaderPlan& read
     fault.action = FaultAction::Pull;
   else if (action == "hang")
     fault.action = FaultAction::Hang;
+  else if (action == "unitAttention")
+    fault.action = FaultAction::UnitAttention;
   else
-    refuse(member(path, "fault"), "must be fail, corrupt, pull or hang, not \"" + action + "\"");
-  if (fault.action == FaultAction::Corrupt) {
-    const auto op = std::find(kOpNames.begin(), kOpNames.end(), fault.command);
-    if (isOpen || !readsData(static_cast<Op>(op - kOpNames.begin())))
-      refuse(member(path, "fault"), "\"corrupt\" needs a command that reads data");
-  }
+    refuse(member(path, "fault"),
+           "must be fail, corrupt, pull, hang or unitAttention, not \"" + action + "\"");
+  const bool isCommand = op != kOpNames.end();
+  if (fault.action == FaultAction::Corrupt &&
+      (!isCommand || !readsData(static_cast<Op>(op - kOpNames.begin()))))
+    refuse(member(path, "fault"), "\"corrupt\" needs a command that reads data");
   if (isOpen && fault.action == FaultAction::Hang)
     refuse(member(path, "fault"), "\"hang\" does not apply to open; use failFirst");
+  // A volume write has no time-out of its own to wait out.
+  if (isVolumeWrite && fault.action == FaultAction::Hang)
+    refuse(member(path, "fault"), "\"hang\" does not apply to volumeWrite");
+  if (!isCommand && fault.action == FaultAction::UnitAttention)
+    refuse(member(path, "fault"), "\"unitAttention\" needs a command");
   if (value.contains("after"))
     fault.after =
         static_cast<std::uint32_t>(integer(value["after"], member(path, "after"), 0, 1000000000));

@@ -26,10 +26,10 @@ struct CardPlan {
   bool partitioned = false; // a fresh image gets a partition table with its volume at sector 63
 };
 
-enum class FaultAction : std::uint8_t { Fail, Corrupt, Pull, Hang };
+enum class FaultAction : std::uint8_t { Fail, Corrupt, Pull, Hang, UnitAttention };
 
 struct FaultPlan {
-  std::string command; // a command name or "open"
+  std::string command; // a command name, "open" or "volumeWrite"
   std::uint32_t after = 0;
   FaultAction action = FaultAction::Fail;
   std::uint32_t times = 0; // 0: every time once armed

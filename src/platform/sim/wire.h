@@ -114,6 +114,8 @@ inline constexpr std::array<std::string_view, 16> kOpNames = {
     "ReadEEPROM",     "WriteEEPROM",
     "ReadSector",     "WriteSector"};
 inline constexpr std::string_view kOpenName = "open";
+// A write through a volume (the formatter's), which no command block carries.
+inline constexpr std::string_view kVolumeWriteName = "volumeWrite";
 
 inline constexpr bool readsData(Op op) {
   return op == Op::ReadCard || op == Op::ReadBin || op == Op::ReadAutoRun || op == Op::ReadSector ||
@@ -125,11 +127,13 @@ inline constexpr std::uint8_t kSenseResponseCode = 0x70;
 inline constexpr std::uint8_t kSenseAdditionalLength = 0x0A;
 inline constexpr std::uint8_t kKeyNotReady = 0x02;
 inline constexpr std::uint8_t kKeyIllegalRequest = 0x05;
+inline constexpr std::uint8_t kKeyUnitAttention = 0x06;
 inline constexpr std::uint8_t kKeyDataProtect = 0x07;
 inline constexpr std::uint8_t kAscInvalidOpcode = 0x20;
 inline constexpr std::uint8_t kAscLbaOutOfRange = 0x21;
 inline constexpr std::uint8_t kAscInvalidField = 0x24;
 inline constexpr std::uint8_t kAscWriteProtected = 0x27;
+inline constexpr std::uint8_t kAscPowerOnOrReset = 0x29;
 inline constexpr std::uint8_t kAscNoMedium = 0x3A;
 
 } // namespace tarvix::platform::sim

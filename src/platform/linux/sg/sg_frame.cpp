@@ -6,6 +6,7 @@ namespace tarvix::platform::linux_backend {
 namespace {
 
 constexpr unsigned char kScsiStatusGood = 0x00;
+constexpr unsigned char kScsiStatusCheckCondition = 0x02;
 constexpr unsigned short kHostOk = 0x00;
 // The low nibble of driver_status is the driver's verdict; DRIVER_SENSE (08h) only says that
 // sense data came back, which the SCSI status already judges.
@@ -33,12 +34,26 @@ sg_io_hdr makeSgIoHeader(PassThroughRequest& request) {
   return header;
 }
 
+namespace {
+
+// Fixed format (70h, 71h) holds the key in byte 2, descriptor format (72h, 73h) in byte 1.
+std::uint8_t senseKeyOf(const sg_io_hdr& header) {
+  if (header.status != kScsiStatusCheckCondition || header.sbp == nullptr || header.sb_len_wr < 3)
+    return 0;
+  const unsigned char code = header.sbp[0] & 0x7F;
+  if (code == 0x70 || code == 0x71) return header.sbp[2] & 0x0F;
+  if (code == 0x72 || code == 0x73) return header.sbp[1] & 0x0F;
+  return 0;
+}
+
+} // namespace
+
 SgOutcome judgeSgOutcome(int ioctlResult, int callErrno, const sg_io_hdr& header) {
   if (ioctlResult < 0) return {false, callErrno != 0 ? callErrno : EIO};
   const unsigned short driver = header.driver_status & kDriverStatusMask;
   if (header.status != kScsiStatusGood || header.host_status != kHostOk ||
       (driver != kDriverOk && driver != kDriverSense))
-    return {false, EIO};
+    return {false, EIO, senseKeyOf(header)};
   return {true, 0};
 }
 

@@ -15,6 +15,7 @@ sg_io_hdr makeSgIoHeader(PassThroughRequest& request);
 struct SgOutcome {
   bool ok = false;
   int errorCode = 0; // errno of a failed call, EIO when the device or its path reported an error
+  std::uint8_t senseKey = 0; // of a CHECK CONDITION, from fixed or descriptor format sense
 };
 
 // A request succeeds only when the call succeeded, the SCSI status is GOOD and neither the host

@@ -4,6 +4,7 @@
 #include "platform/linux/sg/sg_frame.h"
 #include "platform/linux/sg/usb_attachment.h"
 
+#include <array>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -64,10 +65,18 @@ ReaderHandle SgReaderAccess::open(std::string_view driveName) {
 
 bool SgReaderAccess::send(ReaderHandle handle, PassThroughRequest& request) {
   sg_io_hdr header = makeSgIoHeader(request);
+  // The kernel returns sense only into a buffer; a request that asked for none still needs its
+  // sense key, so that a UNIT ATTENTION is told from a refusal.
+  std::array<unsigned char, kSenseAreaLength> ownSense{};
+  if (header.mx_sb_len == 0) {
+    header.sbp = ownSense.data();
+    header.mx_sb_len = static_cast<unsigned char>(ownSense.size());
+  }
   const int result = ::ioctl(static_cast<int>(handle), SG_IO, &header);
   const int callErrno = result < 0 ? errno : 0;
   const SgOutcome outcome = judgeSgOutcome(result, callErrno, header);
   request.errorCode = outcome.errorCode;
+  request.senseKey = outcome.senseKey;
   return outcome.ok;
 }
 

@@ -46,6 +46,20 @@ std::optional<std::filesystem::path> LinuxVolumes::volumeDevice(std::string_view
   return path;
 }
 
+std::optional<std::filesystem::path> LinuxVolumes::diskDevice(std::string_view driveName) const {
+  const auto unit = unitOf(letters_, driveName);
+  if (!unit || unit->type == DriveType::CdRom) return std::nullopt;
+  const std::filesystem::path path = letters_.config().devRoot / unit->name;
+  if (!nodeIsUsbDevice(letters_.config(), path, unit->dev)) return std::nullopt;
+  return path;
+}
+
+bool LinuxVolumes::rereadPartitionLayout(std::string_view driveName) {
+  const auto disk = diskDevice(driveName);
+  int error = 0;
+  return disk && linux_volume::rereadPartitionLayout(disk->string(), error);
+}
+
 std::unique_ptr<Volume> LinuxVolumes::open(std::string_view driveName) {
   const auto path = volumeDevice(driveName);
   if (!path) return nullptr;

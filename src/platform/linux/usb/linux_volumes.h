@@ -26,12 +26,16 @@ class LinuxVolumes final : public Volumes {
 public:
   explicit LinuxVolumes(LetterTable& letters) : letters_(letters) {}
   std::unique_ptr<Volume> open(std::string_view driveName) override;
+  bool rereadPartitionLayout(std::string_view driveName) override;
   std::optional<std::string> copyTarget(std::string_view driveName) const override {
     auto device = volumeDevice(driveName);
     return device ? std::optional<std::string>(device->string()) : std::nullopt;
   }
   // The device node `open` would open for `driveName`, after the same checks.
   std::optional<std::filesystem::path> volumeDevice(std::string_view driveName) const;
+  // The whole-disk node of a card unit, after the same checks: the layout is re-read through it,
+  // since the partition a volume was opened on may be what the re-read removes.
+  std::optional<std::filesystem::path> diskDevice(std::string_view driveName) const;
 
 private:
   LetterTable& letters_;

@@ -153,12 +153,12 @@ bool BlockVolume::dropPartitionLayout() {
   });
 }
 
-bool BlockVolume::rereadPartitionLayout() {
-  const std::string node = diskNode();
-  if (node.empty()) return fail(ENODEV);
-  Fd disk(::open(node.c_str(), O_RDONLY | O_CLOEXEC));
-  if (disk.get() < 0) return fail(errno);
-  if (::ioctl(disk.get(), BLKRRPART) != 0) return fail(errno);
+bool rereadPartitionLayout(const std::string& diskNode, int& error) {
+  Fd disk(::open(diskNode.c_str(), O_RDONLY | O_CLOEXEC));
+  if (disk.get() < 0 || ::ioctl(disk.get(), BLKRRPART) != 0) {
+    error = errno;
+    return false;
+  }
   return true;
 }
 

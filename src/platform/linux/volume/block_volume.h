@@ -24,7 +24,6 @@ public:
   bool hiddenSectors(std::uint32_t& out) override;
   bool setPartitionType(std::uint8_t type) override;
   bool dropPartitionLayout() override;
-  bool rereadPartitionLayout() override;
   bool dismount() override;
   bool writeAt(std::uint64_t byteOffset, std::span<const std::uint8_t> data) override;
   int lastError() const override { return lastError_; }
@@ -45,5 +44,10 @@ private:
   dev_t device_;
   int lastError_ = 0;
 };
+
+// Has the kernel read the partition table of the whole disk `diskNode` again (BLKRRPART). Fails
+// with EBUSY while any partition of the disk is open; an open whole-disk node does not stand in
+// the way.
+bool rereadPartitionLayout(const std::string& diskNode, int& error);
 
 } // namespace tarvix::platform::linux_volume

@@ -29,7 +29,6 @@ public:
   bool hiddenSectors(std::uint32_t& out) override;
   bool setPartitionType(std::uint8_t type) override;
   bool dropPartitionLayout() override;
-  bool rereadPartitionLayout() override { return true; }
   bool dismount() override;
   bool writeAt(std::uint64_t byteOffset, std::span<const std::uint8_t> data) override;
   int lastError() const override { return lastError_; }
