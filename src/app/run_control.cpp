@@ -123,6 +123,7 @@ bool StationWindow::prepareRun() {
     setText(id::kSerial, serial);
   }
   serialText = serial; // no worker is alive to take it
+  serialSaveFailed = false;
   if (!loadImages() || !addCopyFileSizes()) return false;
   started_ = {};
   runPrepared = true;

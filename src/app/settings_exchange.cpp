@@ -2,6 +2,7 @@
 // written back at save, and the Load/Save buttons.
 #include "app/station_window.h"
 #include "settings/settings_keys.h"
+#include "settings/station_file.h"
 #include "station/control_ids.h"
 #include "text/texts.h"
 
@@ -54,12 +55,8 @@ std::string message(int id) { return std::string(*text::lookup(id)); }
 
 } // namespace
 
-std::filesystem::path StationWindow::defaultSettingsPath() const {
-  return platform_.system.executablePath().parent_path() / settings::kDefaultFileName;
-}
-
 void StationWindow::resolveSettingsPath() {
-  const auto fallbackPath = defaultSettingsPath();
+  const auto fallbackPath = stationSettingsPath;
   if (!settingsPath.empty()) {
     if (!settings::readable(settingsPath)) settingsPath = fallbackPath;
     return;
@@ -68,13 +65,16 @@ void StationWindow::resolveSettingsPath() {
   setText(id::kSettingsPath, settingsPath.string());
 }
 
-bool StationWindow::loadSettings(std::string& error) {
+void StationWindow::loadSettings() {
   resolveSettingsPath();
   ProfileFile profile;
-  if (!settingsPath.empty() && !profile.load(settingsPath, error)) return false;
+  std::string error;
+  if (!settingsPath.empty() && !profile.load(settingsPath, error)) platform_.trace.line(error);
+  // A damaged line costs its own key only; every other setting is read.
+  for (const std::string& skipped : profile.skippedLines())
+    platform_.trace.line("settings: " + skipped);
   applySettings(profile);
   copyList.load(profile);
-  return true;
 }
 
 void StationWindow::applySettings(const ProfileFile& profile) {
@@ -160,39 +160,33 @@ bool StationWindow::saveSettings() {
 }
 
 void StationWindow::loadDefaultSettings() {
-  std::string error;
-  if (!loadSettings(error)) {
-    // A damaged default file must not stop the station: it starts with every default.
-    platform_.trace.line("settings: " + error);
-    applySettings(ProfileFile{});
-    copyList = {};
+  if (stationSettingsPath.empty()) {
+    stationSettingsPath = settings::stationSettingsPath(
+        platform_.system.executablePath().parent_path(), settings::userConfigFolder());
   }
+  serialFile = stationSettingsPath;
+  loadSettings();
 }
 
 void StationWindow::onLoadSettingsClicked() {
   ui::PathRequest request{ui::PathRequest::Kind::OpenFile, "TarvixValue.ini", "INI File (*.ini)",
-                          settingsPath.empty() ? defaultSettingsPath() : settingsPath};
+                          settingsPath.empty() ? stationSettingsPath : settingsPath};
   const auto chosen = host_.askPath(request);
   if (!chosen) return;
-  // A file that cannot be read, or is not a settings file, changes nothing and says so.
-  ProfileFile probe;
-  std::string error;
-  if (!probe.load(*chosen, error)) {
-    messageBox(error);
+  // A file that cannot be read changes nothing and says so.
+  if (!settings::readable(*chosen)) {
+    messageBox(chosen->string() + ": cannot be read");
     return;
   }
   settingsPath = *chosen;
   setText(id::kSettingsPath, settingsPath.string());
-  if (!loadSettings(error)) {
-    messageBox(error);
-    return;
-  }
+  loadSettings();
   messageBox(message(text::kSettingsLoaded));
 }
 
 void StationWindow::onSaveSettingsClicked() {
   ui::PathRequest request{ui::PathRequest::Kind::SaveFile, "TarvixValue.ini", "INI File (*.ini)",
-                          settingsPath.empty() ? defaultSettingsPath() : settingsPath};
+                          settingsPath.empty() ? stationSettingsPath : settingsPath};
   const auto chosen = host_.askPath(request);
   if (!chosen) return;
   settingsPath = *chosen;

@@ -228,7 +228,7 @@ void StationWindow::setTextLimit(int id, int limit) {
 void StationWindow::close() {
   waitForWorkers();
   // The default file always receives the settings the station closed with.
-  settingsPath = defaultSettingsPath();
+  settingsPath = stationSettingsPath;
   if (!saveSettings())
     platform_.trace.line("settings: " + settingsPath.string() + ": cannot be written");
 }

@@ -98,6 +98,9 @@ public:
   std::filesystem::path binPath;
   std::uint64_t availableRamKiB = 0;
   std::filesystem::path settingsPath;
+  // The file read at start-up and written at exit (and with every serial number taken). Set
+  // before initialise() to name one; otherwise start-up picks the default place.
+  std::filesystem::path stationSettingsPath;
   settings::CopyList copyList;
 
   platform::Platform& platform() { return platform_; }
@@ -115,9 +118,8 @@ private:
   void loadDefaultSettings();
 
   // The settings file.
-  std::filesystem::path defaultSettingsPath() const;
   void resolveSettingsPath();
-  bool loadSettings(std::string& error);
+  void loadSettings();
   void applySettings(const settings::ProfileFile& profile);
   bool saveSettings();
   void onLoadSettingsClicked();

@@ -154,10 +154,15 @@ bool cardInformationStep(const StepContext& context, int driveIndex) {
                      std::span(cleared).first(lastSectorBytes(sectorCount, sectorSize)),
                      sectorCount - 1);
 
-  const SectorImage block = buildCardInformationSector(context);
+  const std::optional<SectorImage> block = buildCardInformationSector(context);
+  if (!block) {
+    context.showText(slot, kTextInformationFailed);
+    m_hUSBDeviceHandle.close();
+    return false;
+  }
   channel::GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize);
   channel::WriteCard(m_hUSBDeviceHandle,
-                     std::span(block).first(lastSectorBytes(sectorCount, sectorSize)),
+                     std::span(*block).first(lastSectorBytes(sectorCount, sectorSize)),
                      sectorCount - 1);
 
   SectorImage readBack{};
@@ -166,7 +171,7 @@ bool cardInformationStep(const StepContext& context, int driveIndex) {
                     std::span(readBack).first(lastSectorBytes(sectorCount, sectorSize)),
                     sectorCount - 1);
 
-  if (readBack != block) {
+  if (readBack != *block) {
     context.showText(slot, kTextInformationFailed);
     m_hUSBDeviceHandle.close();
     return false;

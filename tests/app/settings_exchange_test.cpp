@@ -106,20 +106,47 @@ TEST_F(Settings, LoadButtonReadsANamedFileAndExitLeavesItAlone) {
   EXPECT_NE(read(defaultFile()).find("szLabel=LINE2"), std::string::npos);
 }
 
-TEST_F(Settings, DamagedOrMissingFilesAreNotReportedAsLoaded) {
+TEST_F(Settings, ADamagedLineCostsOnlyItselfAndOutlivesTheExitSave) {
+  const std::string kept[] = {"~~ not a setting\r\n", "; line 4\r\n", "szOtherTool=keep\r\n"};
+  write(defaultFile(), "[Hub Port map]\r\nbCheckHub=1\r\n" + kept[0] + "[CardInfor]\r\n" + kept[1] +
+                           "szVID=1B2C\r\nszSerialNum=000000000500\r\n" + kept[2]);
   start();
-  const fs::path damaged = dir / "damaged.ini";
-  write(damaged, "[Test Item]\r\nszLabel=X\r\ngarbage line\r\n");
-  fs::path answer = damaged;
-  host.setPathResponder([&](const ui::PathRequest&) { return std::optional<fs::path>(answer); });
-  onWindow([&] { window->onClicked(id::kLoadIni); });
-  EXPECT_NE(host.messages().back().find("damaged.ini:3"), std::string::npos);
-  EXPECT_EQ(text(id::kDiskLabel), "Public Disk");
-  EXPECT_EQ(text(id::kSettingsPath), "");
+  EXPECT_TRUE(window->checked(id::kHubMap));
+  EXPECT_EQ(text(id::kVid), "1B2C");
+  EXPECT_EQ(window->serialText, "000000000500");
+  EXPECT_NE(fake.trace.lines().back().find(":3: not a key=value line, skipped"), std::string::npos);
 
-  answer = dir / "nowhere.ini";
+  onWindow([&] { window->close(); });
+  const std::string saved = read(defaultFile());
+  for (const std::string& line : kept)
+    EXPECT_NE(saved.find(line), std::string::npos) << line;
+  for (const char* line : {"bCheckHub=1\r\n", "szVID=1B2C\r\n", "szSerialNum=000000000500\r\n"})
+    EXPECT_NE(saved.find(line), std::string::npos) << line;
+}
+
+TEST_F(Settings, ANamedStationFileIsReadAtStartAndSavedBackAtExit) {
+  const fs::path named = dir / "line3.ini";
+  write(named, "[CardInfor]\r\nszSerialNum=000000000077\r\n");
+  window = std::make_unique<StationWindow>(fake.platform, host);
+  window->stationSettingsPath = named;
+  onWindow([&] { window->initialise(); });
+  EXPECT_EQ(text(id::kSettingsPath), named.string());
+  EXPECT_EQ(window->serialFile, named);
+  onWindow([&] {
+    window->onTextEdited(id::kSerial, "88");
+    window->close();
+  });
+  EXPECT_NE(read(named).find("szSerialNum=88\r\n"), std::string::npos);
+  EXPECT_FALSE(fs::exists(defaultFile()));
+}
+
+TEST_F(Settings, LoadingAFileThatCannotBeReadChangesNothing) {
+  start();
+  host.setPathResponder(
+      [&](const ui::PathRequest&) { return std::optional<fs::path>(dir / "nowhere.ini"); });
   onWindow([&] { window->onClicked(id::kLoadIni); });
   EXPECT_NE(host.messages().back().find("cannot be read"), std::string::npos);
+  EXPECT_EQ(text(id::kSettingsPath), "");
 }
 
 TEST_F(Settings, SaveButtonWritesTheChosenFileOrSaysItCouldNot) {
