@@ -1,5 +1,6 @@
 #include "settings/copy_list.h"
 #include "settings/profile_file.h"
+#include "settings/station_file.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -113,6 +114,26 @@ TEST_F(Profile, AWriterKilledMidSaveLeavesTheOldFileOrTheNew) {
     const std::string left = read(file);
     EXPECT_TRUE(left == older || left == newer) << "round " << round << ": " << left.size();
   }
+}
+
+TEST_F(Profile, TheStationFileGoesWhereItCanBeWritten) {
+  const fs::path config = dir.path() / "config";
+  const fs::path writable = dir.path() / "bin";
+  fs::create_directories(writable);
+  const fs::path kept = dir.path() / "kept";
+  fs::create_directories(kept);
+  write("kept/TarvixValue.ini", "[Language]\r\n");
+  // /proc takes no new file from anyone, root included: the read-only folder of an installation.
+  const std::pair<fs::path, fs::path> cases[] = {
+      {writable, writable / "TarvixValue.ini"},
+      {kept, kept / "TarvixValue.ini"},
+      {"/proc", config / "tarvix" / "TarvixValue.ini"},
+  };
+  for (const auto& [folder, expected] : cases) {
+    EXPECT_EQ(stationSettingsPath(folder, config), expected) << folder;
+    EXPECT_TRUE(fs::is_directory(expected.parent_path())) << folder;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(writable), fs::directory_iterator()), 0);
 }
 
 TEST_F(Profile, CopyListRoundTripsWithNumberedKeys) {
