@@ -124,7 +124,7 @@ bool StationWindow::prepareRun() {
   }
   serialText = serial; // no worker is alive to take it
   serialSaveFailed = false;
-  if (!loadImages() || !addCopyFileSizes()) return false;
+  if (!labelWritable() || !loadImages() || !addCopyFileSizes()) return false;
   started_ = {};
   runPrepared = true;
   for (int control : kRunLocked)

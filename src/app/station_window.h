@@ -122,6 +122,8 @@ private:
   void loadSettings();
   void applySettings(const settings::ProfileFile& profile);
   bool saveSettings();
+  // False, with a message box, when the run would write a label FAT cannot hold.
+  bool labelWritable();
   void onLoadSettingsClicked();
   void onSaveSettingsClicked();
   void relabelWriteParameter();

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 namespace tarvix::app {
@@ -164,6 +165,58 @@ TEST_F(Settings, SaveButtonWritesTheChosenFileOrSaysItCouldNot) {
   answer = dir / "no-such-folder" / "x.ini";
   onWindow([&] { window->onClicked(id::kSaveIni); });
   EXPECT_NE(host.messages().back().find("cannot be written"), std::string::npos);
+}
+
+TEST_F(Settings, StoredValuesTheEditsWouldRefuseTakeTheirDefaults) {
+  struct Case {
+    std::string lines; // of one section
+    int control;
+    std::string shown; // an edit's text, or a combo's row
+  };
+  const std::string full = "\xEF\xBC\x91\xEF\xBC\x92"; // full-width 1 and 2
+  const Case cases[] = {
+      {"[Test Item]\r\nnRWTestCount=abc", id::kReadWriteCount, "5"},
+      {"[Test Item]\r\nnRWTestCount=2147483647", id::kReadWriteCount, "5"},
+      {"[Test Item]\r\nnICType=9", id::kIcType, "0"},
+      {"[Test Item]\r\nnICType=-1", id::kIcType, "0"},
+      {"[Test Item]\r\nszLabel=A*B", id::kDiskLabel, "Public Disk"},
+      {"[Test Item]\r\nszLabel=.", id::kDiskLabel, "Public Disk"},
+      {"[Test Item]\r\nszLabel=TAB\tIN", id::kDiskLabel, "Public Disk"},
+      {"[CardInfor]\r\nszSerialNum=-5", id::kSerial, "000000000001"},
+      {"[CardInfor]\r\nszSerialNum=" + full, id::kSerial, "000000000001"},
+      {"[CardInfor]\r\nszSerialNum=1234567890123", id::kSerial, "000000000001"},
+      {"[CardInfor]\r\nszVID=3C7O", id::kVid, "3C7D"},
+      {"[CardInfor]\r\nnMaxPower=4096", id::kMaxPower, "203"},
+      {"[CardInfor]\r\nnLEDSpeed=7", id::kLedSpeed, "3"},
+      // What the edits would take passes untouched.
+      {"[Test Item]\r\nszLabel=CARD 2", id::kDiskLabel, "CARD 2"},
+      {"[CardInfor]\r\nszVendor=Acme Corp", id::kManufacturer, "Acme Corp"},
+      {"[CardInfor]\r\nszVID=1b2c", id::kVid, "1b2c"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines);
+    write(defaultFile(), c.lines + "\r\n");
+    fake.trace.clear();
+    start();
+    const ControlRecord& r = window->control(c.control);
+    EXPECT_EQ(r.kind == ControlKind::DropDown ? std::to_string(r.selectedRow) : r.text, c.shown);
+    const bool refused = std::ranges::any_of(fake.trace.lines(), [](const std::string& l) {
+      return l.find("is not allowed, default used") != std::string::npos;
+    });
+    EXPECT_EQ(refused, c.lines.find(c.shown) == std::string::npos); // a default came in
+    window.reset();
+  }
+}
+
+TEST_F(Settings, ALabelFatCannotHoldStopsTheRunBeforeItStarts) {
+  write(defaultFile(), "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nbCheckFormat=1\r\n");
+  start();
+  onWindow([&] {
+    window->onTextEdited(id::kDiskLabel, "A:B");
+    window->onClicked(id::kAutoStart);
+  });
+  EXPECT_NE(host.messages().back().find("Disk Label \"A:B\""), std::string::npos);
+  EXPECT_FALSE(window->runPrepared);
 }
 
 } // namespace
