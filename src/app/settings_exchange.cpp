@@ -134,9 +134,14 @@ void StationWindow::loadSettings() {
 
 void StationWindow::applySettings(const ProfileFile& profile) {
   platform::TraceSink& trace = platform_.trace;
+  // A file that picks no mapping mode leaves the one in force: unchecking both boxes would leave
+  // them disabled and every plug and pull ignored.
   const bool noHub = profile.integer(section::kHubPortMap, key::kCheckNoHub, 0) != 0;
-  setChecked(id::kNoHubMap, noHub);
-  setChecked(id::kHubMap, !noHub && profile.integer(section::kHubPortMap, key::kCheckHub, 0) != 0);
+  const bool hub = profile.integer(section::kHubPortMap, key::kCheckHub, 0) != 0;
+  if (noHub || hub) {
+    setChecked(id::kNoHubMap, noHub);
+    setChecked(id::kHubMap, !noHub);
+  }
 
   icType = storedNumber(profile, trace, section::kTestItem, key::kIcType, 0, kLastModelRow);
   setSelectedRow(id::kIcType, icType);
@@ -244,6 +249,9 @@ void StationWindow::onLoadSettingsClicked() {
   settingsPath = *chosen;
   setText(id::kSettingsPath, settingsPath.string());
   loadSettings();
+  // The window ends as a start-up with this file would leave it: the mapping mode's scan and the
+  // model's groups, limits and probe.
+  applySavedMappingChoice();
   messageBox(message(text::kSettingsLoaded));
 }
 

@@ -107,6 +107,20 @@ TEST_F(Settings, LoadButtonReadsANamedFileAndExitLeavesItAlone) {
   EXPECT_NE(read(defaultFile()).find("szLabel=LINE2"), std::string::npos);
 }
 
+TEST_F(Settings, ALoadedFileLeavesTheWindowAsAStartWithItWould) {
+  write(defaultFile(), "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=0\r\n");
+  start();
+  const fs::path named = dir / "eeprom-line.ini";
+  write(named, "[Test Item]\r\nnICType=8\r\n"); // no mapping mode: the one in force stays
+  host.setPathResponder([&](const ui::PathRequest&) { return std::optional<fs::path>(named); });
+  onWindow([&] { window->onClicked(id::kLoadIni); });
+  EXPECT_TRUE(window->checked(id::kNoHubMap));
+  EXPECT_TRUE(window->control(id::kAutoStart).enabled);
+  EXPECT_EQ(window->icType, 8);
+  EXPECT_TRUE(window->control(id::kLedSpeed).visible); // the EEPROM model's group
+  EXPECT_EQ(window->control(id::kManufacturer).textLimit, 12);
+}
+
 TEST_F(Settings, ADamagedLineCostsOnlyItselfAndOutlivesTheExitSave) {
   const std::string kept[] = {"~~ not a setting\r\n", "; line 4\r\n", "szOtherTool=keep\r\n"};
   write(defaultFile(), "[Hub Port map]\r\nbCheckHub=1\r\n" + kept[0] + "[CardInfor]\r\n" + kept[1] +
