@@ -148,6 +148,10 @@ private:
   void onAutoStart();
   bool prepareRun();
   bool loadImages();
+  // Sizes, checks and reads one image, adding its area's bytes to `bytes`; false with the
+  // message box shown when it cannot be used.
+  bool takeImage(const std::filesystem::path& path, int failedText, std::uint64_t extra,
+                 std::uint64_t& bytes, std::vector<std::uint8_t>& image);
   bool addCopyFileSizes();
   bool memoryAllows(std::uint64_t bytes) const;
   bool startTest(int n);

@@ -209,8 +209,9 @@ void ProfileFile::setCheck(std::string_view section, std::string_view key, bool 
 }
 
 bool readable(const std::filesystem::path& path) {
+  // Judged before anything opens it: opening a FIFO would block the station.
   std::error_code error;
-  if (path.empty() || std::filesystem::is_directory(path, error)) return false;
+  if (path.empty() || !std::filesystem::is_regular_file(path, error)) return false;
   std::ifstream in(path, std::ios::binary);
   return static_cast<bool>(in);
 }

@@ -53,7 +53,7 @@ private:
   std::vector<std::string> skipped_;
 };
 
-// True when `path` names a file this process can open for reading.
+// True when `path` names a regular file this process can open for reading.
 bool readable(const std::filesystem::path& path);
 
 } // namespace tarvix::settings

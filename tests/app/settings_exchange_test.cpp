@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <sys/stat.h>
 
 namespace tarvix::app {
 namespace {
@@ -231,6 +232,36 @@ TEST_F(Settings, ALabelFatCannotHoldStopsTheRunBeforeItStarts) {
   });
   EXPECT_NE(host.messages().back().find("Disk Label \"A:B\""), std::string::npos);
   EXPECT_FALSE(window->runPrepared);
+}
+
+TEST_F(Settings, AnImageThatIsNoFileOrTooLargeStopsTheRunBeforeItStarts) {
+  const fs::path fifo = dir / "image.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path huge = dir / "huge.bin";
+  { std::ofstream(huge, std::ios::binary).put('x'); }
+  fs::resize_file(huge, 4ULL << 30); // sparse: nothing is written
+  const fs::path folder = dir / "folder";
+  fs::create_directory(folder);
+  // Neither blocks nor fills the start-up: the stored path is dropped unopened.
+  write(defaultFile(), "[Test Item]\r\nbCheckBinFile=1\r\nszBinFilePath=" + fifo.string() + "\r\n");
+  start();
+  EXPECT_TRUE(window->binPath.empty());
+
+  const std::pair<fs::path, std::string> cases[] = {
+      {fifo, "not a regular file"},
+      {"/dev/zero", "not a regular file"},
+      {folder, "not a regular file"},
+      {huge, "an image of 4 GiB or more"},
+  };
+  for (const auto& [path, said] : cases) {
+    onWindow([&] {
+      window->binPath = path;
+      window->onClicked(id::kAutoStart);
+    });
+    EXPECT_NE(host.messages().back().find(path.string() + ": " + said), std::string::npos)
+        << host.messages().back();
+    EXPECT_FALSE(window->runPrepared);
+  }
 }
 
 } // namespace
