@@ -236,10 +236,17 @@ void StationWindow::loadDefaultSettings() {
   loadSettings();
 }
 
+ui::PathRequest StationWindow::settingsFileRequest(bool save) const {
+  // The dialog offers the default name in the folder of the file in use; its title is the
+  // button's own label.
+  const auto folder = (settingsPath.empty() ? stationSettingsPath : settingsPath).parent_path();
+  return {save ? ui::PathRequest::Kind::SaveFile : ui::PathRequest::Kind::OpenFile,
+          record(save ? id::kSaveIni : id::kLoadIni).text, "INI File (*.ini)",
+          folder / settings::kDefaultFileName};
+}
+
 void StationWindow::onLoadSettingsClicked() {
-  ui::PathRequest request{ui::PathRequest::Kind::OpenFile, "TarvixValue.ini", "INI File (*.ini)",
-                          settingsPath.empty() ? stationSettingsPath : settingsPath};
-  const auto chosen = host_.askPath(request);
+  const auto chosen = host_.askPath(settingsFileRequest(false));
   if (!chosen) return;
   // A file that cannot be read changes nothing and says so.
   if (!settings::readable(*chosen)) {
@@ -256,10 +263,9 @@ void StationWindow::onLoadSettingsClicked() {
 }
 
 void StationWindow::onSaveSettingsClicked() {
-  ui::PathRequest request{ui::PathRequest::Kind::SaveFile, "TarvixValue.ini", "INI File (*.ini)",
-                          settingsPath.empty() ? stationSettingsPath : settingsPath};
-  const auto chosen = host_.askPath(request);
+  auto chosen = host_.askPath(settingsFileRequest(true));
   if (!chosen) return;
+  if (!chosen->has_extension()) chosen->replace_extension(".ini");
   settingsPath = *chosen;
   setText(id::kSettingsPath, settingsPath.string());
   if (!saveSettings()) {

@@ -124,6 +124,7 @@ private:
   bool saveSettings();
   // False, with a message box, when the run would write a label FAT cannot hold.
   bool labelWritable();
+  ui::PathRequest settingsFileRequest(bool save) const;
   void onLoadSettingsClicked();
   void onSaveSettingsClicked();
   void relabelWriteParameter();

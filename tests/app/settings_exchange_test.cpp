@@ -167,15 +167,20 @@ TEST_F(Settings, LoadingAFileThatCannotBeReadChangesNothing) {
 
 TEST_F(Settings, SaveButtonWritesTheChosenFileOrSaysItCouldNot) {
   start();
-  const fs::path chosen = dir / "saved.ini";
-  fs::path answer = chosen;
-  host.setPathResponder([&](const ui::PathRequest&) { return std::optional<fs::path>(answer); });
+  fs::path answer = dir / "saved"; // no suffix: ".ini" is added
+  ui::PathRequest asked;
+  host.setPathResponder([&](const ui::PathRequest& r) {
+    asked = r;
+    return std::optional<fs::path>(answer);
+  });
   onWindow([&] {
     window->onTextEdited(id::kDiskLabel, "SAVED");
     window->onClicked(id::kSaveIni);
   });
   EXPECT_EQ(host.messages().back(), "Save file sucess!!");
-  EXPECT_NE(read(chosen).find("szLabel=SAVED\r\n"), std::string::npos);
+  EXPECT_NE(read(dir / "saved.ini").find("szLabel=SAVED\r\n"), std::string::npos);
+  EXPECT_EQ(asked.start.filename(), "TarvixValue.ini"); // offered as the name, not the title
+  EXPECT_EQ(asked.title, "Save .ini File");
 
   answer = dir / "no-such-folder" / "x.ini";
   onWindow([&] { window->onClicked(id::kSaveIni); });
