@@ -129,7 +129,7 @@ bool StationWindow::prepareRun() {
   }
   serialText = serial; // no worker is alive to take it
   serialSaveFailed = false;
-  if (!labelWritable() || !loadImages() || !addCopyFileSizes()) return false;
+  if (!cardTextsWritable() || !loadImages() || !addCopyFileSizes()) return false;
   started_ = {};
   runPrepared = true;
   for (int control : kRunLocked)
@@ -307,10 +307,10 @@ void StationWindow::onPollTimer() {
   for (int control : kRunLocked)
     enable(control, true);
   {
-    // A worker shows the serial it takes through this thread while it holds the lock, so this
-    // thread must never wait for the lock: a worker of the run still ending shows its own.
-    std::unique_lock lock(stationLock, std::try_to_lock);
-    if (lock) setText(id::kSerial, serialText);
+    // Workers hold the lock only to take and save a serial number, never across a call to this
+    // thread, so waiting for it here is short.
+    std::lock_guard lock(stationLock);
+    setText(id::kSerial, serialText);
   }
   if (liveWorkers_ == 0) {
     isoImage.clear();

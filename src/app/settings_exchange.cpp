@@ -1,6 +1,7 @@
 // The settings file against the window: which file is read, what every key sets at load, what is
 // written back at save, and the Load/Save buttons.
 #include "app/station_window.h"
+#include "run/card_parameters.h"
 #include "settings/settings_keys.h"
 #include "settings/station_file.h"
 #include "settings/value_rules.h"
@@ -181,12 +182,23 @@ void StationWindow::applySettings(const ProfileFile& profile) {
       storedNumber(profile, trace, section::kLanguage, key::kLan, 0, kLastLanguage));
 }
 
-bool StationWindow::labelWritable() {
-  // The edit takes any character; FAT does not, and fsck.fat would call the volume damaged.
+bool StationWindow::cardTextsWritable() {
+  // The label edit takes any character; FAT does not, and fsck.fat would call the volume damaged.
   const std::string label = text(id::kDiskLabel);
-  if (!checked(id::kFormat) || settings::fatLabel(label)) return true;
-  messageBox("Disk Label \"" + label + "\": a FAT volume label cannot hold it, so no run starts.");
-  return false;
+  if (checked(id::kFormat) && !settings::fatLabel(label)) {
+    messageBox("Disk Label \"" + label +
+               "\": a FAT volume label cannot hold it, so no run starts.");
+    return false;
+  }
+  // Past twelve digits a serial number would be cut into one already handed out.
+  const std::string serial = text(id::kSerial);
+  if (checked(id::kWriteParameter) &&
+      (serial.size() > run::kSerialMinimumDigits || !settings::decimalDigits(serial))) {
+    messageBox("Serial Number \"" + serial +
+               "\": the card information holds twelve digits at most, so no run starts.");
+    return false;
+  }
+  return true;
 }
 
 bool StationWindow::saveSettings() {

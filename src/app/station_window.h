@@ -122,8 +122,9 @@ private:
   void loadSettings();
   void applySettings(const settings::ProfileFile& profile);
   bool saveSettings();
-  // False, with a message box, when the run would write a label FAT cannot hold.
-  bool labelWritable();
+  // False, with a message box naming the field, when the run would write a label FAT cannot
+  // hold or a serial number the card information cannot hold whole.
+  bool cardTextsWritable();
   ui::PathRequest settingsFileRequest(bool save) const;
   void onLoadSettingsClicked();
   void onSaveSettingsClicked();

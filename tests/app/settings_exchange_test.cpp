@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <fstream>
 #include <sys/stat.h>
+#include <tuple>
 
 namespace tarvix::app {
 namespace {
@@ -228,15 +229,26 @@ TEST_F(Settings, StoredValuesTheEditsWouldRefuseTakeTheirDefaults) {
   }
 }
 
-TEST_F(Settings, ALabelFatCannotHoldStopsTheRunBeforeItStarts) {
-  write(defaultFile(), "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nbCheckFormat=1\r\n");
+TEST_F(Settings, CardTextsThatCannotBeWrittenStopTheRunBeforeItStarts) {
+  write(defaultFile(),
+        "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=3\r\nbCheckFormat=1\r\n"
+        "bCheckCardInforEnable=1\r\n");
   start();
-  onWindow([&] {
-    window->onTextEdited(id::kDiskLabel, "A:B");
-    window->onClicked(id::kAutoStart);
-  });
-  EXPECT_NE(host.messages().back().find("Disk Label \"A:B\""), std::string::npos);
-  EXPECT_FALSE(window->runPrepared);
+  // The serial edit shows thirteen digits after a run that passed 999999999999.
+  const std::tuple<int, std::string, std::string> cases[] = {
+      {id::kDiskLabel, "A:B", "Disk Label \"A:B\""},
+      {id::kSerial, "1000000000000", "Serial Number \"1000000000000\""},
+  };
+  for (const auto& [control, value, said] : cases) {
+    const std::string before = text(control);
+    onWindow([&] {
+      window->setText(control, value);
+      window->onClicked(id::kAutoStart);
+      window->setText(control, before);
+    });
+    EXPECT_NE(host.messages().back().find(said), std::string::npos) << host.messages().back();
+    EXPECT_FALSE(window->runPrepared);
+  }
 }
 
 TEST_F(Settings, AnImageThatIsNoFileOrTooLargeStopsTheRunBeforeItStarts) {
