@@ -125,7 +125,9 @@ void StationWindow::loadSettings() {
   resolveSettingsPath();
   ProfileFile profile;
   std::string error;
-  if (!settingsPath.empty() && !profile.load(settingsPath, error)) platform_.trace.line(error);
+  if (!settingsPath.empty() && !profile.load(settingsPath, error)) {
+    platform_.trace.line("settings: " + error);
+  }
   // A damaged line costs its own key only; every other setting is read.
   for (const std::string& skipped : profile.skippedLines())
     platform_.trace.line("settings: " + skipped);
