@@ -78,12 +78,14 @@ bool writeReport(const nlohmann::ordered_json& report, const std::filesystem::pa
   return static_cast<bool>(out << text);
 }
 
-// True when the run was started and every reader it started ended in a pass picture.
-bool everyStartedReaderPassed(const nlohmann::ordered_json& report) {
+// True when some port held a reader and every port holding one passed: a reader the station
+// refused was not prepared, whatever the others did.
+bool everyReaderPassed(const nlohmann::ordered_json& report) {
   bool any = false;
   for (const auto& port : report["ports"]) {
-    if (!port["started"]) continue;
+    if (!port["holdsReader"] && !port["started"]) continue;
     any = true;
+    if (!port["started"]) return false;
     if (port["picture"] != "pass" && port["picture"] != "default-pass") return false;
   }
   return any;
@@ -129,7 +131,13 @@ int runHeadless(cli::Backend& backend, const cli::Options& options) {
     return fail(options.report.string() + ": cannot be written");
   }
   if (options.scanOnly) return 0;
-  return everyStartedReaderPassed(report) ? 0 : 1;
+  for (const auto& port : report["ports"]) {
+    if (port.contains("refused")) {
+      std::fprintf(stderr, "tarvix: port %d not started: %s\n", port["port"].get<int>(),
+                   port["refused"].get<std::string>().c_str());
+    }
+  }
+  return everyReaderPassed(report) ? 0 : 1;
 }
 
 } // namespace

@@ -196,18 +196,29 @@ bool StationWindow::takeImage(const std::filesystem::path& path, int failedText,
 
 bool StationWindow::addCopyFileSizes() {
   if (!checked(id::kCopyFile) || checked(id::kResetToDefault)) return true;
+  // Paths are made absolute here, once, against the station's folder, where the copy tool runs:
+  // the entry checked is the entry copied, and no path can read as one of the tool's options.
+  const std::filesystem::path folder = platform_.system.executablePath().parent_path();
+  const auto refuse = [&](settings::CopyRow& row) {
+    row.path.clear();
+    row.chosen = false;
+    messageBox(message(text::kCopyFileLoadFailed));
+    return false;
+  };
   std::uint64_t total = 0;
   for (settings::CopyRow& row : copyList.files) {
     if (!row.chosen) continue;
+    if (!row.path.empty()) row.path = (folder / row.path).string();
     std::error_code error;
     const auto size = std::filesystem::file_size(row.path, error);
-    if (error || !settings::readable(row.path)) {
-      row.path.clear();
-      row.chosen = false;
-      messageBox(message(text::kCopyFileLoadFailed));
-      return false;
-    }
+    if (error || !settings::readable(row.path)) return refuse(row);
     total += static_cast<std::uint32_t>(size);
+  }
+  settings::CopyRow& chosenFolder = copyList.folder;
+  if (chosenFolder.chosen) {
+    if (!chosenFolder.path.empty()) chosenFolder.path = (folder / chosenFolder.path).string();
+    std::error_code error;
+    if (!std::filesystem::is_directory(chosenFolder.path, error)) return refuse(chosenFolder);
   }
   neededSectors += static_cast<std::uint32_t>(total >> 9);
   return true;
@@ -221,7 +232,7 @@ bool StationWindow::startTest(int n) {
     return false;
   }
   int luns = 0;
-  while (luns < station::kLunsPerPort && record.driveIndex[luns] != 0)
+  while (luns < station::kLunsPerPort && record.driveIndex[luns] != station::kNoDrive)
     ++luns;
   if (icType < 0 || icType >= station::kModelCount) return false;
   const int required =
@@ -233,11 +244,12 @@ bool StationWindow::startTest(int n) {
   if (icType == station::kTwoCardModelRow) {
     bool allPresent = true;
     for (const auto& index : record.driveIndex) {
-      if (index != 0 && !driveRecords[index].present) allPresent = false;
+      if (index != station::kNoDrive && !driveRecords[index].present) allPresent = false;
     }
     if (!allPresent) {
-      for (const auto& index : record.driveIndex)
-        driveRecords[index].present = false;
+      for (const auto& index : record.driveIndex) {
+        if (index != station::kNoDrive) driveRecords[index].present = false;
+      }
       record.ready = false;
       showPicture(text::PictureRole::Fail);
       return false;
@@ -267,26 +279,35 @@ void StationWindow::startPort(int n) {
   }
   if (icType == station::kTwoLunModelRow) {
     std::array<std::uint8_t, 512> configuration{};
-    channel::GetVIDPID(m_hUSBDeviceHandle, 0x3E, configuration);
+    // Without the configuration no LUN would be known as a card, and the port would pass with
+    // nothing prepared.
+    if (!channel::GetVIDPID(m_hUSBDeviceHandle, 0x3E, configuration)) {
+      colourOf(first.slot) = station::SlotColour::Failed;
+      first.present = false;
+      stepContext().showPicture(n, text::PictureRole::Fail);
+      return;
+    }
     const auto kinds = channel::decodeLunKinds(configuration);
     for (int lun = 0; lun < 3; ++lun)
       record.lunKind[lun] = static_cast<station::LunKind>(kinds[lun]);
   } else {
     for (int lun = 0; lun < station::kLunsPerPort; ++lun) {
-      if (record.driveIndex[lun] != 0) record.lunKind[lun] = station::LunKind::Card;
+      if (record.driveIndex[lun] != station::kNoDrive) record.lunKind[lun] = station::LunKind::Card;
     }
   }
   record.busy = true;
   started_[n - 1] = true;
   stepContext().showPicture(n, text::PictureRole::Busy);
   m_hUSBDeviceHandle.close();
-  startWorker(record);
+  startWorker(record, run::ReaderBinding::capture(*this, record));
 }
 
-void StationWindow::startWorker(station::PortRecord& record) {
+void StationWindow::startWorker(station::PortRecord& record, run::ReaderBinding binding) {
   ++liveWorkers_;
-  workers_.emplace_back([this, &record, context = stepContext()] {
-    run::runSlotWorker(context, record);
+  workers_.emplace_back([this, &record, context = stepContext(), binding = std::move(binding)] {
+    run::runSlotWorker(context, record, binding);
+    // What the worker showed last is in the window when the run is seen to end.
+    host_.runAndWait([this] { flushDisplay(); });
     --liveWorkers_;
   });
 }
@@ -332,6 +353,7 @@ void StationWindow::waitForWorkers() {
   while (liveWorkers_ > 0)
     host_.runPending(std::chrono::milliseconds(20));
   joinFinishedWorkers();
+  flushDisplay();
 }
 
 } // namespace tarvix::app

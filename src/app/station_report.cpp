@@ -3,7 +3,35 @@
 #include "app/station_window.h"
 #include "text/pictures.h"
 
+#include <optional>
+#include <string>
+
 namespace tarvix::app {
+namespace {
+
+// Why a port that holds a reader was not started: what its box shows, in words a script can log.
+std::string refusal(const StationWindow& window, int n, std::optional<text::PictureRole> role) {
+  for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
+    const std::string& text =
+        window.control(station::resultLineId(station::slotNumber(n, lun))).text;
+    // The box breaks its lines where it has to; a reason is one line.
+    std::string shown;
+    for (char c : text) {
+      if (c == '\n')
+        shown += ' ';
+      else if (c != '\r')
+        shown += c;
+    }
+    if (!shown.empty()) return shown;
+  }
+  switch (role.value_or(text::PictureRole::Blank)) {
+  case text::PictureRole::Scan: return "not every logical unit of the reader was found";
+  case text::PictureRole::Fail: return "refused when its port was started";
+  default: return "the card probe did not find the reader ready";
+  }
+}
+
+} // namespace
 
 nlohmann::ordered_json stationReport(const StationWindow& window) {
   using namespace station;
@@ -19,11 +47,16 @@ nlohmann::ordered_json stationReport(const StationWindow& window) {
                        {"colour", static_cast<int>(window.slotColour[s - 1].load())},
                        {"visible", window.control(resultLineId(s)).visible}});
     }
-    ports.push_back({{"port", n},
-                     {"picture", text::roleName(role.value_or(text::PictureRole::Blank))},
-                     {"progress", window.control(progressBarId(n)).position},
-                     {"started", window.portStarted(n)},
-                     {"slots", std::move(slots)}});
+    const bool holdsReader = !window.ports[n - 1].empty();
+    nlohmann::ordered_json entry = {
+        {"port", n},
+        {"picture", text::roleName(role.value_or(text::PictureRole::Blank))},
+        {"progress", window.control(progressBarId(n)).position},
+        {"holdsReader", holdsReader},
+        {"started", window.portStarted(n)},
+        {"slots", std::move(slots)}};
+    if (holdsReader && !window.portStarted(n)) entry["refused"] = refusal(window, n, role);
+    ports.push_back(std::move(entry));
   }
   return {{"serialText", window.serialText}, {"ports", std::move(ports)}};
 }

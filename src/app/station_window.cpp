@@ -13,6 +13,9 @@ namespace tarvix::app {
 namespace {
 
 constexpr int kFirstId = 1000;
+constexpr int kDisplayTimer = 3; // the poll timer is 2
+// How often queued port box changes reach the window: a smooth bar, and few wake-ups.
+constexpr auto kDisplayPeriod = std::chrono::milliseconds(80);
 constexpr int kLastId = 1314;
 
 // Edit text limits, set once the window exists.
@@ -70,8 +73,12 @@ StationWindow::~StationWindow() {
   platform_.drives.setEventListener({});
   if (host_.onWindowThread()) {
     waitForWorkers();
+    host_.stopTimer(kDisplayTimer);
   } else {
-    host_.runAndWait([this] { host_.stopTimer(2); });
+    host_.runAndWait([this] {
+      host_.stopTimer(2);
+      host_.stopTimer(kDisplayTimer);
+    });
     for (std::thread& worker : workers_)
       worker.join();
     host_.runAndWait([] {});
@@ -108,14 +115,42 @@ template <typename Change> void StationWindow::change(int id, Change&& apply) {
 template <typename Read> auto StationWindow::read(int id, Read&& get) const {
   if (host_.onWindowThread()) return get(record(id));
   decltype(get(record(id))) result{};
-  host_.runAndWait([&] { result = get(record(id)); });
+  // A worker reads what it has shown, queued or not.
+  host_.runAndWait([&] {
+    const_cast<StationWindow*>(this)->flushDisplay();
+    result = get(record(id));
+  });
   return result;
+}
+
+void StationWindow::display(int id, DisplayQueue::Property property,
+                            std::function<void(ControlRecord&)> apply) {
+  if (host_.onWindowThread()) {
+    displayQueue_.drop(id, property);
+    change(id, apply);
+    return;
+  }
+  const bool due = displayQueue_.put(id, property, [this, id, apply = std::move(apply)] {
+    if (ControlRecord* r = find(id)) {
+      apply(*r);
+      ++revision_;
+    }
+  });
+  if (due) {
+    host_.post(
+        [this] { host_.armTimer(kDisplayTimer, kDisplayPeriod, [this] { flushDisplay(); }); });
+  }
+}
+
+void StationWindow::flushDisplay() {
+  for (const DisplayQueue::Apply& apply : displayQueue_.take())
+    apply();
 }
 
 // --- Control operations ---------------------------------------------------------------------
 
 void StationWindow::setText(int id, const std::string& text) {
-  change(id, [&](ControlRecord& r) { r.text = text; });
+  display(id, DisplayQueue::Property::Text, [text](ControlRecord& r) { r.text = text; });
 }
 
 std::string StationWindow::text(int id) const {
@@ -148,18 +183,20 @@ void StationWindow::show(int id, bool visible) {
 }
 
 void StationWindow::setPicture(int id, int pictureId) {
-  change(id, [&](ControlRecord& r) { r.picture = pictureId; });
+  display(id, DisplayQueue::Property::Picture,
+          [pictureId](ControlRecord& r) { r.picture = pictureId; });
 }
 
 void StationWindow::setProgressRange(int id, int low, int high) {
-  change(id, [&](ControlRecord& r) {
+  display(id, DisplayQueue::Property::Range, [low, high](ControlRecord& r) {
     r.rangeLow = low;
     r.rangeHigh = high;
   });
 }
 
 void StationWindow::setProgress(int id, int position) {
-  change(id, [&](ControlRecord& r) { r.position = position; });
+  display(id, DisplayQueue::Property::Position,
+          [position](ControlRecord& r) { r.position = position; });
 }
 
 void StationWindow::addRow(int id, const std::string& row) {
@@ -231,6 +268,7 @@ void StationWindow::setTextLimit(int id, int limit) {
 }
 
 void StationWindow::close() {
+  closing = true;
   waitForWorkers();
   // The default file always receives the settings the station closed with.
   settingsPath = stationSettingsPath;

@@ -6,8 +6,10 @@
 #pragma once
 
 #include "app/control.h"
+#include "app/display_queue.h"
 #include "discovery/scans.h"
 #include "platform/platform.h"
+#include "run/reader_binding.h"
 #include "run/step_context.h"
 #include "settings/copy_list.h"
 #include "station/control_ids.h"
@@ -112,6 +114,10 @@ private:
   // Runs `change` on the record of `id` on the window thread and counts a revision.
   template <typename Change> void change(int id, Change&& change);
   template <typename Read> auto read(int id, Read&& read) const;
+  // A port box change: applied at once on the window thread, queued from a worker.
+  void display(int id, DisplayQueue::Property property, std::function<void(ControlRecord&)> apply);
+  // Applies what workers queued for display. Window thread only.
+  void flushDisplay();
 
   void setTextLimit(int id, int limit);
   void clearSharedState();
@@ -158,7 +164,7 @@ private:
   bool memoryAllows(std::uint64_t bytes) const;
   bool startTest(int n);
   void startPort(int n);
-  void startWorker(station::PortRecord& record);
+  void startWorker(station::PortRecord& record, run::ReaderBinding binding);
   void joinFinishedWorkers();
   void onPollTimer();
   void waitForWorkers();
@@ -176,6 +182,7 @@ private:
   std::vector<std::thread> workers_;
   std::array<bool, station::kPortCount> started_{};
   std::atomic<int> liveWorkers_{0};
+  mutable DisplayQueue displayQueue_;
 };
 
 } // namespace tarvix::app

@@ -13,6 +13,11 @@ void ReaderHandleHolder::close() {
   handle_ = platform::kNoReader;
 }
 
+void ReaderHandleHolder::refuse() {
+  close();
+  state_ = State::Failed;
+}
+
 bool GetUSBDeviceHandle(ReaderHandleHolder& m_hUSBDeviceHandle, std::string_view driveName,
                         platform::Clock& clock) {
   m_hUSBDeviceHandle.close();

@@ -30,6 +30,9 @@ public:
   // Traces the close line whenever the holder is not null (a failed open included) and releases
   // the handle if there is one.
   void close();
+  // Closes whatever is open and leaves the holder failed, as an open that found no reader does:
+  // for a reader that is no longer the one the caller may talk to.
+  void refuse();
 
   platform::ReaderAccess& access() const { return access_; }
   platform::TraceSink& trace() const { return trace_; }

@@ -46,7 +46,7 @@ void Scanner::removalPass() {
     if (slot >= 1 && slot <= station::kSlotCount) state_.letterOf(slot) = 0;
     if (n >= 1 && n <= station::kPortCount && lun >= 1 && lun <= station::kLunsPerPort) {
       station::PortRecord& port = state_.port(n);
-      port.driveIndex[lun - 1] = 0;
+      port.driveIndex[lun - 1] = station::kNoDrive;
       port.lunKind[lun - 1] = station::LunKind::None;
       port.driveLetter[lun - 1] = 0;
       if (port.empty()) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,7 @@ namespace tarvix::platform {
 struct ProcessOutcome {
   bool started = false;
   int startError = 0;  // the system's error code when it could not be started
-  bool exited = false; // false: still running when the wait ran out (it is left running)
+  bool exited = false; // false: ended by the station (out of time, or no longer wanted)
   int exitCode = 0;
 };
 
@@ -34,11 +35,14 @@ public:
   virtual void applySystemAdjustments() = 0;
   // Runs `argv` hidden (no terminal input, output discarded) in `workingDir`, with `environment`
   // ("NAME=value") added to this process's, and waits up to `timeout` (a real duration) for it to
-  // end. Thread-safe: every worker may run one at a time.
+  // end, asking `wanted` every few milliseconds meanwhile. Out of time or no longer wanted, the
+  // process and everything it started are ended before this returns; none outlives the station.
+  // Thread-safe: every worker may run one at a time.
   virtual ProcessOutcome runHidden(const std::vector<std::string>& argv,
                                    const std::vector<std::string>& environment,
                                    const std::filesystem::path& workingDir,
-                                   std::chrono::nanoseconds timeout) = 0;
+                                   std::chrono::nanoseconds timeout,
+                                   const std::function<bool()>& wanted) = 0;
 };
 
 } // namespace tarvix::platform

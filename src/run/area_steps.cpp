@@ -3,6 +3,9 @@
 #include "channel/command_blocks.h"
 #include "channel/reader_handle.h"
 #include "channel/vendor_commands.h"
+#include "run/card_information_sector.h"
+#include "run/card_parameters.h"
+#include "run/lun_capacity.h"
 #include "run/steps.h"
 #include "station/control_ids.h"
 
@@ -60,12 +63,12 @@ std::uint64_t isoLength(const StepContext& context) {
 
 // Opens the reader, sends one area size, and reports a refusal with its box and trace line.
 template <typename Command>
-bool setAreaSize(const StepContext& context, const std::string& name,
-                 std::optional<std::uint32_t> sectors, Command command, std::string_view errorBox,
-                 std::string_view failed, std::string_view succeeded) {
+bool setAreaSize(const StepContext& context, int driveIndex, std::optional<std::uint32_t> sectors,
+                 Command command, std::string_view errorBox, std::string_view failed,
+                 std::string_view succeeded) {
   platform::Platform& platform = context.platform;
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, name, platform.clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
   // A size the controller cannot be told is refused like a size it turned down.
   if (!sectors || !command(m_hUSBDeviceHandle, *sectors)) {
     context.controls.messageBox(std::string(errorBox));
@@ -78,6 +81,25 @@ bool setAreaSize(const StepContext& context, const std::string& name,
   return true;
 }
 
+// Whether the layout in force is the one the card records, with the sizes just set: the public
+// disk is the card less its last sector and both areas. The card may answer late after being
+// re-laid, so the capacities are asked with retries.
+bool layoutInForce(channel::ReaderHandleHolder& m_hUSBDeviceHandle, platform::Clock& clock, int lun,
+                   std::optional<std::uint32_t> binSectors,
+                   std::optional<std::uint32_t> cdromSectors) {
+  const std::uint32_t cardSectors =
+      sectorCountWithRetries(m_hUSBDeviceHandle, clock, CapacityForm::Card, lun);
+  SectorImage sector{};
+  if (cardSectors == 0 || !channel::ReadCard(m_hUSBDeviceHandle, sector, cardSectors - 1))
+    return false;
+  const RecordedAreaSizes recorded = recordedAreaSizes(sector);
+  const std::uint64_t publicSectors =
+      sectorCountWithRetries(m_hUSBDeviceHandle, clock, CapacityForm::Unit, lun);
+  return publicSectors != 0 && publicSectors + 1 + binSectors.value_or(recorded.binSectors) +
+                                       cdromSectors.value_or(recorded.cdromSectors) ==
+                                   cardSectors;
+}
+
 } // namespace
 
 bool partitionSizeStep(const StepContext& context, int driveIndex) {
@@ -86,34 +108,37 @@ bool partitionSizeStep(const StepContext& context, int driveIndex) {
   const bool cdrom = context.controls.checked(id::kCdromIso);
   if (!binary && !cdrom) return true;
 
-  const std::string name = station::driveName(context.state.driveRecords[driveIndex].letter);
-  if (binary &&
-      !setAreaSize(context, name, binAreaSectors(context.state.binAreaSize),
-                   channel::SetBinAreaSize, kBinAreaErrorBox, kBinAreaFailed, kBinAreaSet))
+  const StepDrive record = context.drive(driveIndex);
+  const auto binSectors =
+      binary ? binAreaSectors(context.state.binAreaSize) : std::optional<std::uint32_t>();
+  const auto cdromSectors =
+      cdrom ? cdromAreaSectors(isoLength(context)) : std::optional<std::uint32_t>();
+  if (binary && !setAreaSize(context, driveIndex, binSectors, channel::SetBinAreaSize,
+                             kBinAreaErrorBox, kBinAreaFailed, kBinAreaSet))
     return false;
-  if (cdrom &&
-      !setAreaSize(context, name, cdromAreaSectors(isoLength(context)), channel::SetCDRomSize,
-                   kCdromAreaErrorBox, kCdromAreaFailed, kCdromAreaSet))
+  if (cdrom && !setAreaSize(context, driveIndex, cdromSectors, channel::SetCDRomSize,
+                            kCdromAreaErrorBox, kCdromAreaFailed, kCdromAreaSet))
     return false;
 
-  // The new sizes take effect only when the controller re-lays the card; a refusal here shows up
-  // in the volume format that follows.
+  // The new sizes take effect only when the controller re-lays the card. Its answer is not
+  // believed either way, as it may drop off the bus while it re-lays; the layout it then has is.
   platform::Platform& platform = context.platform;
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, name, platform.clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
   channel::ReInitialCard(m_hUSBDeviceHandle);
   platform.clock.sleepMs(kReInitialisePauseMs);
+  const bool laidOut =
+      layoutInForce(m_hUSBDeviceHandle, platform.clock, record.lun, binSectors, cdromSectors);
+  if (!laidOut) platform.trace.line(kReInitialiseFailed);
   m_hUSBDeviceHandle.close();
-  return true;
+  return laidOut;
 }
 
 bool controllerResetStep(const StepContext& context, int driveIndex, station::PortRecord& port) {
   platform::Platform& platform = context.platform;
   const int progressBar = station::progressBarId(port.portNumber);
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle,
-                              station::driveName(context.state.driveRecords[driveIndex].letter),
-                              platform.clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
 
   // Clear the card information block. Best effort: the factory reset below is what decides. A
   // card that reports no sectors has no last sector, and a sector size beyond one request is not

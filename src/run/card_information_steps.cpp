@@ -2,6 +2,7 @@
 // into their areas; each written, read back and compared. Run on the port's worker thread.
 #include "channel/reader_handle.h"
 #include "channel/vendor_commands.h"
+#include "run/card_information_sector.h"
 #include "run/card_parameters.h"
 #include "run/steps.h"
 #include "station/control_ids.h"
@@ -87,14 +88,12 @@ bool writeImageArea(const StepContext& context, int driveIndex, station::PortRec
   if (!context.controls.checked(area.option)) return true;
   if (!validSlot(slot)) return false;
   platform::Platform& platform = context.platform;
-  const station::DriveRecord& record = context.state.driveRecords[driveIndex];
   const int progressBar = station::progressBarId(port.portNumber);
 
   std::vector<std::uint8_t> outgoing(kChunkBytes, 0);
   std::vector<std::uint8_t> readBack(kChunkBytes, 0);
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(record.letter),
-                              platform.clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
 
   // A size the loaded image does not back would read past its buffer.
   bool passed = imageSize <= image.size();
@@ -129,7 +128,7 @@ bool writeImageArea(const StepContext& context, int driveIndex, station::PortRec
 
 bool cardInformationStep(const StepContext& context, int driveIndex) {
   if (!context.controls.checked(id::kWriteParameter)) return true;
-  const station::DriveRecord& record = context.state.driveRecords[driveIndex];
+  const StepDrive record = context.drive(driveIndex);
   const int slot = record.slot;
   if (!validSlot(slot)) return false; // the reader has gone; there is no line of its own to use
   station::PortRecord& port = context.state.port(station::portOfSlot(slot));
@@ -140,26 +139,35 @@ bool cardInformationStep(const StepContext& context, int driveIndex) {
 
   platform::Platform& platform = context.platform;
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(record.letter),
-                              platform.clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
 
   // Each transfer asks for the capacity again, as the controller may re-read it after a write.
-  // Write and read results are judged only through the comparison: a failed command leaves the
-  // read-back different from the block.
+  // Write results are judged only through the comparison: a failed command leaves the read-back
+  // different from the block.
   std::uint32_t sectorCount = 0;
   std::uint32_t sectorSize = 0;
-  const SectorImage cleared{};
   channel::GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize);
-  channel::WriteCard(m_hUSBDeviceHandle,
-                     std::span(cleared).first(lastSectorBytes(sectorCount, sectorSize)),
-                     sectorCount - 1);
+  // The sector's first half holds the area sizes the controller lays the card out by; zeroing them
+  // would move the public disk at the next plug-in, so they are read first and carried over, and
+  // without them nothing is written.
+  SectorImage cleared{};
+  const std::size_t bytes = lastSectorBytes(sectorCount, sectorSize);
+  if (bytes == 0 ||
+      !channel::ReadCard(m_hUSBDeviceHandle, std::span(cleared).first(bytes), sectorCount - 1)) {
+    context.showText(slot, kTextInformationFailed);
+    m_hUSBDeviceHandle.close();
+    return false;
+  }
+  std::fill(cleared.begin() + kInformationBlockAt, cleared.end(), std::uint8_t{0});
+  channel::WriteCard(m_hUSBDeviceHandle, std::span(cleared).first(bytes), sectorCount - 1);
 
-  const std::optional<SectorImage> block = buildCardInformationSector(context);
+  std::optional<SectorImage> block = buildCardInformationSector(context);
   if (!block) {
     context.showText(slot, kTextInformationFailed);
     m_hUSBDeviceHandle.close();
     return false;
   }
+  std::copy_n(cleared.begin(), kInformationBlockAt, block->begin());
   channel::GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize);
   channel::WriteCard(m_hUSBDeviceHandle,
                      std::span(*block).first(lastSectorBytes(sectorCount, sectorSize)),
@@ -192,14 +200,14 @@ bool cdromAreaStep(const StepContext& context, int driveIndex, station::PortReco
       break;
     }
   }
-  const int slot = context.state.driveRecords[driveIndex].slot;
+  const int slot = context.drive(driveIndex).slot;
   return writeImageArea(context, driveIndex, port, kCdromArea, context.state.isoImage,
                         context.state.isoSize, validSlot(slot) ? slot + lunOffset : slot);
 }
 
 bool binaryAreaStep(const StepContext& context, int driveIndex, station::PortRecord& port) {
   return writeImageArea(context, driveIndex, port, kBinaryArea, context.state.binImage,
-                        context.state.binSize, context.state.driveRecords[driveIndex].slot);
+                        context.state.binSize, context.drive(driveIndex).slot);
 }
 
 } // namespace tarvix::run

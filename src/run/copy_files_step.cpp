@@ -4,7 +4,9 @@
 #include "run/steps.h"
 #include "station/control_ids.h"
 
+#include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
 
 namespace tarvix::run {
@@ -18,16 +20,24 @@ constexpr std::array<int, settings::CopyList::kFileRows> kFileProgress = {175, 1
                                                                           190, 195, 0};
 constexpr int kFolderProgress = 200;
 constexpr std::uint32_t kCopyTimeoutMs = 120000;
+// The time-out scales with the station's clock, but a scaled-down clock must not cut the tool off
+// before it could start and copy a few files on a busy machine.
+constexpr std::chrono::seconds kCopyTimeoutRealFloor{30};
 constexpr const char* kCopyTool = "mcopy";
+// Ends the tool's options, so that no path, whatever its first character, is taken for one.
+constexpr const char* kEndOfOptions = "--";
 // mtools otherwise refuses volumes whose sector count is not a multiple of a track.
 constexpr const char* kCopyToolEnvironment = "MTOOLS_SKIP_CHECK=1";
 
-// Runs one copy; false when it could not start, failed or outran its limit.
-bool runCopy(const StepContext& context, std::vector<std::string> argv) {
+// Runs one copy onto drive `driveIndex`; false when it could not start, failed, outran its limit,
+// or was ended because its reader went away or the station is closing.
+bool runCopy(const StepContext& context, int driveIndex, std::vector<std::string> argv) {
   platform::Platform& platform = context.platform;
-  const auto outcome = platform.system.runHidden(argv, {kCopyToolEnvironment},
-                                                 platform.system.executablePath().parent_path(),
-                                                 platform.clock.realDuration(kCopyTimeoutMs));
+  const auto outcome = platform.system.runHidden(
+      argv, {kCopyToolEnvironment}, platform.system.executablePath().parent_path(),
+      std::max<std::chrono::nanoseconds>(platform.clock.realDuration(kCopyTimeoutMs),
+                                         kCopyTimeoutRealFloor),
+      [&] { return !context.state.closing && context.readerStillBound(driveIndex); });
   if (!outcome.started) {
     if (outcome.startError != 0) {
       context.controls.messageBox(std::string(kCopyTool) + ": " +
@@ -52,16 +62,22 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
     return true;
   }
   const settings::CopyList& list = *context.copyList;
-  const int slot = context.state.driveRecords[driveIndex].slot;
+  const int slot = context.drive(driveIndex).slot;
   const char letter = port.driveLetter[lun - 1];
-  const auto target = context.platform.volumes.copyTarget(station::driveName(letter));
+  // The copy tool reaches the volume by its name: the name must still lead to the worker's reader,
+  // before the target is resolved and after.
+  auto target = context.readerStillBound(driveIndex)
+                    ? context.platform.volumes.copyTarget(station::driveName(letter))
+                    : std::nullopt;
+  if (!context.readerStillBound(driveIndex)) target.reset();
   const int bar = station::progressBarId(port.portNumber);
 
   for (int row = 0; row < settings::CopyList::kFileRows; ++row) {
     const settings::CopyRow& file = list.files[row];
     if (file.chosen) {
       context.showText(slot, kFileTexts[row]);
-      if (!target || !runCopy(context, {kCopyTool, "-o", "-i", *target, file.path, "::/"})) {
+      if (!target || !runCopy(context, driveIndex,
+                              {kCopyTool, "-o", "-i", *target, kEndOfOptions, file.path, "::/"})) {
         return false;
       }
     }
@@ -70,13 +86,14 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
   if (list.folder.chosen) {
     context.showText(slot, kFolderText);
     const std::string name = displayName(list.folder.path);
-    if (!target ||
-        !runCopy(context, {kCopyTool, "-s", "-o", "-i", *target, list.folder.path, "::/" + name})) {
+    if (!target || !runCopy(context, driveIndex,
+                            {kCopyTool, "-s", "-o", "-i", *target, kEndOfOptions, list.folder.path,
+                             "::/" + name})) {
       return false;
     }
   }
   context.controls.setProgress(bar, kFolderProgress);
-  return true;
+  return context.readerStillBound(driveIndex);
 }
 
 } // namespace tarvix::run

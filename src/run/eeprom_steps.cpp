@@ -27,7 +27,7 @@ bool validSlot(int slot) { return slot >= 1 && slot <= station::kSlotCount; }
 
 bool eepromParameterStep(const StepContext& context, int driveIndex, station::PortRecord& port) {
   if (!context.controls.checked(station::id::kWriteParameter)) return true;
-  const station::DriveRecord& record = context.state.driveRecords[driveIndex];
+  const StepDrive record = context.drive(driveIndex);
   const int slot = record.slot;
   if (!validSlot(slot)) return false;
   // The image is built, and a serial number taken, before the written flag is looked at.
@@ -43,8 +43,7 @@ bool eepromParameterStep(const StepContext& context, int driveIndex, station::Po
 
   platform::Platform& platform = context.platform;
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(record.letter),
-                              platform.clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
   SectorImage readBack{};
   // Both images are zero beyond the parameter image, so the whole of them is compared.
   const bool passed =
@@ -64,14 +63,12 @@ bool eepromParameterStep(const StepContext& context, int driveIndex, station::Po
 bool eepromFactoryDefaultStep(const StepContext& context, int driveIndex,
                               station::PortRecord& port) {
   platform::Platform& platform = context.platform;
-  const station::DriveRecord& record = context.state.driveRecords[driveIndex];
   const int progressBar = station::progressBarId(port.portNumber);
   const SectorImage cleared{};
   SectorImage readBack{};
 
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(record.letter),
-                              platform.clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
   context.controls.setProgress(progressBar, kProgressOpened);
   if (!channel::WriteEEPROM(m_hUSBDeviceHandle, std::span(cleared).first(kFactoryClearedBytes))) {
     m_hUSBDeviceHandle.close();

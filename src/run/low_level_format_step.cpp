@@ -46,7 +46,7 @@ bool lowLevelFormatStep(const StepContext& context, int driveIndex, station::Por
                         int lun) {
   if (!context.controls.checked(station::id::kLlf)) return true;
 
-  const station::DriveRecord& record = context.state.driveRecords[driveIndex];
+  const StepDrive record = context.drive(driveIndex);
   const int slot = record.slot;
   platform::Platform& platform = context.platform;
   const int progressBar = station::progressBarId(port.portNumber);
@@ -55,8 +55,7 @@ bool lowLevelFormatStep(const StepContext& context, int driveIndex, station::Por
   std::vector<std::uint8_t> readBack(kChunkBytes);
 
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(record.letter),
-                              platform.clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
 
   const int model = context.state.icType;
   const bool cardSized = model == kModelVq301cA1Lun || model == kModelVq301cA2Lun;

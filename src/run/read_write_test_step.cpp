@@ -36,17 +36,21 @@ std::uint64_t keepInWalk(std::uint64_t sector, std::uint64_t first, std::uint64_
 }
 
 // Each byte is drawn from a generator seeded afresh with the tick, so bytes written within one
-// tick are equal; the pattern changes from tick to tick.
+// tick are equal; the pattern changes from tick to tick. The tick is read once per stretch of
+// bytes that takes far less than a millisecond to fill: reading it for every byte cost more
+// than the transfers.
 void fillPattern(std::span<std::uint8_t> run, platform::Clock& clock) {
+  constexpr std::size_t kStretch = 256;
   std::uint64_t tick = clock.tickMs();
-  std::uint8_t value = static_cast<std::uint8_t>(firstRandom(tick) % kDrawModulus);
-  for (std::uint8_t& byte : run) {
+  auto value = static_cast<std::uint8_t>(firstRandom(tick) % kDrawModulus);
+  for (std::size_t at = 0; at < run.size(); at += kStretch) {
     const std::uint64_t now = clock.tickMs();
     if (now != tick) {
       tick = now;
       value = static_cast<std::uint8_t>(firstRandom(tick) % kDrawModulus);
     }
-    byte = value;
+    std::fill_n(run.begin() + static_cast<std::ptrdiff_t>(at), std::min(kStretch, run.size() - at),
+                value);
   }
 }
 
@@ -56,7 +60,7 @@ bool readWriteTestStep(const StepContext& context, int driveIndex, station::Port
                        int lun) {
   if (!context.controls.checked(station::id::kReadWriteTest)) return true;
 
-  const station::DriveRecord& record = context.state.driveRecords[driveIndex];
+  const StepDrive record = context.drive(driveIndex);
   const int slot = record.slot;
   platform::Platform& platform = context.platform;
   platform::Clock& clock = platform.clock;
@@ -68,7 +72,7 @@ bool readWriteTestStep(const StepContext& context, int driveIndex, station::Port
   std::vector<std::uint8_t> readBack(kRunBytesMax);
 
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(record.letter), clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
   const std::uint64_t sectorCount =
       sectorCountWithRetries(m_hUSBDeviceHandle, clock, CapacityForm::Unit, record.lun);
 
@@ -89,7 +93,11 @@ bool readWriteTestStep(const StepContext& context, int driveIndex, station::Port
       const auto patternRun = std::span(pattern).first(bytes);
       const auto readBackRun = std::span(readBack).first(bytes);
 
-      if (!channel::ReadSector(m_hUSBDeviceHandle, savedRun, block)) {
+      // The run is saved twice and the copies compared: a save that read wrong once would
+      // otherwise be written back over good data.
+      if (!channel::ReadSector(m_hUSBDeviceHandle, savedRun, block) ||
+          !channel::ReadSector(m_hUSBDeviceHandle, readBackRun, block) ||
+          !std::ranges::equal(savedRun, readBackRun)) {
         passed = false;
         break;
       }
@@ -102,8 +110,10 @@ bool readWriteTestStep(const StepContext& context, int driveIndex, station::Port
                channel::ReadSector(m_hUSBDeviceHandle, readBackRun, block) &&
                std::ranges::equal(patternRun, readBackRun);
       // The saved sectors go back whatever happened to the pattern, so a failing card keeps the
-      // data it had wherever it still can.
-      const bool restored = channel::WriteSector(m_hUSBDeviceHandle, savedRun, block);
+      // data it had wherever it still can; only a restore that reads back as saved passes.
+      const bool restored = channel::WriteSector(m_hUSBDeviceHandle, savedRun, block) &&
+                            channel::ReadSector(m_hUSBDeviceHandle, readBackRun, block) &&
+                            std::ranges::equal(savedRun, readBackRun);
       passed = passed && restored;
       sector = keepInWalk(sector + sectors, first, sectorCount);
     }

@@ -23,15 +23,14 @@ constexpr std::uint32_t kBeforeDefaultPassMs = 2000;
 
 class Worker {
 public:
-  // The port's LUNs are taken as they are at the start: a removal pass may clear the port record
-  // and the drive records while the worker still runs.
-  Worker(const StepContext& context, PortRecord& port)
-      : c_(context), port_(port), n_(port.portNumber) {
+  // The port's LUNs are taken as they were bound at the start: a removal pass may clear the port
+  // record and the drive records while the worker still runs.
+  Worker(const StepContext& context, PortRecord& port, const ReaderBinding& binding)
+      : c_(context), port_(port), binding_(binding), n_(port.portNumber) {
     for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
-      drives_[lun - 1] = port.driveIndex[lun - 1];
-      kinds_[lun - 1] = port.lunKind[lun - 1];
-      slots_[lun - 1] =
-          drives_[lun - 1] != 0 ? context.state.driveRecords[drives_[lun - 1]].slot.load() : 0;
+      drives_[lun - 1] = binding.lun(lun).driveIndex;
+      kinds_[lun - 1] = binding.lun(lun).kind;
+      slots_[lun - 1] = binding.lun(lun).slot;
     }
   }
 
@@ -49,8 +48,16 @@ private:
   int drive(int lun) const { return drives_[lun - 1]; }
   // A LUN takes part in the per-LUN steps when it has a drive and is a card LUN.
   bool takesPart(int lun) const {
-    return drive(lun) != 0 && slotOf(lun) != 0 && kinds_[lun - 1] == LunKind::Card;
+    return drive(lun) != station::kNoDrive && slotOf(lun) != 0 && kinds_[lun - 1] == LunKind::Card;
   }
+  bool anyTakesPart() const {
+    for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
+      if (takesPart(lun)) return true;
+    }
+    return false;
+  }
+  // The reader the worker started on is still there: nothing else may be shown as passed.
+  bool readerStillThere() const { return binding_.holdsAll(c_.platform.drives, c_.state); }
   int slotOf(int lun) const { return slots_[lun - 1]; }
 
   void progress(int position) const {
@@ -78,6 +85,13 @@ private:
       c_.showText(slotOf(lun), kTextStartTest);
     }
     progress(10);
+    // A port none of whose LUNs takes part would otherwise pass with nothing prepared.
+    if (perLunStepChecked() && !anyTakesPart()) {
+      for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
+        if (slotOf(lun) != 0) c_.state.colourOf(slotOf(lun)) = station::SlotColour::Failed;
+      }
+      return false;
+    }
     const int first = drive(1);
     const bool areas = c_.controls.checked(id::kBinaryFile) || c_.controls.checked(id::kCdromIso);
     auto format = [&](int lun) { return formatVolumeStep(c_, drive(lun)); };
@@ -108,10 +122,20 @@ private:
                 {200, 200, 200, 200})) {
       return false;
     }
+    if (!readerStillThere()) return false;
     for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
       if (slotOf(lun) != 0) c_.state.colourOf(slotOf(lun)) = station::SlotColour::Passed;
     }
     return true;
+  }
+
+  bool perLunStepChecked() const {
+    namespace id = station::id;
+    for (int option : {id::kLlf, id::kFormat, id::kReadWriteTest, id::kCopyFile, id::kBinaryFile,
+                       id::kCdromIso}) {
+      if (c_.controls.checked(option)) return true;
+    }
+    return false;
   }
 
   void finishProduction(bool passed) {
@@ -148,6 +172,8 @@ private:
         if (slotOf(lun) != 0 && kinds_[lun - 1] == LunKind::SizeOnly) showSize(lun, 0);
       }
       c_.platform.clock.sleepMs(kBeforeDefaultPassMs);
+    }
+    if (passed && readerStillThere()) {
       picture(PictureRole::DefaultPass);
       end(station::kProgressMax);
       return;
@@ -165,13 +191,14 @@ private:
 
   // A reader pulled out during the work leaves its box blank, ready for the next one.
   void blankIfReaderGone() {
-    if (drive(1) != 0 && c_.state.driveRecords[drive(1)].present) return;
+    if (readerStillThere()) return;
     picture(PictureRole::Blank);
     progress(0);
   }
 
   const StepContext& c_;
   PortRecord& port_;
+  const ReaderBinding& binding_;
   const int n_;
   std::array<int, station::kLunsPerPort> drives_{};
   std::array<LunKind, station::kLunsPerPort> kinds_{};
@@ -180,8 +207,9 @@ private:
 
 } // namespace
 
-void runSlotWorker(const StepContext& context, station::PortRecord& port) {
-  Worker(context, port).run();
+void runSlotWorker(StepContext context, station::PortRecord& port, const ReaderBinding& binding) {
+  context.binding = &binding;
+  Worker(context, port, binding).run();
 }
 
 } // namespace tarvix::run

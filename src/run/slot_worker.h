@@ -3,11 +3,13 @@
 // the port box and marks the port done. Runs on the port's own thread.
 #pragma once
 
+#include "run/reader_binding.h"
 #include "run/step_context.h"
 
 namespace tarvix::run {
 
-// The whole worker: every path clears `busy` and sets `done`.
-void runSlotWorker(const StepContext& context, station::PortRecord& port);
+// The whole worker: every path clears `busy` and sets `done`. Every command goes to the readers
+// of `binding` only, and none once one of them has gone.
+void runSlotWorker(StepContext context, station::PortRecord& port, const ReaderBinding& binding);
 
 } // namespace tarvix::run

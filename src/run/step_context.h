@@ -3,6 +3,7 @@
 // are shown in. One per worker; the step touches only its own port's slots.
 #pragma once
 
+#include "channel/reader_handle.h"
 #include "platform/platform.h"
 #include "settings/copy_list.h"
 #include "station/controls.h"
@@ -13,12 +14,33 @@
 
 namespace tarvix::run {
 
+class ReaderBinding;
+
+// A drive as a step sees it: where it shows its results and which LUN it talks to.
+struct StepDrive {
+  int slot = 0;
+  int lun = 0; // 1-4
+};
+
 struct StepContext {
   platform::Platform& platform;
   station::WindowControls& controls; // options are read here at the moment a step needs them
   station::StationState& state;      // run options, images, serial number, records
   int languageOffset = 0;
   const settings::CopyList* copyList = nullptr; // the files copied onto every card; none when null
+  // The readers the worker started on; none outside a worker (a step on its own in a test).
+  const ReaderBinding* binding = nullptr;
+
+  // Opens the reader of drive `driveIndex` for a step. With a binding, only while the drive is
+  // still the reader the worker started on, checked before and after the open; otherwise the
+  // holder is left failed, so every command of the step fails as on a pulled reader.
+  bool openReader(channel::ReaderHandleHolder& holder, int driveIndex) const;
+  // Drive `driveIndex` as the worker started on it (as the drive table has it now, without a
+  // binding): a removal pass may empty its record, or hand it to another reader, mid-step.
+  StepDrive drive(int driveIndex) const;
+  // True while drive `driveIndex` is still the reader the worker started on (always without a
+  // binding).
+  bool readerStillBound(int driveIndex) const;
 
   // Shows English text `englishId` in the current language on the slot's result line.
   void showText(int slot, int englishId) const;

@@ -29,14 +29,16 @@ bool formatVolumeStep(const StepContext& context, int driveIndex) {
   const std::string label =
       !reset && format ? controls.text(id::kDiskLabel) : std::string(kResetLabel);
 
-  const station::DriveRecord& record = context.state.driveRecords[driveIndex];
+  const StepDrive record = context.drive(driveIndex);
   const int slot = record.slot;
-  const std::string name = station::driveName(record.letter);
+  const std::string name = station::driveName(static_cast<char>('A' + driveIndex));
   platform::Platform& platform = context.platform;
 
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, name, platform.clock);
+  context.openReader(m_hUSBDeviceHandle, driveIndex);
   auto volume = m_hUSBDeviceHandle.isOpen() ? platform.volumes.open(name) : nullptr;
+  // The volume is opened by name too: it must still be the reader the handle reached.
+  if (!context.readerStillBound(driveIndex)) volume.reset();
   if (volume) {
     // The card is used without partitions from its first sector where the system allows it.
     if (volume->dropPartitionLayout()) platform.trace.line(kLayoutDropped);

@@ -21,6 +21,7 @@ void DriveRecord::reset() {
   lun = 0;
   slot = 0;
   present = false;
+  ++generation;
 }
 
 } // namespace tarvix::station

@@ -37,6 +37,9 @@ struct DriveRecord {
   std::atomic<int> lun{0};
   std::atomic<int> slot{0};
   std::atomic<bool> present{false};
+  // Changes whenever the record is emptied, so a worker can tell that the reader it started on
+  // went away even when another one took the same letter since.
+  std::atomic<std::uint32_t> generation{0};
 
   void reset();
 };

@@ -11,14 +11,14 @@ void PortRecord::clear() {
   portNumber = 0;
   for (int lun = 0; lun < kLunsPerPort; ++lun) {
     driveLetter[lun] = 0;
-    driveIndex[lun] = 0;
+    driveIndex[lun] = kNoDrive;
     lunKind[lun] = LunKind::None;
   }
 }
 
 bool PortRecord::empty() const {
   for (const auto& index : driveIndex) {
-    if (index != 0) return false;
+    if (index != kNoDrive) return false;
   }
   return true;
 }

@@ -19,7 +19,11 @@ enum class LunKind : int {
   SizeOnly = 2, // its size is shown through the card check only
 };
 
+// A port LUN without a drive. Not 0: drive index 0 is drive A.
+inline constexpr int kNoDrive = -1;
+
 struct PortRecord {
+  PortRecord() { clear(); }
   std::atomic<bool> assigned{false};
   std::atomic<bool> busy{false};
   std::atomic<bool> done{false};
@@ -27,7 +31,7 @@ struct PortRecord {
   std::atomic<bool> cardInfoWritten{false};
   std::array<std::atomic<char>, kLunsPerPort> driveLetter{}; // 0 = no drive; name is letter + ':'
   std::atomic<int> portNumber{0};
-  std::array<std::atomic<int>, kLunsPerPort> driveIndex{}; // 0 = none
+  std::array<std::atomic<int>, kLunsPerPort> driveIndex{}; // kNoDrive = none
   std::array<std::atomic<LunKind>, kLunsPerPort> lunKind{};
 
   // Every field back to zero.

@@ -47,6 +47,8 @@ struct StationState {
   std::filesystem::path serialFile;
   bool serialSaveFailed = false; // the run has already told the operator
   std::mutex stationLock;
+  // Set when the station closes: work that waits on something outside (the copy tool) stops.
+  std::atomic<bool> closing{false};
 
   PortRecord& port(int n) { return ports[n - 1]; }
   std::atomic<SlotColour>& colourOf(int slot) { return slotColour[slot - 1]; }

@@ -154,6 +154,27 @@ TEST_F(Station, WorkersChangeControlsThroughTheWindowThread) {
   });
 }
 
+// A worker's progress does not wake the window for every change: a burst of them reaches it as
+// the latest value. A change the window thread makes itself (a removal pass blanking a box) wins
+// over one a worker queued before it.
+TEST_F(Station, WorkersProgressIsCoalescedAndTheWindowsOwnChangeWins) {
+  start();
+  std::uint64_t before = 0;
+  onWindow([&] { before = window.revision(); });
+  std::thread([&] {
+    for (int position = 0; position <= 10000; ++position)
+      window.setProgress(progressBarId(1), position);
+    window.setText(resultLineId(1), "stale");
+  }).join();
+  onWindow([&] { window.setText(resultLineId(1), ""); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300)); // past any queued flush
+  onWindow([&] {
+    EXPECT_EQ(window.control(progressBarId(1)).position, 10000);
+    EXPECT_EQ(window.control(resultLineId(1)).text, "");
+    EXPECT_LT(window.revision() - before, 50u);
+  });
+}
+
 TEST_F(Station, UnknownControlIdsAreIgnored) {
   start();
   onWindow([&] {

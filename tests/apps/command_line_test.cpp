@@ -73,6 +73,23 @@ TEST_F(CommandLine, HeadlessScanReportsEveryPortBox) {
   EXPECT_FALSE(fs::exists(dir / "TarvixValue.ini"));
 }
 
+// A reader the station refused was not prepared: the run does not count as passed, and the report
+// says which port and why.
+TEST_F(CommandLine, HeadlessRunFailsWhenAReaderWasRefused) {
+  const fs::path farm = write("farm.json", kFarm);
+  const fs::path settings = write("s.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\n"
+                                           "nICType=3\r\nbCheckFormat=1\r\n");
+  ASSERT_EQ(run("--headless --farm " + farm.string() + " --settings " + settings.string() +
+                " --report " + (dir / "report.json").string()),
+            1)
+      << err;
+  const auto report = nlohmann::json::parse(read(dir / "report.json"));
+  EXPECT_EQ(report["ports"][0]["picture"], "pass");
+  EXPECT_FALSE(report["ports"][0].contains("refused"));
+  EXPECT_EQ(report["ports"][1]["refused"], "Not VQ301C -A-1LUN!!");
+  EXPECT_NE(err.find("port 2 not started: Not VQ301C -A-1LUN!!"), std::string::npos) << err;
+}
+
 TEST_F(CommandLine, BadInputIsRefusedWithOneClearMessage) {
   const fs::path badFarm = write("bad.json", R"({"hostControllers": [{"rootHubPorts": 2,
     "attached": [{"port": 3, "reader": {"id": "x", "model": "VQ301A", "cardMiB": 8}}]}]})");
@@ -137,6 +154,48 @@ TEST_F(CommandLine, AStationKilledAfterWritingASerialNeverHandsItOutAgain) {
   EXPECT_EQ(run(args), 0) << err;
   EXPECT_EQ(cardSerial(card), "000000000501");
   EXPECT_NE(read(settings).find("szSerialNum=000000000502"), std::string::npos);
+}
+
+// A copy tool that stalls dies with the station that started it, even when the station itself is
+// killed outright: nothing of the station goes on writing a card after it is gone.
+TEST_F(CommandLine, AStalledCopyToolDiesWithAKilledStation) {
+  const fs::path bin = dir / "bin";
+  fs::create_directories(bin);
+  const fs::path pidFile = dir / "copy-tool.pid";
+  write("bin/mcopy", "#!/bin/sh\necho $$ > " + pidFile.string() + "\nexec sleep 60\n");
+  fs::permissions(bin / "mcopy", fs::perms::owner_all);
+  const fs::path farm = write("farm.json", kFarm);
+  write("readme.txt", "for every card\n");
+  const fs::path settings =
+      write("s.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\n"
+                     "bCheckFormat=1\r\nbCheckCopyFile=1\r\n[Copy File]\r\nbCheckFile01=1\r\n"
+                     "szFilePath01=" +
+                         (dir / "readme.txt").string() + "\r\n");
+  const std::string path = bin.string() + ":" + std::getenv("PATH");
+  const pid_t stationPid = ::fork();
+  ASSERT_GE(stationPid, 0);
+  if (stationPid == 0) {
+    ::setenv("PATH", path.c_str(), 1);
+    ::execl(station.c_str(), station.c_str(), "--headless", "--farm", farm.c_str(), "--settings",
+            settings.c_str(), "--report", (dir / "report.json").c_str(), nullptr);
+    ::_exit(127);
+  }
+  pid_t tool = 0;
+  for (int i = 0; i < 1000 && tool == 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::ifstream(pidFile) >> tool;
+  }
+  ASSERT_NE(tool, 0) << "the copy tool never started";
+  ::kill(stationPid, SIGKILL);
+  ::waitpid(stationPid, nullptr, 0);
+  bool gone = false;
+  for (int i = 0; i < 300 && !gone; ++i) {
+    std::ifstream stat("/proc/" + std::to_string(tool) + "/stat");
+    std::string pidField, name, state;
+    gone = !(stat >> pidField >> name >> state) || state == "Z";
+    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(gone) << "the copy tool outlived the station";
 }
 
 } // namespace

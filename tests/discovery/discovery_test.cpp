@@ -220,7 +220,7 @@ TEST_F(Discovery, RemovalFreesTheSlotThenThePort) {
   EXPECT_EQ(line(6), "");
   EXPECT_FALSE(controls.get(station::resultLineId(6)).enabled);
   EXPECT_TRUE(state.port(2).assigned);
-  EXPECT_EQ(state.port(2).driveIndex[1], 0);
+  EXPECT_EQ(state.port(2).driveIndex[1], station::kNoDrive);
   EXPECT_EQ(controls.get(station::statusPictureId(2)).picture, 133);
 
   drives.drives.erase('E');

@@ -156,7 +156,8 @@ public:
   void applySystemAdjustments() override {}
   platform::ProcessOutcome runHidden(const std::vector<std::string>&,
                                      const std::vector<std::string>&, const std::filesystem::path&,
-                                     std::chrono::nanoseconds) override {
+                                     std::chrono::nanoseconds,
+                                     const std::function<bool()>&) override {
     return {};
   }
 };

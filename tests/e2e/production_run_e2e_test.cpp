@@ -1,5 +1,6 @@
 // Whole production runs on a simulated farm, as an operator runs them with Auto Start.
 #include "e2e/station_on_farm.h"
+#include "support/temp_dir.h"
 
 #include <cstdio>
 
@@ -137,6 +138,83 @@ TEST(ProductionRun, AMissingImageStopsTheRunBeforeItStarts) {
   EXPECT_EQ(station.host.messages().back(), "Load ISO file Fail...... Please check again!!");
   EXPECT_TRUE(station.window->runEnded());
   EXPECT_TRUE(station.window->control(station::id::kAutoStart).enabled);
+}
+
+// The two-LUN model learns which LUN is the card from the configuration reply at the port start;
+// wherever that reply fails, the port may pass only with a volume laid on its card.
+TEST(ProductionRun, TwoLunReaderPassesOnlyWithItsCardPrepared) {
+  std::string settings = kProduction;
+  settings.replace(settings.find("nICType=3"), 9, "nICType=4");
+  for (int after = 0; after < 10; ++after) {
+    StationOnFarm station(
+        farmOf({R"({"id": "r1", "model": "VQ301C-A-2LUN", "cardMiB": 16, "faults": [)"
+                R"({"command": "GetVIDPID", "after": )" +
+                std::to_string(after) + R"(, "fault": "fail"}]})"}),
+        settings);
+    station.start();
+    ASSERT_TRUE(station.runOnce());
+    if (port(station.report(), 1)["picture"] != "pass") continue;
+    const auto extent = station.farm->publicDisk(station.farm->letters("r1").at(0));
+    ASSERT_TRUE(extent);
+    const std::string target = extent->image.string() + "@@" + std::to_string(extent->firstByte);
+    EXPECT_NE(mtools("minfo -i " + target + " ::").find("LINE1"), std::string::npos) << after;
+  }
+}
+
+// Reader A goes away during one of the worker's pauses (the one after the controller re-lays the
+// card, the one after a reset), and reader B, plugged into another port then, takes A's letter:
+// A's worker must not go on with B. B is of another model, so no worker of its own touches it,
+// and its card has a hidden area from an earlier run, so it would take A's binary image.
+TEST(ProductionRun, APulledReadersWorkerNeverReachesTheReaderThatTakesItsLetter) {
+  for (const bool reset : {false, true}) {
+    const std::string pullFault =
+        reset ? "" : R"(, "faults": [{"command": "ReInitialCard", "after": 0, "fault": "pull"}])";
+    StationOnFarm station(
+        R"({"imageDir": "img", "timeScale": 0.2, "hostControllers": [{"rootHubPorts": 2,
+          "attached": [{"port": 1, "hub": {"ports": 7, "chips": 2, "attached": [
+            {"port": 1, "reader": {"id": "a", "model": "VQ301C-A-1LUN", "cardMiB": 16)" +
+            pullFault + R"(}},
+            {"port": 2, "reader": {"id": "b", "model": "VQ301C", "cardMiB": 16,
+              "plugged": false}}]}}]}]})",
+        "");
+    const auto image = station.dir() / "hidden.bin";
+    { std::ofstream(image, std::ios::binary) << std::string(4096, 'h'); }
+    std::ofstream(station.dir() / "TarvixValue.ini", std::ios::binary | std::ios::trunc)
+        << "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\nbCheckFormat=1\r\n"
+           "szLabel=LINE1\r\nbCheckBinFile=1\r\nszBinFilePath="
+        << image.string() << "\r\n";
+    const auto bImage = station.dir() / "img" / "b.img";
+    {
+      std::fstream card(bImage, std::ios::binary | std::ios::in | std::ios::out);
+      card.seekp((32768 - 1) * 512 + 8);
+      card.write("\0\0\0\x10", 4); // a hidden area of 16 sectors
+    }
+    const auto bBefore = tarvix::testing::readFile(bImage);
+    station.start();
+    if (reset) {
+      station.host.runAndWait([&] { station.window->onClicked(station::id::kResetToDefault); });
+    }
+    station.host.runAndWait([&] { station.window->onClicked(station::id::kAutoStart); });
+    if (reset) {
+      // The reset is done and its pause begins.
+      ASSERT_TRUE(station.waitFor(
+          [&] { return station.window->control(station::progressBarId(1)).position == 180; }));
+      ASSERT_TRUE(station.farm->pull("a"));
+    } else {
+      ASSERT_TRUE(station.waitFor([&] { return !station.farm->isPlugged("a"); }));
+    }
+    ASSERT_TRUE(station.farm->plug("b"));
+    ASSERT_TRUE(
+        station.waitFor([&] { return station.window->runEnded(); }, std::chrono::seconds(60)));
+    const auto report = station.report();
+    EXPECT_EQ(port(report, 1)["picture"], "blank") << reset;
+    // Neither B's card nor B's box heard of A's run.
+    EXPECT_TRUE(tarvix::testing::readFile(bImage) == bBefore) << reset;
+    EXPECT_FALSE(port(report, 2)["started"]) << reset;
+    if (!reset) {
+      EXPECT_EQ(port(report, 2)["slots"][0]["text"], "Not VQ301C\r\n-A-1LUN!!");
+    }
+  }
 }
 
 TEST(ProductionRun, ResetToDefaultEndsInTheDefaultPassPicture) {

@@ -24,8 +24,9 @@ public:
   platform::ProcessOutcome runHidden(const std::vector<std::string>& argv,
                                      const std::vector<std::string>& environment,
                                      const std::filesystem::path& workingDir,
-                                     std::chrono::nanoseconds timeout) override {
-    return real_.runHidden(argv, environment, workingDir, timeout);
+                                     std::chrono::nanoseconds timeout,
+                                     const std::function<bool()>& wanted) override {
+    return real_.runHidden(argv, environment, workingDir, timeout, wanted);
   }
 
 private:

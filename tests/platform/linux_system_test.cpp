@@ -2,13 +2,32 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tarvix::platform::linux_backend {
 namespace {
+
+// No such process, or only a zombie left for init to reap: it runs no more.
+bool gone(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string pidField, name, state;
+  return !(stat >> pidField >> name >> state) || state == "Z";
+}
+
+bool eventuallyGone(pid_t pid) {
+  for (int i = 0; i < 300; ++i) {
+    if (gone(pid)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
 
 TEST(InstanceLock, NameIsTheExecutablesBaseName) {
   EXPECT_EQ(instanceLockName("/opt/line1/tarvix"), "tarvix");
@@ -85,7 +104,7 @@ TEST(HiddenProcess, ExitCodeTimeOutAndStartFailure) {
   LinuxSystem system;
   auto run = [&](std::vector<std::string> argv, std::vector<std::string> env = {},
                  std::chrono::nanoseconds limit = 5s) {
-    return system.runHidden(argv, env, "/tmp", limit);
+    return system.runHidden(argv, env, "/tmp", limit, {});
   };
   auto done = run({"sh", "-c", "exit 3"});
   EXPECT_TRUE(done.started && done.exited);
@@ -96,12 +115,53 @@ TEST(HiddenProcess, ExitCodeTimeOutAndStartFailure) {
       0);
   // A tool asking for input gets none: it ends instead of waiting.
   EXPECT_TRUE(run({"sh", "-c", "read answer"}).exited);
-  const auto slow = run({"sleep", "5"}, {}, 50ms);
+  // A time-out ends the tool and whatever it started: nothing is left running, nor a zombie.
+  const auto pids = std::filesystem::temp_directory_path() / "tarvix-hidden-pids";
+  const auto slow =
+      run({"sh", "-c", "sleep 30 & echo $$ $! > " + pids.string() + "; wait"}, {}, 300ms);
   EXPECT_TRUE(slow.started);
   EXPECT_FALSE(slow.exited);
+  std::ifstream pidFile(pids);
+  pid_t shell = 0, sleeper = 0;
+  ASSERT_TRUE(pidFile >> shell >> sleeper);
+  EXPECT_TRUE(gone(shell));
+  EXPECT_TRUE(eventuallyGone(sleeper));
+  std::filesystem::remove(pids);
+  // A tool no longer wanted (its reader pulled, the station closing) is ended at once.
+  const auto start = std::chrono::steady_clock::now();
+  const auto unwanted = system.runHidden({"sleep", "30"}, {}, "/tmp", 60s, [&] {
+    return std::chrono::steady_clock::now() - start < 100ms;
+  });
+  EXPECT_FALSE(unwanted.exited);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   const auto missing = run({"no-such-copy-tool-here"});
   EXPECT_FALSE(missing.started);
   EXPECT_EQ(missing.startError, ENOENT);
+}
+
+// A station killed outright takes its copy tool along: the tool never writes a card on its own.
+TEST(HiddenProcess, ChildDiesWithTheStation) {
+  using namespace std::chrono_literals;
+  const auto pidPath = std::filesystem::temp_directory_path() / "tarvix-orphan-pid";
+  std::filesystem::remove(pidPath);
+  const pid_t station = ::fork();
+  ASSERT_GE(station, 0);
+  if (station == 0) {
+    LinuxSystem system;
+    system.runHidden({"sh", "-c", "echo $$ > " + pidPath.string() + "; exec sleep 30"}, {}, "/tmp",
+                     60s, {});
+    ::_exit(0);
+  }
+  pid_t tool = 0;
+  for (int i = 0; i < 500 && tool == 0; ++i) {
+    std::this_thread::sleep_for(10ms);
+    std::ifstream(pidPath) >> tool;
+  }
+  ASSERT_NE(tool, 0);
+  ::kill(station, SIGKILL);
+  ::waitpid(station, nullptr, 0);
+  EXPECT_TRUE(eventuallyGone(tool));
+  std::filesystem::remove(pidPath);
 }
 
 } // namespace

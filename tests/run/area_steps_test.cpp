@@ -6,6 +6,7 @@ namespace tarvix::run_test {
 namespace {
 
 constexpr std::uint64_t kCard = 40001;
+constexpr std::uint8_t kSubReadCard = 0x12;
 
 bool partitionSizes(const run::StepContext& c, int drive, station::PortRecord&) {
   return run::partitionSizeStep(c, drive);
@@ -58,11 +59,13 @@ TEST_P(PartitionSizes, ControllerLaysOutTheAreasInOrderThenReInitialisesOnce) {
   if (s.binAreaBytes) order.push_back(kSubSetBinAreaSize);
   if (s.isoBytes) order.push_back(kSubSetCdRomSize);
   order.push_back(kSubReInitialCard);
+  // One open per command group: each area, then the re-initialisation.
+  const auto opens = static_cast<int>(order.size());
+  order.push_back(kSubReadCard); // the layout checked against the sizes the card records
   EXPECT_EQ(vendorOrderWithoutCapacity(), order);
   EXPECT_EQ(traced("SetBinAreaSize\r\n Success\r\n"), s.binAreaBytes ? 1 : 0);
   EXPECT_EQ(traced("SetCDROMSize\r\n Success\r\n"), s.isoBytes ? 1 : 0);
-  // One open per command group: each area, then the re-initialisation.
-  EXPECT_EQ(traced(kClosed), static_cast<int>(order.size()));
+  EXPECT_EQ(traced(kClosed), opens);
   EXPECT_TRUE(controls->boxes().empty());
 }
 
@@ -84,11 +87,36 @@ TEST_F(AreaSteps, IsoFileGoneSizesTheAreaByTheLoadedImage) {
   EXPECT_EQ(layout().cdRomSectors, 9U);
 }
 
-TEST_F(AreaSteps, RefusedReInitialisationIsLeftToTheFollowingFormat) {
-  startCard(R"({"command": "ReInitialCard", "fault": "fail"})");
-  chooseBinary(1536);
-  EXPECT_TRUE(runStep(partitionSizes));
-  EXPECT_EQ(layout().binSectors, 0U);
+// The controller's answer to the re-initialisation is not believed; the layout it ends up with is.
+TEST_F(AreaSteps, ReLaidCardMustHaveTheSizesJustSet) {
+  struct Case {
+    const char* name;
+    const char* fault;
+    std::uint64_t earlierIso; // an earlier run with both areas; 0: a fresh card
+    bool passes;
+    std::uint32_t cdromSectors; // in force afterwards
+  } cases[] = {
+      {"refused on a fresh card", R"({"command": "ReInitialCard", "fault": "fail"})", 0, false, 0},
+      {"refused for a smaller ISO", R"({"command": "ReInitialCard", "after": 1, "fault": "fail"})",
+       20480, false, 41},
+      {"earlier binary area stays", "", 20480, true, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    startCard(c.fault);
+    if (c.earlierIso != 0) {
+      chooseBinary(1536);
+      chooseIso(c.earlierIso);
+      ASSERT_TRUE(runStep(partitionSizes));
+      check(id::kBinaryFile, false);
+      station->trace.clear();
+    }
+    chooseIso(2048);
+    EXPECT_EQ(runStep(partitionSizes), c.passes);
+    EXPECT_EQ(traced("ReInitialCard\r\n fail"), c.passes ? 0 : 1);
+    EXPECT_EQ(layout().cdRomSectors, c.cdromSectors);
+    EXPECT_EQ(lastTrace(), kClosed);
+  }
 }
 
 TEST_F(AreaSteps, RefusedAreaShowsItsBoxTracesAndStops) {

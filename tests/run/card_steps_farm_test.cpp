@@ -89,9 +89,10 @@ TEST_F(CardSteps, CardInformationWritesTheBlockIntoTheLastSectorOnce) {
   EXPECT_EQ(station->window->serialText, "000000000042");
 }
 
-TEST_F(CardSteps, CardInformationFailuresShowOnlyThroughTheComparison) {
+TEST_F(CardSteps, CardInformationFailuresShowAndKeepTheAreaSizes) {
   const char* faults[] = {
-      R"([{"command": "ReadCard", "after": 0, "fault": "corrupt"}])",
+      R"([{"command": "ReadCard", "after": 0, "fault": "fail"}])",
+      R"([{"command": "ReadCard", "after": 1, "fault": "corrupt"}])",
       R"([{"command": "WriteCard", "after": 1, "fault": "fail"}])",
       // The scan and the model check each read the capacity once; then the card stops answering.
       R"([{"command": "GetCapacity", "after": 2, "fault": "fail"}])",
@@ -100,11 +101,28 @@ TEST_F(CardSteps, CardInformationFailuresShowOnlyThroughTheComparison) {
   for (const char* f : faults) {
     SCOPED_TRACE(f);
     startReader("VQ301C-A-1LUN", kRowVq301cA1Lun, f);
+    sizeAreas(3, 5);
     EXPECT_FALSE(cardInformation());
     EXPECT_EQ(lines().back(), "Information\r\nwrite fail!!");
     EXPECT_FALSE(port().cardInfoWritten);
     EXPECT_EQ(lastTrace(), kClosed);
+    EXPECT_EQ(readImage((kCardSectors - 1) * 512 + 8, 8), (Bytes{0, 0, 0, 3, 0, 0, 0, 5}));
   }
+}
+
+// A card prepared once with areas and then again without: the second run's volume is where the
+// controller still puts the public disk after a re-plug.
+TEST_F(CardSteps, CardInformationLeavesTheLayoutInForce) {
+  startReader("VQ301C-A-1LUN", kRowVq301cA1Lun);
+  sizeAreas(3, 5);
+  ASSERT_TRUE(cardInformation());
+  port().cardInfoWritten = false;
+  ASSERT_TRUE(cardInformation());
+  const Bytes volume(512, 0xB5);
+  writeImage(disk().firstByte, volume);
+  ASSERT_TRUE(station->farm->pull("r1"));
+  ASSERT_TRUE(station->farm->plug("r1"));
+  EXPECT_EQ(readDisk(0, 1), volume);
 }
 
 TEST_F(CardSteps, ConcurrentWorkersNeverShareASerialNumber) {

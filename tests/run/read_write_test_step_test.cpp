@@ -43,7 +43,8 @@ struct Walk {
 
 class ReadWriteWalk : public ReadWriteTest, public ::testing::WithParamInterface<Walk> {};
 
-// Each round is save, pattern, read-back, restore of one run. A run starts at or after N / 1000,
+// Each round saves one run twice, writes and reads back the pattern, then restores the run and
+// reads it back. A run starts at or after N / 1000,
 // ends inside the LUN, keeps 128 sectors off its end where the LUN has room, and moves on by the
 // run's length or wraps to N / 1000.
 TEST_P(ReadWriteWalk, RoundsWalkTheLunAndLeaveItAsItWas) {
@@ -65,19 +66,21 @@ TEST_P(ReadWriteWalk, RoundsWalkTheLunAndLeaveItAsItWas) {
 
   const auto transfers = readers->blockTransfers();
   const std::size_t rounds = w.rounds > 0 ? static_cast<std::size_t>(w.rounds) : 0;
-  ASSERT_EQ(transfers.size(), 4 * rounds);
+  constexpr std::size_t kPerRound = 6;
+  ASSERT_EQ(transfers.size(), kPerRound * rounds);
   int wraps = 0;
   for (std::size_t r = 0; r < rounds; ++r) {
-    const SentRequest* round = &transfers[4 * r];
-    EXPECT_TRUE(round[0].isRead() && round[1].isWrite() && round[2].isRead() && round[3].isWrite());
-    for (int i = 1; i < 4; ++i)
+    const SentRequest* round = &transfers[kPerRound * r];
+    EXPECT_TRUE(round[0].isRead() && round[1].isRead() && round[2].isWrite() && round[3].isRead() &&
+                round[4].isWrite() && round[5].isRead());
+    for (std::size_t i = 1; i < kPerRound; ++i)
       EXPECT_TRUE(round[i].block == round[0].block && round[i].bytes == round[0].bytes) << r;
     EXPECT_TRUE(round[0].bytes >= 512 && round[0].bytes <= 65536) << r;
     EXPECT_GE(round[0].block, first) << r;
     EXPECT_LE(round[0].block + round[0].bytes / 512, n) << r;
     EXPECT_TRUE(round[0].block + 128 < n || round[0].block == first) << r;
     if (r > 0) {
-      const SentRequest& previous = transfers[4 * (r - 1)];
+      const SentRequest& previous = transfers[kPerRound * (r - 1)];
       EXPECT_TRUE(round[0].block == previous.block + previous.bytes / 512 ||
                   round[0].block == first)
           << r;
@@ -111,16 +114,17 @@ TEST_F(ReadWriteTest, ThePatternAlwaysDiffersFromWhatTheCardHolds) {
   clock->pin(1234);
   ASSERT_TRUE(runStep(rwTest(1)));
   const auto first = readers->blockTransfers();
-  ASSERT_EQ(first.size(), 4U);
+  ASSERT_EQ(first.size(), 6U);
   // Whatever one byte the pinned tick makes of the pattern, some fill below equals it.
   for (int value = 0; value < 256; ++value) {
     fillDisk(first[0].block, first[0].bytes / 512, static_cast<std::uint8_t>(value));
     readers->clear();
     ASSERT_TRUE(runStep(rwTest(1))) << value;
     const auto transfers = readers->blockTransfers();
-    ASSERT_EQ(transfers.size(), 4U);
-    ASSERT_EQ(transfers[1].block, first[0].block);
-    EXPECT_FALSE(allEqual(transfers[1].data, static_cast<std::uint8_t>(value))) << value;
+    ASSERT_EQ(transfers.size(), 6U);
+    const SentRequest& patternWrite = transfers[2];
+    ASSERT_EQ(patternWrite.block, first[0].block);
+    EXPECT_FALSE(allEqual(patternWrite.data, static_cast<std::uint8_t>(value))) << value;
   }
 }
 
@@ -155,14 +159,19 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         Fault{"SavingReadRefused", R"({"command": "ReadSector", "after": 0, "fault": "fail"})",
               true},
+        // Reads of a round: the save twice, the pattern's read-back, the restore's read-back.
+        Fault{"SavingReadCorrupted",
+              R"({"command": "ReadSector", "after": 0, "fault": "corrupt", "times": 1})", true},
         Fault{"PatternWriteRefused",
               R"({"command": "WriteSector", "after": 0, "fault": "fail", "times": 1})", true},
         Fault{"ReadBackRefused",
-              R"({"command": "ReadSector", "after": 1, "fault": "fail", "times": 1})", true},
+              R"({"command": "ReadSector", "after": 2, "fault": "fail", "times": 1})", true},
         Fault{"ReadBackDiffers",
-              R"({"command": "ReadSector", "after": 1, "fault": "corrupt", "times": 1})", true},
+              R"({"command": "ReadSector", "after": 2, "fault": "corrupt", "times": 1})", true},
+        Fault{"RestoreReadsBackDifferent",
+              R"({"command": "ReadSector", "after": 3, "fault": "corrupt", "times": 1})", true},
         Fault{"LaterRoundDiffers",
-              R"({"command": "ReadSector", "after": 5, "fault": "corrupt", "times": 1})", true},
+              R"({"command": "ReadSector", "after": 6, "fault": "corrupt", "times": 1})", true},
         Fault{"RestoreRefused", R"({"command": "WriteSector", "after": 1, "fault": "fail"})",
               false},
         Fault{"ReaderPulled", R"({"command": "WriteSector", "after": 2, "fault": "pull"})", false},

@@ -188,7 +188,7 @@ protected:
     station->start();
     ASSERT_EQ(port().ready, accepted);
     driveIndex_ = port().driveIndex[0];
-    ASSERT_NE(driveIndex_, 0);
+    ASSERT_NE(driveIndex_, station::kNoDrive);
     slot_ = station->window->driveRecords[driveIndex_].slot;
     readers = std::make_unique<RecordingReaders>(station->farm->readerAccess());
     controls = std::make_unique<RecordingControls>(*station->window);

@@ -17,7 +17,8 @@ public:
   void applySystemAdjustments() override { ++adjustments; }
   platform::ProcessOutcome runHidden(const std::vector<std::string>&,
                                      const std::vector<std::string>&, const std::filesystem::path&,
-                                     std::chrono::nanoseconds) override {
+                                     std::chrono::nanoseconds,
+                                     const std::function<bool()>&) override {
     return {};
   }
 

@@ -1,11 +1,13 @@
 #include "platform/linux/linux_system.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
-#include <spawn.h>
 #include <sstream>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -78,10 +80,43 @@ bool LinuxSystem::acquireInstanceLock(const std::string& name) {
 
 void LinuxSystem::applySystemAdjustments() {}
 
+namespace {
+
+// How long a timed-out tool gets to end after TERM before its group is killed.
+constexpr auto kTerminateGrace = std::chrono::milliseconds(500);
+
+// Waits for `pid` until `until`, while `wanted` holds; true when it ended, with its status.
+bool waitUntil(pid_t pid, std::chrono::steady_clock::time_point until, int& status,
+               const std::function<bool()>& wanted) {
+  for (;;) {
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) return true;
+    if (done < 0 && errno != EINTR) return false; // reaped elsewhere: no status to report
+    if (std::chrono::steady_clock::now() >= until || (wanted && !wanted())) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+// Ends the child's whole process group and reaps the child, so that nothing it started keeps
+// writing a card after the station gave up on it.
+void terminateGroup(pid_t pid) {
+  int status = 0;
+  ::killpg(pid, SIGTERM);
+  if (!waitUntil(pid, std::chrono::steady_clock::now() + kTerminateGrace, status, {})) {
+    ::killpg(pid, SIGKILL);
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }
+  ::killpg(pid, SIGKILL); // whatever the tool left behind in its group
+}
+
+} // namespace
+
 ProcessOutcome LinuxSystem::runHidden(const std::vector<std::string>& argv,
                                       const std::vector<std::string>& environment,
                                       const std::filesystem::path& workingDir,
-                                      std::chrono::nanoseconds timeout) {
+                                      std::chrono::nanoseconds timeout,
+                                      const std::function<bool()>& wanted) {
   ProcessOutcome outcome;
   if (argv.empty()) {
     outcome.startError = EINVAL;
@@ -99,33 +134,64 @@ ProcessOutcome LinuxSystem::runHidden(const std::vector<std::string>& argv,
     envp.push_back(e.data());
   envp.push_back(nullptr);
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  // A hidden tool has no terminal: a question it asks ends in the time-out, not in a hang.
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  if (!workingDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
-  pid_t pid = 0;
-  const int error = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) {
+  // The child reports a failed start through a close-on-exec pipe: the pipe closes unread when
+  // exec succeeds.
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) {
+    outcome.startError = errno;
+    return outcome;
+  }
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    outcome.startError = errno;
+    ::close(report[0]);
+    ::close(report[1]);
+    return outcome;
+  }
+  if (pid == 0) {
+    // Only async-signal-safe calls from here to exec: the station has other threads.
+    ::setpgid(0, 0); // its own group, so a time-out ends whatever it started too
+    // Dies with the worker thread that waits for it, the station's end included.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+    // A hidden tool has no terminal: a question it asks ends in the time-out, not in a hang.
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int out = ::open("/dev/null", O_WRONLY);
+    if (in < 0 || out < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(out, 2) < 0 ||
+        (!workingDir.empty() && ::chdir(workingDir.c_str()) != 0)) {
+      const int error = errno;
+      (void)!::write(report[1], &error, sizeof error);
+      ::_exit(127);
+    }
+    ::execvpe(args[0], args.data(), envp.data());
+    const int error = errno;
+    (void)!::write(report[1], &error, sizeof error);
+    ::_exit(127);
+  }
+  ::close(report[1]);
+  int error = 0;
+  ssize_t got = 0;
+  do {
+    got = ::read(report[0], &error, sizeof error);
+  } while (got < 0 && errno == EINTR);
+  ::close(report[0]);
+  if (got == sizeof error) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
     outcome.startError = error;
     return outcome;
   }
   outcome.started = true;
-  const auto until = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    int status = 0;
-    const pid_t done = ::waitpid(pid, &status, WNOHANG);
-    if (done == pid) {
-      outcome.exited = true;
-      outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      return outcome;
-    }
-    if (done < 0 || std::chrono::steady_clock::now() >= until) return outcome;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  int status = 0;
+  if (!waitUntil(pid, std::chrono::steady_clock::now() + timeout, status, wanted)) {
+    terminateGroup(pid);
+    return outcome;
   }
+  outcome.exited = true;
+  outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return outcome;
 }
 
 std::string instanceLockName(const std::filesystem::path& executable) {

@@ -26,7 +26,8 @@ public:
   ProcessOutcome runHidden(const std::vector<std::string>& argv,
                            const std::vector<std::string>& environment,
                            const std::filesystem::path& workingDir,
-                           std::chrono::nanoseconds timeout) override;
+                           std::chrono::nanoseconds timeout,
+                           const std::function<bool()>& wanted) override;
 
 private:
   std::filesystem::path lockDir_;
