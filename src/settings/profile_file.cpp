@@ -108,6 +108,7 @@ bool ProfileFile::load(const std::filesystem::path& path, std::string& error) {
 }
 
 bool ProfileFile::save(const std::filesystem::path& path) const {
+  if (path.empty()) return false;
   std::string content;
   for (const Line& line : lines_) {
     switch (line.kind) {
