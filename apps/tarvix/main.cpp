@@ -40,7 +40,10 @@ bool haveDisplay() {
 }
 
 void takeSettings(app::StationWindow& window, const cli::Options& options) {
-  if (!options.settings.empty()) window.settingsPath = std::filesystem::absolute(options.settings);
+  // The named file is the station's own for this run: read at start, and saved back into.
+  if (!options.settings.empty()) {
+    window.stationSettingsPath = std::filesystem::absolute(options.settings);
+  }
 }
 
 int runWindow(int argc, char** argv, cli::Backend& backend, const cli::Options& options) {
@@ -149,10 +152,6 @@ int main(int argc, char** argv) {
   }
   if (!options->settings.empty() && !settings::readable(options->settings)) {
     return fail(options->settings.string() + ": cannot be read");
-  }
-  if (!options->settings.empty()) {
-    settings::ProfileFile probe;
-    if (!probe.load(options->settings, error)) return fail(error);
   }
 
   platform::linux_backend::LinuxSystem instance;

@@ -26,7 +26,9 @@ enum class ControlKind {
 };
 
 // What the operator may type into an edit.
-enum class EditRule { Any, Digits, UpperCase };
+enum class EditRule { Any, Digits, UpperCase, HexDigits };
+// Digits of the read/write test count: enough rounds for any card, and a test that ends.
+inline constexpr int kReadWriteCountDigits = 4;
 
 struct ControlRecord {
   int id = 0;

@@ -219,7 +219,10 @@ void StationWindow::onMaxPowerEdited() {
 void StationWindow::chooseImage(bool iso) {
   ui::PathRequest request;
   request.kind = ui::PathRequest::Kind::OpenFile;
-  request.title = iso ? "AutoRun.iso" : "BinaryFile.bin";
+  // The default name is offered as the file's name; the title is the button's label.
+  request.title = record(iso ? id::kLoadIso : id::kLoadBinary).text;
+  request.start =
+      (iso ? isoPath : binPath).parent_path() / (iso ? "AutoRun.iso" : "BinaryFile.bin");
   request.filter = iso ? "ISO File (*.iso)" : "Binary File (*.bin)";
   const auto chosen = host_.askPath(request);
   if (!chosen) return;

@@ -78,13 +78,18 @@ constexpr int kRunLocked[] = {id::kLanguageLabel,
 
 std::string message(int id) { return std::string(*text::lookup(id)); }
 
-// A whole file into memory; nothing when it cannot be read.
-std::optional<std::vector<std::uint8_t>> readWhole(const std::filesystem::path& path) {
+// The card information keeps image sizes in 32 bits; a larger image would be cut and pass.
+constexpr std::uint64_t kLargestImageBytes = 0xFFFFFFFFu;
+constexpr std::uint32_t kBinaryAreaExtra = 512;
+
+// Exactly `size` bytes of `path`, read once into one allocation; nothing when it cannot.
+std::optional<std::vector<std::uint8_t>> readImage(const std::filesystem::path& path,
+                                                   std::uint64_t size) {
   std::ifstream in(path, std::ios::binary);
-  if (path.empty() || !in) return std::nullopt;
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                  std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
+  if (!in) return std::nullopt;
+  std::vector<std::uint8_t> bytes(size);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
+  if (static_cast<std::uint64_t>(in.gcount()) != size) return std::nullopt;
   return bytes;
 }
 
@@ -123,7 +128,8 @@ bool StationWindow::prepareRun() {
     setText(id::kSerial, serial);
   }
   serialText = serial; // no worker is alive to take it
-  if (!loadImages() || !addCopyFileSizes()) return false;
+  serialSaveFailed = false;
+  if (!cardTextsWritable() || !loadImages() || !addCopyFileSizes()) return false;
   started_ = {};
   runPrepared = true;
   for (int control : kRunLocked)
@@ -138,37 +144,53 @@ bool StationWindow::loadImages() {
   isoImage.clear();
   binImage.clear();
   if (checked(id::kCdromIso) && !reset) {
-    auto iso = readWhole(isoPath);
-    if (!iso) {
-      messageBox(message(text::kIsoLoadFailed));
-      return false;
-    }
-    isoSize = static_cast<std::uint32_t>(iso->size());
-    bytes += isoSize;
-    if (!memoryAllows(bytes)) {
-      messageBox(message(text::kRamTooSmall));
-      return false;
-    }
-    isoImage = std::move(*iso);
+    if (!takeImage(isoPath, text::kIsoLoadFailed, 0, bytes, isoImage)) return false;
+    isoSize = static_cast<std::uint32_t>(isoImage.size());
   }
   if (checked(id::kBinaryFile) && !reset) {
-    auto bin = readWhole(binPath);
-    if (!bin) {
+    if (!takeImage(binPath, text::kBinaryLoadFailed, kBinaryAreaExtra, bytes, binImage)) {
       isoImage.clear();
-      messageBox(message(text::kBinaryLoadFailed));
       return false;
     }
-    binSize = static_cast<std::uint32_t>(bin->size());
-    binAreaSize = binSize + 512;
-    bytes += binAreaSize;
-    if (!memoryAllows(bytes)) {
-      isoImage.clear();
-      messageBox(message(text::kRamTooSmall));
-      return false;
-    }
-    binImage = std::move(*bin);
+    binSize = static_cast<std::uint32_t>(binImage.size());
+    binAreaSize = binSize + kBinaryAreaExtra;
   }
   neededSectors = static_cast<std::uint32_t>(bytes >> 9);
+  return true;
+}
+
+bool StationWindow::takeImage(const std::filesystem::path& path, int failedText,
+                              std::uint64_t extra, std::uint64_t& bytes,
+                              std::vector<std::uint8_t>& image) {
+  // Sized before anything opens it: a device or a FIFO never ends, and a file is never read
+  // before the memory check has passed it.
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    messageBox(path.string() + ": not a regular file, so no run starts");
+    return false;
+  }
+  const std::uint64_t size = std::filesystem::file_size(path, error);
+  if (path.empty() || error) {
+    messageBox(message(failedText));
+    return false;
+  }
+  if (size + extra > kLargestImageBytes) {
+    messageBox(path.string() + ": an image of 4 GiB or more cannot be written to a card, so no "
+                               "run starts");
+    return false;
+  }
+  bytes += size + extra;
+  if (!memoryAllows(bytes)) {
+    messageBox(message(text::kRamTooSmall));
+    return false;
+  }
+  auto read = readImage(path, size);
+  if (!read) {
+    messageBox(message(failedText));
+    return false;
+  }
+  image = std::move(*read);
   return true;
 }
 
@@ -306,10 +328,10 @@ void StationWindow::onPollTimer() {
   for (int control : kRunLocked)
     enable(control, true);
   {
-    // A worker shows the serial it takes through this thread while it holds the lock, so this
-    // thread must never wait for the lock: a worker of the run still ending shows its own.
-    std::unique_lock lock(stationLock, std::try_to_lock);
-    if (lock) setText(id::kSerial, serialText);
+    // Workers hold the lock only to take and save a serial number, never across a call to this
+    // thread, so waiting for it here is short.
+    std::lock_guard lock(stationLock);
+    setText(id::kSerial, serialText);
   }
   if (liveWorkers_ == 0) {
     isoImage.clear();

@@ -20,9 +20,10 @@ constexpr int kLastId = 1314;
 
 // Edit text limits, set once the window exists.
 constexpr std::pair<int, int> kTextLimits[] = {
-    {id::kVid, 4},           {id::kPid, 4},        {id::kManufacturer, 9}, {id::kProduct, 19},
-    {id::kSerial, 12},       {id::kDiskVendor, 8}, {id::kCdromVendor, 8},  {id::kDiskProduct, 16},
-    {id::kCdromProduct, 16}, {id::kMaxPower, 3},   {id::kDiskLabel, 11},
+    {id::kVid, 4},         {id::kPid, 4},          {id::kManufacturer, 9},
+    {id::kProduct, 19},    {id::kSerial, 12},      {id::kDiskVendor, 8},
+    {id::kCdromVendor, 8}, {id::kDiskProduct, 16}, {id::kCdromProduct, 16},
+    {id::kMaxPower, 3},    {id::kDiskLabel, 11},   {id::kReadWriteCount, kReadWriteCountDigits},
 };
 
 constexpr int kLanguageRows[] = {text::kLanguageEnglish, text::kLanguageSimplified,
@@ -47,6 +48,10 @@ std::string applyRule(const std::string& typed, EditRule rule) {
       if (std::isdigit(u)) out += c;
       break;
     case EditRule::UpperCase: out += static_cast<char>(u < 0x80 ? std::toupper(u) : u); break;
+    case EditRule::HexDigits:
+      // A VID or PID: "3C7O" must not pass as 03C7.
+      if (std::isxdigit(u)) out += static_cast<char>(std::toupper(u));
+      break;
     case EditRule::Any: out += c; break;
     }
   }
@@ -266,7 +271,7 @@ void StationWindow::close() {
   closing = true;
   waitForWorkers();
   // The default file always receives the settings the station closed with.
-  settingsPath = defaultSettingsPath();
+  settingsPath = stationSettingsPath;
   if (!saveSettings())
     platform_.trace.line("settings: " + settingsPath.string() + ": cannot be written");
 }

@@ -100,6 +100,9 @@ public:
   std::filesystem::path binPath;
   std::uint64_t availableRamKiB = 0;
   std::filesystem::path settingsPath;
+  // The file read at start-up and written at exit (and with every serial number taken). Set
+  // before initialise() to name one; otherwise start-up picks the default place.
+  std::filesystem::path stationSettingsPath;
   settings::CopyList copyList;
 
   platform::Platform& platform() { return platform_; }
@@ -121,11 +124,14 @@ private:
   void loadDefaultSettings();
 
   // The settings file.
-  std::filesystem::path defaultSettingsPath() const;
   void resolveSettingsPath();
-  bool loadSettings(std::string& error);
+  void loadSettings();
   void applySettings(const settings::ProfileFile& profile);
   bool saveSettings();
+  // False, with a message box naming the field, when the run would write a label FAT cannot
+  // hold or a serial number the card information cannot hold whole.
+  bool cardTextsWritable();
+  ui::PathRequest settingsFileRequest(bool save) const;
   void onLoadSettingsClicked();
   void onSaveSettingsClicked();
   void relabelWriteParameter();
@@ -150,6 +156,10 @@ private:
   void onAutoStart();
   bool prepareRun();
   bool loadImages();
+  // Sizes, checks and reads one image, adding its area's bytes to `bytes`; false with the
+  // message box shown when it cannot be used.
+  bool takeImage(const std::filesystem::path& path, int failedText, std::uint64_t extra,
+                 std::uint64_t& bytes, std::vector<std::uint8_t>& image);
   bool addCopyFileSizes();
   bool memoryAllows(std::uint64_t bytes) const;
   bool startTest(int n);

@@ -161,11 +161,16 @@ bool cardInformationStep(const StepContext& context, int driveIndex) {
   std::fill(cleared.begin() + kInformationBlockAt, cleared.end(), std::uint8_t{0});
   channel::WriteCard(m_hUSBDeviceHandle, std::span(cleared).first(bytes), sectorCount - 1);
 
-  SectorImage block = buildCardInformationSector(context);
-  std::copy_n(cleared.begin(), kInformationBlockAt, block.begin());
+  std::optional<SectorImage> block = buildCardInformationSector(context);
+  if (!block) {
+    context.showText(slot, kTextInformationFailed);
+    m_hUSBDeviceHandle.close();
+    return false;
+  }
+  std::copy_n(cleared.begin(), kInformationBlockAt, block->begin());
   channel::GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize);
   channel::WriteCard(m_hUSBDeviceHandle,
-                     std::span(block).first(lastSectorBytes(sectorCount, sectorSize)),
+                     std::span(*block).first(lastSectorBytes(sectorCount, sectorSize)),
                      sectorCount - 1);
 
   SectorImage readBack{};
@@ -174,7 +179,7 @@ bool cardInformationStep(const StepContext& context, int driveIndex) {
                     std::span(readBack).first(lastSectorBytes(sectorCount, sectorSize)),
                     sectorCount - 1);
 
-  if (readBack != block) {
+  if (readBack != *block) {
     context.showText(slot, kTextInformationFailed);
     m_hUSBDeviceHandle.close();
     return false;

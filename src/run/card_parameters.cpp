@@ -1,5 +1,6 @@
 #include "run/card_parameters.h"
 
+#include "settings/station_file.h"
 #include "station/control_ids.h"
 
 #include <algorithm>
@@ -7,12 +8,19 @@
 #include <limits>
 #include <mutex>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace tarvix::run {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::string_view kSerialTooLong = "serial number: more than 12 digits, not written: ";
+constexpr std::string_view kSerialNotSaved = "serial number: the next one cannot be saved in ";
+constexpr std::string_view kSerialNotSavedMessage =
+    "The serial number counter could not be saved, so no card of this run gets a serial number "
+    "until it can be. The settings file: ";
 
 // Card information block: offsets in the sector, fixed texts and defaults.
 namespace card {
@@ -253,30 +261,56 @@ CardParameters readCardParameters(const StepContext& context) {
   return p;
 }
 
-std::string takeSerialNumber(const StepContext& context) {
+std::optional<std::string> takeSerialNumber(const StepContext& context) {
   station::StationState& state = context.state;
   // Increase is read before the lock, which is held only for the serial number itself.
   const bool increase = context.controls.checked(station::id::kIncrease);
-  std::lock_guard lock(state.stationLock);
-  std::string serial = state.serialText;
-  if (increase) {
-    // The edit shows the serial of the reader served last; the window thread carries this out
-    // while the lock is held, so the edit never shows an older serial than the counter gave out.
-    context.controls.setText(station::id::kSerial, serial);
-    state.serialText = nextSerialText(serial);
+  std::string serial;
+  bool saved = true;
+  bool firstFailure = false;
+  {
+    std::lock_guard lock(state.stationLock);
+    serial = state.serialText;
+    // A longer serial would be cut to its first twelve digits: another reader's serial number.
+    if (serial.size() > kSerialMinimumDigits) {
+      context.platform.trace.line(std::string(kSerialTooLong) + serial);
+      return std::nullopt;
+    }
+    if (increase) {
+      const std::string next = nextSerialText(serial);
+      saved = settings::saveSerialNumber(state.serialFile, next);
+      if (saved) {
+        state.serialText = next;
+      } else {
+        firstFailure = !std::exchange(state.serialSaveFailed, true);
+      }
+    }
   }
+  if (!saved) {
+    context.platform.trace.line(std::string(kSerialNotSaved) + state.serialFile.string());
+    if (firstFailure) {
+      context.controls.messageBox(std::string(kSerialNotSavedMessage) + state.serialFile.string());
+    }
+    return std::nullopt;
+  }
+  // Shown once the lock is released: no worker waits on the window thread while holding it.
+  if (increase) context.controls.setText(station::id::kSerial, serial);
   return serial;
 }
 
-SectorImage buildCardInformationSector(const StepContext& context) {
+std::optional<SectorImage> buildCardInformationSector(const StepContext& context) {
   CardParameters p = readCardParameters(context);
-  p.serial = takeSerialNumber(context);
+  auto serial = takeSerialNumber(context);
+  if (!serial) return std::nullopt;
+  p.serial = std::move(*serial);
   return cardInformationSector(p);
 }
 
-SectorImage buildEepromParameterImage(const StepContext& context) {
+std::optional<SectorImage> buildEepromParameterImage(const StepContext& context) {
   CardParameters p = readCardParameters(context);
-  p.serial = takeSerialNumber(context);
+  auto serial = takeSerialNumber(context);
+  if (!serial) return std::nullopt;
+  p.serial = std::move(*serial);
   return eepromParameterImage(p);
 }
 

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -49,12 +50,16 @@ std::string nextSerialText(std::string_view serial);
 
 // The card information controls (the serial left empty). Any thread.
 CardParameters readCardParameters(const StepContext& context);
-// The serial number for one reader. With Increase checked, under the station lock: shows it in
-// the serial edit and advances the station's serial number, so no two readers get the same one.
-std::string takeSerialNumber(const StepContext& context);
+// The serial number for one reader. With Increase checked, under the station lock: advances the
+// station's serial number and saves the advanced one in the settings file, so no two readers get
+// the same one even across a crash; then shows the one taken in the serial edit. Nothing, with a
+// trace line (and, once per run, a message box), when the serial number cannot be written whole
+// or the advanced one cannot be saved.
+std::optional<std::string> takeSerialNumber(const StepContext& context);
 
-// The builders as the steps use them: controls read, one serial number taken per call.
-SectorImage buildCardInformationSector(const StepContext& context);
-SectorImage buildEepromParameterImage(const StepContext& context);
+// The builders as the steps use them: controls read, one serial number taken per call. Nothing
+// when no serial number could be taken.
+std::optional<SectorImage> buildCardInformationSector(const StepContext& context);
+std::optional<SectorImage> buildEepromParameterImage(const StepContext& context);
 
 } // namespace tarvix::run

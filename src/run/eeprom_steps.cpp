@@ -31,7 +31,11 @@ bool eepromParameterStep(const StepContext& context, int driveIndex, station::Po
   const int slot = record.slot;
   if (!validSlot(slot)) return false;
   // The image is built, and a serial number taken, before the written flag is looked at.
-  const SectorImage image = buildEepromParameterImage(context);
+  const std::optional<SectorImage> image = buildEepromParameterImage(context);
+  if (!image) {
+    context.showText(slot, kTextEepromFailed);
+    return false;
+  }
   if (port.cardInfoWritten) {
     context.showText(slot, kTextEepromPassed);
     return true;
@@ -43,9 +47,9 @@ bool eepromParameterStep(const StepContext& context, int driveIndex, station::Po
   SectorImage readBack{};
   // Both images are zero beyond the parameter image, so the whole of them is compared.
   const bool passed =
-      channel::WriteEEPROM(m_hUSBDeviceHandle, std::span(image).first(kEepromImageLength)) &&
+      channel::WriteEEPROM(m_hUSBDeviceHandle, std::span(*image).first(kEepromImageLength)) &&
       channel::ReadEEPROM(m_hUSBDeviceHandle, std::span(readBack).first(kEepromImageLength)) &&
-      readBack == image;
+      readBack == *image;
   if (!passed) {
     context.showText(slot, kTextEepromFailed);
     m_hUSBDeviceHandle.close();

@@ -2,8 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <fcntl.h>
 #include <fstream>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarvix::settings {
 namespace {
@@ -41,6 +47,16 @@ std::string cut(std::string_view s, std::size_t limit) {
   return std::string(s);
 }
 
+bool writeAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t written = ::write(fd, data.data(), data.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
 } // namespace
 
 bool ProfileFile::load(const std::filesystem::path& path, std::string& error) {
@@ -49,64 +65,103 @@ bool ProfileFile::load(const std::filesystem::path& path, std::string& error) {
     error = path.string() + ": cannot be read";
     return false;
   }
-  std::vector<Section> sections;
+  std::vector<Line> lines;
+  std::vector<std::string> skipped;
+  // Empty before the first header and after a broken one: keys there belong to no section.
+  std::optional<std::string> current;
   std::string line;
   int number = 0;
   while (std::getline(in, line)) {
     ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     std::string_view content = trim(line);
     if (number == 1 && content.substr(0, 3) == "\xEF\xBB\xBF") content = trim(content.substr(3));
-    if (content.empty() || content.front() == ';' || content.front() == '#') continue;
-    if (content.front() == '[') {
-      if (content.back() != ']') {
-        error = path.string() + ":" + std::to_string(number) + ": section header without ']'";
-        return false;
+    const char* reason = nullptr;
+    if (content.empty() || content.front() == ';' || content.front() == '#') {
+      // kept as it stands
+    } else if (content.front() == '[') {
+      if (content.back() == ']') {
+        current = std::string(trim(content.substr(1, content.size() - 2)));
+        lines.push_back({Line::Kind::Header, *current, {}, {}});
+        continue;
       }
-      sections.push_back({std::string(trim(content.substr(1, content.size() - 2))), {}});
+      current.reset();
+      reason = "section header without ']'";
+    } else if (const auto equals = content.find('=');
+               equals == std::string_view::npos || trim(content.substr(0, equals)).empty()) {
+      reason = "not a key=value line";
+    } else if (!current) {
+      reason = "key outside any [section]";
+    } else {
+      lines.push_back({Line::Kind::Entry, std::string(trim(content.substr(0, equals))),
+                       std::string(content.substr(equals + 1)), *current});
       continue;
     }
-    const auto equals = content.find('=');
-    if (equals == std::string_view::npos || sections.empty()) {
-      error = path.string() + ":" + std::to_string(number) +
-              (sections.empty() ? ": key outside any [section]" : ": expected key=value");
-      return false;
+    if (reason != nullptr) {
+      skipped.push_back(path.string() + ":" + std::to_string(number) + ": " + reason + ", skipped");
     }
-    sections.back().entries.push_back(
-        {std::string(trim(content.substr(0, equals))), std::string(content.substr(equals + 1))});
+    lines.push_back({Line::Kind::Kept, line, {}, {}});
   }
-  sections_ = std::move(sections);
+  lines_ = std::move(lines);
+  skipped_ = std::move(skipped);
   return true;
 }
 
 bool ProfileFile::save(const std::filesystem::path& path) const {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  for (const Section& section : sections_) {
-    out << '[' << section.name << "]\r\n";
-    for (const Entry& e : section.entries)
-      out << e.key << '=' << e.value << "\r\n";
+  if (path.empty()) return false;
+  std::string content;
+  for (const Line& line : lines_) {
+    switch (line.kind) {
+    case Line::Kind::Kept: content += line.text; break;
+    case Line::Kind::Header: content += '[' + line.text + ']'; break;
+    case Line::Kind::Entry: content += line.text + '=' + line.value; break;
+    }
+    content += "\r\n";
   }
-  return static_cast<bool>(out.flush());
+  // The temporary file lives in the same folder, so the rename cannot cross file systems.
+  std::string temporary = path.string() + ".XXXXXX";
+  const int fd = ::mkstemp(temporary.data());
+  if (fd < 0) return false;
+  // A file that existed keeps its permissions; a new one gets the usual rw-r--r--.
+  struct stat old {};
+  const mode_t mode = ::stat(path.c_str(), &old) == 0 ? old.st_mode & 07777 : 0644;
+  const bool written = ::fchmod(fd, mode) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
+  const bool closed = ::close(fd) == 0;
+  if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  // The rename itself reaches the disk only with its folder.
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+  if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
 }
 
-const ProfileFile::Entry* ProfileFile::find(std::string_view section, std::string_view key) const {
-  for (const Section& s : sections_) {
-    if (!sameName(s.name, section)) continue;
-    for (const Entry& e : s.entries) {
-      if (sameName(e.key, key)) return &e;
+const ProfileFile::Line* ProfileFile::find(std::string_view section, std::string_view key) const {
+  for (const Line& line : lines_) {
+    if (line.kind == Line::Kind::Entry && sameName(line.section, section) &&
+        sameName(line.text, key)) {
+      return &line;
     }
   }
   return nullptr;
 }
 
+bool ProfileFile::has(std::string_view section, std::string_view key) const {
+  return find(section, key) != nullptr;
+}
+
 std::string ProfileFile::text(std::string_view section, std::string_view key,
                               std::string_view fallback) const {
-  const Entry* e = find(section, key);
+  const Line* e = find(section, key);
   return cut(trimRight(e ? std::string_view(e->value) : fallback), kTextLimit);
 }
 
 int ProfileFile::integer(std::string_view section, std::string_view key, int fallback) const {
-  const Entry* e = find(section, key);
+  const Line* e = find(section, key);
   if (e == nullptr) return fallback;
   std::string_view value = trim(e->value);
   if (!value.empty() && value.front() == '+') value.remove_prefix(1);
@@ -115,21 +170,35 @@ int ProfileFile::integer(std::string_view section, std::string_view key, int fal
   return result;
 }
 
+void ProfileFile::addSection(std::string_view section) {
+  const bool present = std::any_of(lines_.begin(), lines_.end(), [&](const Line& l) {
+    return l.kind == Line::Kind::Header && sameName(l.text, section);
+  });
+  if (!present) lines_.push_back({Line::Kind::Header, std::string(section), {}, {}});
+}
+
 void ProfileFile::setText(std::string_view section, std::string_view key, std::string_view value) {
-  auto s = std::find_if(sections_.begin(), sections_.end(),
-                        [&](const Section& x) { return sameName(x.name, section); });
-  if (s == sections_.end()) {
-    sections_.push_back({std::string(section), {}});
-    s = sections_.end() - 1;
-  }
-  std::string stored(value);
-  for (Entry& e : s->entries) {
-    if (sameName(e.key, key)) {
-      e.value = std::move(stored);
+  for (Line& line : lines_) {
+    if (line.kind == Line::Kind::Entry && sameName(line.section, section) &&
+        sameName(line.text, key)) {
+      line.value = std::string(value);
       return;
     }
   }
-  s->entries.push_back({std::string(key), std::move(stored)});
+  // A new key goes after the last header or key of its section.
+  auto last = lines_.end();
+  for (auto l = lines_.begin(); l != lines_.end(); ++l) {
+    if ((l->kind == Line::Kind::Header && sameName(l->text, section)) ||
+        (l->kind == Line::Kind::Entry && sameName(l->section, section))) {
+      last = l;
+    }
+  }
+  if (last == lines_.end()) {
+    lines_.push_back({Line::Kind::Header, std::string(section), {}, {}});
+    last = lines_.end() - 1;
+  }
+  const std::string owner = last->kind == Line::Kind::Header ? last->text : last->section;
+  lines_.insert(last + 1, {Line::Kind::Entry, std::string(key), std::string(value), owner});
 }
 
 void ProfileFile::setInteger(std::string_view section, std::string_view key, int value) {
@@ -141,8 +210,9 @@ void ProfileFile::setCheck(std::string_view section, std::string_view key, bool 
 }
 
 bool readable(const std::filesystem::path& path) {
+  // Judged before anything opens it: opening a FIFO would block the station.
   std::error_code error;
-  if (path.empty() || std::filesystem::is_directory(path, error)) return false;
+  if (path.empty() || !std::filesystem::is_regular_file(path, error)) return false;
   std::ifstream in(path, std::ios::binary);
   return static_cast<bool>(in);
 }

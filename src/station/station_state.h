@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -40,11 +41,14 @@ struct StationState {
   std::uint32_t binAreaSize = 0; // binSize + 512
 
   // The serial number for the next reader, twelve digits; workers take and advance it under the
-  // station lock, the one lock of the station.
+  // station lock, the one lock of the station, and keep the advanced one in `serialFile` before
+  // the one they took reaches a card, so a crash never hands a serial number out twice.
   std::string serialText;
+  std::filesystem::path serialFile;
+  bool serialSaveFailed = false; // the run has already told the operator
+  std::mutex stationLock;
   // Set when the station closes: work that waits on something outside (the copy tool) stops.
   std::atomic<bool> closing{false};
-  std::mutex stationLock;
 
   PortRecord& port(int n) { return ports[n - 1]; }
   std::atomic<SlotColour>& colourOf(int slot) { return slotColour[slot - 1]; }

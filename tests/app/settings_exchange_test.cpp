@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <sys/stat.h>
+#include <tuple>
 
 namespace tarvix::app {
 namespace {
@@ -106,37 +109,176 @@ TEST_F(Settings, LoadButtonReadsANamedFileAndExitLeavesItAlone) {
   EXPECT_NE(read(defaultFile()).find("szLabel=LINE2"), std::string::npos);
 }
 
-TEST_F(Settings, DamagedOrMissingFilesAreNotReportedAsLoaded) {
+TEST_F(Settings, ALoadedFileLeavesTheWindowAsAStartWithItWould) {
+  write(defaultFile(), "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=0\r\n");
   start();
-  const fs::path damaged = dir / "damaged.ini";
-  write(damaged, "[Test Item]\r\nszLabel=X\r\ngarbage line\r\n");
-  fs::path answer = damaged;
-  host.setPathResponder([&](const ui::PathRequest&) { return std::optional<fs::path>(answer); });
+  const fs::path named = dir / "eeprom-line.ini";
+  write(named, "[Test Item]\r\nnICType=8\r\n"); // no mapping mode: the one in force stays
+  host.setPathResponder([&](const ui::PathRequest&) { return std::optional<fs::path>(named); });
   onWindow([&] { window->onClicked(id::kLoadIni); });
-  EXPECT_NE(host.messages().back().find("damaged.ini:3"), std::string::npos);
-  EXPECT_EQ(text(id::kDiskLabel), "Public Disk");
-  EXPECT_EQ(text(id::kSettingsPath), "");
+  EXPECT_TRUE(window->checked(id::kNoHubMap));
+  EXPECT_TRUE(window->control(id::kAutoStart).enabled);
+  EXPECT_EQ(window->icType, 8);
+  EXPECT_TRUE(window->control(id::kLedSpeed).visible); // the EEPROM model's group
+  EXPECT_EQ(window->control(id::kManufacturer).textLimit, 12);
+}
 
-  answer = dir / "nowhere.ini";
+TEST_F(Settings, ADamagedLineCostsOnlyItselfAndOutlivesTheExitSave) {
+  const std::string kept[] = {"~~ not a setting\r\n", "; line 4\r\n", "szOtherTool=keep\r\n"};
+  write(defaultFile(), "[Hub Port map]\r\nbCheckHub=1\r\n" + kept[0] + "[CardInfor]\r\n" + kept[1] +
+                           "szVID=1B2C\r\nszSerialNum=000000000500\r\n" + kept[2]);
+  start();
+  EXPECT_TRUE(window->checked(id::kHubMap));
+  EXPECT_EQ(text(id::kVid), "1B2C");
+  EXPECT_EQ(window->serialText, "000000000500");
+  EXPECT_NE(fake.trace.lines().back().find(":3: not a key=value line, skipped"), std::string::npos);
+
+  onWindow([&] { window->close(); });
+  const std::string saved = read(defaultFile());
+  for (const std::string& line : kept)
+    EXPECT_NE(saved.find(line), std::string::npos) << line;
+  for (const char* line : {"bCheckHub=1\r\n", "szVID=1B2C\r\n", "szSerialNum=000000000500\r\n"})
+    EXPECT_NE(saved.find(line), std::string::npos) << line;
+}
+
+TEST_F(Settings, ANamedStationFileIsReadAtStartAndSavedBackAtExit) {
+  const fs::path named = dir / "line3.ini";
+  write(named, "[CardInfor]\r\nszSerialNum=000000000077\r\n");
+  window = std::make_unique<StationWindow>(fake.platform, host);
+  window->stationSettingsPath = named;
+  onWindow([&] { window->initialise(); });
+  EXPECT_EQ(text(id::kSettingsPath), named.string());
+  EXPECT_EQ(window->serialFile, named);
+  onWindow([&] {
+    window->onTextEdited(id::kSerial, "88");
+    window->close();
+  });
+  EXPECT_NE(read(named).find("szSerialNum=88\r\n"), std::string::npos);
+  EXPECT_FALSE(fs::exists(defaultFile()));
+}
+
+TEST_F(Settings, LoadingAFileThatCannotBeReadChangesNothing) {
+  start();
+  host.setPathResponder(
+      [&](const ui::PathRequest&) { return std::optional<fs::path>(dir / "nowhere.ini"); });
   onWindow([&] { window->onClicked(id::kLoadIni); });
   EXPECT_NE(host.messages().back().find("cannot be read"), std::string::npos);
+  EXPECT_EQ(text(id::kSettingsPath), "");
 }
 
 TEST_F(Settings, SaveButtonWritesTheChosenFileOrSaysItCouldNot) {
   start();
-  const fs::path chosen = dir / "saved.ini";
-  fs::path answer = chosen;
-  host.setPathResponder([&](const ui::PathRequest&) { return std::optional<fs::path>(answer); });
+  fs::path answer = dir / "saved"; // no suffix: ".ini" is added
+  ui::PathRequest asked;
+  host.setPathResponder([&](const ui::PathRequest& r) {
+    asked = r;
+    return std::optional<fs::path>(answer);
+  });
   onWindow([&] {
     window->onTextEdited(id::kDiskLabel, "SAVED");
     window->onClicked(id::kSaveIni);
   });
   EXPECT_EQ(host.messages().back(), "Save file sucess!!");
-  EXPECT_NE(read(chosen).find("szLabel=SAVED\r\n"), std::string::npos);
+  EXPECT_NE(read(dir / "saved.ini").find("szLabel=SAVED\r\n"), std::string::npos);
+  EXPECT_EQ(asked.start.filename(), "TarvixValue.ini"); // offered as the name, not the title
+  EXPECT_EQ(asked.title, "Save .ini File");
 
   answer = dir / "no-such-folder" / "x.ini";
   onWindow([&] { window->onClicked(id::kSaveIni); });
   EXPECT_NE(host.messages().back().find("cannot be written"), std::string::npos);
+}
+
+TEST_F(Settings, StoredValuesTheEditsWouldRefuseTakeTheirDefaults) {
+  struct Case {
+    std::string lines; // of one section
+    int control;
+    std::string shown; // an edit's text, or a combo's row
+  };
+  const std::string full = "\xEF\xBC\x91\xEF\xBC\x92"; // full-width 1 and 2
+  const Case cases[] = {
+      {"[Test Item]\r\nnRWTestCount=abc", id::kReadWriteCount, "5"},
+      {"[Test Item]\r\nnRWTestCount=2147483647", id::kReadWriteCount, "5"},
+      {"[Test Item]\r\nnICType=9", id::kIcType, "0"},
+      {"[Test Item]\r\nnICType=-1", id::kIcType, "0"},
+      {"[Test Item]\r\nszLabel=A*B", id::kDiskLabel, "Public Disk"},
+      {"[Test Item]\r\nszLabel=.", id::kDiskLabel, "Public Disk"},
+      {"[Test Item]\r\nszLabel=TAB\tIN", id::kDiskLabel, "Public Disk"},
+      {"[CardInfor]\r\nszSerialNum=-5", id::kSerial, "000000000001"},
+      {"[CardInfor]\r\nszSerialNum=" + full, id::kSerial, "000000000001"},
+      {"[CardInfor]\r\nszSerialNum=1234567890123", id::kSerial, "000000000001"},
+      {"[CardInfor]\r\nszVID=3C7O", id::kVid, "3C7D"},
+      {"[CardInfor]\r\nnMaxPower=4096", id::kMaxPower, "203"},
+      {"[CardInfor]\r\nnLEDSpeed=7", id::kLedSpeed, "3"},
+      // What the edits would take passes untouched.
+      {"[Test Item]\r\nszLabel=CARD 2", id::kDiskLabel, "CARD 2"},
+      {"[CardInfor]\r\nszVendor=Acme Corp", id::kManufacturer, "Acme Corp"},
+      {"[CardInfor]\r\nszVID=1b2c", id::kVid, "1b2c"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines);
+    write(defaultFile(), c.lines + "\r\n");
+    fake.trace.clear();
+    start();
+    const ControlRecord& r = window->control(c.control);
+    EXPECT_EQ(r.kind == ControlKind::DropDown ? std::to_string(r.selectedRow) : r.text, c.shown);
+    const bool refused = std::ranges::any_of(fake.trace.lines(), [](const std::string& l) {
+      return l.find("is not allowed, default used") != std::string::npos;
+    });
+    EXPECT_EQ(refused, c.lines.find(c.shown) == std::string::npos); // a default came in
+    window.reset();
+  }
+}
+
+TEST_F(Settings, CardTextsThatCannotBeWrittenStopTheRunBeforeItStarts) {
+  write(defaultFile(),
+        "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=3\r\nbCheckFormat=1\r\n"
+        "bCheckCardInforEnable=1\r\n");
+  start();
+  // The serial edit shows thirteen digits after a run that passed 999999999999.
+  const std::tuple<int, std::string, std::string> cases[] = {
+      {id::kDiskLabel, "A:B", "Disk Label \"A:B\""},
+      {id::kSerial, "1000000000000", "Serial Number \"1000000000000\""},
+  };
+  for (const auto& [control, value, said] : cases) {
+    const std::string before = text(control);
+    onWindow([&] {
+      window->setText(control, value);
+      window->onClicked(id::kAutoStart);
+      window->setText(control, before);
+    });
+    EXPECT_NE(host.messages().back().find(said), std::string::npos) << host.messages().back();
+    EXPECT_FALSE(window->runPrepared);
+  }
+}
+
+TEST_F(Settings, AnImageThatIsNoFileOrTooLargeStopsTheRunBeforeItStarts) {
+  const fs::path fifo = dir / "image.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const fs::path huge = dir / "huge.bin";
+  { std::ofstream(huge, std::ios::binary).put('x'); }
+  fs::resize_file(huge, 4ULL << 30); // sparse: nothing is written
+  const fs::path folder = dir / "folder";
+  fs::create_directory(folder);
+  // Neither blocks nor fills the start-up: the stored path is dropped unopened.
+  write(defaultFile(), "[Test Item]\r\nbCheckBinFile=1\r\nszBinFilePath=" + fifo.string() + "\r\n");
+  start();
+  EXPECT_TRUE(window->binPath.empty());
+
+  const std::pair<fs::path, std::string> cases[] = {
+      {fifo, "not a regular file"},
+      {"/dev/zero", "not a regular file"},
+      {folder, "not a regular file"},
+      {huge, "an image of 4 GiB or more"},
+  };
+  for (const auto& [path, said] : cases) {
+    onWindow([&] {
+      window->binPath = path;
+      window->onClicked(id::kAutoStart);
+    });
+    EXPECT_NE(host.messages().back().find(path.string() + ": " + said), std::string::npos)
+        << host.messages().back();
+    EXPECT_FALSE(window->runPrepared);
+  }
 }
 
 } // namespace

@@ -93,6 +93,7 @@ TEST_F(Station, EditLimitsAndRulesApplyToWhatTheOperatorTypes) {
   const Case cases[] = {
       {id::kVid, "3c7dff", "3C7D"},
       {id::kPid, "a7", "A7"},
+      {id::kVid, "3C7O-x1", "3C71"},
       {id::kManufacturer, "vendor name x", "VENDOR NA"},
       {id::kProduct, "card reader 2000 plus", "CARD READER 2000 PL"},
       {id::kSerial, "12a34567890123", "123456789012"},

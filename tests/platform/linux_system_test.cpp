@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -47,6 +48,35 @@ TEST(InstanceLock, HeldUntilItsHolderGoesAway) {
   EXPECT_TRUE(std::filesystem::exists(dir / ".station.instance.lock"));
   LinuxSystem third(dir);
   EXPECT_TRUE(third.acquireInstanceLock("station"));
+  std::filesystem::remove_all(dir);
+}
+
+TEST(InstanceLock, LivesInAFolderOfTheUsersOwnAndFollowsNoLink) {
+  char pattern[] = "/tmp/tarvix-lock-XXXXXX";
+  const std::filesystem::path dir = mkdtemp(pattern);
+  ::setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+  EXPECT_EQ(userLockFolder(), dir);
+  ::unsetenv("XDG_RUNTIME_DIR");
+  ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
+  const std::filesystem::path folder = userLockFolder();
+  EXPECT_EQ(folder, dir / "cache" / "tarvix");
+
+  LinuxSystem system(folder);
+  ASSERT_TRUE(system.acquireInstanceLock("station"));
+  struct stat st {};
+  ASSERT_EQ(::stat(folder.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_EQ(::stat((folder / ".station.instance.lock").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  // A link in the lock's place is not followed: its target keeps its mode.
+  const std::filesystem::path target = dir / "target";
+  std::ofstream(target) << "x";
+  std::filesystem::permissions(target, std::filesystem::perms::owner_read);
+  std::filesystem::create_symlink(target, folder / ".linked.instance.lock");
+  EXPECT_FALSE(system.acquireInstanceLock("linked"));
+  EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms::owner_read);
+  ::unsetenv("XDG_CACHE_HOME");
   std::filesystem::remove_all(dir);
 }
 

@@ -1,8 +1,15 @@
 #include "settings/copy_list.h"
 #include "settings/profile_file.h"
+#include "settings/station_file.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
 
 namespace tarvix::settings {
 namespace {
@@ -49,16 +56,84 @@ TEST_F(Profile, WritesReplaceInPlaceAndAppendToTheirSection) {
             "[A]\r\nx=7\r\ny=2\r\nw=new\r\n[B]\r\nz=3\r\n[C]\r\nc=1\r\n");
 }
 
-TEST_F(Profile, DamagedFilesAreRefusedWithTheirLine) {
+TEST_F(Profile, ALineNotUnderstoodIsSkippedAndKeptWhereItWas) {
+  // Each file holds one line that is no setting; the keys around it are read all the same.
+  const std::pair<std::string, std::string> files[] = {
+      {"garbage line", "[A]\r\nx=1\r\ngarbage line\r\ny=2\r\n"},
+      {"key outside a section", "x=9\r\n[A]\r\nx=1\r\ny=2\r\n"},
+      {"broken header", "[A]\r\nx=1\r\ny=2\r\n[B\r\nx=8\r\n"},
+      {"empty key", "[A]\r\nx=1\r\n=5\r\ny=2\r\n"},
+  };
+  for (const auto& [name, content] : files) {
+    SCOPED_TRACE(name);
+    ProfileFile p;
+    std::string error;
+    const fs::path file = write("f.ini", content);
+    ASSERT_TRUE(p.load(file, error)) << error;
+    EXPECT_EQ(p.integer("A", "x", 0), 1);
+    EXPECT_EQ(p.integer("A", "y", 0), 2);
+    EXPECT_FALSE(p.skippedLines().empty());
+    // Only the keys written change; every other line stays as and where it was.
+    p.setInteger("A", "y", 3);
+    ASSERT_TRUE(p.save(file));
+    std::string expected = content;
+    expected.replace(expected.find("y=2"), 3, "y=3");
+    EXPECT_EQ(read(file), expected);
+  }
   ProfileFile p;
   std::string error;
   EXPECT_FALSE(p.load(dir.path() / "missing.ini", error));
   EXPECT_NE(error.find("cannot be read"), std::string::npos);
-  EXPECT_FALSE(p.load(write("c.ini", "[A]\r\nx=1\r\nthis is not a setting\r\n"), error));
-  EXPECT_NE(error.find("c.ini:3"), std::string::npos) << error;
-  EXPECT_FALSE(p.load(write("d.ini", "x=1\r\n"), error));
-  EXPECT_NE(error.find("outside any [section]"), std::string::npos) << error;
-  EXPECT_FALSE(p.load(write("e.ini", "[A\r\n"), error));
+}
+
+TEST_F(Profile, AWriterKilledMidSaveLeavesTheOldFileOrTheNew) {
+  auto filled = [](char c) {
+    ProfileFile p;
+    for (int i = 0; i < 2000; ++i)
+      p.setText("S", "k" + std::to_string(i), std::string(400, c));
+    return p;
+  };
+  const ProfileFile before = filled('a');
+  const ProfileFile after = filled('b');
+  const fs::path file = dir.path() / "v.ini";
+  ASSERT_TRUE(after.save(file));
+  const std::string newer = read(file);
+  ASSERT_TRUE(before.save(file));
+  const std::string older = read(file);
+  for (int round = 0; round < 20; ++round) {
+    const pid_t writer = fork();
+    if (writer == 0) {
+      for (;;) {
+        after.save(file);
+        before.save(file);
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(500 + 700 * round));
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+    const std::string left = read(file);
+    EXPECT_TRUE(left == older || left == newer) << "round " << round << ": " << left.size();
+  }
+}
+
+TEST_F(Profile, TheStationFileGoesWhereItCanBeWritten) {
+  const fs::path config = dir.path() / "config";
+  const fs::path writable = dir.path() / "bin";
+  fs::create_directories(writable);
+  const fs::path kept = dir.path() / "kept";
+  fs::create_directories(kept);
+  write("kept/TarvixValue.ini", "[Language]\r\n");
+  // /proc takes no new file from anyone, root included: the read-only folder of an installation.
+  const std::pair<fs::path, fs::path> cases[] = {
+      {writable, writable / "TarvixValue.ini"},
+      {kept, kept / "TarvixValue.ini"},
+      {"/proc", config / "tarvix" / "TarvixValue.ini"},
+  };
+  for (const auto& [folder, expected] : cases) {
+    EXPECT_EQ(stationSettingsPath(folder, config), expected) << folder;
+    EXPECT_TRUE(fs::is_directory(expected.parent_path())) << folder;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(writable), fs::directory_iterator()), 0);
 }
 
 TEST_F(Profile, CopyListRoundTripsWithNumberedKeys) {

@@ -165,12 +165,16 @@ TEST_F(QtWindow, PortBoxesShowResultsColoursAndPictures) {
 
 TEST_F(QtWindow, TypedTextObeysTheEditRules) {
   auto* vid = qobject_cast<QLineEdit*>(view->widgetFor(id::kVid));
-  EXPECT_EQ(vid->maxLength(), 4);
-  vid->setText("3c7d");
-  emit vid->textEdited("3c7d");
+  vid->setText("3c7d9");
+  emit vid->textEdited("3c7d9");
   settle();
   EXPECT_EQ(window.text(id::kVid), "3C7D");
   EXPECT_EQ(vid->text(), "3C7D");
+  // A value longer than the typing limit, as a settings file may hold it, is shown whole.
+  window.setText(id::kProduct, "A product name of 30 characters");
+  settle();
+  EXPECT_EQ(qobject_cast<QLineEdit*>(view->widgetFor(id::kProduct))->text(),
+            "A product name of 30 characters");
 }
 
 // The window as a newcomer first sees it: the default farm's seven readers found on one hub.

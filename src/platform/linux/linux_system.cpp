@@ -49,12 +49,26 @@ std::filesystem::path LinuxSystem::executablePath() const {
   return error ? std::filesystem::path{} : path;
 }
 
+std::filesystem::path userLockFolder() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && *runtime == '/') return runtime;
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  const char* home = std::getenv("HOME");
+  const std::filesystem::path base =
+      cache != nullptr && *cache == '/'
+          ? std::filesystem::path(cache)
+          : std::filesystem::path(home != nullptr ? home : "") / ".cache";
+  return base / "tarvix";
+}
+
 bool LinuxSystem::acquireInstanceLock(const std::string& name) {
+  std::error_code ignored;
+  std::filesystem::create_directories(lockDir_.parent_path(), ignored);
+  ::mkdir(lockDir_.c_str(), 0700); // an existing folder is left as it is
   const auto path = lockDir_ / ("." + name + ".instance.lock");
-  // Mode 0666 (umask aside) so that a station started by another user can still open it.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+  // A link planted in place of the lock is refused rather than followed.
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  (void)::fchmod(fd, 0666); // fails harmlessly on a file another user created
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
     return false;

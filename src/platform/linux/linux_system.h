@@ -8,10 +8,14 @@
 
 namespace tarvix::platform::linux_backend {
 
+// $XDG_RUNTIME_DIR, else a "tarvix" folder under the user's cache ($XDG_CACHE_HOME or ~/.cache),
+// made private to the user when missing: no other account can hold or plant the lock there.
+std::filesystem::path userLockFolder();
+
 class LinuxSystem final : public SystemServices {
 public:
-  // `lockDir` holds the instance lock files; it is shared by every user of the computer.
-  explicit LinuxSystem(std::filesystem::path lockDir = "/tmp");
+  // `lockDir` holds the instance lock files; only this user may write there.
+  explicit LinuxSystem(std::filesystem::path lockDir = userLockFolder());
   ~LinuxSystem() override;
 
   std::uint64_t availableMemoryBytes() const override;

@@ -368,7 +368,7 @@ void StationView::apply(const app::ControlRecord& r, QWidget* widget) {
   case ControlKind::Edit: {
     auto* edit = static_cast<QLineEdit*>(widget);
     edit->setReadOnly(r.readOnly);
-    edit->setMaxLength(r.textLimit > 0 ? r.textLimit : 32767);
+    // No Qt length limit: the model cuts what is typed, and a longer loaded value is shown whole.
     if (edit->text() != text) edit->setText(text);
     break;
   }
