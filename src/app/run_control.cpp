@@ -96,7 +96,39 @@ std::optional<std::vector<std::uint8_t>> readImage(const std::filesystem::path& 
 } // namespace
 
 run::StepContext StationWindow::stepContext() {
-  return {platform_, *this, *this, languageOffset_.load(), &copyList};
+  return {platform_, *this, *this, runOptions_, languageOffset_.load()};
+}
+
+run::RunOptions StationWindow::readRunOptions() const {
+  run::RunOptions o;
+  o.icType = icType;
+  o.resetToDefault = checked(id::kResetToDefault);
+  o.lowLevelFormat = checked(id::kLlf);
+  o.llfSelect = llfSelect;
+  o.format = checked(id::kFormat);
+  o.diskLabel = text(id::kDiskLabel);
+  o.readWriteTest = checked(id::kReadWriteTest);
+  o.rwTestCount = rwTestCount;
+  o.writeParameter = checked(id::kWriteParameter);
+  o.increaseSerial = checked(id::kIncrease);
+  run::CardParameters& card = o.card;
+  card.vid = text(id::kVid);
+  card.pid = text(id::kPid);
+  card.manufacturer = text(id::kManufacturer);
+  card.product = text(id::kProduct);
+  card.diskVendor = text(id::kDiskVendor);
+  card.diskProduct = text(id::kDiskProduct);
+  card.cdromVendor = text(id::kCdromVendor);
+  card.cdromProduct = text(id::kCdromProduct);
+  card.maxPowerGiven = !text(id::kMaxPower).empty();
+  card.maxPowerValue = maxPowerValue;
+  card.ledSpeedRow = selectedRow(id::kLedSpeed);
+  o.cdromArea = checked(id::kCdromIso);
+  o.isoPath = text(id::kIsoPath);
+  o.binaryArea = checked(id::kBinaryFile);
+  o.copyFiles = checked(id::kCopyFile);
+  o.copyList = copyList;
+  return o;
 }
 
 bool StationWindow::memoryAllows(std::uint64_t bytes) const {
@@ -130,6 +162,7 @@ bool StationWindow::prepareRun() {
   serialText = serial; // no worker is alive to take it
   serialSaveFailed = false;
   if (!cardTextsWritable() || !loadImages() || !addCopyFileSizes()) return false;
+  runOptions_ = readRunOptions();
   started_ = {};
   runPrepared = true;
   for (int control : kRunLocked)

@@ -29,6 +29,13 @@ constexpr std::pair<int, int> kTextLimits[] = {
 constexpr int kLanguageRows[] = {text::kLanguageEnglish, text::kLanguageSimplified,
                                  text::kLanguageTraditional};
 
+// The port boxes' result lines, bars and pictures: where workers show how their port is doing.
+bool inPortBox(int id) {
+  using namespace station;
+  return isResultLine(id) || (id >= progressBarId(1) && id <= progressBarId(kPortCount)) ||
+         (id >= statusPictureId(1) && id <= statusPictureId(kPortCount));
+}
+
 // Cuts `s` after `limit` UTF-8 characters.
 std::string cutToCharacters(const std::string& s, int limit) {
   int characters = 0;
@@ -125,6 +132,7 @@ template <typename Read> auto StationWindow::read(int id, Read&& get) const {
 
 void StationWindow::display(int id, DisplayQueue::Property property,
                             std::function<void(ControlRecord&)> apply) {
+  if (!inPortBox(id)) return change(id, apply);
   if (host_.onWindowThread()) {
     displayQueue_.drop(id, property);
     change(id, apply);

@@ -71,6 +71,9 @@ public:
   bool runEnded() const;
   // Whether port n's worker was started in the current or last run.
   bool portStarted(int n) const { return started_[n - 1]; }
+  // What a run does, as the controls say now. Window thread only; a run keeps what it read when
+  // it was prepared.
+  run::RunOptions readRunOptions() const;
   // A storage device came up or went away; scans only once a mapping mode is chosen.
   void onDeviceEvent(platform::DeviceEvent event);
 
@@ -182,6 +185,7 @@ private:
   std::vector<std::thread> workers_;
   std::array<bool, station::kPortCount> started_{};
   std::atomic<int> liveWorkers_{0};
+  run::RunOptions runOptions_; // the prepared run's; replaced only while no worker is alive
   mutable DisplayQueue displayQueue_;
 };
 

@@ -7,7 +7,6 @@
 #include "run/card_parameters.h"
 #include "run/lun_capacity.h"
 #include "run/steps.h"
-#include "station/control_ids.h"
 
 #include <filesystem>
 #include <limits>
@@ -56,7 +55,7 @@ std::optional<std::uint32_t> cdromAreaSectors(std::uint64_t bytes) {
 // since that image is what the CD-ROM area step will write.
 std::uint64_t isoLength(const StepContext& context) {
   std::error_code error;
-  const std::filesystem::path path = context.controls.text(station::id::kIsoPath);
+  const std::filesystem::path& path = context.options.isoPath;
   const auto length = std::filesystem::file_size(path, error);
   return error ? context.state.isoSize : static_cast<std::uint64_t>(length);
 }
@@ -103,9 +102,8 @@ bool layoutInForce(channel::ReaderHandleHolder& m_hUSBDeviceHandle, platform::Cl
 } // namespace
 
 bool partitionSizeStep(const StepContext& context, int driveIndex) {
-  namespace id = station::id;
-  const bool binary = context.controls.checked(id::kBinaryFile);
-  const bool cdrom = context.controls.checked(id::kCdromIso);
+  const bool binary = context.options.binaryArea;
+  const bool cdrom = context.options.cdromArea;
   if (!binary && !cdrom) return true;
 
   const StepDrive record = context.drive(driveIndex);

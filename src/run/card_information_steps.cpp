@@ -5,7 +5,6 @@
 #include "run/card_information_sector.h"
 #include "run/card_parameters.h"
 #include "run/steps.h"
-#include "station/control_ids.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,8 +14,6 @@
 
 namespace tarvix::run {
 namespace {
-
-namespace id = station::id;
 
 constexpr int kTextInformationFailed = 5067;
 constexpr int kTextInformationPassed = 5068;
@@ -40,7 +37,7 @@ std::size_t lastSectorBytes(std::uint32_t sectorCount, std::uint32_t sectorSize)
 
 // What distinguishes the two image areas.
 struct ImageArea {
-  int option;
+  bool RunOptions::*option;
   std::uint32_t firstSector;
   bool (*write)(channel::ReaderHandleHolder&, std::span<const std::uint8_t>, std::uint32_t);
   bool (*read)(channel::ReaderHandleHolder&, std::span<std::uint8_t>, std::uint32_t);
@@ -50,7 +47,7 @@ struct ImageArea {
   bool wholeSectors; // a partial last chunk goes out as whole sectors
 };
 
-constexpr ImageArea kCdromArea{id::kCdromIso,
+constexpr ImageArea kCdromArea{&RunOptions::cdromArea,
                                0,
                                channel::WriteAutorun,
                                channel::ReadAutoRun,
@@ -58,7 +55,7 @@ constexpr ImageArea kCdromArea{id::kCdromIso,
                                kTextIsoFailed,
                                130,
                                false};
-constexpr ImageArea kBinaryArea{id::kBinaryFile,
+constexpr ImageArea kBinaryArea{&RunOptions::binaryArea,
                                 1,
                                 channel::WriteBin,
                                 channel::ReadBin,
@@ -85,7 +82,7 @@ void showKilobytes(const StepContext& context, int slot, long long kilobytes) {
 bool writeImageArea(const StepContext& context, int driveIndex, station::PortRecord& port,
                     const ImageArea& area, const std::vector<std::uint8_t>& image,
                     std::uint32_t imageSize, int slot) {
-  if (!context.controls.checked(area.option)) return true;
+  if (!(context.options.*area.option)) return true;
   if (!validSlot(slot)) return false;
   platform::Platform& platform = context.platform;
   const int progressBar = station::progressBarId(port.portNumber);
@@ -127,7 +124,7 @@ bool writeImageArea(const StepContext& context, int driveIndex, station::PortRec
 } // namespace
 
 bool cardInformationStep(const StepContext& context, int driveIndex) {
-  if (!context.controls.checked(id::kWriteParameter)) return true;
+  if (!context.options.writeParameter) return true;
   const StepDrive record = context.drive(driveIndex);
   const int slot = record.slot;
   if (!validSlot(slot)) return false; // the reader has gone; there is no line of its own to use
@@ -191,7 +188,7 @@ bool cardInformationStep(const StepContext& context, int driveIndex) {
 }
 
 bool cdromAreaStep(const StepContext& context, int driveIndex, station::PortRecord& port) {
-  if (!context.controls.checked(kCdromArea.option)) return true;
+  if (!(context.options.*kCdromArea.option)) return true;
   // The texts go to the CD-ROM LUN's line; a reader without one uses LUN 1's.
   int lunOffset = 0;
   for (int j = 0; j < station::kLunsPerPort; ++j) {

@@ -243,28 +243,9 @@ std::string nextSerialText(std::string_view serial) {
   return next;
 }
 
-CardParameters readCardParameters(const StepContext& context) {
-  namespace id = station::id;
-  const station::WindowControls& c = context.controls;
-  CardParameters p;
-  p.vid = c.text(id::kVid);
-  p.pid = c.text(id::kPid);
-  p.manufacturer = c.text(id::kManufacturer);
-  p.product = c.text(id::kProduct);
-  p.diskVendor = c.text(id::kDiskVendor);
-  p.diskProduct = c.text(id::kDiskProduct);
-  p.cdromVendor = c.text(id::kCdromVendor);
-  p.cdromProduct = c.text(id::kCdromProduct);
-  p.maxPowerGiven = !c.text(id::kMaxPower).empty();
-  p.maxPowerValue = context.state.maxPowerValue;
-  p.ledSpeedRow = c.selectedRow(id::kLedSpeed);
-  return p;
-}
-
 std::optional<std::string> takeSerialNumber(const StepContext& context) {
   station::StationState& state = context.state;
-  // Increase is read before the lock, which is held only for the serial number itself.
-  const bool increase = context.controls.checked(station::id::kIncrease);
+  const bool increase = context.options.increaseSerial;
   std::string serial;
   bool saved = true;
   bool firstFailure = false;
@@ -299,7 +280,7 @@ std::optional<std::string> takeSerialNumber(const StepContext& context) {
 }
 
 std::optional<SectorImage> buildCardInformationSector(const StepContext& context) {
-  CardParameters p = readCardParameters(context);
+  CardParameters p = context.options.card;
   auto serial = takeSerialNumber(context);
   if (!serial) return std::nullopt;
   p.serial = std::move(*serial);
@@ -307,7 +288,7 @@ std::optional<SectorImage> buildCardInformationSector(const StepContext& context
 }
 
 std::optional<SectorImage> buildEepromParameterImage(const StepContext& context) {
-  CardParameters p = readCardParameters(context);
+  CardParameters p = context.options.card;
   auto serial = takeSerialNumber(context);
   if (!serial) return std::nullopt;
   p.serial = std::move(*serial);

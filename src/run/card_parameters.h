@@ -5,6 +5,7 @@
 // take a serial number run on a worker thread; any number of workers may call them at once.
 #pragma once
 
+#include "run/run_options.h"
 #include "run/step_context.h"
 
 #include <array>
@@ -22,23 +23,6 @@ inline constexpr std::size_t kSerialMinimumDigits = 12;
 
 using SectorImage = std::array<std::uint8_t, kSectorBytes>;
 
-// The card information controls as read at build time, texts as typed (UTF-8). An empty text
-// stands for the layout's own default.
-struct CardParameters {
-  std::string vid;
-  std::string pid;
-  std::string manufacturer;
-  std::string product;
-  std::string serial; // the serial number this reader gets
-  std::string diskVendor;
-  std::string diskProduct;
-  std::string cdromVendor;
-  std::string cdromProduct;
-  bool maxPowerGiven = false; // the max power edit holds any text
-  int maxPowerValue = 0;      // units of 2 mA; its low byte is stored
-  int ledSpeedRow = -1;       // -1: no row selected
-};
-
 // A zeroed sector with the card information block in bytes 256-451.
 SectorImage cardInformationSector(const CardParameters& parameters);
 // A zeroed 512-byte image with the EEPROM parameter image in its first kEepromImageLength bytes.
@@ -48,8 +32,6 @@ SectorImage eepromParameterImage(const CardParameters& parameters);
 // (left-filled with "0"), never cut.
 std::string nextSerialText(std::string_view serial);
 
-// The card information controls (the serial left empty). Any thread.
-CardParameters readCardParameters(const StepContext& context);
 // The serial number for one reader. With Increase checked, under the station lock: advances the
 // station's serial number and saves the advanced one in the settings file, so no two readers get
 // the same one even across a crash; then shows the one taken in the serial edit. Nothing, with a
@@ -57,7 +39,8 @@ CardParameters readCardParameters(const StepContext& context);
 // or the advanced one cannot be saved.
 std::optional<std::string> takeSerialNumber(const StepContext& context);
 
-// The builders as the steps use them: controls read, one serial number taken per call. Nothing
+// The builders as the steps use them: the run's card information, one serial number taken per
+// call. Nothing
 // when no serial number could be taken.
 std::optional<SectorImage> buildCardInformationSector(const StepContext& context);
 std::optional<SectorImage> buildEepromParameterImage(const StepContext& context);

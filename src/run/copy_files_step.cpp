@@ -2,7 +2,6 @@
 // into a folder of its name, each by the copy tool (mtools' mcopy, which writes into the FAT volume
 // without mounting it), hidden, with a two-minute limit and the exit code as the verdict.
 #include "run/steps.h"
-#include "station/control_ids.h"
 
 #include <algorithm>
 #include <array>
@@ -58,10 +57,8 @@ std::string displayName(const std::string& folder) {
 } // namespace
 
 bool copyFilesStep(const StepContext& context, int driveIndex, station::PortRecord& port, int lun) {
-  if (!context.controls.checked(station::id::kCopyFile) || context.copyList == nullptr) {
-    return true;
-  }
-  const settings::CopyList& list = *context.copyList;
+  if (!context.options.copyFiles) return true;
+  const settings::CopyList& list = context.options.copyList;
   const int slot = context.drive(driveIndex).slot;
   const char letter = port.driveLetter[lun - 1];
   // The copy tool reaches the volume by its name: the name must still lead to the worker's reader,

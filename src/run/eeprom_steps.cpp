@@ -4,7 +4,6 @@
 #include "channel/vendor_commands.h"
 #include "run/card_parameters.h"
 #include "run/steps.h"
-#include "station/control_ids.h"
 
 #include <algorithm>
 #include <span>
@@ -26,7 +25,7 @@ bool validSlot(int slot) { return slot >= 1 && slot <= station::kSlotCount; }
 } // namespace
 
 bool eepromParameterStep(const StepContext& context, int driveIndex, station::PortRecord& port) {
-  if (!context.controls.checked(station::id::kWriteParameter)) return true;
+  if (!context.options.writeParameter) return true;
   const StepDrive record = context.drive(driveIndex);
   const int slot = record.slot;
   if (!validSlot(slot)) return false;

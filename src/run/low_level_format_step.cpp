@@ -3,7 +3,6 @@
 #include "channel/vendor_commands.h"
 #include "run/lun_capacity.h"
 #include "run/steps.h"
-#include "station/control_ids.h"
 
 #include <algorithm>
 #include <string>
@@ -44,7 +43,7 @@ std::string progressLine(std::uint64_t sector) {
 
 bool lowLevelFormatStep(const StepContext& context, int driveIndex, station::PortRecord& port,
                         int lun) {
-  if (!context.controls.checked(station::id::kLlf)) return true;
+  if (!context.options.lowLevelFormat) return true;
 
   const StepDrive record = context.drive(driveIndex);
   const int slot = record.slot;
@@ -57,7 +56,7 @@ bool lowLevelFormatStep(const StepContext& context, int driveIndex, station::Por
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
   context.openReader(m_hUSBDeviceHandle, driveIndex);
 
-  const int model = context.state.icType;
+  const int model = context.options.icType;
   const bool cardSized = model == kModelVq301cA1Lun || model == kModelVq301cA2Lun;
   const std::uint32_t sectorCount =
       sectorCountWithRetries(m_hUSBDeviceHandle, platform.clock,
@@ -76,7 +75,7 @@ bool lowLevelFormatStep(const StepContext& context, int driveIndex, station::Por
         lunEnd = std::min<std::uint64_t>(lunEnd, unitSectors);
     }
     const std::uint64_t limit =
-        std::min(extentSectors(context.state.llfSelect, sectorCount), lunEnd);
+        std::min(extentSectors(context.options.llfSelect, sectorCount), lunEnd);
     const std::uint64_t progressBase = 15 * static_cast<std::uint64_t>(lun) - 5;
     // 64-bit: the chunk counter times 1920 overflows 32 bits on cards above 2 GiB sectors.
     std::uint64_t chunk = 0;

@@ -3,7 +3,6 @@
 #include "channel/vendor_commands.h"
 #include "run/lun_capacity.h"
 #include "run/steps.h"
-#include "station/control_ids.h"
 
 #include <algorithm>
 #include <vector>
@@ -58,14 +57,14 @@ void fillPattern(std::span<std::uint8_t> run, platform::Clock& clock) {
 
 bool readWriteTestStep(const StepContext& context, int driveIndex, station::PortRecord& port,
                        int lun) {
-  if (!context.controls.checked(station::id::kReadWriteTest)) return true;
+  if (!context.options.readWriteTest) return true;
 
   const StepDrive record = context.drive(driveIndex);
   const int slot = record.slot;
   platform::Platform& platform = context.platform;
   platform::Clock& clock = platform.clock;
   const int progressBar = station::progressBarId(port.portNumber);
-  const std::int64_t rounds = context.state.rwTestCount;
+  const std::int64_t rounds = context.options.rwTestCount;
 
   std::vector<std::uint8_t> saved(kRunBytesMax);
   std::vector<std::uint8_t> pattern(kRunBytesMax);

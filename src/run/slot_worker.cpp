@@ -3,7 +3,6 @@
 #include "channel/replies.h"
 #include "discovery/probe.h"
 #include "run/steps.h"
-#include "station/control_ids.h"
 #include "station/models.h"
 #include "text/pictures.h"
 
@@ -12,7 +11,6 @@
 namespace tarvix::run {
 namespace {
 
-namespace id = station::id;
 using station::LunKind;
 using station::PortRecord;
 using text::PictureRole;
@@ -37,7 +35,7 @@ public:
   void run() {
     c_.controls.setProgressRange(station::progressBarId(n_), 0, station::kProgressMax);
     progress(0);
-    if (c_.controls.checked(id::kResetToDefault)) {
+    if (c_.options.resetToDefault) {
       finishReset(resetSequence());
     } else {
       finishProduction(productionSequence());
@@ -93,14 +91,14 @@ private:
       return false;
     }
     const int first = drive(1);
-    const bool areas = c_.controls.checked(id::kBinaryFile) || c_.controls.checked(id::kCdromIso);
+    const bool areas = c_.options.binaryArea || c_.options.cdromArea;
     auto format = [&](int lun) { return formatVolumeStep(c_, drive(lun)); };
 
     if (!perLun([&](int lun) { return lowLevelFormatStep(c_, drive(lun), port_, lun); },
                 {25, 40, 55, 70})) {
       return false;
     }
-    const bool parameters = c_.state.icType == station::kEepromModelRow
+    const bool parameters = c_.options.icType == station::kEepromModelRow
                                 ? eepromParameterStep(c_, first, port_)
                                 : cardInformationStep(c_, first);
     if (!parameters) return false;
@@ -130,12 +128,9 @@ private:
   }
 
   bool perLunStepChecked() const {
-    namespace id = station::id;
-    for (int option : {id::kLlf, id::kFormat, id::kReadWriteTest, id::kCopyFile, id::kBinaryFile,
-                       id::kCdromIso}) {
-      if (c_.controls.checked(option)) return true;
-    }
-    return false;
+    const RunOptions& o = c_.options;
+    return o.lowLevelFormat || o.format || o.readWriteTest || o.copyFiles || o.binaryArea ||
+           o.cdromArea;
   }
 
   void finishProduction(bool passed) {
@@ -159,7 +154,7 @@ private:
 
   bool resetSequence() {
     const int first = drive(1);
-    if (c_.state.icType == station::kEepromModelRow)
+    if (c_.options.icType == station::kEepromModelRow)
       return eepromFactoryDefaultStep(c_, first, port_);
     if (!controllerResetStep(c_, first, port_)) return false;
     c_.platform.clock.sleepMs(kAfterResetMs);

@@ -5,7 +5,7 @@
 
 #include "channel/reader_handle.h"
 #include "platform/platform.h"
-#include "settings/copy_list.h"
+#include "run/run_options.h"
 #include "station/controls.h"
 #include "station/station_state.h"
 #include "text/pictures.h"
@@ -24,10 +24,10 @@ struct StepDrive {
 
 struct StepContext {
   platform::Platform& platform;
-  station::WindowControls& controls; // options are read here at the moment a step needs them
-  station::StationState& state;      // run options, images, serial number, records
+  station::WindowControls& controls; // what steps show, and their message boxes
+  station::StationState& state;      // images, serial number, records
+  const RunOptions& options;         // what the run does, frozen when it was prepared
   int languageOffset = 0;
-  const settings::CopyList* copyList = nullptr; // the files copied onto every card; none when null
   // The readers the worker started on; none outside a worker (a step on its own in a test).
   const ReaderBinding* binding = nullptr;
 

@@ -4,7 +4,6 @@
 
 #include "channel/reader_handle.h"
 #include "fat/fat_format.h"
-#include "station/control_ids.h"
 
 namespace tarvix::run {
 namespace {
@@ -17,16 +16,12 @@ constexpr std::string_view kLayoutDropped = "DeviceIoControl Success 1!";
 } // namespace
 
 bool formatVolumeStep(const StepContext& context, int driveIndex) {
-  namespace id = station::id;
-  station::WindowControls& controls = context.controls;
-  const bool format = controls.checked(id::kFormat);
-  const bool reset = controls.checked(id::kResetToDefault);
-  if (!format && !reset && !controls.checked(id::kBinaryFile) && !controls.checked(id::kCdromIso)) {
-    return true;
-  }
+  const RunOptions& options = context.options;
+  const bool format = options.format;
+  const bool reset = options.resetToDefault;
+  if (!format && !reset && !options.binaryArea && !options.cdromArea) return true;
   // A reset, or a format forced only by a written area, gets the factory label.
-  const std::string label =
-      !reset && format ? controls.text(id::kDiskLabel) : std::string(kResetLabel);
+  const std::string label = !reset && format ? options.diskLabel : std::string(kResetLabel);
 
   const StepDrive record = context.drive(driveIndex);
   const int slot = record.slot;

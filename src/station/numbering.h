@@ -10,7 +10,7 @@ inline constexpr int kHubCount = 3;
 inline constexpr int kLunsPerPort = 4; // l = 1..4; only LUNs 1 and 2 have visible lines
 inline constexpr int kVisibleLuns = 2;
 inline constexpr int kSlotCount = kPortCount * kLunsPerPort; // s = 1..84
-inline constexpr int kDriveCount = 26; // d = 0..25 for A..Z; 0 also means "no drive"
+inline constexpr int kDriveCount = 26;                       // d = 0..25 for A..Z
 inline constexpr int kProgressMax = 200;
 
 constexpr int slotNumber(int port, int lun) { return (port - 1) * kLunsPerPort + lun; }

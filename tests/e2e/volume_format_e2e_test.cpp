@@ -30,9 +30,11 @@ protected:
   // Runs the step on a worker thread, as the port's worker would.
   bool formatFirstLun() {
     bool passed = false;
+    run::RunOptions options;
+    station->host.runAndWait([&] { options = station->window->readRunOptions(); });
     std::thread worker([&] {
       run::StepContext context{station->window->platform(), *station->window, *station->window,
-                               station->window->languageOffset()};
+                               options, station->window->languageOffset()};
       passed = run::formatVolumeStep(context, station->window->ports[0].driveIndex[0]);
     });
     worker.join();

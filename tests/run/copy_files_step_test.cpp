@@ -74,11 +74,11 @@ TEST_F(CopyFiles, NamesThatLookLikeOptionsAreCopiedAsFiles) {
   ASSERT_TRUE(station->runOnce()); // a fresh volume, nothing copied
   put("-n", "not an option\n");
   put("-ivictim.img", "nor this\n");
-  settings::CopyList list;
-  list.files[0] = {true, "-n"};
-  list.files[1] = {true, "-ivictim.img"};
-  run::StepContext withList = context();
-  withList.copyList = &list;
+  run::RunOptions options = context().options;
+  options.copyFiles = true;
+  options.copyList.files[0] = {true, "-n"};
+  options.copyList.files[1] = {true, "-ivictim.img"};
+  run::StepContext withList{*platform, *controls, *station->window, options};
   ASSERT_TRUE(onWorker([&] { return run::copyFilesStep(withList, drive(), port(), 1); }));
   EXPECT_EQ(onCard("/-n"), "not an option\n");
   EXPECT_EQ(onCard("/-ivictim.img"), "nor this\n");

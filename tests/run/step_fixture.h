@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
+#include <list>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -202,8 +203,14 @@ protected:
   void check(int id, bool on) {
     station->host.runAndWait([&] { station->window->setChecked(id, on); });
   }
+  // A step's context with the run options as the window's controls say now, as a run prepared
+  // at this moment would freeze them. Any thread.
   run::StepContext context() {
-    return {*platform, *controls, *station->window, station->window->languageOffset()};
+    run::RunOptions now;
+    station->host.runAndWait([&] { now = station->window->readRunOptions(); });
+    std::lock_guard lock(optionsMutex_);
+    return {*platform, *controls, *station->window, options_.emplace_back(std::move(now)),
+            station->window->languageOffset()};
   }
   // Runs `work` on a worker thread, as the port's worker would.
   template <typename Work> auto onWorker(Work work) {
@@ -269,6 +276,8 @@ protected:
   std::unique_ptr<platform::Platform> platform;
 
 private:
+  std::mutex optionsMutex_;
+  std::list<run::RunOptions> options_; // every context's, alive as long as the test
   int driveIndex_ = 0;
   int slot_ = 0;
 };
