@@ -47,8 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::expect(sum % 0x10000 == 0, "the image sums to zero");
 
   const std::string next = run::nextSerialText(p.serial);
-  fuzz::expect(next.size() >= run::kSerialMinimumDigits &&
-                   std::all_of(next.begin(), next.end(), [](char c) { return c >= '0' && c <= '9'; }),
-               "the next serial is twelve or more digits");
+  fuzz::expect(
+      next.size() >= run::kSerialMinimumDigits &&
+          std::all_of(next.begin(), next.end(), [](char c) { return c >= '0' && c <= '9'; }),
+      "the next serial is twelve or more digits");
   return 0;
 }

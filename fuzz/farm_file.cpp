@@ -1,7 +1,7 @@
 // Farm files are written by hand: any bytes must give a plan or one message naming the file,
 // never a crash or a half-read plan.
-#include "fuzz_input.h"
 #include "platform/sim/farm_file.h"
+#include "fuzz_input.h"
 
 #include <algorithm>
 #include <set>

@@ -2,8 +2,8 @@
 // written, must read and write again to the same bytes. First byte odd: the rest is a run of
 // writes of any text under the station's own section and key names; written to disk and read back,
 // every key must read as it did before the save.
-#include "fuzz_input.h"
 #include "settings/profile_file.h"
+#include "fuzz_input.h"
 #include "settings/settings_keys.h"
 
 #include <array>

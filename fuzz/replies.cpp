@@ -3,6 +3,7 @@
 // decodes: capacity in both forms, GetVIDPID 14h, 16h and 3Eh, the EEPROM, the card's last sector.
 // Whatever a reader answers, no decoder may read or write outside its buffers.
 #include "channel/replies.h"
+#include "channel/command_blocks.h"
 #include "channel/vendor_commands.h"
 #include "fuzz_input.h"
 #include "run/card_information_sector.h"

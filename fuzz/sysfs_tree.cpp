@@ -42,7 +42,8 @@ void lay(const fs::path& root, std::string_view line) {
     return;
   }
   const fs::path target(value);
-  if (target.empty() || plainRelative(target)) fs::create_symlink(root / target, root / at, ignored);
+  if (target.empty() || plainRelative(target))
+    fs::create_symlink(root / target, root / at, ignored);
 }
 
 } // namespace

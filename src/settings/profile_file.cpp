@@ -25,8 +25,10 @@ std::string_view trim(std::string_view s) {
   return s.substr(first, last - first + 1);
 }
 
+// Blanks and tabs, which the reader also drops from the end of a line, so a text reads the same
+// before and after a save.
 std::string_view trimRight(std::string_view s) {
-  const auto last = s.find_last_not_of(' ');
+  const auto last = s.find_last_not_of(" \t");
   return last == std::string_view::npos ? std::string_view{} : s.substr(0, last + 1);
 }
 
@@ -122,7 +124,8 @@ void ProfileFile::setText(std::string_view section, std::string_view key, std::s
     sections_.push_back({std::string(section), {}});
     s = sections_.end() - 1;
   }
-  std::string stored(value);
+  // A line break would end the line early and turn the rest into a line of its own.
+  std::string stored(value.substr(0, value.find_first_of("\r\n")));
   for (Entry& e : s->entries) {
     if (sameName(e.key, key)) {
       e.value = std::move(stored);
