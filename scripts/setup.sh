@@ -11,6 +11,7 @@ packages=(
   mtools dosfstools
   xvfb xauth fonts-wqy-microhei fonts-dejavu-core
   clang-format
+  clang libclang-rt-14-dev
 )
 
 missing=()
