@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of fuzz/ with clang into build-fuzz/ and runs each for a bounded
-# time from its seed corpus; fails on the first crash, sanitizer report or broken property.
+# time from its seed corpus; fails on the first crash, sanitizer report, broken property or input
+# that takes more than 10 s.
 #   scripts/fuzz.sh [seconds per target, default 30] [target ...]
 # A crashing input is left in build-fuzz/crashes/<target>/; replay it with
 #   build-fuzz/fuzz/<target> <file>
@@ -24,7 +25,7 @@ for target in "${targets[@]}"; do
   mkdir -p "$work" "$crashes"
   echo "fuzz: $target for ${seconds}s" >&2
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-    "$dir/fuzz/$target" -max_total_time="$seconds" -print_final_stats=1 \
+    "$dir/fuzz/$target" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
     -artifact_prefix="$crashes/" "$work" "fuzz/corpus/$target" 2>"$dir/$target.log" || {
     tail -n 60 "$dir/$target.log" >&2
     echo "fuzz: $target failed; the input is in $crashes/" >&2
