@@ -12,6 +12,7 @@ packages=(
   xvfb xauth fonts-wqy-microhei fonts-dejavu-core
   clang-format
   dpkg-dev lintian
+  clang libclang-rt-14-dev
 )
 
 missing=()

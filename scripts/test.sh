@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds, checks the code's format and runs every test; then runs the
-# suites again (all but the Qt window) in address/undefined and thread sanitizer builds.
-# TARVIX_SANITIZERS=0 skips the sanitizer builds.
+# suites again (all but the Qt window) in address/undefined and thread sanitizer builds. In between,
+# scripts/fuzz.sh fuzzes the readers of outside input for a bounded time.
+# TARVIX_FUZZ=0 skips the fuzzing, TARVIX_SANITIZERS=0 the sanitizer builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
 bash scripts/format.sh --check
 build="${TARVIX_BUILD_DIR:-build}"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 600
+[ "${TARVIX_FUZZ:-1}" = "0" ] || bash scripts/fuzz.sh
 
 [ "${TARVIX_SANITIZERS:-1}" = "0" ] && exit 0
 for sanitizer in address,undefined thread; do

@@ -31,8 +31,10 @@ std::string_view trim(std::string_view s) {
   return s.substr(first, last - first + 1);
 }
 
+// Blanks and tabs, which the reader also drops from the end of a line, so a text reads the same
+// before and after a save.
 std::string_view trimRight(std::string_view s) {
-  const auto last = s.find_last_not_of(' ');
+  const auto last = s.find_last_not_of(" \t");
   return last == std::string_view::npos ? std::string_view{} : s.substr(0, last + 1);
 }
 
@@ -178,10 +180,12 @@ void ProfileFile::addSection(std::string_view section) {
 }
 
 void ProfileFile::setText(std::string_view section, std::string_view key, std::string_view value) {
+  // A line break would end the line early and turn the rest into a line of its own.
+  const std::string stored(value.substr(0, value.find_first_of("\r\n")));
   for (Line& line : lines_) {
     if (line.kind == Line::Kind::Entry && sameName(line.section, section) &&
         sameName(line.text, key)) {
-      line.value = std::string(value);
+      line.value = stored;
       return;
     }
   }
@@ -198,7 +202,7 @@ void ProfileFile::setText(std::string_view section, std::string_view key, std::s
     last = lines_.end() - 1;
   }
   const std::string owner = last->kind == Line::Kind::Header ? last->text : last->section;
-  lines_.insert(last + 1, {Line::Kind::Entry, std::string(key), std::string(value), owner});
+  lines_.insert(last + 1, {Line::Kind::Entry, std::string(key), stored, owner});
 }
 
 void ProfileFile::setInteger(std::string_view section, std::string_view key, int value) {

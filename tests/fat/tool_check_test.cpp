@@ -8,6 +8,7 @@
 
 #include <sys/wait.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -151,6 +152,42 @@ TEST_F(ImageDir, JustAbove65536SectorsTheTypeFollowsTheClusterCount) {
         << sectors << info.output;
     const ToolRun fsck = run("fsck.fat -n " + path);
     EXPECT_EQ(fsck.status, 0) << sectors << fsck.output;
+  }
+}
+
+// Seeded random sizes over the whole range the station formats, FAT16 or FAT32 as the formatter
+// chooses: whatever the size, fsck.fat finds nothing to mend and
+// mtools reads the boot sector's size and the label. Log-uniform within three bands so the
+// smallest cards, the sizes just above the FAT16 limit and cards of gigabytes all get their share.
+TEST_F(ImageDir, RandomSizesPassFsckAndReadBackWithMtools) {
+  struct Band {
+    std::uint32_t low;
+    std::uint32_t high;
+    int draws;
+  };
+  // 36 sectors: the smallest volume whose FAT16 layout leaves a data cluster; 4 GiB at the top.
+  constexpr Band kBands[] = {{36, 65536, 12}, {65537, 70000, 4}, {70001, 4u << 21, 16}};
+  std::mt19937 random(20261208);
+  for (const Band& band : kBands) {
+    std::uniform_real_distribution<double> exponent(std::log(band.low), std::log(band.high));
+    for (int draw = 0; draw < band.draws; ++draw) {
+      const auto sectors = static_cast<std::uint32_t>(std::lround(std::exp(exponent(random))));
+      SCOPED_TRACE("sectors " + std::to_string(sectors));
+      const std::string path = image(sectors);
+      ASSERT_TRUE(format(path, sectors, "RANDOM"));
+      const ToolRun fsck = run("fsck.fat -n " + path);
+      EXPECT_EQ(fsck.status, 0) << fsck.output;
+      EXPECT_EQ(fsck.output.find("Dirty bit"), std::string::npos) << fsck.output;
+      EXPECT_EQ(fsck.output.find("differ"), std::string::npos) << fsck.output;
+      const ToolRun info = run("minfo -i " + path + " ::");
+      EXPECT_EQ(info.status, 0) << info.output;
+      EXPECT_NE(info.output.find("size: " + std::to_string(sectors) + " sectors"),
+                std::string::npos)
+          << info.output;
+      const ToolRun dir = run("mdir -i " + path + " ::");
+      EXPECT_EQ(dir.status, 0) << dir.output;
+      EXPECT_NE(dir.output.find("Volume in drive : is RANDOM"), std::string::npos) << dir.output;
+    }
   }
 }
 

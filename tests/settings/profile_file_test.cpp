@@ -159,5 +159,29 @@ TEST_F(Profile, CopyListRoundTripsWithNumberedKeys) {
   EXPECT_EQ(loaded.folder.path, "/data/docs");
 }
 
+// Inputs the fuzzer found: a text the operator can give (a file name may hold any byte but '/')
+// must read back from the saved file as it read before, and leave the keys after it alone.
+TEST_F(Profile, TextsReadBackFromTheSavedFileAsWritten) {
+  const std::string cases[] = {
+      "TARVIX\n/data/a b.iso", // a line break made the whole file unreadable
+      "/data/a.iso\r\n[Copy File]\r\nszFilePath01=/etc", // ... or slipped in a key of its own
+      "/data/a.iso\t",                                   // the reader drops what the writer kept
+      "\x8d\xd8xx\xff\xff\rtail",
+  };
+  for (const std::string& value : cases) {
+    ProfileFile written;
+    written.setText("Test Item", "szISOFilePath", value);
+    written.setInteger("Test Item", "nRWTestCount", 2);
+    ASSERT_TRUE(written.save(dir.path() / "w.ini"));
+    ProfileFile back;
+    std::string error;
+    ASSERT_TRUE(back.load(dir.path() / "w.ini", error)) << error;
+    EXPECT_EQ(back.text("Test Item", "szISOFilePath", "-"),
+              written.text("Test Item", "szISOFilePath", "-"));
+    EXPECT_EQ(back.integer("Test Item", "nRWTestCount", 0), 2);
+    EXPECT_EQ(back.text("Copy File", "szFilePath01", "-"), "-");
+  }
+}
+
 } // namespace
 } // namespace tarvix::settings

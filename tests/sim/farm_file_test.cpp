@@ -22,6 +22,13 @@ const std::string kAt = "$.hostControllers[0].attached[0]";
 std::vector<BadFarm> badFarms() {
   return {
       {"syntax", "{ \"hostControllers\": [ }", "", "not valid JSON"},
+      // Found by fuzzing: a number beyond a double's range ended the station.
+      {"number out of range",
+       "{ \"-imale\": 5e615\x9f"
+       "00\"u~\xa2, ",
+       "", "not valid JSON"},
+      {"timeScale out of range", R"({ "timeScale": 1e400, "hostControllers": [] })", "",
+       "not valid JSON"},
       {"unknown top key", R"({ "hostControllers": [], "speed": 1 })", "$.speed", "not a known key"},
       {"no controllers", R"({ "timeScale": 1 })", "$.hostControllers", "missing"},
       {"zero time scale", R"({ "timeScale": 0, "hostControllers": [] })", "$.timeScale",

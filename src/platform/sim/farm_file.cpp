@@ -435,6 +435,10 @@ std::optional<FarmPlan> parseFarm(std::string_view json, std::string_view source
   } catch (const nlohmann::json::parse_error& e) {
     error = std::string(sourceName) + ": not valid JSON (byte " + std::to_string(e.byte) + ")";
     return std::nullopt;
+  } catch (const nlohmann::json::out_of_range&) {
+    // A number beyond a double's range is not JSON that any reader can hold.
+    error = std::string(sourceName) + ": not valid JSON (a number out of range)";
+    return std::nullopt;
   }
   FarmPlan plan;
   try {
