@@ -1,6 +1,7 @@
 // The option area's handlers: which controls a step's check box unlocks, what the controller model
 // shows, the reset-to-default lock, the image choice and the port-mapping mode.
 #include "app/control_table.h"
+#include "app/option_locks.h"
 #include "app/station_window.h"
 #include "station/control_ids.h"
 #include "station/numbering.h"
@@ -37,74 +38,6 @@ constexpr Ids kCdromImage = {id::kCdromIso, id::kLoadIso, id::kIsoPath, id::kCdr
 constexpr Ids kBinaryImage = {id::kBinaryFile, id::kLoadBinary, id::kBinaryPath, id::kBinaryGroup};
 constexpr Ids kLedAndPower = {id::kLedSpeedLabel, id::kLedSpeed, id::kMaxPowerLabel, id::kMaxPower,
                               id::kPowerMa};
-constexpr Ids kCardInformationFields = {id::kVidLabel,
-                                        id::kPidLabel,
-                                        id::kManufacturerLabel,
-                                        id::kProductLabel,
-                                        id::kSerialLabel,
-                                        id::kVid,
-                                        id::kPid,
-                                        id::kManufacturer,
-                                        id::kProduct,
-                                        id::kSerial,
-                                        id::kIncrease,
-                                        id::kDiskInquiryLabel,
-                                        id::kDiskVendorLabel,
-                                        id::kDiskProductLabel,
-                                        id::kDiskVendor,
-                                        id::kDiskProduct,
-                                        id::kCdromInquiryLabel,
-                                        id::kCdromVendorLabel,
-                                        id::kCdromProductLabel,
-                                        id::kCdromVendor,
-                                        id::kCdromProduct,
-                                        id::kLedSpeedLabel,
-                                        id::kLedSpeed,
-                                        id::kMaxPowerLabel,
-                                        id::kMaxPower,
-                                        id::kPowerMa};
-// What the reset-to-default lock disables.
-constexpr Ids kResetLocked = {id::kIcType,
-                              id::kLoadIni,
-                              id::kSaveIni,
-                              id::kSettingsPath,
-                              id::kLlf,
-                              id::kCopyFile,
-                              id::kReadWriteTest,
-                              id::kFormat,
-                              id::kDiskLabelLabel,
-                              id::kDiskLabel,
-                              id::kWriteParameter,
-                              id::kCardInfoGroup,
-                              id::kVidLabel,
-                              id::kPidLabel,
-                              id::kManufacturerLabel,
-                              id::kProductLabel,
-                              id::kSerialLabel,
-                              id::kVid,
-                              id::kPid,
-                              id::kManufacturer,
-                              id::kProduct,
-                              id::kSerial,
-                              id::kIncrease,
-                              id::kReadWriteCount,
-                              id::kCdromIso,
-                              id::kLoadIso,
-                              id::kIsoPath,
-                              id::kBinaryFile,
-                              id::kLoadBinary,
-                              id::kBinaryPath,
-                              id::kDiskInquiryLabel,
-                              id::kDiskVendorLabel,
-                              id::kDiskProductLabel,
-                              id::kDiskVendor,
-                              id::kDiskProduct,
-                              id::kCdromInquiryLabel,
-                              id::kCdromVendorLabel,
-                              id::kCdromProductLabel,
-                              id::kCdromVendor,
-                              id::kCdromProduct};
-
 // What each controller model row shows of the option groups.
 struct ModelView {
   bool cardInformation, cdromInquiry, cdromImage, binaryImage, resetToDefault, ledAndPower;
@@ -134,23 +67,9 @@ void StationWindow::showGroup(std::initializer_list<int> controls, bool visible)
     show(control, visible);
 }
 
-void StationWindow::enableAsChecked(int checkBox, std::initializer_list<int> controls) {
-  const bool on = checked(checkBox);
-  for (int control : controls)
+void StationWindow::applyOptionStates(OptionMoment moment) {
+  for (const auto& [control, on] : optionStates(moment, [this](int box) { return checked(box); }))
     enable(control, on);
-}
-
-void StationWindow::onCardInformationClicked() {
-  enableAsChecked(id::kWriteParameter, kCardInformationFields);
-}
-
-void StationWindow::enableStepOptions() {
-  onCardInformationClicked();
-  enableAsChecked(id::kReadWriteTest, {id::kReadWriteCount});
-  enableAsChecked(id::kLlf, {id::kLlfExtent});
-  enableAsChecked(id::kFormat, {id::kDiskLabelLabel, id::kDiskLabel});
-  enableAsChecked(id::kCdromIso, {id::kLoadIso, id::kIsoPath});
-  enableAsChecked(id::kBinaryFile, {id::kLoadBinary, id::kBinaryPath});
 }
 
 void StationWindow::onModelSelected() {
@@ -181,35 +100,12 @@ void StationWindow::onModelSelected() {
       setTextLimit(id::kProduct, view.productLimit);
       setTextLimit(id::kSerial, view.serialLimit);
     }
-    enableStepOptions();
+    applyOptionStates(OptionMoment::OptionChanged);
   }
   scanner_.probe(probeOptions());
 }
 
-void StationWindow::onResetToDefaultClicked() {
-  const bool unlocked = !checked(id::kResetToDefault);
-  for (int control : kResetLocked)
-    enable(control, unlocked);
-  enableStepOptions();
-  if (unlocked) return;
-  // With the reset run chosen, the production steps' own options stay locked.
-  if (checked(id::kLlf)) enable(id::kLlfExtent, false);
-  if (checked(id::kReadWriteTest)) enable(id::kReadWriteCount, false);
-  if (checked(id::kFormat)) {
-    enable(id::kDiskLabel, false);
-    enable(id::kDiskLabelLabel, false);
-  }
-  if (checked(id::kCdromIso)) enable(id::kLoadIso, false);
-  if (checked(id::kBinaryFile)) enable(id::kLoadBinary, false);
-  if (checked(id::kWriteParameter)) {
-    for (int control : kCardInformationFields)
-      enable(control, false);
-    for (int control : {id::kReadWriteCount, id::kCdromIso, id::kLoadIso, id::kIsoPath,
-                        id::kBinaryFile, id::kLoadBinary, id::kBinaryPath}) {
-      enable(control, false);
-    }
-  }
-}
+void StationWindow::onResetToDefaultClicked() { applyOptionStates(OptionMoment::OptionChanged); }
 
 void StationWindow::onMaxPowerEdited() {
   maxPowerValue = number(id::kMaxPower);

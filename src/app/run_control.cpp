@@ -24,58 +24,6 @@ constexpr int kTextCardTooSmall = 5062;
 constexpr std::string_view kWorkerStillEnding =
     "Auto Start: a worker of the last run is still ending; press Auto Start again";
 
-// The option area a run locks, in the order it is locked.
-constexpr int kRunLocked[] = {id::kLanguageLabel,
-                              id::kLanguage,
-                              id::kAutoStart,
-                              id::kIcType,
-                              id::kLoadIni,
-                              id::kSaveIni,
-                              id::kSettingsPath,
-                              id::kReadWriteTest,
-                              id::kLlf,
-                              id::kCopyFile,
-                              id::kLlfExtent,
-                              id::kFormat,
-                              id::kDiskLabel,
-                              id::kDiskLabelLabel,
-                              id::kWriteParameter,
-                              id::kCardInfoGroup,
-                              id::kResetToDefault,
-                              id::kVidLabel,
-                              id::kPidLabel,
-                              id::kManufacturerLabel,
-                              id::kProductLabel,
-                              id::kSerialLabel,
-                              id::kVid,
-                              id::kPid,
-                              id::kManufacturer,
-                              id::kProduct,
-                              id::kSerial,
-                              id::kIncrease,
-                              id::kDiskInquiryLabel,
-                              id::kDiskVendorLabel,
-                              id::kDiskProductLabel,
-                              id::kDiskVendor,
-                              id::kDiskProduct,
-                              id::kCdromInquiryLabel,
-                              id::kCdromVendorLabel,
-                              id::kCdromProductLabel,
-                              id::kCdromVendor,
-                              id::kCdromProduct,
-                              id::kReadWriteCount,
-                              id::kCdromIso,
-                              id::kLoadIso,
-                              id::kIsoPath,
-                              id::kBinaryFile,
-                              id::kLoadBinary,
-                              id::kBinaryPath,
-                              id::kLedSpeedLabel,
-                              id::kLedSpeed,
-                              id::kMaxPowerLabel,
-                              id::kMaxPower,
-                              id::kPowerMa};
-
 std::string message(int id) { return std::string(*text::lookup(id)); }
 
 // The card information keeps image sizes in 32 bits; a larger image would be cut and pass.
@@ -165,8 +113,7 @@ bool StationWindow::prepareRun() {
   runOptions_ = readRunOptions();
   started_ = {};
   runPrepared = true;
-  for (int control : kRunLocked)
-    enable(control, false);
+  applyOptionStates(OptionMoment::RunStarts);
   enable(id::kAutoStop, false);
   return true;
 }
@@ -358,8 +305,6 @@ void StationWindow::onPollTimer() {
     if (record.busy) return onAutoStart();
   }
   runPrepared = false;
-  for (int control : kRunLocked)
-    enable(control, true);
   {
     // Workers hold the lock only to take and save a serial number, never across a call to this
     // thread, so waiting for it here is short.
@@ -375,8 +320,7 @@ void StationWindow::onPollTimer() {
     record.done = false;
     record.cardInfoWritten = false;
   }
-  enableStepOptions();
-  onResetToDefaultClicked();
+  applyOptionStates(OptionMoment::RunEnds);
 }
 
 bool StationWindow::runEnded() const { return !runPrepared && liveWorkers_ == 0; }

@@ -165,7 +165,7 @@ void StationWindow::applySettings(const ProfileFile& profile) {
   setText(id::kIsoPath, isoPath.string());
   binPath = imagePath(key::kBinFilePath);
   setText(id::kBinaryPath, binPath.string());
-  enableStepOptions();
+  applyOptionStates(OptionMoment::OptionChanged);
 
   for (const TextKey& t : kCardInforTexts)
     setText(t.control, storedText(profile, trace, t));

@@ -298,12 +298,12 @@ void StationWindow::clearSharedState() {
 void StationWindow::onClicked(int id) {
   if (record(id).kind == ControlKind::CheckBox) setChecked(id, !record(id).checked);
   switch (id) {
-  case id::kReadWriteTest: return enableAsChecked(id, {id::kReadWriteCount});
-  case id::kLlf: return enableAsChecked(id, {id::kLlfExtent});
-  case id::kFormat: return enableAsChecked(id, {id::kDiskLabelLabel, id::kDiskLabel});
-  case id::kWriteParameter: return onCardInformationClicked();
-  case id::kBinaryFile: return enableAsChecked(id, {id::kLoadBinary, id::kBinaryPath});
-  case id::kCdromIso: return enableAsChecked(id, {id::kLoadIso, id::kIsoPath});
+  case id::kReadWriteTest:
+  case id::kLlf:
+  case id::kFormat:
+  case id::kWriteParameter:
+  case id::kBinaryFile:
+  case id::kCdromIso: return applyOptionStates(OptionMoment::OptionChanged);
   case id::kLoadIso: return chooseImage(true);
   case id::kLoadBinary: return chooseImage(false);
   case id::kResetToDefault: return onResetToDefaultClicked();

@@ -7,6 +7,7 @@
 
 #include "app/control.h"
 #include "app/display_queue.h"
+#include "app/option_locks.h"
 #include "discovery/scans.h"
 #include "platform/platform.h"
 #include "run/reader_binding.h"
@@ -141,9 +142,8 @@ private:
 
   // Option handlers.
   void showGroup(std::initializer_list<int> controls, bool visible);
-  void enableAsChecked(int checkBox, std::initializer_list<int> controls);
-  void onCardInformationClicked();
-  void enableStepOptions();
+  // Enables and disables the option controls as the lock table says for `moment`.
+  void applyOptionStates(OptionMoment moment);
   void onModelSelected();
   void onResetToDefaultClicked();
   void onMaxPowerEdited();
