@@ -1,15 +1,12 @@
 #include "settings/profile_file.h"
 
+#include "platform/files/atomic_file.h"
+
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
-#include <fcntl.h>
 #include <fstream>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tarvix::settings {
 namespace {
@@ -47,16 +44,6 @@ std::string cut(std::string_view s, std::size_t limit) {
     }
   }
   return std::string(s);
-}
-
-bool writeAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t written = ::write(fd, data.data(), data.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
 }
 
 } // namespace
@@ -120,26 +107,7 @@ bool ProfileFile::save(const std::filesystem::path& path) const {
     }
     content += "\r\n";
   }
-  // The temporary file lives in the same folder, so the rename cannot cross file systems.
-  std::string temporary = path.string() + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return false;
-  // A file that existed keeps its permissions; a new one gets the usual rw-r--r--.
-  struct stat old {};
-  const mode_t mode = ::stat(path.c_str(), &old) == 0 ? old.st_mode & 07777 : 0644;
-  const bool written = ::fchmod(fd, mode) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
-  const bool closed = ::close(fd) == 0;
-  if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  // The rename itself reaches the disk only with its folder.
-  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
-  if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return true;
+  return platform::files::replaceAtomically(path, content);
 }
 
 const ProfileFile::Line* ProfileFile::find(std::string_view section, std::string_view key) const {

@@ -1,9 +1,9 @@
 #include "fat/fat_format.h"
 #include "fat/test_support.h"
+#include "platform/files/label_codec.h"
+#include "platform/files/mbr.h"
 #include "platform/linux/volume/block_volume.h"
 #include "platform/linux/volume/image_volume.h"
-#include "platform/linux/volume/label_codec.h"
-#include "platform/linux/volume/mbr.h"
 #include "platform/linux/volume/mounts.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +18,12 @@
 #include <unistd.h>
 
 namespace tarvix::platform::linux_volume {
+
+using files::dropLayout;
+using files::entryStartingAt;
+using files::hasBootSignature;
+using files::localeLabelBytes;
+using files::setPartitionType;
 namespace {
 
 namespace fs = std::filesystem;

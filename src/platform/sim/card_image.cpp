@@ -1,6 +1,6 @@
 #include "platform/sim/card_image.h"
 
-#include "platform/linux/volume/file_io.h"
+#include "platform/files/file_io.h"
 
 #include <cerrno>
 #include <cstring>
@@ -56,11 +56,11 @@ std::unique_ptr<CardImage> CardImage::open(const std::filesystem::path& path, st
 CardImage::~CardImage() { ::close(fd_); }
 
 bool CardImage::read(std::uint64_t offset, std::span<std::uint8_t> data) const {
-  return linux_volume::readAll(fd_, offset, data);
+  return files::readAll(fd_, offset, data);
 }
 
 bool CardImage::write(std::uint64_t offset, std::span<const std::uint8_t> data) const {
-  return linux_volume::writeAll(fd_, offset, data);
+  return files::writeAll(fd_, offset, data);
 }
 
 } // namespace tarvix::platform::sim

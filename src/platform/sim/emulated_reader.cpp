@@ -1,6 +1,6 @@
 #include "platform/sim/emulated_reader.h"
 
-#include "platform/linux/volume/mbr.h"
+#include "platform/files/mbr.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -99,7 +99,7 @@ std::uint8_t decode(const PassThroughRequest& request, Decoded& out) {
 // The first partition when `sector` is a partition table that fits a disk of `diskSectors`;
 // nothing when it is none (a volume boot sector also ends in 55 AA, so that is told apart first).
 VolumePlace tablePartition(std::span<const std::uint8_t> sector, std::uint64_t diskSectors) {
-  if (!linux_volume::hasBootSignature(sector)) return {};
+  if (!files::hasBootSignature(sector)) return {};
   const bool bootJump = sector[0] == 0xEB || sector[0] == 0xE9;
   if (bootJump && sector[11] == 0x00 && sector[12] == 0x02) return {};
   const std::uint8_t* entry = sector.data() + 446;
@@ -606,8 +606,8 @@ bool EmulatedReader::setPartitionType(std::uint64_t generation, unsigned lun,
     error = EIO;
     return false;
   }
-  const unsigned number = linux_volume::entryStartingAt(sector, place.firstSector);
-  if (number == 0 || !linux_volume::setPartitionType(sector, number, type)) {
+  const unsigned number = files::entryStartingAt(sector, place.firstSector);
+  if (number == 0 || !files::setPartitionType(sector, number, type)) {
     error = EINVAL;
     return false;
   }
@@ -630,7 +630,7 @@ bool EmulatedReader::dropPartitionLayout(std::uint64_t generation, unsigned lun,
     error = EIO;
     return false;
   }
-  linux_volume::dropLayout(sector);
+  files::dropLayout(sector);
   if (!area.image->write(first, sector)) {
     error = EIO;
     return false;

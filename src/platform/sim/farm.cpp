@@ -1,6 +1,6 @@
 #include "platform/sim/farm.h"
 
-#include "platform/linux/volume/label_codec.h"
+#include "platform/files/label_codec.h"
 #include "platform/sim/bandwidth.h"
 #include "platform/sim/default_farm.h"
 #include "platform/sim/farm_file.h"
@@ -222,7 +222,7 @@ public:
   }
   int lastError() const override { return lastError_; }
   std::string labelBytes(std::string_view label) const override {
-    return linux_volume::localeLabelBytes(label);
+    return files::localeLabelBytes(label);
   }
 
 private:

@@ -1,8 +1,8 @@
 #include "platform/linux/volume/block_volume.h"
 
-#include "platform/linux/volume/file_io.h"
-#include "platform/linux/volume/label_codec.h"
-#include "platform/linux/volume/mbr.h"
+#include "platform/files/file_io.h"
+#include "platform/files/label_codec.h"
+#include "platform/files/mbr.h"
 #include "platform/linux/volume/mounts.h"
 
 #include <array>
@@ -128,10 +128,10 @@ template <typename Edit> bool BlockVolume::editMbr(Edit edit) {
   if (node.empty()) return fail(ENODEV);
   Fd disk(::open(node.c_str(), O_RDWR | O_CLOEXEC));
   if (disk.get() < 0) return fail(errno);
-  std::array<std::uint8_t, kMbrBytes> mbr{};
-  if (!readAll(disk.get(), 0, mbr)) return fail(errno);
+  std::array<std::uint8_t, files::kMbrBytes> mbr{};
+  if (!files::readAll(disk.get(), 0, mbr)) return fail(errno);
   if (!edit(std::span<std::uint8_t>(mbr))) return fail(EINVAL);
-  if (!writeAll(disk.get(), 0, mbr) || ::fsync(disk.get()) != 0) return fail(errno);
+  if (!files::writeAll(disk.get(), 0, mbr) || ::fsync(disk.get()) != 0) return fail(errno);
   return true;
 }
 
@@ -141,14 +141,14 @@ bool BlockVolume::setPartitionType(std::uint8_t type) {
   std::uint64_t number = 0;
   if (!readNumber(sysfsDir(device_) + "/partition", number)) return fail(ENOENT);
   return editMbr([&](std::span<std::uint8_t> mbr) {
-    return linux_volume::setPartitionType(mbr, static_cast<unsigned>(number), type);
+    return files::setPartitionType(mbr, static_cast<unsigned>(number), type);
   });
 }
 
 bool BlockVolume::dropPartitionLayout() {
   // No table is no failure: the disk is already used from its first sector.
   return editMbr([](std::span<std::uint8_t> mbr) {
-    dropLayout(mbr);
+    files::dropLayout(mbr);
     return true;
   });
 }
@@ -187,12 +187,12 @@ bool BlockVolume::dismount() {
 }
 
 bool BlockVolume::writeAt(std::uint64_t byteOffset, std::span<const std::uint8_t> data) {
-  if (!writeAll(fd_, byteOffset, data)) return fail(errno);
+  if (!files::writeAll(fd_, byteOffset, data)) return fail(errno);
   return true;
 }
 
 std::string BlockVolume::labelBytes(std::string_view label) const {
-  return localeLabelBytes(label);
+  return files::localeLabelBytes(label);
 }
 
 } // namespace tarvix::platform::linux_volume

@@ -1,8 +1,8 @@
 #include "platform/linux/volume/image_volume.h"
 
-#include "platform/linux/volume/file_io.h"
-#include "platform/linux/volume/label_codec.h"
-#include "platform/linux/volume/mbr.h"
+#include "platform/files/file_io.h"
+#include "platform/files/label_codec.h"
+#include "platform/files/mbr.h"
 
 #include <array>
 #include <cerrno>
@@ -48,19 +48,19 @@ bool ImageVolume::hiddenSectors(std::uint32_t& out) {
 bool ImageVolume::setPartitionType(std::uint8_t type) {
   if (offset_ == 0) return fail(ENODEV); // the volume is the whole disk
   if (geometry_.bytesPerSector == 0) return fail(EINVAL);
-  std::array<std::uint8_t, kMbrBytes> mbr{};
-  if (!readAll(fd_, 0, mbr)) return fail(errno);
-  const unsigned number = entryStartingAt(mbr, offset_ / geometry_.bytesPerSector);
-  if (number == 0 || !linux_volume::setPartitionType(mbr, number, type)) return fail(EINVAL);
-  if (!writeAll(fd_, 0, mbr)) return fail(errno);
+  std::array<std::uint8_t, files::kMbrBytes> mbr{};
+  if (!files::readAll(fd_, 0, mbr)) return fail(errno);
+  const unsigned number = files::entryStartingAt(mbr, offset_ / geometry_.bytesPerSector);
+  if (number == 0 || !files::setPartitionType(mbr, number, type)) return fail(EINVAL);
+  if (!files::writeAll(fd_, 0, mbr)) return fail(errno);
   return true;
 }
 
 bool ImageVolume::dropPartitionLayout() {
-  std::array<std::uint8_t, kMbrBytes> mbr{};
-  if (!readAll(fd_, 0, mbr)) return fail(errno);
-  if (!dropLayout(mbr)) return true; // no table: nothing to drop
-  if (!writeAll(fd_, 0, mbr)) return fail(errno);
+  std::array<std::uint8_t, files::kMbrBytes> mbr{};
+  if (!files::readAll(fd_, 0, mbr)) return fail(errno);
+  if (!files::dropLayout(mbr)) return true; // no table: nothing to drop
+  if (!files::writeAll(fd_, 0, mbr)) return fail(errno);
   return true;
 }
 
@@ -70,13 +70,13 @@ bool ImageVolume::dismount() {
 }
 
 bool ImageVolume::writeAt(std::uint64_t byteOffset, std::span<const std::uint8_t> data) {
-  if (!writeAll(fd_, offset_ + byteOffset, data)) return fail(errno);
+  if (!files::writeAll(fd_, offset_ + byteOffset, data)) return fail(errno);
   bytesWritten_ += data.size();
   return true;
 }
 
 std::string ImageVolume::labelBytes(std::string_view label) const {
-  return localeLabelBytes(label);
+  return files::localeLabelBytes(label);
 }
 
 } // namespace tarvix::platform::linux_volume

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-namespace tarvix::platform::linux_volume {
+namespace tarvix::platform::files {
 
 inline constexpr std::size_t kMbrBytes = 512;
 
@@ -19,4 +19,4 @@ bool setPartitionType(std::span<std::uint8_t> mbr, unsigned number, std::uint8_t
 // Clears the four entries and the signature. False, and nothing changed, when there was no table.
 bool dropLayout(std::span<std::uint8_t> mbr);
 
-} // namespace tarvix::platform::linux_volume
+} // namespace tarvix::platform::files

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace tarvix::platform::linux_volume {
+namespace tarvix::platform::files {
 
 // A FAT name field: the most a volume label can hold.
 inline constexpr std::size_t kLabelFieldBytes = 11;
@@ -15,4 +15,4 @@ inline constexpr std::size_t kLabelFieldBytes = 11;
 // `maxBytes`, that has no form in the locale's set, or that is not valid UTF-8.
 std::string localeLabelBytes(std::string_view utf8, std::size_t maxBytes = kLabelFieldBytes);
 
-} // namespace tarvix::platform::linux_volume
+} // namespace tarvix::platform::files

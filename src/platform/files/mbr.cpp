@@ -1,8 +1,8 @@
-#include "platform/linux/volume/mbr.h"
+#include "platform/files/mbr.h"
 
 #include <algorithm>
 
-namespace tarvix::platform::linux_volume {
+namespace tarvix::platform::files {
 namespace {
 
 constexpr std::size_t kFirstEntry = 446;
@@ -51,4 +51,4 @@ bool dropLayout(std::span<std::uint8_t> mbr) {
   return true;
 }
 
-} // namespace tarvix::platform::linux_volume
+} // namespace tarvix::platform::files

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <span>
 
-namespace tarvix::platform::linux_volume {
+namespace tarvix::platform::files {
 
 bool writeAll(int fd, std::uint64_t offset, std::span<const std::uint8_t> data);
 bool readAll(int fd, std::uint64_t offset, std::span<std::uint8_t> data);
 
-} // namespace tarvix::platform::linux_volume
+} // namespace tarvix::platform::files

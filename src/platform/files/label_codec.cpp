@@ -1,9 +1,9 @@
-#include "platform/linux/volume/label_codec.h"
+#include "platform/files/label_codec.h"
 
 #include <iconv.h>
 #include <langinfo.h>
 
-namespace tarvix::platform::linux_volume {
+namespace tarvix::platform::files {
 namespace {
 
 // Length of the UTF-8 sequence that `lead` starts; 0 for a byte that cannot start one.
@@ -65,4 +65,4 @@ std::string localeLabelBytes(std::string_view utf8, std::size_t maxBytes) {
   return result;
 }
 
-} // namespace tarvix::platform::linux_volume
+} // namespace tarvix::platform::files

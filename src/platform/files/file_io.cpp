@@ -1,10 +1,10 @@
-#include "platform/linux/volume/file_io.h"
+#include "platform/files/file_io.h"
 
 #include <cerrno>
 
 #include <unistd.h>
 
-namespace tarvix::platform::linux_volume {
+namespace tarvix::platform::files {
 
 bool writeAll(int fd, std::uint64_t offset, std::span<const std::uint8_t> data) {
   std::size_t done = 0;
@@ -36,4 +36,4 @@ bool readAll(int fd, std::uint64_t offset, std::span<std::uint8_t> data) {
   return true;
 }
 
-} // namespace tarvix::platform::linux_volume
+} // namespace tarvix::platform::files
