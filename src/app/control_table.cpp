@@ -154,8 +154,8 @@ std::vector<ControlRecord> initialControls() {
   };
   find(id::kAutoStop)->visible = false;
   find(id::kAutoStop)->enabled = false;
-  for (std::string_view model : kControllerModels)
-    find(id::kIcType)->rows.emplace_back(model);
+  for (const station::ModelTraits& model : station::kModels)
+    find(id::kIcType)->rows.emplace_back(model.name);
   find(id::kLlfExtent)->rows = {"10MB", "1%", "5%", "100%"};
   find(id::kLedSpeed)->rows = {"0 : 150", "1 : 50", "2 : 200", "3 : 75"};
   find(id::kLedSpeed)->sorted = true;

@@ -38,26 +38,11 @@ constexpr Ids kCdromImage = {id::kCdromIso, id::kLoadIso, id::kIsoPath, id::kCdr
 constexpr Ids kBinaryImage = {id::kBinaryFile, id::kLoadBinary, id::kBinaryPath, id::kBinaryGroup};
 constexpr Ids kLedAndPower = {id::kLedSpeedLabel, id::kLedSpeed, id::kMaxPowerLabel, id::kMaxPower,
                               id::kPowerMa};
-// What each controller model row shows of the option groups.
-struct ModelView {
-  bool cardInformation, cdromInquiry, cdromImage, binaryImage, resetToDefault, ledAndPower;
-  int manufacturerLimit, productLimit, serialLimit; // 0: unchanged
-};
-
 int characters(const std::string& s) {
   int count = 0;
   for (char c : s)
     count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
   return count;
-}
-
-ModelView modelView(int row) {
-  switch (row) {
-  case 3: return {true, false, false, true, true, false, 9, 19, 12};
-  case 4: return {true, true, true, true, true, false, 9, 19, 12};
-  case 8: return {true, false, false, false, true, true, 12, 23, 12};
-  default: return {false, false, false, false, false, false, 0, 0, 0};
-  }
 }
 
 } // namespace
@@ -75,8 +60,8 @@ void StationWindow::applyOptionStates(OptionMoment moment) {
 void StationWindow::onModelSelected() {
   const int row = selectedRow(id::kIcType);
   icType = row;
-  if (row >= 0 && row < static_cast<int>(kControllerModels.size())) {
-    const ModelView view = modelView(row);
+  if (const station::ModelTraits* model = station::modelTraits(row)) {
+    const station::ModelView& view = model->view;
     showGroup(kCardInformation, view.cardInformation);
     showGroup(kCdromInquiry, view.cdromInquiry);
     showGroup(kCdromImage, view.cdromImage);
@@ -90,10 +75,12 @@ void StationWindow::onModelSelected() {
     if (auto label = localText(5013)) setText(id::kCardInfoGroup, *label);
     relabelWriteParameter();
 
-    if (row == 3 || row == 4) {
+    if (view.neutralWhenTooLong) {
       // Texts that no longer fit the model's string descriptors take a neutral default.
-      if (characters(text(id::kManufacturer)) > 9) setText(id::kManufacturer, " Generic ");
-      if (characters(text(id::kProduct)) > 19) setText(id::kProduct, " AutoRUN/Partition ");
+      if (characters(text(id::kManufacturer)) > view.manufacturerLimit)
+        setText(id::kManufacturer, " Generic ");
+      if (characters(text(id::kProduct)) > view.productLimit)
+        setText(id::kProduct, " AutoRUN/Partition ");
     }
     if (view.manufacturerLimit != 0) {
       setTextLimit(id::kManufacturer, view.manufacturerLimit);

@@ -15,7 +15,6 @@
 namespace tarvix::app {
 namespace {
 
-constexpr int kPollTimer = 2;
 constexpr std::uint32_t kPollPeriodMs = 2000;
 constexpr std::uint32_t kReserveSectors = 20480; // 10 MiB every card keeps beyond the data
 constexpr std::uint64_t kMemoryMarginKiB = 51200;
@@ -214,10 +213,9 @@ bool StationWindow::startTest(int n) {
   int luns = 0;
   while (luns < station::kLunsPerPort && record.driveIndex[luns] != station::kNoDrive)
     ++luns;
-  if (icType < 0 || icType >= station::kModelCount) return false;
-  const int required =
-      icType == station::kTwoLunModelRow || icType == station::kTwoCardModelRow ? 2 : 1;
-  if (luns < required) {
+  const station::ModelTraits* model = station::modelTraits(icType);
+  if (model == nullptr) return false;
+  if (luns < model->lunsAtStart) {
     showPicture(text::PictureRole::Scan);
     return false;
   }
@@ -261,7 +259,7 @@ void StationWindow::startPort(int n) {
     std::array<std::uint8_t, 512> configuration{};
     // Without the configuration no LUN would be known as a card, and the port would pass with
     // nothing prepared.
-    if (!channel::GetVIDPID(m_hUSBDeviceHandle, 0x3E, configuration)) {
+    if (!channel::GetVIDPID(m_hUSBDeviceHandle, channel::kQueryConfiguration, configuration)) {
       colourOf(first.slot) = station::SlotColour::Failed;
       first.present = false;
       stepContext().showPicture(n, text::PictureRole::Fail);

@@ -13,7 +13,6 @@ namespace tarvix::app {
 namespace {
 
 constexpr int kFirstId = 1000;
-constexpr int kDisplayTimer = 3; // the poll timer is 2
 // How often queued port box changes reach the window: a smooth bar, and few wake-ups.
 constexpr auto kDisplayPeriod = std::chrono::milliseconds(80);
 constexpr int kLastId = 1314;
@@ -83,7 +82,7 @@ StationWindow::~StationWindow() {
     host_.stopTimer(kDisplayTimer);
   } else {
     host_.runAndWait([this] {
-      host_.stopTimer(2);
+      host_.stopTimer(kPollTimer);
       host_.stopTimer(kDisplayTimer);
     });
     for (std::thread& worker : workers_)

@@ -113,6 +113,10 @@ public:
   ui::WindowHost& host() { return host_; }
 
 private:
+  // The window's one-shot timers.
+  static constexpr int kPollTimer = 2;    // the run's two-second poll
+  static constexpr int kDisplayTimer = 3; // queued port box changes shown
+
   ControlRecord* find(int id);
   const ControlRecord& record(int id) const;
   // Runs `change` on the record of `id` on the window thread and counts a revision.

@@ -43,6 +43,11 @@ bool GetCapacity(ReaderHandleHolder& m_hUSBDeviceHandle, std::uint32_t& sectorCo
 bool GetCapacity(ReaderHandleHolder& m_hUSBDeviceHandle, std::uint32_t& sectorCount,
                  std::uint32_t& sectorSize);
 
+// GetVIDPID's sub-codes: the reader's USB identity, the card type, the LUN configuration.
+inline constexpr std::uint8_t kQueryIdentity = 0x14;
+inline constexpr std::uint8_t kQueryCardType = 0x16;
+inline constexpr std::uint8_t kQueryConfiguration = 0x3E;
+
 // Fills `destination` with the 16 reply bytes followed by zeros. Sub-codes 14h and 16h zero the
 // destination before sending, so a refused query reads as zeros; 3Eh leaves it as it was.
 bool GetVIDPID(ReaderHandleHolder& m_hUSBDeviceHandle, std::uint8_t subCode,

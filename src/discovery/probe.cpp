@@ -16,7 +16,7 @@ using station::DriveRecord;
 using station::SlotColour;
 
 constexpr std::uint16_t kMakerVendorId = 0x3C7D;
-constexpr std::uint16_t kEepromModelProductId = 0xA708;
+const std::uint16_t kEepromModelProductId = station::kModels[station::kEepromModelRow].productId;
 using station::kEepromModelRow;
 using station::kTwoLunModelRow;
 constexpr std::size_t kEepromProbeLength = 128;
@@ -24,18 +24,6 @@ constexpr std::size_t kEepromProbeLength = 128;
 constexpr int kTextNoCard = 5069;
 constexpr int kTextTooManyCards = 5078;
 constexpr int kTextNotMakerDevice = 5080;
-
-struct ModelRow {
-  std::uint16_t productId;
-  std::optional<std::uint8_t> modelNibble; // high nibble of 3Eh byte 4, where the row checks it
-  int mismatchText;
-};
-
-constexpr ModelRow kModelRows[] = {
-    {0xA704, std::nullopt, 5075}, {0xA704, std::nullopt, 5076}, {0xA707, std::nullopt, 5077},
-    {0xA706, 0x0, 5071},          {0xA706, 0x1, 5072},          {0xA701, std::nullopt, 5070},
-    {0xA703, std::nullopt, 5074}, {0xA702, std::nullopt, 5073}, {0xA708, std::nullopt, 5079},
-};
 
 std::string megabytes(std::uint64_t mib) { return std::to_string(mib) + " MB\r\n"; }
 
@@ -79,7 +67,7 @@ public:
 private:
   void judge(channel::ReaderHandleHolder& reader, DriveRecord& record, int slot) {
     std::array<std::uint8_t, 512> reply{};
-    channel::GetVIDPID(reader, 0x14, reply);
+    channel::GetVIDPID(reader, channel::kQueryIdentity, reply);
     auto identity = channel::decodeIdentity(reply);
 
     const int row = options_.icType;
@@ -93,13 +81,13 @@ private:
       }
     }
     if (identity.vendorId != kMakerVendorId) return reject(record, slot, kTextNotMakerDevice);
-    if (row < 0 || row >= static_cast<int>(std::size(kModelRows))) return;
-
-    const ModelRow& model = kModelRows[row];
+    const station::ModelTraits* traits = station::modelTraits(row);
+    if (traits == nullptr) return;
+    const station::ModelTraits& model = *traits;
     bool matches = identity.productId == model.productId;
     if (matches && model.modelNibble) {
       std::array<std::uint8_t, 512> configuration{};
-      channel::GetVIDPID(reader, 0x3E, configuration);
+      channel::GetVIDPID(reader, channel::kQueryConfiguration, configuration);
       matches = channel::decodeModelNibble(configuration) == *model.modelNibble;
     }
     if (!matches) return reject(record, slot, model.mismatchText);
@@ -130,7 +118,7 @@ private:
   void acceptEepromModel(channel::ReaderHandleHolder& reader, DriveRecord& record, int slot) {
     const std::uint64_t mib = capacityMiB(platform_, record);
     std::array<std::uint8_t, 512> reply{};
-    channel::GetVIDPID(reader, 0x16, reply);
+    channel::GetVIDPID(reader, channel::kQueryCardType, reply);
     const auto type = channel::decodeCardType(reply);
     if (type == channel::CardType::NoCard) return reject(record, slot, kTextNoCard);
     if (type == channel::CardType::Unrecognised) return reject(record, slot, kTextTooManyCards);

@@ -3,6 +3,7 @@
 #include "channel/vendor_commands.h"
 #include "run/lun_capacity.h"
 #include "run/steps.h"
+#include "station/models.h"
 
 #include <algorithm>
 #include <string>
@@ -14,10 +15,6 @@ namespace {
 constexpr int kTextLowLevelFormatFailed = 5046;
 constexpr int kTextLowLevelFormatPassed = 5047;
 constexpr std::string_view kProgressLineSuffix = "KB\r\n";
-
-// The two models whose unit-form capacity is not the one to format by: they are sized by the card.
-constexpr int kModelVq301cA1Lun = 3;
-constexpr int kModelVq301cA2Lun = 4;
 
 constexpr std::uint32_t kChunkBytes = channel::kMaxTransferBytes;
 constexpr std::uint32_t kChunkSectors = channel::kSectorsPerTransfer;
@@ -56,8 +53,9 @@ bool lowLevelFormatStep(const StepContext& context, int driveIndex, station::Por
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
   context.openReader(m_hUSBDeviceHandle, driveIndex);
 
-  const int model = context.options.icType;
-  const bool cardSized = model == kModelVq301cA1Lun || model == kModelVq301cA2Lun;
+  // Models whose unit-form capacity is not the one to format by are sized by the card.
+  const station::ModelTraits* model = station::modelTraits(context.options.icType);
+  const bool cardSized = model != nullptr && model->cardSized;
   const std::uint32_t sectorCount =
       sectorCountWithRetries(m_hUSBDeviceHandle, platform.clock,
                              cardSized ? CapacityForm::Card : CapacityForm::Unit, record.lun);

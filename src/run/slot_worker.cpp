@@ -54,6 +54,11 @@ private:
     }
     return false;
   }
+  // The model keeps the reader's identity in its EEPROM rather than on the card.
+  bool eepromModel() const {
+    const station::ModelTraits* model = station::modelTraits(c_.options.icType);
+    return model != nullptr && model->eeprom;
+  }
   // The reader the worker started on is still there: nothing else may be shown as passed.
   bool readerStillThere() const { return binding_.holdsAll(c_.platform.drives, c_.state); }
   int slotOf(int lun) const { return slots_[lun - 1]; }
@@ -98,9 +103,8 @@ private:
                 {25, 40, 55, 70})) {
       return false;
     }
-    const bool parameters = c_.options.icType == station::kEepromModelRow
-                                ? eepromParameterStep(c_, first, port_)
-                                : cardInformationStep(c_, first);
+    const bool parameters =
+        eepromModel() ? eepromParameterStep(c_, first, port_) : cardInformationStep(c_, first);
     if (!parameters) return false;
     progress(80);
     if (!perLun(format, {85, 90, 95, 100})) return false;
@@ -154,8 +158,7 @@ private:
 
   bool resetSequence() {
     const int first = drive(1);
-    if (c_.options.icType == station::kEepromModelRow)
-      return eepromFactoryDefaultStep(c_, first, port_);
+    if (eepromModel()) return eepromFactoryDefaultStep(c_, first, port_);
     if (!controllerResetStep(c_, first, port_)) return false;
     c_.platform.clock.sleepMs(kAfterResetMs);
     return formatVolumeStep(c_, first);
