@@ -11,6 +11,7 @@
 #include "text/texts.h"
 
 #include <fstream>
+#include <system_error>
 
 namespace tarvix::app {
 namespace {
@@ -282,12 +283,24 @@ void StationWindow::startPort(int n) {
 
 void StationWindow::startWorker(station::PortRecord& record, run::ReaderBinding binding) {
   ++liveWorkers_;
-  workers_.emplace_back([this, &record, context = stepContext(), binding = std::move(binding)] {
-    run::runSlotWorker(context, record, binding);
-    // What the worker showed last is in the window when the run is seen to end.
-    host_.runAndWait([this] { flushDisplay(); });
+  try {
+    workers_.emplace_back([this, &record, context = stepContext(), binding = std::move(binding)] {
+      run::runSlotWorker(context, record, binding);
+      // What the worker showed last is in the window when the run is seen to end.
+      host_.runAndWait([this] { flushDisplay(); });
+      --liveWorkers_;
+    });
+  } catch (const std::system_error& error) {
+    // The system would not give the port a thread: that port fails, the station runs on.
     --liveWorkers_;
-  });
+    platform_.trace.line(std::string("Auto Start: no thread for port ") +
+                         std::to_string(record.portNumber) + ": " + error.what());
+    record.busy = false;
+    record.done = true;
+    for (int lun = 1; lun <= station::kLunsPerPort; ++lun)
+      colourOf(station::slotNumber(record.portNumber, lun)) = station::SlotColour::Failed;
+    stepContext().showPicture(record.portNumber, text::PictureRole::Fail);
+  }
 }
 
 void StationWindow::joinFinishedWorkers() {
