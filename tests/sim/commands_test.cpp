@@ -165,6 +165,52 @@ TEST_F(FarmTest, WholeCardTransfersMoveExactlyTheirLengthIncludingAPartialSector
   EXPECT_EQ(back, data);
 }
 
+struct ForgedCard {
+  const char* name;
+  const char* fields;
+  int beyondRead; // the byte a block written beyond the real size reads back as; -1: its own data
+  bool aliases;   // that write landed on the block at the real size's remainder
+};
+
+class ForgedCards : public FarmTest, public ::testing::WithParamInterface<ForgedCard> {};
+
+// A 4 MiB card with 1 MiB of flash: it reports its full size everywhere, while a write at 3 MiB
+// lands on 0 (wrap) or is lost (drop); the information sector stays the controller's.
+TEST_P(ForgedCards, ReportTheirFullSizeAndForgeWhatLiesBeyondTheirFlash) {
+  load(oneReader("VQ301C", std::string(R"("cardMiB": 4, "realMiB": 1, )") + GetParam().fields));
+  auto holder = openReader("r1");
+  EXPECT_EQ(unitCapacity(*holder, 0), 4u * 2048 - 1);
+  const auto low = pattern(65536, 1);
+  const auto high = pattern(65536, 2);
+  constexpr std::uint32_t kHigh = 3 * 2048;
+  ASSERT_TRUE(WriteSector(*holder, low, 0));
+  ASSERT_TRUE(WriteSector(*holder, high, kHigh));
+  std::vector<std::uint8_t> back(65536);
+  ASSERT_TRUE(ReadSector(*holder, back, kHigh));
+  if (GetParam().beyondRead < 0)
+    EXPECT_EQ(back, high);
+  else
+    EXPECT_EQ(back,
+              std::vector<std::uint8_t>(65536, static_cast<std::uint8_t>(GetParam().beyondRead)));
+  ASSERT_TRUE(ReadSector(*holder, back, 0));
+  EXPECT_EQ(back, GetParam().aliases ? high : low);
+
+  ASSERT_TRUE(SetBinAreaSize(*holder, 7));
+  std::uint32_t sectors = 0;
+  std::uint32_t size = 0;
+  ASSERT_TRUE(GetCapacity(*holder, sectors, size));
+  std::vector<std::uint8_t> infoSector(512);
+  ASSERT_TRUE(ReadCard(*holder, infoSector, sectors - 1));
+  EXPECT_EQ(infoSector[11], 7) << "the information sector keeps what was set";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Forgeries, ForgedCards,
+    ::testing::Values(ForgedCard{"wrap", R"("forgery": "wrap")", -1, true},
+                      ForgedCard{"drop", R"("forgery": "drop")", 0x00, false},
+                      ForgedCard{"dropFF", R"("forgery": "drop", "dropReads": "ff")", 0xFF, false}),
+    [](const auto& param) { return std::string(param.param.name); });
+
 TEST_F(FarmTest, EepromKeepsWhatIsWrittenBesideTheCardImage) {
   load(oneReader("VQ348", R"("cardSectors": 4096, "eeprom": "5651 4137 3038")"));
   auto holder = openReader("r1");

@@ -96,6 +96,19 @@ std::vector<BadFarm> badFarms() {
        "$.events[0]", "exactly one of plug and pull"},
       {"partitioned tiny card", readerWith(R"("cardSectors": 40, "partitioned": true)"),
        kAt + ".reader", "more than 64 sectors"},
+      {"forgery as large as the card",
+       readerWith(R"("cardMiB": 8, "realMiB": 8, "forgery": "wrap")"), kAt + ".reader.realMiB",
+       "below the card's reported size"},
+      {"forgery without its size", readerWith(R"("cardMiB": 8, "forgery": "drop")"),
+       kAt + ".reader.realMiB", "go together"},
+      {"unknown forgery", readerWith(R"("cardMiB": 8, "realMiB": 4, "forgery": "shrink")"),
+       kAt + ".reader.forgery", "wrap or drop"},
+      {"drop reads on a wrap", readerWith(R"("cardMiB": 8, "realMiB": 4, "forgery": "wrap",
+       "dropReads": "ff")"),
+       kAt + ".reader.dropReads", "\"drop\" only"},
+      {"forged second card as large", oneReader("VQ307B2B-2LUN", R"("cards": [ { "cardMiB": 4 },
+       { "cardMiB": 4, "realMiB": 4, "forgery": "drop" } ])"),
+       kAt + ".reader.cards[1].realMiB", "below the card's reported size"},
   };
 }
 

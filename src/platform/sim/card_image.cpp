@@ -2,6 +2,7 @@
 
 #include "platform/files/file_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -31,7 +32,7 @@ bool CardImage::fits(const std::filesystem::path& path, std::uint64_t bytes, std
 }
 
 std::unique_ptr<CardImage> CardImage::open(const std::filesystem::path& path, std::uint64_t bytes,
-                                           bool& fresh, std::string& error) {
+                                           bool& fresh, std::string& error, Forgery forgery) {
   if (!fits(path, bytes, error)) return nullptr;
   int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
   fresh = false;
@@ -50,17 +51,55 @@ std::unique_ptr<CardImage> CardImage::open(const std::filesystem::path& path, st
     error = path.string() + ": " + std::strerror(errno);
     return nullptr;
   }
-  return std::unique_ptr<CardImage>(new CardImage(fd, bytes, path));
+  return std::unique_ptr<CardImage>(new CardImage(fd, bytes, path, forgery));
 }
 
 CardImage::~CardImage() { ::close(fd_); }
 
+bool CardImage::forged(std::uint64_t offset) const {
+  return forgery_.kind != Forgery::Kind::None && offset >= forgery_.realBytes &&
+         offset < bytes_ - forgery_.keptBytes;
+}
+
+std::uint64_t CardImage::runEnd(std::uint64_t offset) const {
+  const std::uint64_t kept = bytes_ - forgery_.keptBytes;
+  if (forgery_.kind == Forgery::Kind::None || offset >= kept) return bytes_;
+  if (offset < forgery_.realBytes) return forgery_.realBytes;
+  if (forgery_.kind == Forgery::Kind::Drop) return kept;
+  return std::min(kept, (offset / forgery_.realBytes + 1) * forgery_.realBytes);
+}
+
 bool CardImage::read(std::uint64_t offset, std::span<std::uint8_t> data) const {
-  return files::readAll(fd_, offset, data);
+  for (std::size_t done = 0; done < data.size();) {
+    const std::uint64_t at = offset + done;
+    const auto piece = data.subspan(done, static_cast<std::size_t>(std::min<std::uint64_t>(
+                                              data.size() - done, runEnd(at) - at)));
+    if (!forged(at)) {
+      if (!files::readAll(fd_, at, piece)) return false;
+    } else if (forgery_.kind == Forgery::Kind::Drop) {
+      std::fill(piece.begin(), piece.end(), forgery_.dropFill);
+    } else if (!files::readAll(fd_, at % forgery_.realBytes, piece)) {
+      return false;
+    }
+    done += piece.size();
+  }
+  return true;
 }
 
 bool CardImage::write(std::uint64_t offset, std::span<const std::uint8_t> data) const {
-  return files::writeAll(fd_, offset, data);
+  for (std::size_t done = 0; done < data.size();) {
+    const std::uint64_t at = offset + done;
+    const auto piece = data.subspan(done, static_cast<std::size_t>(std::min<std::uint64_t>(
+                                              data.size() - done, runEnd(at) - at)));
+    if (!forged(at)) {
+      if (!files::writeAll(fd_, at, piece)) return false;
+    } else if (forgery_.kind == Forgery::Kind::Wrap &&
+               !files::writeAll(fd_, at % forgery_.realBytes, piece)) {
+      return false;
+    }
+    done += piece.size();
+  }
+  return true;
 }
 
 } // namespace tarvix::platform::sim

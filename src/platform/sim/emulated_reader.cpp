@@ -191,8 +191,11 @@ std::unique_ptr<EmulatedReader> EmulatedReader::create(const ReaderPlan& plan,
       continue;
     }
     bool fresh = false;
+    // The first card's information sector lives in the controller's own block, forged or not.
+    Forgery forgery = card.forgery;
+    forgery.keptBytes = slot == 0 ? kSectorBytes : 0;
     auto image = CardImage::open(cardFile(imageDir, plan.id, slot), card.sectors * kSectorBytes,
-                                 fresh, error);
+                                 fresh, error, forgery);
     if (!image) return nullptr;
     if (fresh && card.partitioned) {
       const auto table = freshPartitionTable(freshDiskSectors(card, slot));

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <span>
 
 namespace tarvix::platform::sim {
 namespace {
@@ -29,13 +30,18 @@ std::string element(const std::string& path, std::size_t index) {
 }
 
 const json& object(const json& value, const std::string& path,
-                   std::initializer_list<std::string_view> allowed) {
+                   std::span<const std::string_view> allowed) {
   if (!value.is_object()) refuse(path, "must be an object");
   for (const auto& [key, unused] : value.items()) {
     if (std::find(allowed.begin(), allowed.end(), key) == allowed.end())
       refuse(member(path, key), "is not a known key");
   }
   return value;
+}
+
+const json& object(const json& value, const std::string& path,
+                   std::initializer_list<std::string_view> allowed) {
+  return object(value, path, std::span(allowed.begin(), allowed.size()));
 }
 
 const json& array(const json& value, const std::string& path) {
@@ -119,6 +125,10 @@ constexpr std::uint64_t kMiBSectors = (1u << 20) / kSectorBytes;
 constexpr std::uint64_t kMaxCardSectors = 0xFFFFFFFFull;
 constexpr std::uint64_t kMinCardSectors = 2;
 
+// The keys of one card, on a one-slot reader or in each entry of "cards".
+constexpr std::array<std::string_view, 7> kCardKeys = {
+    "cardMiB", "cardSectors", "cardType", "partitioned", "realMiB", "forgery", "dropReads"};
+
 struct CardType {
   std::string_view name;
   std::uint8_t byte;
@@ -128,6 +138,43 @@ constexpr std::array<CardType, 5> kCardTypes = {{{"SD", kCardTypeSd},
                                                  {"CF", kCardTypeCf},
                                                  {"xD", kCardTypeXd},
                                                  {"none", kCardTypeNone}}};
+
+// A forged card: "realMiB" of flash behind the size it reports, "wrap" or "drop" beyond it.
+void readForgery(const json& value, const std::string& path, CardPlan& card) {
+  const bool hasReal = value.contains("realMiB");
+  const bool hasKind = value.contains("forgery");
+  if (!hasReal && !hasKind) {
+    if (value.contains("dropReads"))
+      refuse(member(path, "dropReads"), "needs \"forgery\": \"drop\"");
+    return;
+  }
+  if (hasReal != hasKind)
+    refuse(member(path, hasReal ? "forgery" : "realMiB"),
+           "is missing: realMiB and forgery go together");
+  const std::string kindPath = member(path, "forgery");
+  const std::string kind = text(value["forgery"], kindPath);
+  if (kind == "wrap")
+    card.forgery.kind = Forgery::Kind::Wrap;
+  else if (kind == "drop")
+    card.forgery.kind = Forgery::Kind::Drop;
+  else
+    refuse(kindPath, "must be wrap or drop, not \"" + kind + "\"");
+  const std::string realPath = member(path, "realMiB");
+  const auto realMiB = static_cast<std::uint64_t>(
+      integer(value["realMiB"], realPath, 1, kMaxCardSectors / kMiBSectors));
+  // The information sector is the controller's, so the flash must end below it to be forged.
+  if (realMiB * kMiBSectors >= card.sectors)
+    refuse(realPath, "must be below the card's reported size");
+  card.forgery.realBytes = realMiB * kMiBSectors * kSectorBytes;
+  if (value.contains("dropReads")) {
+    const std::string readsPath = member(path, "dropReads");
+    if (card.forgery.kind != Forgery::Kind::Drop) refuse(readsPath, "applies to \"drop\" only");
+    const std::string fill = text(value["dropReads"], readsPath);
+    if (fill != "zero" && fill != "ff")
+      refuse(readsPath, "must be zero or ff, not \"" + fill + "\"");
+    card.forgery.dropFill = fill == "ff" ? 0xFF : 0x00;
+  }
+}
 
 CardPlan readCard(const json& value, const std::string& path) {
   CardPlan card;
@@ -173,6 +220,7 @@ CardPlan readCard(const json& value, const std::string& path) {
     card.partitioned = flag(value["partitioned"], member(path, "partitioned"));
   if (card.partitioned && card.sectors == 0)
     refuse(member(path, "partitioned"), "is set but the slot holds no card");
+  readForgery(value, path, card);
   return card;
 }
 
@@ -322,8 +370,8 @@ private:
   void readReader(const json& value, const std::string& path, Position at) {
     object(value, path,
            {"id", "model", "vid", "pid", "config3E", "cardMiB", "cardSectors", "cardType", "cards",
-            "eeprom", "deviceNumbers", "partitioned", "faults", "readMBps", "writeMBps",
-            "plugged"});
+            "eeprom", "deviceNumbers", "partitioned", "realMiB", "forgery", "dropReads", "faults",
+            "readMBps", "writeMBps", "plugged"});
     ReaderPlan reader;
     reader.at = at;
     reader.jsonPath = path;
@@ -383,20 +431,18 @@ private:
   }
 
   void readCards(const json& value, const std::string& path, ReaderPlan& reader) {
-    const bool slotKeys = value.contains("cardMiB") || value.contains("cardSectors") ||
-                          value.contains("cardType") || value.contains("partitioned");
+    const bool slotKeys =
+        std::ranges::any_of(kCardKeys, [&](std::string_view k) { return value.contains(k); });
     if (value.contains("cards")) {
       const std::string cardsPath = member(path, "cards");
       if (reader.model.cardSlots < 2) refuse(cardsPath, "this model has one card slot");
-      if (slotKeys)
-        refuse(cardsPath, "cannot be combined with cardMiB, cardSectors, cardType "
-                          "or partitioned");
+      if (slotKeys) refuse(cardsPath, "cannot be combined with the keys of a single card");
       const json& cards = array(value["cards"], cardsPath);
       if (cards.size() > reader.model.cardSlots)
         refuse(cardsPath, "holds more cards than the model's 2 slots");
       for (std::size_t i = 0; i < cards.size(); ++i) {
         const std::string cardPath = element(cardsPath, i);
-        object(cards[i], cardPath, {"cardMiB", "cardSectors", "cardType", "partitioned"});
+        object(cards[i], cardPath, kCardKeys);
         reader.cards.push_back(readCard(cards[i], cardPath));
       }
     } else {

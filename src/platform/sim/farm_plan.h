@@ -2,6 +2,7 @@
 // index, so the tree is flat and cheap to copy.
 #pragma once
 
+#include "platform/sim/card_image.h"
 #include "platform/sim/models.h"
 
 #include <cstdint>
@@ -24,6 +25,7 @@ struct CardPlan {
   std::uint64_t sectors = 0; // 0: the slot is empty
   std::uint8_t typeByte = kCardTypeSd;
   bool partitioned = false; // a fresh image gets a partition table with its volume at sector 63
+  Forgery forgery;          // keptBytes is the reader's to set
 };
 
 enum class FaultAction : std::uint8_t { Fail, Corrupt, Pull, Hang, UnitAttention };
