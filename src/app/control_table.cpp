@@ -3,6 +3,7 @@
 #include "station/control_ids.h"
 #include "station/numbering.h"
 #include "text/pictures.h"
+#include "text/texts.h"
 
 #include <algorithm>
 
@@ -41,6 +42,7 @@ constexpr OptionRow kOptionArea[] = {
     {id::kReadWriteTest, K::CheckBox, "Read/Write Test", 5011},
     {id::kReadWriteCount, K::Edit, "", 0, EditRule::Digits},
     {id::kCopyFile, K::CheckBox, "Copy File", 5012},
+    {id::kCapacityCheck, K::CheckBox, "Capacity Check", text::kCapacityCheckLabel},
     {id::kCardInfoGroup, K::GroupBox, "Card Information  (Hex)", 5013},
     {id::kWriteParameter, K::CheckBox, "Write parameter to card", 5014},
     {id::kVidLabel, K::Label, "VID :", 5015},

@@ -36,6 +36,7 @@ constexpr OptionLock kOptionLocks[] = {
     {id::kSettingsPath, true, kAlways},
     {id::kReadWriteTest, true, kAlways},
     {id::kLlf, true, kAlways},
+    {id::kCapacityCheck, true, kAlways},
     {id::kCopyFile, true, kAlways},
     {id::kLlfExtent, true, kAlways, id::kLlf},
     {id::kFormat, true, kAlways},

@@ -51,6 +51,7 @@ run::RunOptions StationWindow::readRunOptions() const {
   run::RunOptions o;
   o.icType = icType;
   o.resetToDefault = checked(id::kResetToDefault);
+  o.capacityCheck = checked(id::kCapacityCheck);
   o.lowLevelFormat = checked(id::kLlf);
   o.llfSelect = llfSelect;
   o.format = checked(id::kFormat);
@@ -112,6 +113,8 @@ bool StationWindow::prepareRun() {
   if (!cardTextsWritable() || !loadImages() || !addCopyFileSizes()) return false;
   runOptions_ = readRunOptions();
   started_ = {};
+  for (station::CapacityCheckRecord& check : capacityChecks)
+    check.verdict = station::CapacityVerdict::NotChecked;
   runPrepared = true;
   applyOptionStates(OptionMoment::RunStarts);
   enable(id::kAutoStop, false);

@@ -31,6 +31,7 @@ constexpr CheckKey kTestItemChecks[] = {
     {section::kTestItem, key::kCheckCopyFile, id::kCopyFile},
     {section::kTestItem, key::kCheckAutorun, id::kCdromIso},
     {section::kTestItem, key::kCheckBinFile, id::kBinaryFile},
+    {section::kTestItem, key::kCheckCapacity, id::kCapacityCheck},
 };
 
 // The last rows of the combos the numbers select, and the largest number edit 1217 holds.
@@ -218,8 +219,9 @@ bool StationWindow::saveSettings() {
   profile.setCheck(section::kTestItem, key::kCheckLowFormat, checked(id::kLlf));
   if (selectedRow(id::kLlfExtent) >= 0) llfSelect = selectedRow(id::kLlfExtent);
   profile.setInteger(section::kTestItem, key::kLlfSelect, selectedRow(id::kLlfExtent));
-  for (const CheckKey& c : {kTestItemChecks[1], kTestItemChecks[2], kTestItemChecks[3],
-                            kTestItemChecks[5], kTestItemChecks[6], kTestItemChecks[4]}) {
+  for (const CheckKey& c :
+       {kTestItemChecks[1], kTestItemChecks[2], kTestItemChecks[3], kTestItemChecks[5],
+        kTestItemChecks[6], kTestItemChecks[4], kTestItemChecks[7]}) {
     profile.setCheck(c.section, c.key, checked(c.control));
   }
   profile.setText(section::kTestItem, key::kLabel, text(id::kDiskLabel));

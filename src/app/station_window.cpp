@@ -15,7 +15,7 @@ namespace {
 constexpr int kFirstId = 1000;
 // How often queued port box changes reach the window: a smooth bar, and few wake-ups.
 constexpr auto kDisplayPeriod = std::chrono::milliseconds(80);
-constexpr int kLastId = 1314;
+constexpr int kLastId = id::kCapacityCheck;
 
 // Edit text limits, set once the window exists.
 constexpr std::pair<int, int> kTextLimits[] = {
@@ -360,7 +360,7 @@ void StationWindow::applyLanguage() {
   if (languageChosen_ == 0) detectSystemLanguage();
   for (int id : ids_) {
     const int textId = record(id).textId;
-    if (textId < text::kFirstWindowLabel || textId > text::kLastWindowLabel) continue;
+    if (textId == 0) continue; // a fixed text
     if (auto label = localText(textId)) setText(id, *label);
   }
   relabelWriteParameter();

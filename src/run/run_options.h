@@ -29,6 +29,7 @@ struct CardParameters {
 struct RunOptions {
   int icType = 0; // controller model row
   bool resetToDefault = false;
+  bool capacityCheck = false;
   bool lowLevelFormat = false;
   int llfSelect = 0; // extent row
   bool format = false;

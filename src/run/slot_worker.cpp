@@ -99,6 +99,8 @@ private:
     const bool areas = c_.options.binaryArea || c_.options.cdromArea;
     auto format = [&](int lun) { return formatVolumeStep(c_, drive(lun)); };
 
+    if (!perLun([&](int lun) { return capacityCheckStep(c_, drive(lun)); }, {10, 10, 10, 10}))
+      return false;
     if (!perLun([&](int lun) { return lowLevelFormatStep(c_, drive(lun), port_, lun); },
                 {25, 40, 55, 70})) {
       return false;
@@ -133,8 +135,8 @@ private:
 
   bool perLunStepChecked() const {
     const RunOptions& o = c_.options;
-    return o.lowLevelFormat || o.format || o.readWriteTest || o.copyFiles || o.binaryArea ||
-           o.cdromArea;
+    return o.capacityCheck || o.lowLevelFormat || o.format || o.readWriteTest || o.copyFiles ||
+           o.binaryArea || o.cdromArea;
   }
 
   void finishProduction(bool passed) {

@@ -12,6 +12,10 @@
 
 namespace tarvix::run {
 
+// Blocks stamped with their own sector numbers, spread over one card LUN, read back and the LUN's
+// content restored: a card that holds less than it reports fails, showing its real size (Capacity
+// Check). Moves at most 24 MiB whatever the card's size.
+bool capacityCheckStep(const StepContext& context, int driveIndex);
 // Low-level format of one card LUN over the chosen extent (LLF 1106, extent row llfSelect).
 bool lowLevelFormatStep(const StepContext& context, int driveIndex, station::PortRecord& port,
                         int lun);

@@ -22,6 +22,7 @@ inline constexpr std::string_view kCheckNoHub = "bCheckNOHub";
 inline constexpr std::string_view kCheckHub = "bCheckHub";
 inline constexpr std::string_view kIcType = "nICType";
 inline constexpr std::string_view kCheckLowFormat = "bCheckLowFormat";
+inline constexpr std::string_view kCheckCapacity = "bCheckCapacity";
 inline constexpr std::string_view kLlfSelect = "nLLFSelect";
 inline constexpr std::string_view kCheckFormat = "bCheckFormat";
 inline constexpr std::string_view kLabel = "szLabel";

@@ -62,6 +62,8 @@ inline constexpr int kResetToDefault = 1094;
 inline constexpr int kLanguageLabel = 1284;
 inline constexpr int kLanguage = 1114;
 inline constexpr int kLogo = 1286;
+// Added after the shipped layout, above every id it uses.
+inline constexpr int kCapacityCheck = 1315;
 
 // The system-menu command that opens the About box (low four bits are the platform's).
 inline constexpr int kAboutCommand = 16;

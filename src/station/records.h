@@ -43,6 +43,19 @@ struct PortRecord {
 // "E" -> "E:"; the name a reader is opened by.
 std::string driveName(char letter);
 
+// What the capacity check found on a slot's card in this run.
+enum class CapacityVerdict : int {
+  NotChecked = 0,
+  Genuine,    // every stamped block came back whole
+  Forged,     // the card holds less than it reports; realMiB says how much
+  Unfinished, // a transfer failed before the check could tell
+};
+
+struct CapacityCheckRecord {
+  std::atomic<CapacityVerdict> verdict{CapacityVerdict::NotChecked};
+  std::atomic<std::uint32_t> realMiB{0};
+};
+
 // Slot colour states of a result line.
 enum class SlotColour : int { Idle = 0, Failed = 1, Passed = 2, Running = 3 };
 

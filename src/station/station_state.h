@@ -20,7 +20,8 @@ struct StationState {
   std::array<PortRecord, kPortCount> ports;
   std::array<std::atomic<char>, kSlotCount> slotDriveLetter{};
   std::array<std::atomic<SlotColour>, kSlotCount> slotColour{};
-  std::array<DriveRecord, kDriveCount> driveRecords; // index = letter - 'A'
+  std::array<CapacityCheckRecord, kSlotCount> capacityChecks{}; // cleared when a run is prepared
+  std::array<DriveRecord, kDriveCount> driveRecords;            // index = letter - 'A'
   HubTable hubTable{};
   std::array<int, kHubCount> hubPortCount{}; // ports of each numbered hub's first chip
   int rootPortCounter = 0;                   // root-hub ports the latest walk visited
@@ -52,6 +53,7 @@ struct StationState {
 
   PortRecord& port(int n) { return ports[n - 1]; }
   std::atomic<SlotColour>& colourOf(int slot) { return slotColour[slot - 1]; }
+  CapacityCheckRecord& capacityCheckOf(int slot) { return capacityChecks[slot - 1]; }
   std::atomic<char>& letterOf(int slot) { return slotDriveLetter[slot - 1]; }
   DriveRecord& record(char letter) { return driveRecords[letter - 'A']; }
 };

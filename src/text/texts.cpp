@@ -1,7 +1,7 @@
 // The station's string tables. Ids 101-132 are the same in every language; an item shown in the
 // window or a port box has its English text at id N (5000-5080), its Simplified Chinese text at
 // N + 1000 and its Traditional Chinese text at N + 2000. Ids 5053/5054 and their counterparts do
-// not exist. "\r\n" is a line break in the multi-line result lines.
+// not exist; 5100 on are texts added since. "\r\n" is a line break in the multi-line result lines.
 #include "text/texts.h"
 
 #include <algorithm>
@@ -109,6 +109,9 @@ constexpr Entry kTable[] = {
     {5078, "Too many\r\nT-flash Card!!"},
     {5079, "Not VQ348\r\n!!"},
     {5080, "Not VALT\r\nDevice!!"},
+    {5100, "Capacity Check"},
+    {5101, "Fake card!!\r\nreal %d MB"},
+    {5102, "Capacity\r\nCheck Fail!!"},
     {6000, "无集线器"},
     {6001, "使用集线器"},
     {6002, "自动测试开始"},
@@ -188,6 +191,9 @@ constexpr Entry kTable[] = {
     {6078, "太多T-flash卡\r\n!!"},
     {6079, "不是VQ348\r\n!!"},
     {6080, "不是VALT\r\n装置!!"},
+    {6100, "容量检测"},
+    {6101, "假卡!!\r\n实际 %d MB"},
+    {6102, "容量检测\r\n失败!!"},
     {7000, "無集線器"},
     {7001, "使用集線器"},
     {7002, "自動測試開始"},
@@ -267,6 +273,9 @@ constexpr Entry kTable[] = {
     {7078, "太多T-flash卡\r\n!!"},
     {7079, "不是VQ348\r\n!!"},
     {7080, "不是VALT\r\n裝置!!"},
+    {7100, "容量檢測"},
+    {7101, "假卡!!\r\n實際 %d MB"},
+    {7102, "容量檢測\r\n失敗!!"},
 };
 
 constexpr bool sortedById() {

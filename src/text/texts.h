@@ -29,11 +29,14 @@ inline constexpr int kLanguageTraditional = 111;
 inline constexpr int kSettingsLoaded = 131;
 inline constexpr int kSettingsSaved = 132;
 
-// First and last English window label (ids 5000-5035 label the station window in id order).
+// The first English text that has a text in each language (5000-5035 label the station window).
 inline constexpr int kFirstWindowLabel = 5000;
-inline constexpr int kLastWindowLabel = 5035;
 inline constexpr int kWriteParameterToCard = 5014;
 inline constexpr int kWriteParameterToEeprom = 5043;
+// Texts added after the shipped tables, above their ids so that neither range moves.
+inline constexpr int kCapacityCheckLabel = 5100;
+inline constexpr int kFakeCardRealSize = 5101; // "%d": the real size in MiB
+inline constexpr int kCapacityCheckFailed = 5102;
 
 // The text stored under `id`, or nothing when the id has no entry.
 std::optional<std::string_view> lookup(int id);

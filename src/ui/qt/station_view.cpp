@@ -178,6 +178,7 @@ QLayout* StationView::buildOptionArea() {
   g->addWidget(w(id::kReadWriteCount), 2, 1);
   g->addWidget(w(id::kCopyFile), 3, 0);
   g->addWidget(w(id::kResetToDefault), 3, 1, 1, 2);
+  g->addWidget(w(id::kCapacityCheck), 4, 0);
 
   auto* card = static_cast<QGroupBox*>(w(id::kCardInfoGroup));
   auto* c = new QGridLayout(card);
