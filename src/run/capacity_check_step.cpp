@@ -11,6 +11,7 @@
 #include "text/texts.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <numeric>
 #include <optional>
@@ -26,6 +27,8 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint64_t kBlockSectors = channel::kSectorsPerTransfer;
 constexpr std::uint64_t kMiBSectors = (1u << 20) / channel::kSectorSize;
 constexpr std::size_t kSpreadBlocks = 64;
+constexpr std::uint64_t kLowMiB = 32;
+constexpr std::size_t kAliasProbes = 512;
 // Saves, stamps, read-backs and restores together, on a card of any size.
 constexpr std::uint64_t kByteBudget = 24u << 20;
 constexpr std::uint64_t kBlockBytes = channel::kMaxTransferBytes;
@@ -57,19 +60,32 @@ std::uint64_t get64(const std::uint8_t* at) {
 }
 
 // The first and last block, the first block of every MiB that is a power of two, the last whole
-// MiB, and random MiB starts up to kSpreadBlocks in all. A wrapping card aliases by whole MiB, so
-// only blocks at the same place in their MiB can land on one another.
-std::vector<std::uint64_t> spreadPositions(std::uint64_t sectorCount, std::uint64_t seed) {
-  const std::uint64_t last = sectorCount > kBlockSectors ? sectorCount - kBlockSectors : 0;
-  const std::uint64_t lastMiB = last >= kBlockSectors ? (last - kBlockSectors) / kMiBSectors : 0;
+// MiB, every MiB of the card's first kLowMiB, and random MiB starts up to kSpreadBlocks in all. A
+// wrapping card aliases by whole MiB, so only blocks at the same place in their MiB can land on
+// one another.
+std::vector<std::uint64_t> spreadPositions(std::uint64_t lastMiB, std::uint64_t last,
+                                           std::uint64_t seed) {
   std::set<std::uint64_t> at = {0, last, lastMiB * kMiBSectors};
   for (std::uint64_t mib = 1; mib <= lastMiB; mib *= 2)
+    at.insert(mib * kMiBSectors);
+  for (std::uint64_t mib = 1; mib < std::min(kLowMiB, lastMiB); ++mib)
     at.insert(mib * kMiBSectors);
   const std::size_t wanted =
       static_cast<std::size_t>(std::min<std::uint64_t>(kSpreadBlocks, lastMiB + 1 + (last != 0)));
   while (at.size() < wanted)
     at.insert(nextRandom(seed) % (lastMiB + 1) * kMiBSectors);
   return {at.begin(), at.end()};
+}
+
+// One sector read at MiB starts kLowMiB apart down the top half of the LUN: a wrapping card
+// shows there the stamp of the low block it lands on. Any flash size from an eighth of the card
+// up has a multiple in the top half, and the low blocks catch every multiple within their reach.
+std::vector<std::uint64_t> aliasProbes(std::uint64_t lastMiB) {
+  std::vector<std::uint64_t> at;
+  for (std::uint64_t mib = lastMiB;
+       mib >= lastMiB / 2 && mib >= kLowMiB && at.size() < kAliasProbes; mib -= kLowMiB)
+    at.push_back(mib * kMiBSectors);
+  return at;
 }
 
 struct Block {
@@ -86,7 +102,9 @@ public:
       : holder_(holder), sectorCount_(sectorCount), nonce_(nextRandom(seed) | 1), seed_(seed) {}
 
   Outcome run() {
-    for (std::uint64_t first : spreadPositions(sectorCount_, seed_))
+    const std::uint64_t last = sectorCount_ > kBlockSectors ? sectorCount_ - kBlockSectors : 0;
+    const std::uint64_t lastMiB = last >= kBlockSectors ? (last - kBlockSectors) / kMiBSectors : 0;
+    for (std::uint64_t first : spreadPositions(lastMiB, last, seed_))
       blocks_.push_back(block(first));
     for (Block& b : blocks_) {
       if (!save(b)) return Outcome::Unfinished;
@@ -101,6 +119,16 @@ public:
       Bytes back(b.saved.size());
       written = read(back, b.first);
       firstBroken.push_back(brokenSector(back, b.first));
+    }
+    std::array<std::uint8_t, channel::kSectorSize> sector{};
+    for (std::uint64_t at : aliasProbes(lastMiB)) {
+      if (!written) break;
+      if (std::ranges::any_of(blocks_, [&](const Block& b) { return b.first == at; })) continue;
+      written = read(sector, at);
+      if (const auto named = stampOf(sector.data())) {
+        aliasGcd_ = std::gcd(aliasGcd_, std::max(at, *named) - std::min(at, *named));
+        firstBroken.push_back(at);
+      }
     }
     // Every save goes back whatever happened; aliased blocks saved the same bytes, so the order
     // does not matter.
@@ -179,7 +207,7 @@ private:
     for (std::size_t i = 0; i < firstBroken.size(); ++i) {
       if (firstBroken[i]) lowestBroken = std::min(lowestBroken, *firstBroken[i]);
     }
-    for (std::size_t i = 0; i < firstBroken.size(); ++i) {
+    for (std::size_t i = 0; i < blocks_.size() && i < firstBroken.size(); ++i) {
       const Block& b = blocks_[i];
       if (!firstBroken[i] && b.first + b.sectors <= lowestBroken)
         wholeBelow = std::max(wholeBelow, b.first + b.sectors);

@@ -81,7 +81,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Forged{"wrapGiBEighth", 1024, 128, R"("forgery": "wrap")"},
                       Forged{"dropGiBOneMiBShort", 1024, 1023, R"("forgery": "drop")"},
                       Forged{"dropGiBOdd", 1024, 700, R"("forgery": "drop", "dropReads": "ff")"},
-                      Forged{"dropGiBEighth", 1024, 128, R"("forgery": "drop")"}),
+                      Forged{"dropGiBEighth", 1024, 128, R"("forgery": "drop")"},
+                      Forged{"wrap32GiBOdd", 32768, 20011, R"("forgery": "wrap")"},
+                      Forged{"wrap32GiBThreeQuarters", 32768, 24576, R"("forgery": "wrap")"},
+                      Forged{"drop32GiBOdd", 32768, 5003, R"("forgery": "drop")"}),
     kCaseName);
 
 struct Honest {
