@@ -31,6 +31,19 @@ std::string refusal(const StationWindow& window, int n, std::optional<text::Pict
   }
 }
 
+// What the capacity check found on a slot in this run; nothing when it did not run there.
+void addCapacityCheck(const station::CapacityCheckRecord& check, nlohmann::ordered_json& slot) {
+  switch (check.verdict.load()) {
+  case station::CapacityVerdict::NotChecked: return;
+  case station::CapacityVerdict::Genuine: slot["capacityCheck"] = "genuine"; return;
+  case station::CapacityVerdict::Unfinished: slot["capacityCheck"] = "unfinished"; return;
+  case station::CapacityVerdict::Forged:
+    slot["capacityCheck"] = "forged";
+    slot["realMiB"] = check.realMiB.load();
+    return;
+  }
+}
+
 } // namespace
 
 nlohmann::ordered_json stationReport(const StationWindow& window) {
@@ -41,11 +54,13 @@ nlohmann::ordered_json stationReport(const StationWindow& window) {
     nlohmann::ordered_json slots = nlohmann::ordered_json::array();
     for (int lun = 1; lun <= kLunsPerPort; ++lun) {
       const int s = slotNumber(n, lun);
-      slots.push_back({{"slot", s},
-                       {"label", window.control(slotLabelId(s)).text},
-                       {"text", window.control(resultLineId(s)).text},
-                       {"colour", static_cast<int>(window.slotColour[s - 1].load())},
-                       {"visible", window.control(resultLineId(s)).visible}});
+      nlohmann::ordered_json slot = {{"slot", s},
+                                     {"label", window.control(slotLabelId(s)).text},
+                                     {"text", window.control(resultLineId(s)).text},
+                                     {"colour", static_cast<int>(window.slotColour[s - 1].load())},
+                                     {"visible", window.control(resultLineId(s)).visible}};
+      addCapacityCheck(window.capacityChecks[s - 1], slot);
+      slots.push_back(std::move(slot));
     }
     const bool holdsReader = !window.ports[n - 1].empty();
     nlohmann::ordered_json entry = {

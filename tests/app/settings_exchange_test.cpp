@@ -59,7 +59,7 @@ TEST_F(Settings, FreshStartWritesTheDefaultFileAtExit) {
   EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
   for (const char* line : {"nLan=0\r\n", "szVID=3C7D\r\n", "nMaxPower=203\r\n", "nLEDSpeed=3\r\n",
                            "bCheckHub=0\r\n", "szLabel=Public Disk\r\n", "nRWTestCount=5\r\n",
-                           "bCheckFile06=0\r\n", "szFolderPath01=\r\n"}) {
+                           "bCheckFile06=0\r\n", "szFolderPath01=\r\n", "bCheckCapacity=0\r\n"}) {
     EXPECT_NE(saved.find(line), std::string::npos) << line;
   }
 }
@@ -69,7 +69,7 @@ TEST_F(Settings, StoredValuesReachTheWindow) {
   write(iso, "iso");
   write(defaultFile(),
         "[Hub Port map]\r\nbCheckNOHub=1\r\nbCheckHub=1\r\n"
-        "[Test Item]\r\nnICType=4\r\nbCheckFormat=1\r\nszLabel=CARD\r\n"
+        "[Test Item]\r\nnICType=4\r\nbCheckFormat=1\r\nbCheckCapacity=1\r\nszLabel=CARD\r\n"
         "szISOFilePath=" +
             iso.string() + "\r\nszBinFilePath=" + (dir / "gone.bin").string() +
             "\r\nbCheckBinFile=1\r\n"
@@ -89,6 +89,8 @@ TEST_F(Settings, StoredValuesReachTheWindow) {
   EXPECT_EQ(window->serialText, "42");
   EXPECT_EQ(window->languageOffset(), 2000);
   EXPECT_EQ(text(id::kAutoStart), "自動測試開始");
+  EXPECT_TRUE(window->checked(id::kCapacityCheck));
+  EXPECT_EQ(text(id::kCapacityCheck), "容量檢測");
   EXPECT_EQ(text(id::kSettingsPath), defaultFile().string());
 }
 

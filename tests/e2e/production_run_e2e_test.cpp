@@ -69,6 +69,23 @@ TEST(ProductionRun, EveryReaderPassesWithACleanLabelledVolume) {
   EXPECT_NE(info.find("LINE1"), std::string::npos) << info;
 }
 
+TEST(ProductionRun, CapacityCheckFailsAForgedCardFirstAndPassesAnHonestOne) {
+  StationOnFarm station(
+      farmOf({reader("honest", 16), reader("forged", 16, R"(, "realMiB": 9, "forgery": "wrap")")}),
+      kProduction + "[Test Item]\r\nbCheckCapacity=1\r\n");
+  station.start();
+  ASSERT_TRUE(station.runOnce());
+  const auto report = station.report();
+  EXPECT_EQ(port(report, 1)["picture"], "pass");
+  EXPECT_EQ(port(report, 1)["slots"][0]["capacityCheck"], "genuine");
+  EXPECT_EQ(port(report, 2)["picture"], "fail");
+  EXPECT_EQ(port(report, 2)["slots"][0]["text"], "Fake card!!\r\nreal 9 MB");
+  EXPECT_EQ(port(report, 2)["slots"][0]["capacityCheck"], "forged");
+  EXPECT_EQ(port(report, 2)["slots"][0]["realMiB"], 9);
+  // Nothing after the check ran on the forged card: its serial number was never taken.
+  EXPECT_EQ(report["serialText"], "000000000042");
+}
+
 TEST(ProductionRun, ChosenFilesAndFolderLandOnEveryCard) {
   StationOnFarm station(farmOf({reader("r1", 16), reader("r2", 16)}), "");
   const auto docs = station.dir() / "Docs";
