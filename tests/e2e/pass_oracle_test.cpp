@@ -177,6 +177,7 @@ const Fault kFaultKinds[] = {
 struct Job {
   const ModelRow* row;
   std::optional<Fault> fault;
+  std::string forgery = {}; // the card fields of a forged card; the capacity check then runs too
 };
 
 // One run of the station, laid out in `dir`: images, files to copy, settings, farm file.
@@ -231,9 +232,10 @@ Scene lay(const Job& job, const fs::path& dir) {
       << "\r\nnMaxPower=" << int{kMaxPower} << "\r\nnLEDSpeed=" << int{kLedSpeed}
       << "\r\n[Copy File]\r\nbCheckFile01=1\r\nszFilePath01=" << (dir / kFile.first).string()
       << "\r\nbCheckFolder01=1\r\nszFolderPath01=" << (dir / "Docs").string() << "\r\n";
+  if (!job.forgery.empty()) ini << "[Test Item]\r\nbCheckCapacity=1\r\n";
   scene.settings = ini.str();
 
-  const std::string sectors = R"("cardSectors": )" + std::to_string(row.cardSectors);
+  const std::string sectors = R"("cardSectors": )" + std::to_string(row.cardSectors) + job.forgery;
   const std::string cards =
       row.twoCards ? R"("cards": [{)" + sectors + "}, {" + sectors + "}]" : sectors;
   const std::string faults = job.fault
@@ -486,7 +488,7 @@ int jobsWanted() {
 }
 
 std::string describe(const Job& job) {
-  std::string text = job.row->model;
+  std::string text = job.row->model + job.forgery;
   if (job.fault)
     text += " " + job.fault->command + " after " + std::to_string(job.fault->after) + " " +
             job.fault->kind + (job.fault->newcomer ? " with a newcomer" : "");
@@ -530,6 +532,36 @@ TEST_F(PassOracle, EveryKindOfReaderPassesWithAllItsStepsAndVerifies) {
     EXPECT_TRUE(o.ended) << describe(jobs[i]);
     EXPECT_EQ(o.picture, "pass") << describe(jobs[i]) << ": " << o.line;
     EXPECT_EQ(o.problems, std::vector<std::string>{}) << describe(jobs[i]);
+    EXPECT_EQ(o.elsewhere, std::vector<std::string>{}) << describe(jobs[i]);
+  }
+}
+
+// Forged cards, wrapping or dropping from a MiB below their reported size down to an eighth of it,
+// with the capacity check on among all the other steps: none may ever pass.
+TEST_F(PassOracle, NoForgedCardPassesWithTheCapacityCheck) {
+  const char* asked = std::getenv("TARVIX_ORACLE");
+  std::vector<const ModelRow*> rows;
+  for (const ModelRow& row : kKinds)
+    rows.push_back(&row);
+  if (asked != nullptr && asked == "full"sv)
+    for (const ModelRow& row : kPlainRows)
+      rows.push_back(&row);
+  std::vector<Job> jobs;
+  for (const ModelRow* row : rows) {
+    const std::uint32_t mib = row->cardSectors / 2048;
+    for (std::uint32_t real : {(row->cardSectors - 1) / 2048, std::max(1u, mib / 8)}) {
+      for (const char* kind : {"wrap", "drop"})
+        jobs.push_back(
+            {row, std::nullopt,
+             R"(, "realMiB": )" + std::to_string(real) + R"(, "forgery": ")" + kind + R"(")"});
+    }
+  }
+  const std::vector<Outcome> outcomes = runAll(jobs, jobsWanted());
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    const Outcome& o = outcomes[i];
+    EXPECT_TRUE(o.ended) << describe(jobs[i]);
+    EXPECT_EQ(o.picture, "fail") << describe(jobs[i]);
+    EXPECT_EQ(o.line.rfind("Fake card!!", 0), 0u) << describe(jobs[i]) << ": " << o.line;
     EXPECT_EQ(o.elsewhere, std::vector<std::string>{}) << describe(jobs[i]);
   }
 }
