@@ -37,8 +37,10 @@ constexpr std::uint64_t kProbeBytes = 5 * kBlockBytes;
 // A divisor probe moves two blocks: four saving reads, two stamps, one read-back, two restores.
 constexpr std::uint64_t kDivisorProbeBytes = 9 * kBlockBytes;
 constexpr int kDivisorProbes = 4;
+constexpr std::uint64_t kDivisorSearch = 1024; // divisors looked at past the first candidate
 constexpr std::size_t kStampBytes = 16;
 constexpr std::string_view kSizeField = "%d";
+constexpr std::string_view kTraceHead = "Capacity check: ";
 
 std::uint64_t nextRandom(std::uint64_t& state) {
   // splitmix64: every worker keeps its own state.
@@ -47,6 +49,8 @@ std::uint64_t nextRandom(std::uint64_t& state) {
   z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
   return z ^ (z >> 31);
 }
+
+std::uint64_t distance(std::uint64_t a, std::uint64_t b) { return a > b ? a - b : b - a; }
 
 void put64(std::uint8_t* at, std::uint64_t value) {
   for (int i = 0; i < 8; ++i)
@@ -126,7 +130,7 @@ public:
       if (std::ranges::any_of(blocks_, [&](const Block& b) { return b.first == at; })) continue;
       written = read(sector, at);
       if (const auto named = stampOf(sector.data())) {
-        aliasGcd_ = std::gcd(aliasGcd_, std::max(at, *named) - std::min(at, *named));
+        aliasGcd_ = std::gcd(aliasGcd_, distance(at, *named));
         firstBroken.push_back(at);
       }
     }
@@ -193,9 +197,7 @@ private:
       if (named == first + s) continue;
       // A stamp of another sector: the two are one place on the flash, a multiple of its size
       // apart.
-      if (named)
-        aliasGcd_ =
-            std::gcd(aliasGcd_, named > first + s ? *named - (first + s) : first + s - *named);
+      if (named) aliasGcd_ = std::gcd(aliasGcd_, distance(*named, first + s));
       return first + s;
     }
     return std::nullopt;
@@ -220,9 +222,10 @@ private:
     while (broken - whole > std::max(kMiBSectors, broken / 100) &&
            bytesMoved_ + kProbeBytes <= kByteBudget) {
       Block b = block(whole + (broken - whole) / 2);
-      if (!save(b) || !writeStamp(b)) return false;
+      if (!save(b)) return false;
+      const bool stamped = writeStamp(b);
       Bytes back(b.saved.size());
-      const bool read = this->read(back, b.first);
+      const bool read = stamped && this->read(back, b.first);
       if (!write(b.saved, b.first) || !read) return false;
       if (const auto at = brokenSector(back, b.first))
         broken = *at;
@@ -242,7 +245,8 @@ private:
       ++m;
     realSectors_ = aliasGcd_ / m;
     int probes = 0;
-    for (std::uint64_t k = m; probes < kDivisorProbes && aliasGcd_ / k >= kBlockSectors; ++k) {
+    for (std::uint64_t k = m;
+         probes < kDivisorProbes && k < m + kDivisorSearch && aliasGcd_ / k >= kBlockSectors; ++k) {
       if (aliasGcd_ % k != 0 || aliasGcd_ / k + kBlockSectors > sectorCount_) continue;
       if (bytesMoved_ + kDivisorProbeBytes > kByteBudget) break;
       ++probes;
@@ -253,17 +257,14 @@ private:
     return true;
   }
 
-  // Whether the block `distance` sectors up lands on the first block.
-  std::optional<bool> aliasesAt(std::uint64_t distance) {
+  // Whether the block `apart` sectors up lands on the first block.
+  std::optional<bool> aliasesAt(std::uint64_t apart) {
     Block low = block(0);
-    Block high = block(distance);
-    if (!save(low) || !save(high) || !writeStamp(high) || !writeStamp(low)) {
-      write(high.saved, high.first);
-      write(low.saved, low.first);
-      return std::nullopt;
-    }
+    Block high = block(apart);
+    if (!save(low) || !save(high)) return std::nullopt;
+    const bool stamped = writeStamp(high) && writeStamp(low);
     Bytes back(high.saved.size());
-    const bool read = this->read(back, high.first);
+    const bool read = stamped && this->read(back, high.first);
     const bool restored = write(high.saved, high.first) && write(low.saved, low.first);
     if (!read || !restored) return std::nullopt;
     return stampOf(back.data()) == std::optional<std::uint64_t>(0);
@@ -311,7 +312,7 @@ bool capacityCheckStep(const StepContext& context, int driveIndex) {
 
   const std::uint64_t realMiB = check.realSectors() / kMiBSectors;
   platform.trace.line(
-      "Capacity check: " + std::to_string(check.blocks()) + " blocks, " +
+      std::string(kTraceHead) + std::to_string(check.blocks()) + " blocks, " +
       std::to_string(check.bytesMoved()) + " bytes moved, " +
       std::to_string(platform.clock.tickMs() - started) + " ms" +
       (outcome == Outcome::Forged ? ", real " + std::to_string(realMiB) + " MiB" : std::string()));
