@@ -28,7 +28,7 @@ constexpr std::uint64_t kBlockSectors = channel::kSectorsPerTransfer;
 constexpr std::uint64_t kMiBSectors = (1u << 20) / channel::kSectorSize;
 constexpr std::size_t kSpreadBlocks = 64;
 constexpr std::uint64_t kLowMiB = 32;
-constexpr std::size_t kAliasProbes = 512;
+constexpr std::size_t kAliasProbes = 1024; // the whole top half of a 64 GiB card
 // Saves, stamps, read-backs and restores together, on a card of any size.
 constexpr std::uint64_t kByteBudget = 24u << 20;
 constexpr std::uint64_t kBlockBytes = channel::kMaxTransferBytes;
