@@ -31,7 +31,34 @@ std::string refusal(const StationWindow& window, int n, std::optional<text::Pict
   }
 }
 
+nlohmann::ordered_json production(const log::ProductionRecord& r) {
+  nlohmann::ordered_json steps = nlohmann::ordered_json::array();
+  for (const log::StepRun& step : r.steps)
+    steps.push_back({{"step", step.name}, {"ms", step.ms}});
+  return {{"time", log::timeText(r.time)},
+          {"host", r.host},
+          {"usbPath", r.usbPath},
+          {"drives", r.drives},
+          {"model", r.model},
+          {"capacityMiB", r.capacityMiB},
+          {"serial", r.serial},
+          {"vidPid", r.vidPid},
+          {"steps", std::move(steps)},
+          {"result", log::resultName(r.result)},
+          {"failure", r.failure}};
+}
+
 } // namespace
+
+std::vector<std::string> readersWithoutPortBox(const StationWindow& window) {
+  std::vector<std::string> readers;
+  for (const station::DriveRecord& drive : window.driveRecords) {
+    // A letter the walk placed on the USB tree but the mapping gave no slot.
+    if (drive.letter == 0 || drive.usbPath.empty() || drive.slot != 0) continue;
+    readers.push_back(station::driveName(drive.letter) + " at USB " + usbPathText(drive.usbPath));
+  }
+  return readers;
+}
 
 nlohmann::ordered_json stationReport(const StationWindow& window) {
   using namespace station;
@@ -56,9 +83,12 @@ nlohmann::ordered_json stationReport(const StationWindow& window) {
         {"started", window.portStarted(n)},
         {"slots", std::move(slots)}};
     if (holdsReader && !window.portStarted(n)) entry["refused"] = refusal(window, n, role);
+    if (auto record = window.productionBook.port(n)) entry["production"] = production(*record);
     ports.push_back(std::move(entry));
   }
-  return {{"serialText", window.serialText}, {"ports", std::move(ports)}};
+  nlohmann::ordered_json report = {{"serialText", window.serialText}, {"ports", std::move(ports)}};
+  if (auto dark = readersWithoutPortBox(window); !dark.empty()) report["withoutPortBox"] = dark;
+  return report;
 }
 
 } // namespace tarvix::app
