@@ -33,16 +33,18 @@ constexpr std::string_view kStepCopyFiles = "copy files";
 constexpr std::string_view kStepControllerReset = "controller reset";
 constexpr std::string_view kStepEepromDefaults = "EEPROM factory defaults";
 
-// A result line's text on one line, as a log row holds it.
+// A result line's text on one line, as a log row holds it: a line break is one space.
 std::string oneLine(const std::string& text) {
   std::string line;
   for (char c : text) {
-    if (c == '\n') {
-      line += ' ';
-    } else if (c != '\r') {
+    const bool lineBreak = c == '\r' || c == '\n';
+    if (!lineBreak) {
       line += c;
+    } else if (!line.empty() && line.back() != ' ') {
+      line += ' ';
     }
   }
+  if (!line.empty() && line.back() == ' ') line.pop_back();
   return line;
 }
 
