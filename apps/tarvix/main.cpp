@@ -9,6 +9,7 @@
 #include "platform/sim/farm.h"
 #include "settings/profile_file.h"
 #include "station/control_ids.h"
+#include "terminal_progress.h"
 #include "ui/headless/headless_host.h"
 #include "ui/qt/qt_host.h"
 #include "ui/qt/simulator_panel.h"
@@ -20,6 +21,7 @@
 #include <fstream>
 #include <iostream>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -142,6 +144,22 @@ bool everyReaderPassed(const nlohmann::ordered_json& report) {
   return any;
 }
 
+// The started ports as the terminal shows them. Window thread.
+std::vector<cli::PortLine> portLines(const app::StationWindow& window) {
+  std::vector<cli::PortLine> lines;
+  for (int n = 1; n <= station::kPortCount; ++n) {
+    if (!window.portStarted(n)) continue;
+    cli::PortLine line;
+    line.port = n;
+    line.shows =
+        log::oneLine(window.control(station::resultLineId(station::slotNumber(n, 1))).text);
+    line.position = window.control(station::progressBarId(n)).position;
+    if (auto record = window.productionBook.port(n)) line.result = log::resultName(record->result);
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
 // The run prepared once on a station with no readers, so that whatever would refuse it (no
 // mapping mode, an image, a copy file, a card text) refuses it before any reader is touched. The
 // refusals as the operator would read them; none when the run can start.
@@ -184,18 +202,29 @@ int runHeadless(cli::Backend& backend, const cli::Options& options, const LogPla
   // Start-up applies the stored mapping mode: full scan and probe.
   host.runAndWait([&] { window.initialise(); });
   backend.start();
+  // Live lines only for a person at a terminal, never into a pipe or the report's own stream.
+  std::optional<cli::TerminalProgress> progress;
+  if (!options.scanOnly && options.report != "-" && ::isatty(STDOUT_FILENO) == 1)
+    progress.emplace(stdout);
+  std::vector<cli::PortLine> lines;
   if (!options.scanOnly) {
     host.runAndWait([&] { window.onClicked(station::id::kAutoStart); });
     bool ended = false;
     while (!ended) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      host.runAndWait([&] { ended = window.runEnded(); });
+      host.runAndWait([&] {
+        ended = window.runEnded();
+        if (progress) lines = portLines(window);
+      });
+      if (progress) progress->show(lines, false);
     }
   }
   host.runAndWait([&] {
     report = app::stationReport(window);
+    if (progress) lines = portLines(window);
     window.close();
   });
+  if (progress) progress->show(lines, true);
   for (const std::string& message : host.messages())
     say(message);
   if (!writeReport(report, options.report)) {

@@ -28,6 +28,20 @@ std::string_view resultName(PortResult result) {
   return "fail";
 }
 
+std::string oneLine(std::string_view text) {
+  std::string line;
+  for (char c : text) {
+    const bool lineBreak = c == '\r' || c == '\n';
+    if (!lineBreak) {
+      line += c;
+    } else if (!line.empty() && line.back() != ' ') {
+      line += ' ';
+    }
+  }
+  if (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
 std::string timeText(const platform::LocalTime& t) {
   char text[32];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,

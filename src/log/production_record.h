@@ -34,6 +34,8 @@ struct ProductionRecord {
 };
 
 std::string_view resultName(PortResult result);
+// A result line's text on one line: each line break one space, none at the ends.
+std::string oneLine(std::string_view text);
 // "YYYY-MM-DD HH:MM:SS".
 std::string timeText(const platform::LocalTime& time);
 // "name ms;name ms" in the order the steps ran.

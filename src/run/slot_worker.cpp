@@ -33,21 +33,6 @@ constexpr std::string_view kStepCopyFiles = "copy files";
 constexpr std::string_view kStepControllerReset = "controller reset";
 constexpr std::string_view kStepEepromDefaults = "EEPROM factory defaults";
 
-// A result line's text on one line, as a log row holds it: a line break is one space.
-std::string oneLine(const std::string& text) {
-  std::string line;
-  for (char c : text) {
-    const bool lineBreak = c == '\r' || c == '\n';
-    if (!lineBreak) {
-      line += c;
-    } else if (!line.empty() && line.back() != ' ') {
-      line += ' ';
-    }
-  }
-  if (!line.empty() && line.back() == ' ') line.pop_back();
-  return line;
-}
-
 class Worker {
 public:
   // The port's LUNs are taken as they were bound at the start: a removal pass may clear the port
@@ -253,7 +238,7 @@ private:
     const bool passed = result == log::PortResult::Pass || result == log::PortResult::DefaultPass;
     if (!passed && !readerStillThere()) result = log::PortResult::Pulled;
     record_.result = result;
-    record_.failure = passed ? std::string() : oneLine(record_.failure);
+    record_.failure = passed ? std::string() : log::oneLine(record_.failure);
     record_.time = c_.platform.clock.localTime();
     record_.host = c_.platform.system.hostName();
     c_.production = nullptr;

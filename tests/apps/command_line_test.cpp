@@ -228,6 +228,7 @@ TEST_F(CommandLine, AFarmRunLeavesAProductionLogThatMatchesTheReport) {
   EXPECT_NE(read(dir / "state/tarvix/trace.log").find("m_hUSBDeviceHandle close handle"),
             std::string::npos);
   EXPECT_EQ(err.find("m_hUSBDeviceHandle"), std::string::npos) << err;
+  EXPECT_EQ(out, "") << "live progress lines went into a pipe";
 
   ASSERT_EQ(run("--headless --scan-only --trace --farm " + farm.string() + " --settings " +
                 settings.string()),
