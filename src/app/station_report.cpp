@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarvix::app {
 namespace {
@@ -48,8 +49,8 @@ nlohmann::ordered_json production(const log::ProductionRecord& r) {
           {"failure", r.failure}};
 }
 
-} // namespace
-
+// Readers attached but given no port box (beyond the 21st port, a hub chained too deep, behind a
+// further hub), as "E: at USB 1-2.7.1.3": an operator's clue to a reader that sits dark.
 std::vector<std::string> readersWithoutPortBox(const StationWindow& window) {
   std::vector<std::string> readers;
   for (const station::DriveRecord& drive : window.driveRecords) {
@@ -59,6 +60,8 @@ std::vector<std::string> readersWithoutPortBox(const StationWindow& window) {
   }
   return readers;
 }
+
+} // namespace
 
 nlohmann::ordered_json stationReport(const StationWindow& window) {
   using namespace station;

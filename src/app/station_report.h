@@ -4,9 +4,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <string>
-#include <vector>
-
 namespace tarvix::app {
 
 class StationWindow;
@@ -16,9 +13,5 @@ class StationWindow;
 // finished in this run}}], "withoutPortBox": [readers attached but given no port box]} for all
 // 21 ports and all four slots of each.
 nlohmann::ordered_json stationReport(const StationWindow& window);
-
-// Readers attached but given no port box (beyond the 21st port, a hub chained too deep, behind a
-// further hub), as "E: at USB 1-2.7.1.3": an operator's clue to a reader that sits dark.
-std::vector<std::string> readersWithoutPortBox(const StationWindow& window);
 
 } // namespace tarvix::app
