@@ -33,10 +33,12 @@ protected:
     return dir.write(name, content);
   }
   static std::string read(const fs::path& path) { return tarvix::testing::readFile(path); }
-  // Runs the station with `args`; returns its exit status, keeps what it printed.
-  int run(const std::string& args) {
-    const std::string command = station.string() + " " + args + " >" + (dir / "out").string() +
-                                " 2>" + (dir / "err").string() + " </dev/null";
+  // Runs the station (or `program`, which starts it) with `args`; returns the exit status and
+  // keeps what was printed.
+  int run(const std::string& args, const std::string& program = {}) {
+    const std::string command = (program.empty() ? station.string() : program) + " " + args + " >" +
+                                (dir / "out").string() + " 2>" + (dir / "err").string() +
+                                " </dev/null";
     const int status = std::system(command.c_str());
     out = read(dir / "out");
     err = read(dir / "err");
@@ -234,6 +236,24 @@ TEST_F(CommandLine, AFarmRunLeavesAProductionLogThatMatchesTheReport) {
                 settings.string()),
             0);
   EXPECT_NE(err.find("m_hUSBDeviceHandle close handle"), std::string::npos) << err;
+}
+
+// On a terminal a run shows a live line for each started port, and its result at the end.
+TEST_F(CommandLine, ATerminalShowsOneLineForEachStartedPort) {
+  const fs::path farm = write("farm.json", kFarm);
+  const fs::path settings = write("s.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\n"
+                                           "nICType=3\r\nbCheckFormat=1\r\n");
+  // script(1) gives the station a terminal of its own.
+  ASSERT_EQ(run("-qec '" + station.string() + " --headless --farm " + farm.string() +
+                    " --settings " + settings.string() + " --report " + (dir / "r.json").string() +
+                    "' /dev/null",
+                "script"),
+            1)
+      << err;
+  EXPECT_NE(out.find("port  1  "), std::string::npos) << out;
+  EXPECT_NE(out.rfind("pass"), std::string::npos) << out;
+  // Port 2's reader was refused, so it never started.
+  EXPECT_EQ(out.find("port  2  "), std::string::npos) << out;
 }
 
 // The serial number a card holds: the card information block's serial descriptor, whose
