@@ -8,6 +8,7 @@ FileTrace::FileTrace(std::filesystem::path file, std::uint64_t limit, bool alsoS
     : path_(std::move(file)), limit_(limit), alsoStderr_(alsoStderr) {
   std::error_code none;
   std::filesystem::create_directories(path_.parent_path(), none);
+  // Close-on-exec ("e"): the copy tool the station starts never holds the trace file open.
   file_ = std::fopen(path_.c_str(), "ae");
   if (file_ != nullptr) size_ = std::filesystem::file_size(path_, none);
 }
