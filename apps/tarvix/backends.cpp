@@ -7,6 +7,7 @@
 #include "platform/sim/farm.h"
 #include "platform/trace.h"
 
+#include <cstdlib>
 #include <functional>
 #include <sstream>
 
@@ -23,11 +24,12 @@ std::string farmName(const Options& options) {
 
 class LinuxBackend final : public Backend {
 public:
+  explicit LinuxBackend(platform::TraceSink& trace) : trace_(trace) {}
   platform::Platform& platform() override { return platform_; }
 
 private:
   linux_backend::LinuxSystem system_;
-  platform::StderrTrace trace_;
+  platform::TraceSink& trace_;
   platform::ScaledClock clock_;
   platform::linux_usb::LinuxUsbBackend usb_{trace_};
   linux_backend::SgReaderAccess readers_{usb_.resolver(), trace_};
@@ -37,8 +39,9 @@ private:
 
 class FarmBackend final : public Backend {
 public:
-  explicit FarmBackend(std::unique_ptr<platform::sim::Farm> farm)
-      : farm_(std::move(farm)), platform_{farm_->clock(),  trace_,           system_,
+  FarmBackend(std::unique_ptr<platform::sim::Farm> farm, platform::TraceSink& trace)
+      : trace_(trace),
+        farm_(std::move(farm)), platform_{farm_->clock(),  trace_,           system_,
                                           farm_->drives(), farm_->usbTree(), farm_->readerAccess(),
                                           farm_->volumes()} {}
 
@@ -48,7 +51,7 @@ public:
 
 private:
   linux_backend::LinuxSystem system_;
-  platform::StderrTrace trace_;
+  platform::TraceSink& trace_;
   std::unique_ptr<platform::sim::Farm> farm_;
   platform::Platform platform_;
 };
@@ -63,12 +66,34 @@ std::string instanceLockName(const Options& options, const std::filesystem::path
   return name + farm.str();
 }
 
-std::unique_ptr<Backend> makeBackend(const Options& options, std::string& error) {
-  if (!options.onFarm()) return std::make_unique<LinuxBackend>();
+std::unique_ptr<Backend> makeBackend(const Options& options, platform::TraceSink& trace,
+                                     std::string& error) {
+  if (!options.onFarm()) return std::make_unique<LinuxBackend>(trace);
   auto farm = options.simulate ? platform::sim::Farm::loadDefault(error)
                                : platform::sim::Farm::load(options.farmFile, error);
   if (!farm) return nullptr;
-  return std::make_unique<FarmBackend>(std::move(farm));
+  return std::make_unique<FarmBackend>(std::move(farm), trace);
+}
+
+std::unique_ptr<Backend> makeEmptyFarm(Backend& like) {
+  std::string ignored;
+  // No readers, so nothing is written; the folder named only has to exist.
+  auto farm =
+      platform::sim::Farm::fromText(R"({"imageDir": ".", "hostControllers": []})", "no readers",
+                                    std::filesystem::temp_directory_path(), ignored);
+  if (!farm) return nullptr;
+  return std::make_unique<FarmBackend>(std::move(farm), like.platform().trace);
+}
+
+std::filesystem::path stateFolder() {
+  // A relative XDG_STATE_HOME is invalid by the base directory rules and is ignored.
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state != nullptr && std::filesystem::path(state).is_absolute())
+    return std::filesystem::path(state) / "tarvix";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && *home != '\0')
+    return std::filesystem::path(home) / ".local" / "state" / "tarvix";
+  return {};
 }
 
 } // namespace tarvix::cli

@@ -5,9 +5,10 @@
 namespace tarvix::cli {
 
 const char* const kUsage =
-    "usage: tarvix [--simulate | --farm FILE] [--settings FILE]\n"
+    "usage: tarvix [--simulate | --farm FILE] [--settings FILE] [--trace] [--log FILE]\n"
     "       tarvix --headless [--scan-only] [--simulate | --farm FILE] [--settings FILE]\n"
-    "              [--report FILE]\n"
+    "              [--report FILE] [--trace] [--log FILE]\n"
+    "       tarvix --version\n"
     "\n"
     "  --simulate      run on the built-in simulated reader farm (seven readers on one hub)\n"
     "  --farm FILE     run on the simulated reader farm described in FILE\n"
@@ -17,7 +18,11 @@ const char* const kUsage =
     "                  passed, 1 when one failed or none could start\n"
     "  --scan-only     with --headless: only find and probe the readers, report, exit 0\n"
     "  --report FILE   where the JSON report goes ('-' for standard output)\n"
+    "  --trace         write the diagnostic trace lines to standard error as well\n"
+    "  --log FILE      append the production log records to FILE as well\n"
     "\n"
+    "Trace lines go to $XDG_STATE_HOME/tarvix/trace.log, the production log to\n"
+    "$XDG_STATE_HOME/tarvix/production.csv (~/.local/state/tarvix without XDG_STATE_HOME).\n"
     "The window needs a display; without one, run it under xvfb-run or use --headless.\n";
 
 std::optional<Options> parse(int argc, char** argv, std::string& error) {
@@ -34,6 +39,12 @@ std::optional<Options> parse(int argc, char** argv, std::string& error) {
     };
     if (arg == "--help" || arg == "-h") {
       options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
+    } else if (arg == "--trace") {
+      options.trace = true;
+    } else if (arg == "--log") {
+      if (!value(options.log)) return std::nullopt;
     } else if (arg == "--headless") {
       options.headless = true;
     } else if (arg == "--scan-only") {

@@ -9,12 +9,15 @@ namespace tarvix::cli {
 
 struct Options {
   bool help = false;
+  bool version = false;
+  bool trace = false; // trace lines to standard error too
   bool headless = false;
   bool scanOnly = false;
   bool simulate = false;          // the embedded default farm
   std::filesystem::path farmFile; // a farm of one's own
   std::filesystem::path settings; // taken as if loaded before start-up
   std::filesystem::path report;   // "-" is standard output
+  std::filesystem::path log;      // a production log of one's own, beside the default one
   bool onFarm() const { return simulate || !farmFile.empty(); }
 };
 

@@ -4,10 +4,12 @@
 #include "app/station_window.h"
 #include "backends.h"
 #include "command_line.h"
+#include "log/production_log_file.h"
 #include "platform/linux/linux_system.h"
 #include "platform/sim/farm.h"
 #include "settings/profile_file.h"
 #include "station/control_ids.h"
+#include "terminal_progress.h"
 #include "ui/headless/headless_host.h"
 #include "ui/qt/qt_host.h"
 #include "ui/qt/simulator_panel.h"
@@ -19,16 +21,59 @@
 #include <fstream>
 #include <iostream>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
 using namespace tarvix;
 
+namespace fs = std::filesystem;
+
 constexpr int kUsageError = 2;
+constexpr int kReaderFailed = 1;
+// The trace file's bound; the older part is kept as trace.log.1, so at most twice this is kept.
+constexpr std::uint64_t kTraceFileLimit = 4u << 20;
+constexpr const char* kNoMappingMode =
+    "no port-mapping mode is chosen (bCheckHub or bCheckNOHub in the settings), so no run can "
+    "start";
+
+void say(const std::string& message) { std::fprintf(stderr, "tarvix: %s\n", message.c_str()); }
 
 int fail(const std::string& message) {
-  std::fprintf(stderr, "tarvix: %s\n", message.c_str());
+  say(message);
   return kUsageError;
+}
+
+// Where the trace file and the production log go, and what to tell the operator when they
+// cannot: the station runs on without them.
+struct LogPlaces {
+  std::vector<fs::path> productionLogs;
+  std::string trouble;
+};
+
+LogPlaces logPlaces(const fs::path& folder, const platform::FileTrace& trace,
+                    const cli::Options& options) {
+  LogPlaces places;
+  if (folder.empty()) {
+    places.trouble = "neither XDG_STATE_HOME nor HOME is set, so no trace file and no "
+                     "production log are kept";
+  } else if (!trace.writing()) {
+    places.trouble = folder.string() + ": cannot be created or written, so no trace file and no "
+                                       "production log are kept there";
+  } else {
+    places.productionLogs.push_back(folder / "production.csv");
+  }
+  if (!options.log.empty()) places.productionLogs.push_back(options.log);
+  return places;
+}
+
+// True when `path` can take the report; a file made only to find out is removed again.
+bool writable(const fs::path& path) {
+  std::error_code none;
+  const bool existed = fs::exists(path, none);
+  const bool opened = static_cast<bool>(std::ofstream(path, std::ios::binary | std::ios::app));
+  if (opened && !existed) fs::remove(path, none);
+  return opened;
 }
 
 bool haveDisplay() {
@@ -46,10 +91,18 @@ void takeSettings(app::StationWindow& window, const cli::Options& options) {
   }
 }
 
-int runWindow(int argc, char** argv, cli::Backend& backend, const cli::Options& options) {
+int runWindow(int argc, char** argv, cli::Backend& backend, const cli::Options& options,
+              const LogPlaces& places) {
   QApplication application(argc, argv);
   ui::QtHost host;
   app::StationWindow window(backend.platform(), host);
+  // Shown once the window runs; a worker that finds a file unwritable posts it too.
+  auto tell = [&host, &window](const std::string& message) {
+    host.post([&window, message] { window.messageBox(message); });
+  };
+  if (!places.trouble.empty()) tell(places.trouble);
+  log::ProductionLogFiles productionLog(places.productionLogs, tell);
+  window.productionBook.passOnTo(&productionLog);
   takeSettings(window, options);
   window.initialise();
   ui::StationView view(window);
@@ -91,44 +144,97 @@ bool everyReaderPassed(const nlohmann::ordered_json& report) {
   return any;
 }
 
-int runHeadless(cli::Backend& backend, const cli::Options& options) {
+// The started ports as the terminal shows them. Window thread.
+std::vector<cli::PortLine> portLines(const app::StationWindow& window) {
+  std::vector<cli::PortLine> lines;
+  for (int n = 1; n <= station::kPortCount; ++n) {
+    if (!window.portStarted(n)) continue;
+    cli::PortLine line;
+    line.port = n;
+    line.shows =
+        log::oneLine(window.control(station::resultLineId(station::slotNumber(n, 1))).text);
+    line.position = window.control(station::progressBarId(n)).position;
+    if (auto record = window.productionBook.port(n)) line.result = log::resultName(record->result);
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+// The run prepared once on a station with no readers, so that whatever would refuse it (no
+// mapping mode, an image, a copy file, a card text) refuses it before any reader is touched. The
+// refusals as the operator would read them; none when the run can start.
+std::vector<std::string> setUpRefusals(cli::Backend& backend, const cli::Options& options) {
+  auto empty = cli::makeEmptyFarm(backend);
+  if (!empty) return {"the settings could not be checked on a station without readers"};
+  ui::HeadlessHost host;
+  app::StationWindow rehearsal(empty->platform(), host);
+  takeSettings(rehearsal, options);
+  std::vector<std::string> refusals;
+  host.runAndWait([&] {
+    rehearsal.initialise();
+    // As in the window: Auto Start waits for a port-mapping mode.
+    if (!rehearsal.control(station::id::kAutoStart).enabled) {
+      refusals.emplace_back(kNoMappingMode);
+      return;
+    }
+    rehearsal.onClicked(station::id::kAutoStart);
+    if (rehearsal.runPrepared) return;
+    refusals = host.messages();
+    if (refusals.empty()) refusals.emplace_back("the run could not be prepared");
+  });
+  return refusals;
+}
+
+int runHeadless(cli::Backend& backend, const cli::Options& options, const LogPlaces& places) {
+  if (!places.trouble.empty()) say(places.trouble);
+  if (!options.scanOnly) {
+    const auto refusals = setUpRefusals(backend, options);
+    for (const std::string& refusal : refusals)
+      say(refusal);
+    if (!refusals.empty()) return kUsageError;
+  }
+  log::ProductionLogFiles productionLog(places.productionLogs, say);
   ui::HeadlessHost host;
   app::StationWindow window(backend.platform(), host);
+  window.productionBook.passOnTo(&productionLog);
   takeSettings(window, options);
   nlohmann::ordered_json report;
   // Start-up applies the stored mapping mode: full scan and probe.
   host.runAndWait([&] { window.initialise(); });
   backend.start();
+  // Live lines only for a person at a terminal, never into a pipe or the report's own stream.
+  std::optional<cli::TerminalProgress> progress;
+  if (!options.scanOnly && options.report != "-" && ::isatty(STDOUT_FILENO) == 1)
+    progress.emplace(stdout);
+  std::vector<cli::PortLine> lines;
   if (!options.scanOnly) {
-    bool canStart = false;
-    host.runAndWait([&] { canStart = window.control(station::id::kAutoStart).enabled; });
-    if (!canStart) {
-      // As in the window: Auto Start waits for a port-mapping mode.
-      std::fputs("tarvix: no port-mapping mode is chosen (bCheckHub or bCheckNOHub in the "
-                 "settings), so no run can start\n",
-                 stderr);
-      host.runAndWait([&] {
-        report = app::stationReport(window);
-        window.close();
-      });
-      writeReport(report, options.report);
-      return 1;
-    }
     host.runAndWait([&] { window.onClicked(station::id::kAutoStart); });
     bool ended = false;
     while (!ended) {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      host.runAndWait([&] { ended = window.runEnded(); });
+      host.runAndWait([&] {
+        ended = window.runEnded();
+        if (progress) lines = portLines(window);
+      });
+      if (progress) progress->show(lines, false);
     }
   }
   host.runAndWait([&] {
     report = app::stationReport(window);
+    if (progress) lines = portLines(window);
     window.close();
   });
+  if (progress) progress->show(lines, true);
   for (const std::string& message : host.messages())
-    std::fprintf(stderr, "tarvix: %s\n", message.c_str());
+    say(message);
   if (!writeReport(report, options.report)) {
     return fail(options.report.string() + ": cannot be written");
+  }
+  if (report.contains("withoutPortBox")) {
+    std::string readers;
+    for (const auto& reader : report["withoutPortBox"])
+      readers += (readers.empty() ? "" : ", ") + reader.get<std::string>();
+    say("attached but given no port box: " + readers);
   }
   if (options.scanOnly) return 0;
   for (const auto& port : report["ports"]) {
@@ -137,7 +243,7 @@ int runHeadless(cli::Backend& backend, const cli::Options& options) {
                    port["refused"].get<std::string>().c_str());
     }
   }
-  return everyReaderPassed(report) ? 0 : 1;
+  return everyReaderPassed(report) ? 0 : kReaderFailed;
 }
 
 } // namespace
@@ -150,8 +256,16 @@ int main(int argc, char** argv) {
     std::fputs(cli::kUsage, stdout);
     return 0;
   }
+  if (options->version) {
+    std::printf("tarvix %s\n", TARVIX_VERSION);
+    return 0;
+  }
   if (!options->settings.empty() && !settings::readable(options->settings)) {
     return fail(options->settings.string() + ": cannot be read");
+  }
+  // Found now rather than after every card was prepared.
+  if (!options->report.empty() && options->report != "-" && !writable(options->report)) {
+    return fail(options->report.string() + ": cannot be written");
   }
 
   platform::linux_backend::LinuxSystem instance;
@@ -162,8 +276,12 @@ int main(int argc, char** argv) {
   if (!options->headless && !haveDisplay()) {
     return fail(std::string("no display found.\n") + cli::kUsage);
   }
-  auto backend = cli::makeBackend(*options, error);
+  const fs::path folder = cli::stateFolder();
+  platform::FileTrace trace(folder.empty() ? fs::path() : folder / "trace.log", kTraceFileLimit,
+                            options->trace);
+  const LogPlaces places = logPlaces(folder, trace, *options);
+  auto backend = cli::makeBackend(*options, trace, error);
   if (!backend) return fail(error);
-  return options->headless ? runHeadless(*backend, *options)
-                           : runWindow(argc, argv, *backend, *options);
+  return options->headless ? runHeadless(*backend, *options, places)
+                           : runWindow(argc, argv, *backend, *options, places);
 }

@@ -115,6 +115,7 @@ bool StationWindow::prepareRun() {
   started_ = {};
   for (station::CapacityCheckRecord& check : capacityChecks)
     check.verdict = station::CapacityVerdict::NotChecked;
+  productionBook.clear();
   runPrepared = true;
   applyOptionStates(OptionMoment::RunStarts);
   enable(id::kAutoStop, false);
@@ -281,14 +282,32 @@ void StationWindow::startPort(int n) {
   started_[n - 1] = true;
   stepContext().showPicture(n, text::PictureRole::Busy);
   m_hUSBDeviceHandle.close();
-  startWorker(record, run::ReaderBinding::capture(*this, record));
+  startWorker(record, run::ReaderBinding::capture(*this, record),
+              startedRecord(n, std::uint64_t{sectors} * sectorSize));
 }
 
-void StationWindow::startWorker(station::PortRecord& record, run::ReaderBinding binding) {
+log::ProductionRecord StationWindow::startedRecord(int n, std::uint64_t cardBytes) const {
+  log::ProductionRecord started;
+  started.port = n;
+  const station::PortRecord& record = ports[n - 1];
+  started.usbPath = usbPathText(driveRecords[record.driveIndex[0]].usbPath);
+  for (char letter : record.driveLetter) {
+    if (letter == 0) continue;
+    if (!started.drives.empty()) started.drives += ' ';
+    started.drives += station::driveName(letter);
+  }
+  if (const station::ModelTraits* model = station::modelTraits(icType)) started.model = model->name;
+  started.capacityMiB = cardBytes >> 20;
+  return started;
+}
+
+void StationWindow::startWorker(station::PortRecord& record, run::ReaderBinding binding,
+                                log::ProductionRecord started) {
   ++liveWorkers_;
   try {
-    workers_.emplace_back([this, &record, context = stepContext(), binding = std::move(binding)] {
-      run::runSlotWorker(context, record, binding);
+    workers_.emplace_back([this, &record, context = stepContext(), binding = std::move(binding),
+                           started = std::move(started)] {
+      run::runSlotWorker(context, record, binding, started, productionBook);
       // What the worker showed last is in the window when the run is seen to end.
       host_.runAndWait([this] { flushDisplay(); });
       --liveWorkers_;

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarvix::app {
 namespace {
@@ -44,6 +45,35 @@ void addCapacityCheck(const station::CapacityCheckRecord& check, nlohmann::order
   }
 }
 
+nlohmann::ordered_json production(const log::ProductionRecord& r) {
+  nlohmann::ordered_json steps = nlohmann::ordered_json::array();
+  for (const log::StepRun& step : r.steps)
+    steps.push_back({{"step", step.name}, {"ms", step.ms}});
+  return {{"time", log::timeText(r.time)},
+          {"host", r.host},
+          {"usbPath", r.usbPath},
+          {"drives", r.drives},
+          {"model", r.model},
+          {"capacityMiB", r.capacityMiB},
+          {"serial", r.serial},
+          {"vidPid", r.vidPid},
+          {"steps", std::move(steps)},
+          {"result", log::resultName(r.result)},
+          {"failure", r.failure}};
+}
+
+// Readers attached but given no port box (beyond the 21st port, a hub chained too deep, behind a
+// further hub), as "E: at USB 1-2.7.1.3": an operator's clue to a reader that sits dark.
+std::vector<std::string> readersWithoutPortBox(const StationWindow& window) {
+  std::vector<std::string> readers;
+  for (const station::DriveRecord& drive : window.driveRecords) {
+    // A letter the walk placed on the USB tree but the mapping gave no slot.
+    if (drive.letter == 0 || drive.usbPath.empty() || drive.slot != 0) continue;
+    readers.push_back(station::driveName(drive.letter) + " at USB " + usbPathText(drive.usbPath));
+  }
+  return readers;
+}
+
 } // namespace
 
 nlohmann::ordered_json stationReport(const StationWindow& window) {
@@ -71,9 +101,12 @@ nlohmann::ordered_json stationReport(const StationWindow& window) {
         {"started", window.portStarted(n)},
         {"slots", std::move(slots)}};
     if (holdsReader && !window.portStarted(n)) entry["refused"] = refusal(window, n, role);
+    if (auto record = window.productionBook.port(n)) entry["production"] = production(*record);
     ports.push_back(std::move(entry));
   }
-  return {{"serialText", window.serialText}, {"ports", std::move(ports)}};
+  nlohmann::ordered_json report = {{"serialText", window.serialText}, {"ports", std::move(ports)}};
+  if (auto dark = readersWithoutPortBox(window); !dark.empty()) report["withoutPortBox"] = dark;
+  return report;
 }
 
 } // namespace tarvix::app

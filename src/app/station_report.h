@@ -9,7 +9,9 @@ namespace tarvix::app {
 class StationWindow;
 
 // {"serialText": "...", "ports": [{"port", "picture", "progress", "started", "slots": [{"slot",
-// "label", "text", "colour", "visible"}]}]} for all 21 ports and all four slots of each.
+// "label", "text", "colour", "visible"}], "production": {the port's production record, once
+// finished in this run}}], "withoutPortBox": [readers attached but given no port box]} for all
+// 21 ports and all four slots of each.
 nlohmann::ordered_json stationReport(const StationWindow& window);
 
 } // namespace tarvix::app

@@ -8,6 +8,7 @@
 #include "app/control.h"
 #include "app/display_queue.h"
 #include "app/option_locks.h"
+#include "app/production_book.h"
 #include "discovery/scans.h"
 #include "platform/platform.h"
 #include "run/reader_binding.h"
@@ -108,6 +109,8 @@ public:
   // before initialise() to name one; otherwise start-up picks the default place.
   std::filesystem::path stationSettingsPath;
   settings::CopyList copyList;
+  // The finished ports of the current run; set where it passes records on before initialise().
+  ProductionBook productionBook;
 
   platform::Platform& platform() { return platform_; }
   ui::WindowHost& host() { return host_; }
@@ -171,7 +174,10 @@ private:
   bool memoryAllows(std::uint64_t bytes) const;
   bool startTest(int n);
   void startPort(int n);
-  void startWorker(station::PortRecord& record, run::ReaderBinding binding);
+  void startWorker(station::PortRecord& record, run::ReaderBinding binding,
+                   log::ProductionRecord started);
+  // What the port start knows of port n's reader, for its production record.
+  log::ProductionRecord startedRecord(int n, std::uint64_t cardBytes) const;
   void joinFinishedWorkers();
   void onPollTimer();
   void waitForWorkers();

@@ -26,6 +26,8 @@ public:
   virtual std::uint64_t availableMemoryBytes() const = 0;
   // The locale that names the user's language, e.g. "zh_TW.UTF-8"; empty when none is set.
   virtual std::string systemLocale() const = 0;
+  // This computer's network name, as the production log records it; empty when unknown.
+  virtual std::string hostName() const = 0;
   // The running executable; its folder holds the default settings file.
   virtual std::filesystem::path executablePath() const = 0;
   // Takes the process-wide lock `name`. False when another live process holds it. The operating

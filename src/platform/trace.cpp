@@ -4,10 +4,39 @@
 
 namespace tarvix::platform {
 
-void StderrTrace::line(std::string_view text) {
+FileTrace::FileTrace(std::filesystem::path file, std::uint64_t limit, bool alsoStderr)
+    : path_(std::move(file)), limit_(limit), alsoStderr_(alsoStderr) {
+  std::error_code none;
+  std::filesystem::create_directories(path_.parent_path(), none);
+  // Close-on-exec ("e"): the copy tool the station starts never holds the trace file open.
+  file_ = std::fopen(path_.c_str(), "ae");
+  if (file_ != nullptr) size_ = std::filesystem::file_size(path_, none);
+}
+
+FileTrace::~FileTrace() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+void FileTrace::line(std::string_view text) {
   std::lock_guard lock(mutex_);
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fputc('\n', stderr);
+  if (alsoStderr_) {
+    std::fwrite(text.data(), 1, text.size(), stderr);
+    std::fputc('\n', stderr);
+  }
+  if (file_ == nullptr) return;
+  if (size_ > 0 && size_ + text.size() + 1 > limit_) {
+    std::fclose(file_);
+    std::error_code none;
+    std::filesystem::rename(path_, path_.string() + ".1", none);
+    file_ = std::fopen(path_.c_str(), "we");
+    size_ = 0;
+    if (file_ == nullptr) return;
+  }
+  std::fwrite(text.data(), 1, text.size(), file_);
+  std::fputc('\n', file_);
+  // Flushed at once, as a debugger's output is seen at once, and nothing is lost to a crash.
+  std::fflush(file_);
+  size_ += text.size() + 1;
 }
 
 void CapturingTrace::line(std::string_view text) {

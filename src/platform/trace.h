@@ -2,6 +2,9 @@
 // the text. Implementations are thread-safe: twenty-one workers trace at once.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -15,13 +18,27 @@ public:
   virtual void line(std::string_view text) = 0;
 };
 
-// Writes each line to standard error.
-class StderrTrace final : public TraceSink {
+// Writes each line to a trace file kept to about `limit` bytes: a line that would pass it first
+// moves the file to `<file>.1` (replacing the older part) and starts it anew. With `alsoStderr`
+// every line goes to standard error too. A file that cannot be opened leaves standard error only.
+class FileTrace final : public TraceSink {
 public:
+  FileTrace(std::filesystem::path file, std::uint64_t limit, bool alsoStderr);
+  ~FileTrace() override;
+  FileTrace(const FileTrace&) = delete;
+  FileTrace& operator=(const FileTrace&) = delete;
+
+  // False when the file could not be opened.
+  bool writing() const { return file_ != nullptr; }
   void line(std::string_view text) override;
 
 private:
   std::mutex mutex_;
+  const std::filesystem::path path_;
+  const std::uint64_t limit_;
+  const bool alsoStderr_;
+  std::FILE* file_ = nullptr;
+  std::uint64_t size_ = 0;
 };
 
 // Keeps every line in memory, for tests.

@@ -276,6 +276,7 @@ std::optional<std::string> takeSerialNumber(const StepContext& context) {
   }
   // Shown once the lock is released: no worker waits on the window thread while holding it.
   if (increase) context.controls.setText(station::id::kSerial, serial);
+  if (context.production != nullptr) context.production->serial = serial;
   return serial;
 }
 

@@ -19,12 +19,30 @@ constexpr int kTextStartTest = 5061;
 constexpr std::uint32_t kAfterResetMs = 1000;
 constexpr std::uint32_t kBeforeDefaultPassMs = 2000;
 
+// Step names as the production log records them.
+constexpr std::string_view kStepCapacityCheck = "capacity check";
+constexpr std::string_view kStepLowLevelFormat = "low-level format";
+constexpr std::string_view kStepCardInformation = "card information";
+constexpr std::string_view kStepEepromParameters = "EEPROM parameters";
+constexpr std::string_view kStepFormat = "format";
+constexpr std::string_view kStepReadWriteTest = "read/write test";
+constexpr std::string_view kStepAreaSizes = "area sizes";
+constexpr std::string_view kStepCdromArea = "CD-ROM area";
+constexpr std::string_view kStepBinaryArea = "binary area";
+constexpr std::string_view kStepFormatAfterAreas = "format after areas";
+constexpr std::string_view kStepCopyFiles = "copy files";
+constexpr std::string_view kStepControllerReset = "controller reset";
+constexpr std::string_view kStepEepromDefaults = "EEPROM factory defaults";
+
 class Worker {
 public:
   // The port's LUNs are taken as they were bound at the start: a removal pass may clear the port
   // record and the drive records while the worker still runs.
-  Worker(const StepContext& context, PortRecord& port, const ReaderBinding& binding)
-      : c_(context), port_(port), binding_(binding), n_(port.portNumber) {
+  Worker(StepContext& context, PortRecord& port, const ReaderBinding& binding,
+         log::ProductionRecord& record, log::ProductionLog& log)
+      : c_(context), port_(port), binding_(binding), record_(record), log_(log),
+        n_(port.portNumber) {
+    c_.production = &record_;
     for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
       drives_[lun - 1] = binding.lun(lun).driveIndex;
       kinds_[lun - 1] = binding.lun(lun).kind;
@@ -71,6 +89,14 @@ private:
     c_.controls.setText(station::resultLineId(slotOf(lun)), std::to_string(mib) + " MB\r\n");
   }
 
+  // Runs `step`, and notes how long it took when its option made it do anything.
+  template <typename Step> bool timed(std::string_view name, bool on, Step step) {
+    const std::uint64_t start = c_.platform.clock.tickMs();
+    const bool passed = step();
+    if (on) record_.steps.push_back({std::string(name), c_.platform.clock.tickMs() - start});
+    return passed;
+  }
+
   // Runs `step` on every taking-part LUN, moving the bar to `after[lun - 1]` after each LUN
   // (skipped ones included).
   template <typename Step> bool perLun(Step step, const std::array<int, 4>& after) {
@@ -95,35 +121,57 @@ private:
       }
       return false;
     }
+    const RunOptions& o = c_.options;
     const int first = drive(1);
-    const bool areas = c_.options.binaryArea || c_.options.cdromArea;
+    const bool areas = o.binaryArea || o.cdromArea;
+    const bool eeprom = eepromModel();
     auto format = [&](int lun) { return formatVolumeStep(c_, drive(lun)); };
 
-    if (!perLun([&](int lun) { return capacityCheckStep(c_, drive(lun)); }, {10, 10, 10, 10}))
-      return false;
-    if (!perLun([&](int lun) { return lowLevelFormatStep(c_, drive(lun), port_, lun); },
-                {25, 40, 55, 70})) {
+    if (!timed(kStepCapacityCheck, o.capacityCheck, [&] {
+          return perLun([&](int lun) { return capacityCheckStep(c_, drive(lun)); },
+                        {10, 10, 10, 10});
+        })) {
       return false;
     }
-    const bool parameters =
-        eepromModel() ? eepromParameterStep(c_, first, port_) : cardInformationStep(c_, first);
-    if (!parameters) return false;
+    if (!timed(kStepLowLevelFormat, o.lowLevelFormat, [&] {
+          return perLun([&](int lun) { return lowLevelFormatStep(c_, drive(lun), port_, lun); },
+                        {25, 40, 55, 70});
+        })) {
+      return false;
+    }
+    if (!timed(eeprom ? kStepEepromParameters : kStepCardInformation, o.writeParameter, [&] {
+          return eeprom ? eepromParameterStep(c_, first, port_) : cardInformationStep(c_, first);
+        })) {
+      return false;
+    }
+    if (o.writeParameter) record_.vidPid = o.card.vid + ":" + o.card.pid;
     progress(80);
-    if (!perLun(format, {85, 90, 95, 100})) return false;
-    if (!perLun([&](int lun) { return readWriteTestStep(c_, drive(lun), port_, lun); },
-                {105, 110, 115, 120})) {
+    if (!timed(kStepFormat, o.format || areas, [&] { return perLun(format, {85, 90, 95, 100}); }))
+      return false;
+    if (!timed(kStepReadWriteTest, o.readWriteTest, [&] {
+          return perLun([&](int lun) { return readWriteTestStep(c_, drive(lun), port_, lun); },
+                        {105, 110, 115, 120});
+        })) {
       return false;
     }
-    if (!partitionSizeStep(c_, first)) return false;
+    if (!timed(kStepAreaSizes, areas, [&] { return partitionSizeStep(c_, first); })) return false;
     progress(130);
-    if (!cdromAreaStep(c_, first, port_)) return false;
+    if (!timed(kStepCdromArea, o.cdromArea, [&] { return cdromAreaStep(c_, first, port_); }))
+      return false;
     progress(145);
-    if (!binaryAreaStep(c_, first, port_)) return false;
+    if (!timed(kStepBinaryArea, o.binaryArea, [&] { return binaryAreaStep(c_, first, port_); }))
+      return false;
     progress(160);
     // The areas change the public disk's size, so its file system is laid anew.
-    if (areas && !perLun(format, {170, 170, 170, 170})) return false;
-    if (!perLun([&](int lun) { return copyFilesStep(c_, drive(lun), port_, lun); },
-                {200, 200, 200, 200})) {
+    if (areas && !timed(kStepFormatAfterAreas, true, [&] {
+          return perLun(format, {170, 170, 170, 170});
+        })) {
+      return false;
+    }
+    if (!timed(kStepCopyFiles, o.copyFiles, [&] {
+          return perLun([&](int lun) { return copyFilesStep(c_, drive(lun), port_, lun); },
+                        {200, 200, 200, 200});
+        })) {
       return false;
     }
     if (!readerStillThere()) return false;
@@ -150,20 +198,26 @@ private:
         }
       }
       picture(PictureRole::Pass);
+      finish(log::PortResult::Pass);
       end(station::kProgressMax);
       return;
     }
     picture(PictureRole::Fail);
+    finish(log::PortResult::Fail);
     end(station::kProgressMax);
     blankIfReaderGone();
   }
 
   bool resetSequence() {
     const int first = drive(1);
-    if (eepromModel()) return eepromFactoryDefaultStep(c_, first, port_);
-    if (!controllerResetStep(c_, first, port_)) return false;
+    if (eepromModel()) {
+      return timed(kStepEepromDefaults, true,
+                   [&] { return eepromFactoryDefaultStep(c_, first, port_); });
+    }
+    if (!timed(kStepControllerReset, true, [&] { return controllerResetStep(c_, first, port_); }))
+      return false;
     c_.platform.clock.sleepMs(kAfterResetMs);
-    return formatVolumeStep(c_, first);
+    return timed(kStepFormat, true, [&] { return formatVolumeStep(c_, first); });
   }
 
   void finishReset(bool passed) {
@@ -175,12 +229,27 @@ private:
     }
     if (passed && readerStillThere()) {
       picture(PictureRole::DefaultPass);
+      finish(log::PortResult::DefaultPass);
       end(station::kProgressMax);
       return;
     }
     picture(PictureRole::ResetFail);
+    finish(log::PortResult::ResetFail);
     end(station::kProgressMax);
     blankIfReaderGone();
+  }
+
+  // Completes the port's record and hands it on before the port is marked done, so the record is
+  // there when the run is seen to end. A reader gone before the end was pulled, whatever failed.
+  void finish(log::PortResult result) {
+    const bool passed = result == log::PortResult::Pass || result == log::PortResult::DefaultPass;
+    if (!passed && !readerStillThere()) result = log::PortResult::Pulled;
+    record_.result = result;
+    record_.failure = passed ? std::string() : log::oneLine(record_.failure);
+    record_.time = c_.platform.clock.localTime();
+    record_.host = c_.platform.system.hostName();
+    c_.production = nullptr;
+    log_.add(record_);
   }
 
   void end(int position) {
@@ -196,9 +265,11 @@ private:
     progress(0);
   }
 
-  const StepContext& c_;
+  StepContext& c_;
   PortRecord& port_;
   const ReaderBinding& binding_;
+  log::ProductionRecord& record_;
+  log::ProductionLog& log_;
   const int n_;
   std::array<int, station::kLunsPerPort> drives_{};
   std::array<LunKind, station::kLunsPerPort> kinds_{};
@@ -207,9 +278,10 @@ private:
 
 } // namespace
 
-void runSlotWorker(StepContext context, station::PortRecord& port, const ReaderBinding& binding) {
+void runSlotWorker(StepContext context, station::PortRecord& port, const ReaderBinding& binding,
+                   log::ProductionRecord record, log::ProductionLog& log) {
   context.binding = &binding;
-  Worker(context, port, binding).run();
+  Worker(context, port, binding, record, log).run();
 }
 
 } // namespace tarvix::run

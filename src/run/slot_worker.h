@@ -9,7 +9,10 @@
 namespace tarvix::run {
 
 // The whole worker: every path clears `busy` and sets `done`. Every command goes to the readers
-// of `binding` only, and none once one of them has gone.
-void runSlotWorker(StepContext context, station::PortRecord& port, const ReaderBinding& binding);
+// of `binding` only, and none once one of them has gone. `record` holds what the port start knew
+// of the reader; the worker completes it (steps and their times, what was written, the result)
+// and hands it to `log` once the port is finished.
+void runSlotWorker(StepContext context, station::PortRecord& port, const ReaderBinding& binding,
+                   log::ProductionRecord record, log::ProductionLog& log);
 
 } // namespace tarvix::run

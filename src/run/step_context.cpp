@@ -32,7 +32,9 @@ bool StepContext::readerStillBound(int driveIndex) const {
 }
 
 void StepContext::showText(int slot, int englishId) const {
-  controls.setText(station::resultLineId(slot), text::localized(englishId, languageOffset));
+  const std::string shown = text::localized(englishId, languageOffset);
+  if (production != nullptr) production->failure = shown;
+  controls.setText(station::resultLineId(slot), shown);
 }
 
 void StepContext::showFailure(int slot, int englishId) const {

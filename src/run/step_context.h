@@ -4,6 +4,7 @@
 #pragma once
 
 #include "channel/reader_handle.h"
+#include "log/production_record.h"
 #include "platform/platform.h"
 #include "run/run_options.h"
 #include "station/controls.h"
@@ -30,6 +31,9 @@ struct StepContext {
   int languageOffset = 0;
   // The readers the worker started on; none outside a worker (a step on its own in a test).
   const ReaderBinding* binding = nullptr;
+  // The worker's record of its port; steps note in it the serial number they wrote and the last
+  // text they showed. None outside a worker.
+  log::ProductionRecord* production = nullptr;
 
   // Opens the reader of drive `driveIndex` for a step. With a binding, only while the drive is
   // still the reader the worker started on, checked before and after the open; otherwise the

@@ -9,6 +9,8 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -23,16 +25,20 @@ protected:
     // A copy of its own, so the settings it saves at exit land here and its lock is its own.
     station = dir / ("tarvix-cli-" + std::to_string(::getpid()));
     fs::copy_file(TARVIX_EXECUTABLE, station);
+    // The trace file and the production log land here, not in the account's own state folder.
+    ::setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
   }
 
   fs::path write(const std::string& name, const std::string& content) {
     return dir.write(name, content);
   }
   static std::string read(const fs::path& path) { return tarvix::testing::readFile(path); }
-  // Runs the station with `args`; returns its exit status, keeps what it printed.
-  int run(const std::string& args) {
-    const std::string command = station.string() + " " + args + " >" + (dir / "out").string() +
-                                " 2>" + (dir / "err").string() + " </dev/null";
+  // Runs the station (or `program`, which starts it) with `args`; returns the exit status and
+  // keeps what was printed.
+  int run(const std::string& args, const std::string& program = {}) {
+    const std::string command = (program.empty() ? station.string() : program) + " " + args + " >" +
+                                (dir / "out").string() + " 2>" + (dir / "err").string() +
+                                " </dev/null";
     const int status = std::system(command.c_str());
     out = read(dir / "out");
     err = read(dir / "err");
@@ -106,6 +112,148 @@ TEST_F(CommandLine, BadInputIsRefusedWithOneClearMessage) {
   EXPECT_EQ(run("--simulate --farm x.json"), 2);
   EXPECT_EQ(run("--help"), 0);
   EXPECT_NE(out.find("--scan-only"), std::string::npos);
+  EXPECT_EQ(run("--version"), 0);
+  EXPECT_EQ(out, "tarvix " TARVIX_VERSION "\n");
+}
+
+// Every refusal of the set-up exits 2 with its message before any reader is opened, and is told
+// apart from a reader that failed (1).
+TEST_F(CommandLine, SetUpRefusalsExitTwoBeforeAnyReaderIsTouched) {
+  const fs::path farm = write("farm.json", kFarm);
+  const std::string hub = "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\n";
+  const struct {
+    std::string settings;
+    std::string report;
+    std::string message;
+  } refusals[] = {
+      {"[Test Item]\r\nnICType=3\r\nbCheckFormat=1\r\n", "r.json", "no port-mapping mode"},
+      {"[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=4\r\nbCheckAutorun=1\r\n"
+       "szISOFilePath=" +
+           (dir / "none.iso").string() + "\r\n",
+       "r.json", "Load ISO file Fail"},
+      {hub + "bCheckCopyFile=1\r\n[Copy File]\r\nbCheckFile01=1\r\nszFilePath01=" +
+           (dir / "none.txt").string() + "\r\n",
+       "r.json", "Load \"copy file\" fail"},
+      {hub + "bCheckFormat=1\r\n", "no/such/folder/r.json", "cannot be written"},
+  };
+  for (const auto& refusal : refusals) {
+    const fs::path settings = write("s.ini", refusal.settings);
+    EXPECT_EQ(run("--headless --farm " + farm.string() + " --settings " + settings.string() +
+                  " --report " + (dir / refusal.report).string()),
+              2)
+        << refusal.message;
+    EXPECT_NE(err.find(refusal.message), std::string::npos) << err;
+    EXPECT_EQ(read(dir / "state/tarvix/trace.log").find("GetUSBDeviceHandle"), std::string::npos)
+        << refusal.message << ": a reader was opened";
+  }
+}
+
+// Splits a log that holds no quoted field into rows of fields.
+std::vector<std::vector<std::string>> csvRows(const std::string& text) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::vector<std::string> fields;
+    std::istringstream values(line);
+    for (std::string value; std::getline(values, value, ',');)
+      fields.push_back(value);
+    if (line.back() == ',') fields.emplace_back();
+    rows.push_back(fields);
+  }
+  return rows;
+}
+
+// A farm run leaves one production record per finished port, in the state folder and in the
+// --log file alike, matching the report; trace lines go to the trace file and, without --trace,
+// nowhere near standard error.
+TEST_F(CommandLine, AFarmRunLeavesAProductionLogThatMatchesTheReport) {
+  const fs::path farm = write("farm.json", R"({"imageDir": "img", "timeScale": 0.001,
+    "hostControllers": [{"rootHubPorts": 4, "attached": [{"port": 2, "hub": {"ports": 7,
+    "attached": [
+      {"port": 1, "reader": {"id": "r1", "model": "VQ301C-A-1LUN", "cardMiB": 16}},
+      {"port": 2, "reader": {"id": "r2", "model": "VQ301C-A-1LUN", "cardMiB": 16, "faults":
+        [{"command": "WriteSector", "after": 3, "fault": "fail"}]}},
+      {"port": 3, "reader": {"id": "r3", "model": "VQ301C-A-1LUN", "cardMiB": 16}},
+      {"port": 4, "hub": {"ports": 4, "attached": [
+        {"port": 1, "reader": {"id": "deep", "model": "VQ301C-A-1LUN", "cardMiB": 16}}]}}]}}]}]})");
+  const fs::path settings =
+      write("s.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\n"
+                     "nICType=3\r\nbCheckLowFormat=1\r\nbCheckFormat=1\r\nbCheckRWTest=1\r\n"
+                     "nRWTestCount=1\r\nbCheckCardInforEnable=1\r\n"
+                     "[CardInfor]\r\nszSerialNum=000000000007\r\n"
+                     "bIncrease=1\r\n");
+  ASSERT_EQ(run("--headless --farm " + farm.string() + " --settings " + settings.string() +
+                " --report " + (dir / "report.json").string() + " --log " +
+                (dir / "mine.csv").string()),
+            1)
+      << err;
+  const std::string log = read(dir / "state/tarvix/production.csv");
+  EXPECT_EQ(read(dir / "mine.csv"), log);
+  const auto rows = csvRows(log);
+  ASSERT_EQ(rows.size(), 4u) << log;
+  EXPECT_EQ(rows[0][2], "port");
+  const auto report = nlohmann::json::parse(read(dir / "report.json"));
+  std::set<int> logged;
+  for (std::size_t i = 1; i < rows.size(); ++i) {
+    const auto& row = rows[i];
+    ASSERT_EQ(row.size(), 12u) << log;
+    const int n = std::stoi(row[2]);
+    logged.insert(n);
+    const auto& port = report["ports"][n - 1];
+    const auto& production = port["production"];
+    EXPECT_EQ(row[0], production["time"]);
+    EXPECT_EQ(row[3], production["usbPath"]);
+    EXPECT_EQ(row[4], port["slots"][0]["label"]);
+    EXPECT_EQ(row[5], "VQ301C-A-1LUN");
+    EXPECT_EQ(row[7], production["serial"]);
+    EXPECT_EQ(row[10], port["picture"] == "pass" ? "pass" : "fail") << n;
+    EXPECT_EQ(row[10], production["result"]);
+    EXPECT_EQ(row[11], production["failure"]);
+  }
+  EXPECT_EQ(logged, (std::set<int>{1, 2, 3}));
+  EXPECT_EQ(report["ports"][1]["production"]["failure"], "Test Low level Format Fail!!");
+  EXPECT_EQ(rows[1][3].substr(0, 4), "1-2.");
+  // Each passed reader's serial number is in the log, once; the one that failed before its card
+  // information got none.
+  std::set<std::string> serials;
+  for (std::size_t i = 1; i < rows.size(); ++i)
+    serials.insert(rows[i][7]);
+  EXPECT_EQ(serials, (std::set<std::string>{"", "000000000007", "000000000008"})) << log;
+
+  // The reader behind the inner hub sits dark, and the operator is told why.
+  ASSERT_EQ(report["withoutPortBox"].size(), 1u);
+  EXPECT_NE(
+      err.find("attached but given no port box: " + report["withoutPortBox"][0].get<std::string>()),
+      std::string::npos)
+      << err;
+  EXPECT_NE(read(dir / "state/tarvix/trace.log").find("m_hUSBDeviceHandle close handle"),
+            std::string::npos);
+  EXPECT_EQ(err.find("m_hUSBDeviceHandle"), std::string::npos) << err;
+  EXPECT_EQ(out, "") << "live progress lines went into a pipe";
+
+  ASSERT_EQ(run("--headless --scan-only --trace --farm " + farm.string() + " --settings " +
+                settings.string()),
+            0);
+  EXPECT_NE(err.find("m_hUSBDeviceHandle close handle"), std::string::npos) << err;
+}
+
+// On a terminal a run shows a live line for each started port, and its result at the end.
+TEST_F(CommandLine, ATerminalShowsOneLineForEachStartedPort) {
+  const fs::path farm = write("farm.json", kFarm);
+  const fs::path settings = write("s.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\n"
+                                           "nICType=3\r\nbCheckFormat=1\r\n");
+  // script(1) gives the station a terminal of its own.
+  ASSERT_EQ(run("-qec '" + station.string() + " --headless --farm " + farm.string() +
+                    " --settings " + settings.string() + " --report " + (dir / "r.json").string() +
+                    "' /dev/null",
+                "script"),
+            1)
+      << err;
+  EXPECT_NE(out.find("port  1  "), std::string::npos) << out;
+  EXPECT_NE(out.rfind("pass"), std::string::npos) << out;
+  // Port 2's reader was refused, so it never started.
+  EXPECT_EQ(out.find("port  2  "), std::string::npos) << out;
 }
 
 // The serial number a card holds: the card information block's serial descriptor, whose

@@ -29,6 +29,7 @@ protected:
     char pattern[] = "/tmp/tarvix-process-XXXXXX";
     dir = mkdtemp(pattern);
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ::setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
   }
   ~StationProcess() override {
     for (pid_t pid : running) {

@@ -152,6 +152,7 @@ class NoSystem final : public platform::SystemServices {
 public:
   std::uint64_t availableMemoryBytes() const override { return 0; }
   std::string systemLocale() const override { return {}; }
+  std::string hostName() const override { return {}; }
   std::filesystem::path executablePath() const override { return {}; }
   bool acquireInstanceLock(const std::string&) override { return true; }
   void applySystemAdjustments() override {}

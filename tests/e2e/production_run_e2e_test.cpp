@@ -126,6 +126,12 @@ TEST(ProductionRun, AFailingReaderFailsAloneAndAPulledOneLeavesItsBoxBlank) {
   EXPECT_EQ(port(report, 2)["slots"][0]["colour"], 1);
   EXPECT_EQ(port(report, 3)["picture"], "blank");
   EXPECT_EQ(port(report, 3)["progress"], 0);
+  // The production records say the same, and name what the failing step showed.
+  EXPECT_EQ(port(report, 1)["production"]["result"], "pass");
+  EXPECT_EQ(port(report, 1)["production"]["failure"], "");
+  EXPECT_EQ(port(report, 2)["production"]["result"], "fail");
+  EXPECT_EQ(port(report, 2)["production"]["failure"], "Test Low level Format Fail!!");
+  EXPECT_EQ(port(report, 3)["production"]["result"], "pulled");
 }
 
 TEST(ProductionRun, ACardWithoutRoomForTheImageIsRefusedAtStart) {

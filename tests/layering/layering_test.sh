@@ -18,12 +18,12 @@ refuse() {
     status=1
   fi
 }
-core=(station text channel fat settings discovery run app ui/headless)
+core=(station text channel fat settings log discovery run app ui/headless)
 refuse "${core[@]}" -- 'Q[A-Za-z]|qt/' "the core includes no Qt"
 refuse "${core[@]}" -- 'sys/|linux/|unistd\.h|fcntl\.h|windows\.h' \
   "the core includes no operating-system header"
 refuse "${core[@]}" -- 'platform/(linux|sim)/|ui/qt/' "the core includes no backend"
-refuse station text channel fat settings discovery run platform ui/headless -- 'app/' \
+refuse station text channel fat settings log discovery run platform ui/headless -- 'app/' \
   "nothing below the window model includes it"
 refuse platform/sim platform/files -- 'platform/linux/' "the farm and the file helpers do not use the Linux backend"
 refuse platform/files -- 'platform/sim/' "the file helpers do not use the farm"

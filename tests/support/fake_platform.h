@@ -12,6 +12,7 @@ class FakeSystem : public platform::SystemServices {
 public:
   std::uint64_t availableMemoryBytes() const override { return memoryBytes; }
   std::string systemLocale() const override { return locale; }
+  std::string hostName() const override { return "station-1"; }
   std::filesystem::path executablePath() const override { return executable; }
   bool acquireInstanceLock(const std::string&) override { return true; }
   void applySystemAdjustments() override { ++adjustments; }

@@ -43,6 +43,12 @@ std::string LinuxSystem::systemLocale() const {
   return {};
 }
 
+std::string LinuxSystem::hostName() const {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
+}
+
 std::filesystem::path LinuxSystem::executablePath() const {
   std::error_code error;
   auto path = std::filesystem::read_symlink("/proc/self/exe", error);

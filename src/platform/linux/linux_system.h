@@ -20,6 +20,7 @@ public:
 
   std::uint64_t availableMemoryBytes() const override;
   std::string systemLocale() const override;
+  std::string hostName() const override;
   std::filesystem::path executablePath() const override;
   bool acquireInstanceLock(const std::string& name) override;
   void applySystemAdjustments() override;
