@@ -11,11 +11,8 @@
 #include "station/control_ids.h"
 #include "terminal_progress.h"
 #include "ui/headless/headless_host.h"
-#include "ui/qt/qt_host.h"
-#include "ui/qt/simulator_panel.h"
-#include "ui/qt/station_view.h"
+#include "window_run.h"
 
-#include <QApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -23,9 +20,22 @@
 #include <thread>
 #include <unistd.h>
 
+namespace tarvix::cli {
+
+void takeSettings(app::StationWindow& window, const Options& options) {
+  // The named file is the station's own for this run: read at start, and saved back into.
+  if (!options.settings.empty()) {
+    window.stationSettingsPath = std::filesystem::absolute(options.settings);
+  }
+}
+
+} // namespace tarvix::cli
+
 namespace {
 
 using namespace tarvix;
+using cli::LogPlaces;
+using cli::takeSettings;
 
 namespace fs = std::filesystem;
 
@@ -43,13 +53,6 @@ int fail(const std::string& message) {
   say(message);
   return kUsageError;
 }
-
-// Where the trace file and the production log go, and what to tell the operator when they
-// cannot: the station runs on without them.
-struct LogPlaces {
-  std::vector<fs::path> productionLogs;
-  std::string trouble;
-};
 
 LogPlaces logPlaces(const fs::path& folder, const platform::FileTrace& trace,
                     const cli::Options& options) {
@@ -82,43 +85,6 @@ bool haveDisplay() {
     if (value != nullptr && *value != '\0') return true;
   }
   return false;
-}
-
-void takeSettings(app::StationWindow& window, const cli::Options& options) {
-  // The named file is the station's own for this run: read at start, and saved back into.
-  if (!options.settings.empty()) {
-    window.stationSettingsPath = std::filesystem::absolute(options.settings);
-  }
-}
-
-int runWindow(int argc, char** argv, cli::Backend& backend, const cli::Options& options,
-              const LogPlaces& places) {
-  QApplication application(argc, argv);
-  ui::QtHost host;
-  app::StationWindow window(backend.platform(), host);
-  // Shown once the window runs; a worker that finds a file unwritable posts it too.
-  auto tell = [&host, &window](const std::string& message) {
-    host.post([&window, message] { window.messageBox(message); });
-  };
-  if (!places.trouble.empty()) tell(places.trouble);
-  log::ProductionLogFiles productionLog(places.productionLogs, tell);
-  window.productionBook.passOnTo(&productionLog);
-  takeSettings(window, options);
-  window.initialise();
-  ui::StationView view(window);
-  host.setParentWindow(&view);
-  host.setAboutHandler([&view] { view.showAboutBox(); });
-  if (platform::sim::Farm* farm = backend.farm()) {
-    view.addStrip(new ui::SimulatorPanel(
-        {farm->readerIds(), [farm](const std::string& id) { return farm->isPlugged(id); },
-         [farm](const std::string& id) { return farm->plug(id); },
-         [farm](const std::string& id) { return farm->pull(id); }}));
-  }
-  backend.start();
-  view.show();
-  QApplication::exec();
-  window.close();
-  return 0;
 }
 
 bool writeReport(const nlohmann::ordered_json& report, const std::filesystem::path& to) {

@@ -1,0 +1,44 @@
+// The station window: the Qt host, the window model drawn by the Qt view, and on a farm the strip
+// that plugs and pulls its readers.
+#include "log/production_log_file.h"
+#include "platform/sim/farm.h"
+#include "ui/qt/qt_host.h"
+#include "ui/qt/simulator_panel.h"
+#include "ui/qt/station_view.h"
+#include "window_run.h"
+
+#include <QApplication>
+
+namespace tarvix::cli {
+
+int runWindow(int argc, char** argv, Backend& backend, const Options& options,
+              const LogPlaces& places) {
+  QApplication application(argc, argv);
+  ui::QtHost host;
+  app::StationWindow window(backend.platform(), host);
+  // Shown once the window runs; a worker that finds a file unwritable posts it too.
+  auto tell = [&host, &window](const std::string& message) {
+    host.post([&window, message] { window.messageBox(message); });
+  };
+  if (!places.trouble.empty()) tell(places.trouble);
+  log::ProductionLogFiles productionLog(places.productionLogs, tell);
+  window.productionBook.passOnTo(&productionLog);
+  takeSettings(window, options);
+  window.initialise();
+  ui::StationView view(window);
+  host.setParentWindow(&view);
+  host.setAboutHandler([&view] { view.showAboutBox(); });
+  if (platform::sim::Farm* farm = backend.farm()) {
+    view.addStrip(new ui::SimulatorPanel(
+        {farm->readerIds(), [farm](const std::string& id) { return farm->isPlugged(id); },
+         [farm](const std::string& id) { return farm->plug(id); },
+         [farm](const std::string& id) { return farm->pull(id); }}));
+  }
+  backend.start();
+  view.show();
+  QApplication::exec();
+  window.close();
+  return 0;
+}
+
+} // namespace tarvix::cli
