@@ -210,7 +210,11 @@ Plan plan(std::uint64_t seed) {
   std::vector<std::vector<std::string>> rootPorts(random.between(1, 2));
   std::size_t next = 0;
   while (next < p.readers.size()) {
-    auto& ports = rootPorts[random.below(static_cast<std::uint32_t>(rootPorts.size()))];
+    // Readers alone on root ports can fill a controller: another one takes the rest.
+    if (std::all_of(rootPorts.begin(), rootPorts.end(),
+                    [](const auto& ports) { return ports.size() == 8; }))
+      rootPorts.emplace_back();
+    auto& ports = rootPorts[random.below(rootPorts.size())];
     if (ports.size() == 8) continue;
     const std::string port = R"({"port": )" + std::to_string(ports.size() + 1) + ", ";
     const auto reader = [&] {
@@ -245,15 +249,17 @@ Plan plan(std::uint64_t seed) {
                   R"("attached": [)" + joined + "]}";
   }
 
-  // Pulls, some plugged in again, at random farm times around the run.
+  // Pulls, some plugged in again, at random times within the first real second or so, when
+  // most runs are busiest; the farm's time runs 1 / timeScale times faster.
   if (random.chance(0.3)) {
+    const auto span = static_cast<std::uint32_t>(1000 / p.timeScale);
     for (std::uint32_t e = random.between(1, 3); e > 0; --e) {
       const std::string& id = p.readers[random.below(count)].id;
-      const std::uint32_t at = random.below(realTime ? 20000 : 8000);
+      const std::uint32_t at = random.below(span);
       p.events += std::string(p.events.empty() ? "" : ", ") + R"({"atMs": )" + std::to_string(at) +
                   R"(, "pull": ")" + id + "\"}";
       if (random.chance(0.7))
-        p.events += R"(, {"atMs": )" + std::to_string(at + random.below(6000)) + R"(, "plug": ")" +
+        p.events += R"(, {"atMs": )" + std::to_string(at + random.below(span)) + R"(, "plug": ")" +
                     id + "\"}";
     }
   }
@@ -426,8 +432,14 @@ std::string fileBytes(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// One run in this process; its verdict as one JSON object.
-Json runOne(std::uint64_t seed, const Holdings& start) {
+void tell(int fd, const Json& line) {
+  const std::string text = line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+  [[maybe_unused]] const auto written = ::write(fd, text.data(), text.size());
+}
+
+// One run in this process; its verdict as one JSON object. A run that does not end is told on
+// `fd` at once, and the process ends without tearing down what may never stop.
+Json runOne(std::uint64_t seed, const fs::path& batchDir, const Holdings& start, int fd) {
   const auto began = std::chrono::steady_clock::now();
   const Plan p = plan(seed);
   Json verdict = {{"seed", seed},
@@ -435,9 +447,7 @@ Json runOne(std::uint64_t seed, const Holdings& start) {
                   {"readers", p.readers.size()},
                   {"scale", p.timeScale},
                   {"ended", false}};
-  char pattern[] = "/tmp/tarvix-soak-XXXXXX";
-  if (::mkdtemp(pattern) == nullptr) throw std::runtime_error("no folder for a run");
-  const fs::path dir = pattern;
+  const fs::path dir = batchDir / std::to_string(seed);
   write(dir / "image.bin", p.binImage);
   write(dir / "image.iso", p.isoImage);
   write(dir / "hello.txt", p.file);
@@ -494,7 +504,10 @@ Json runOne(std::uint64_t seed, const Holdings& start) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
       host.runAndWait([&] { ended = window->runEnded(); });
     }
-    if (!ended) return verdict; // without tearing down what may never stop
+    if (!ended) {
+      tell(fd, verdict);
+      ::_exit(0);
+    }
     verdict["ended"] = true;
     Json report;
     host.runAndWait([&] { report = app::stationReport(*window); });
@@ -546,20 +559,14 @@ Json runOne(std::uint64_t seed, const Holdings& start) {
   return verdict;
 }
 
-void tell(int fd, const Json& line) {
-  const std::string text = line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
-  [[maybe_unused]] const auto written = ::write(fd, text.data(), text.size());
-}
-
 // A batch's whole life: its runs one after another, then the leak check, each told on `fd`.
-[[noreturn]] void runBatch(std::uint64_t first, std::uint64_t end, int fd) {
+[[noreturn]] void runBatch(std::uint64_t first, std::uint64_t end, const fs::path& dir, int fd) {
   const Holdings start = holdings();
   long firstHeap = 0;
   for (std::uint64_t seed = first; seed < end; ++seed) {
-    Json verdict = runOne(seed, start);
+    const Json verdict = runOne(seed, dir, start, fd);
     if (seed == first) firstHeap = verdict.value("heapKiB", 0L);
     tell(fd, verdict);
-    if (!verdict["ended"].get<bool>()) ::_exit(0);
   }
   Json closing = {{"batch", first}, {"hwmKiB", statusKiB("VmHWM:")}, {"leaks", Json::array()}};
   // What the allocator still hands out, not what it keeps for reuse: the first run's caches
@@ -648,6 +655,7 @@ int soak(const Options& o) {
     pid_t pid;
     int fd;
     std::uint64_t next, end; // the seed it runs now, and the batch's end
+    fs::path dir;            // its runs' folders, removed with it
     std::string heard;
     std::chrono::steady_clock::time_point deadline;
   };
@@ -676,20 +684,22 @@ int soak(const Options& o) {
     while (static_cast<int>(running.size()) < o.jobs && moreWork()) {
       const auto [first, end] = batches.front();
       batches.pop_front();
+      char pattern[] = "/tmp/tarvix-soak-XXXXXX";
       int ends[2];
-      if (::pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("no pipe for a batch");
+      if (::mkdtemp(pattern) == nullptr || ::pipe2(ends, O_CLOEXEC) != 0)
+        throw std::runtime_error("no folder or pipe for a batch");
       std::fflush(nullptr);
       const pid_t pid = ::fork();
       if (pid < 0) throw std::runtime_error("no process for a batch");
       if (pid == 0) {
         ::setpgid(0, 0); // the copy tools it starts go with it when it hangs
         ::close(ends[0]);
-        runBatch(first, end, ends[1]);
+        runBatch(first, end, pattern, ends[1]);
       }
       ::setpgid(pid, pid);
       ::close(ends[1]);
       ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
-      running.push_back({pid, ends[0], first, end, {}, runDeadline()});
+      running.push_back({pid, ends[0], first, end, pattern, {}, runDeadline()});
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     for (auto child = running.begin(); child != running.end();) {
@@ -728,6 +738,8 @@ int soak(const Options& o) {
         continue;
       }
       ::close(child->fd);
+      std::error_code ignored;
+      fs::remove_all(child->dir, ignored);
       if (child->next < child->end) batches.emplace_front(child->next, child->end);
       child = running.erase(child);
     }
