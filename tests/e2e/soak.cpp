@@ -465,7 +465,7 @@ Json runOne(std::uint64_t seed, const fs::path& batchDir, const Holdings& start,
   auto farm = sim::Farm::fromText(farmText, "soak farm", dir, error);
   if (!farm) {
     verdict["ended"] = true;
-    verdict["problems"] = {"farm refused: " + error};
+    verdict["refused"] = error;
     return verdict;
   }
   std::map<std::string, std::string> untouched;
@@ -628,7 +628,11 @@ void report(const Json& v, Totals& t) {
   for (const auto& problem : v.value("problems", Json::array()))
     std::printf("  false pass: seed %llu: %s\n", static_cast<unsigned long long>(seed),
                 problem.get<std::string>().c_str());
-  if (!v.contains("passes")) ++t.refused;
+  if (v.contains("refused")) {
+    ++t.refused;
+    std::printf("  farm refused: seed %llu: %s\n", static_cast<unsigned long long>(seed),
+                v["refused"].get<std::string>().c_str());
+  }
   for (const auto& write : v.value("elsewhere", Json::array())) {
     ++t.elsewhere;
     std::printf("  other-reader write: seed %llu: %s\n", static_cast<unsigned long long>(seed),
@@ -726,7 +730,8 @@ int soak(const Options& o) {
             totals);
         ++child->next;
         over = true;
-      } else if (over && child->next < child->end) {
+      } else if (over && child->next < child->end &&
+                 !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
         // It died without a word for this seed: a crash, which counts with the hangs.
         std::printf("seed %llu: the batch process died (status %d)\n",
                     static_cast<unsigned long long>(child->next), status);
