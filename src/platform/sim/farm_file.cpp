@@ -1,11 +1,15 @@
 #include "platform/sim/farm_file.h"
 
+#include "platform/reader_access.h"
+#include "platform/sim/wire.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
 #include <set>
 #include <span>
+#include <sstream>
 
 namespace tarvix::platform::sim {
 namespace {
@@ -65,6 +69,20 @@ double positive(const json& value, const std::string& path) {
   if (!value.is_number()) refuse(path, "must be a number");
   const double number = value.get<double>();
   if (!(number > 0) || !std::isfinite(number)) refuse(path, "must be greater than 0");
+  return number;
+}
+
+// A link slower than one largest transfer per command time-out makes every transfer outwait it:
+// the run would stall for ever instead of failing.
+constexpr double kMinMBps = double{kMaxTransferBytes} / PassThroughRequest{}.timeoutSeconds / 1e6;
+
+double rate(const json& value, const std::string& path) {
+  const double number = positive(value, path);
+  if (!(number > kMinMBps)) {
+    std::ostringstream floor;
+    floor << "must be greater than " << kMinMBps;
+    refuse(path, floor.str());
+  }
   return number;
 }
 
@@ -295,7 +313,7 @@ public:
     plan_.imageDir = imageDir.is_absolute() ? imageDir : baseDir / imageDir;
     if (root.contains("timeScale")) plan_.timeScale = positive(root["timeScale"], "$.timeScale");
     double busMBps = 0;
-    if (root.contains("busMBps")) busMBps = positive(root["busMBps"], "$.busMBps");
+    if (root.contains("busMBps")) busMBps = rate(root["busMBps"], "$.busMBps");
     if (!root.contains("hostControllers")) refuse("$.hostControllers", "is missing");
     const json& controllers = array(root["hostControllers"], "$.hostControllers");
     if (controllers.size() > kMaxHostControllers)
@@ -316,8 +334,7 @@ private:
     ControllerPlan controller;
     controller.rootPorts = static_cast<int>(
         integer(value["rootHubPorts"], member(path, "rootHubPorts"), 1, kMaxPortsPerHub));
-    controller.mbps =
-        value.contains("MBps") ? positive(value["MBps"], member(path, "MBps")) : busMBps;
+    controller.mbps = value.contains("MBps") ? rate(value["MBps"], member(path, "MBps")) : busMBps;
     plan_.controllers.push_back(controller);
     if (value.contains("attached"))
       readAttached(value["attached"], member(path, "attached"), Position{index, -1, 0},
@@ -359,7 +376,7 @@ private:
       hub.chips = static_cast<int>(integer(value["chips"], member(path, "chips"), 1, 2));
     if (hub.chips == 2 && hub.ports != kChainedHubPorts)
       refuse(member(path, "ports"), "must be 7 for a hub of two chained chips");
-    if (value.contains("MBps")) hub.mbps = positive(value["MBps"], member(path, "MBps"));
+    if (value.contains("MBps")) hub.mbps = rate(value["MBps"], member(path, "MBps"));
     const int index = static_cast<int>(plan_.hubs.size());
     plan_.hubs.push_back(hub);
     if (value.contains("attached"))
@@ -422,9 +439,9 @@ private:
       }
     }
     if (value.contains("readMBps"))
-      reader.readMBps = positive(value["readMBps"], member(path, "readMBps"));
+      reader.readMBps = rate(value["readMBps"], member(path, "readMBps"));
     if (value.contains("writeMBps"))
-      reader.writeMBps = positive(value["writeMBps"], member(path, "writeMBps"));
+      reader.writeMBps = rate(value["writeMBps"], member(path, "writeMBps"));
     if (value.contains("plugged"))
       reader.pluggedAtStart = flag(value["plugged"], member(path, "plugged"));
     plan_.readers.push_back(std::move(reader));

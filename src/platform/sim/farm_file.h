@@ -7,6 +7,8 @@
 //   "hang", "times": k } (after defaults to 0; times to every time, but once for "pull"), and
 //   { "command": "open", "failFirst": k } makes the first k open attempts fail;
 // - a host controller may carry its own "MBps" in place of the farm's busMBps;
+// - every rate (busMBps, MBps, readMBps, writeMBps) carries 64 KiB within a command's 2-second
+//   time-out, so that no transfer can wait for ever;
 // - a reader may say "plugged": false to start unplugged, for events or tests to plug it in;
 // - a two-slot reader's "cards" entries take cardMiB, cardSectors, cardType and partitioned.
 #pragma once

@@ -1,0 +1,811 @@
+// The soak: run after run of a whole station on a random farm (model, card sizes, 1 to 21
+// readers, hubs), with random settings within the edit rules, random faults and random pull and
+// plug times, some runs in real time. Every port that shows pass must hold a card that verifies
+// by the independent reading (card_reading.h); readers of another model must stay untouched.
+// A seed fixes the farm, the settings and the faults, so a failing seed runs again as it ran.
+//
+// Runs go in batches, each batch in a child process that runs its stations one after another,
+// so that what one run leaves behind (descriptors, threads, child processes, memory, and under
+// LeakSanitizer leaked blocks) shows in the next; a run that never ends is ended with its batch
+// and counted as a hang, and the batch goes on from the next seed.
+//   soak_runs [--seed first] (--runs n | --minutes m) [--jobs j] [--batch b]
+#include "e2e/card_reading.h"
+#include "e2e/station_on_farm.h"
+#include "platform/sim/models.h"
+#include "platform/sim/wire.h"
+
+#include <fcntl.h>
+#include <malloc.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <deque>
+#include <map>
+#include <set>
+#include <sstream>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+namespace tarvix::testing {
+namespace {
+
+namespace fs = std::filesystem;
+namespace sim = platform::sim;
+using namespace std::string_literals;
+using namespace std::string_view_literals;
+using Json = nlohmann::json;
+
+// The model rows and identity of the pass oracle: what each kind of reader carries where.
+struct ModelRow {
+  const char* model;
+  int icType;
+  bool identityOnCard = false;
+  bool eeprom = false;
+  bool areas = false; // a hidden binary area, and with cdRom a CD-ROM area
+  bool cdRom = false;
+  bool twoCards = false;
+};
+constexpr ModelRow kRows[] = {
+    {.model = "VQ301A", .icType = 0},
+    {.model = "VQ301B", .icType = 1},
+    {.model = "VQ301C", .icType = 2},
+    {.model = "VQ301C-A-1LUN", .icType = 3, .identityOnCard = true, .areas = true},
+    {.model = "VQ301C-A-2LUN", .icType = 4, .identityOnCard = true, .areas = true, .cdRom = true},
+    {.model = "VQ305A", .icType = 5},
+    {.model = "VQ307B2B-1LUN", .icType = 6},
+    {.model = "VQ307B2B-2LUN", .icType = 7, .twoCards = true},
+    {.model = "VQ348", .icType = 8, .eeprom = true},
+};
+constexpr std::string_view kSerial = "000000004242";
+constexpr std::string_view kVendor = "SOAKMFG";
+constexpr std::string_view kProduct = "SOAK PRODUCT";
+constexpr std::string_view kDiskVendor = "SOAKDV";
+constexpr std::string_view kDiskProduct = "SOAK DISK PROD";
+constexpr std::string_view kCdVendor = "SOAKCV";
+constexpr std::string_view kCdProduct = "SOAK CDROM PROD";
+constexpr std::uint8_t kMaxPower = 250;
+constexpr std::uint8_t kLedSpeed = 2;
+constexpr std::string_view kLabelCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-";
+
+// splitmix64: the same numbers from a seed on every build, unlike the standard distributions.
+class Random {
+public:
+  explicit Random(std::uint64_t seed) : state_(seed) {}
+  std::uint64_t next() {
+    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  std::uint32_t below(std::uint64_t n) { return static_cast<std::uint32_t>(next() % n); }
+  std::uint32_t between(std::uint32_t low, std::uint32_t high) {
+    return low + below(high - low + 1);
+  }
+  bool chance(double p) { return static_cast<double>(next() >> 11) * 0x1.0p-53 < p; }
+  std::string bytes(std::size_t size) {
+    std::string out(size, '\0');
+    for (char& c : out)
+      c = static_cast<char>(next());
+    return out;
+  }
+
+private:
+  std::uint64_t state_;
+};
+
+struct Reader {
+  std::string id;
+  std::string model;
+  std::vector<std::uint32_t> cards; // sectors of each card
+  bool underTest = false;           // of the model the settings name
+  bool used = false;                // the card comes with an old partition table and data
+  std::string extra;                // further JSON fields: faults, rates
+  std::string fault;                // in words, for the run's line
+};
+
+// Everything a seed decides.
+struct Plan {
+  const ModelRow* row = nullptr;
+  double timeScale = 0;
+  std::vector<Reader> readers;
+  std::string topology; // the hostControllers array
+  std::string events;
+  bool hubMap = true, llf = false, rwTest = false, cardInfo = false, copy = false;
+  bool bin = false, iso = false;
+  int llfSelect = 0, rwCount = 1;
+  std::string label, binImage, isoImage, file, folderFile;
+};
+
+// One entry of a reader's faults, any the farm takes; `words` says what it does.
+std::string fault(Random& random, std::string& words) {
+  static constexpr std::string_view kKinds[] = {"fail", "corrupt", "pull", "hang", "unitAttention"};
+  const std::uint32_t pick = random.below(sim::kOpNames.size() + 2);
+  const std::string_view command = pick < sim::kOpNames.size()    ? sim::kOpNames[pick]
+                                   : pick == sim::kOpNames.size() ? sim::kOpenName
+                                                                  : sim::kVolumeWriteName;
+  const bool isCommand = pick < sim::kOpNames.size();
+  if (command == sim::kOpenName && random.chance(0.5)) {
+    const std::uint32_t k = random.between(1, 6);
+    words = "open fails " + std::to_string(k) + " times";
+    return R"({"command": "open", "failFirst": )" + std::to_string(k) + "}";
+  }
+  std::string_view kind;
+  do {
+    kind = kKinds[random.below(std::size(kKinds))];
+  } while ((kind == "corrupt" && !(isCommand && sim::readsData(static_cast<sim::Op>(pick)))) ||
+           (kind == "hang" && !isCommand) || (kind == "unitAttention" && !isCommand));
+  const std::uint32_t after = random.below(random.chance(0.7) ? 6 : 120);
+  const std::uint32_t times = random.chance(0.8) ? 1 : random.between(2, 4);
+  words = std::string(command) + " after " + std::to_string(after) + " " + std::string(kind) +
+          " x" + std::to_string(times);
+  return R"({"command": ")" + std::string(command) + R"(", "after": )" + std::to_string(after) +
+         R"(, "fault": ")" + std::string(kind) + R"(", "times": )" + std::to_string(times) + "}";
+}
+
+std::uint32_t cardSectors(Random& random, const ModelRow& row) {
+  // Both sides of the FAT16 / FAT32 edge; cards with areas keep room for them.
+  if (random.chance(0.2)) return random.between(65537 + 1024, 69000);
+  return random.between(row.areas ? 26000 : 24576, 40960);
+}
+
+Plan plan(std::uint64_t seed) {
+  Random random(seed);
+  Plan p;
+  p.row = &kRows[random.below(std::size(kRows))];
+  const bool realTime = random.chance(0.03);
+  static constexpr double kScales[] = {0.0002, 0.0005, 0.001, 0.002};
+  p.timeScale = realTime ? 1.0 : kScales[random.below(std::size(kScales))];
+
+  p.hubMap = random.chance(0.85);
+  p.llf = random.chance(0.5);
+  p.llfSelect = static_cast<int>(realTime ? 0 : random.below(4));
+  p.rwTest = random.chance(0.5);
+  p.rwCount = static_cast<int>(realTime ? 1 : random.between(1, 4));
+  p.cardInfo = random.chance(0.7);
+  p.copy = random.chance(0.7);
+  p.bin = p.row->areas && random.chance(0.6);
+  p.iso = p.row->cdRom && random.chance(0.6);
+  const std::uint32_t labelLength = random.between(1, 11);
+  for (std::uint32_t i = 0; i < labelLength; ++i)
+    p.label += kLabelCharacters[random.below(kLabelCharacters.size())];
+  p.binImage = random.bytes(random.between(1, 140000));
+  p.isoImage = random.bytes(random.between(1, 140000));
+  p.file = "first line " + std::to_string(seed) + "\n" + std::string(random.below(3000), 'f');
+  p.folderFile = std::string(random.below(70000), 'd') + "\n";
+
+  // Mostly the model under test, now and then one of another product that must stay untouched.
+  std::vector<const ModelRow*> others;
+  const auto productOf = [](const ModelRow& row) { return sim::findModel(row.model)->productId; };
+  for (const ModelRow& row : kRows)
+    if (productOf(row) != productOf(*p.row)) others.push_back(&row);
+  const std::uint32_t count = 1 + random.below(random.below(realTime ? 3 : 21) + 1);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    Reader r;
+    r.id = "r" + std::to_string(i + 1);
+    const ModelRow& row = random.chance(0.1) ? *others[random.below(others.size())] : *p.row;
+    r.model = row.model;
+    r.underTest = &row == p.row;
+    r.used = random.chance(0.5);
+    r.cards.push_back(cardSectors(random, row));
+    if (row.twoCards) r.cards.push_back(cardSectors(random, row));
+    if (row.eeprom && !r.underTest) r.extra += R"(, "eeprom": "A5C3E1F00F1E3C5A")";
+    if (random.chance(0.35)) {
+      std::string words;
+      r.extra += R"(, "faults": [)" + fault(random, words) + "]";
+      r.fault = r.id + " " + words;
+    }
+    if (random.chance(0.1))
+      r.extra += R"(, "readMBps": )" + std::to_string(random.between(5, 40)) +
+                 R"(, "writeMBps": )" + std::to_string(random.between(5, 40));
+    p.readers.push_back(std::move(r));
+  }
+
+  // Hubs of seven (two chips) or four ports on the root ports of host controllers, and readers
+  // on root ports of their own.
+  std::vector<std::vector<std::string>> rootPorts(random.between(1, 2));
+  std::size_t next = 0;
+  while (next < p.readers.size()) {
+    // Readers alone on root ports can fill a controller: another one takes the rest.
+    if (std::all_of(rootPorts.begin(), rootPorts.end(),
+                    [](const auto& ports) { return ports.size() == 8; }))
+      rootPorts.emplace_back();
+    auto& ports = rootPorts[random.below(rootPorts.size())];
+    if (ports.size() == 8) continue;
+    const std::string port = R"({"port": )" + std::to_string(ports.size() + 1) + ", ";
+    const auto reader = [&] {
+      const Reader& r = p.readers[next++];
+      std::string cards = R"("cardSectors": )" + std::to_string(r.cards[0]);
+      if (r.cards.size() == 2)
+        cards = R"("cards": [{"cardSectors": )" + std::to_string(r.cards[0]) +
+                R"(}, {"cardSectors": )" + std::to_string(r.cards[1]) + "}]";
+      return R"("reader": {"id": ")" + r.id + R"(", "model": ")" + r.model + R"(", )" + cards +
+             r.extra + "}}";
+    };
+    // Without the hub map only readers on root ports get a port box; the odd reader placed
+    // otherwise must be left alone.
+    if (random.chance(p.hubMap ? 0.1 : 0.9)) {
+      ports.push_back(port + reader());
+      continue;
+    }
+    const bool seven = random.chance(0.8);
+    std::string attached;
+    const int hubPorts = seven ? 7 : 4;
+    for (int at = 1; at <= hubPorts && next < p.readers.size(); ++at) {
+      if (at > 1 && random.chance(0.15)) continue; // an empty hub port
+      attached += std::string(attached.empty() ? "" : ", ") + R"({"port": )" + std::to_string(at) +
+                  ", " + reader();
+    }
+    ports.push_back(port + R"("hub": {"ports": )" + std::to_string(hubPorts) +
+                    (seven ? R"(, "chips": 2)" : "") + R"(, "attached": [)" + attached + "]}}");
+  }
+  for (const auto& ports : rootPorts) {
+    std::string joined;
+    for (const std::string& port : ports)
+      joined += (joined.empty() ? "" : ", ") + port;
+    p.topology += std::string(p.topology.empty() ? "" : ", ") + R"({"rootHubPorts": 8, )" +
+                  R"("attached": [)" + joined + "]}";
+  }
+
+  // Pulls, some plugged in again, at random times within the first real second or so, when
+  // most runs are busiest; the farm's time runs 1 / timeScale times faster.
+  if (random.chance(0.3)) {
+    const auto span = static_cast<std::uint32_t>(1000 / p.timeScale);
+    for (std::uint32_t e = random.between(1, 3); e > 0; --e) {
+      const std::string& id = p.readers[random.below(count)].id;
+      const std::uint32_t at = random.below(span);
+      p.events += std::string(p.events.empty() ? "" : ", ") + R"({"atMs": )" + std::to_string(at) +
+                  R"(, "pull": ")" + id + "\"}";
+      if (random.chance(0.7))
+        p.events += R"(, {"atMs": )" + std::to_string(at + random.below(span)) + R"(, "plug": ")" +
+                    id + "\"}";
+    }
+  }
+  return p;
+}
+
+std::string settings(const Plan& p, const fs::path& dir) {
+  std::ostringstream ini;
+  ini << "[Hub Port map]\r\nbCheckHub=" << p.hubMap << "\r\nbCheckNOHub=" << !p.hubMap
+      << "\r\n[Test Item]\r\nnICType=" << p.row->icType << "\r\nbCheckLowFormat=" << p.llf
+      << "\r\nnLLFSelect=" << p.llfSelect << "\r\nbCheckFormat=1\r\nszLabel=" << p.label
+      << "\r\nbCheckRWTest=" << p.rwTest << "\r\nnRWTestCount=" << p.rwCount
+      << "\r\nbCheckCardInforEnable=" << p.cardInfo << "\r\nbCheckCopyFile=" << p.copy
+      << "\r\nbCheckAutorun=" << p.iso << "\r\nszISOFilePath=" << (dir / "image.iso").string()
+      << "\r\nbCheckBinFile=" << p.bin << "\r\nszBinFilePath=" << (dir / "image.bin").string()
+      << "\r\n[CardInfor]\r\nszVID=1234\r\nszPID=5678\r\nszVendor=" << kVendor
+      << "\r\nszProduct=" << kProduct << "\r\nszSerialNum=" << kSerial
+      << "\r\nbIncrease=0\r\nszDiskVendor=" << kDiskVendor << "\r\nszDiskProduct=" << kDiskProduct
+      << "\r\nszCDROMVendor=" << kCdVendor << "\r\nszCDROMProduct=" << kCdProduct
+      << "\r\nnMaxPower=" << int{kMaxPower} << "\r\nnLEDSpeed=" << int{kLedSpeed}
+      << "\r\n[Copy File]\r\nbCheckFile01=1\r\nszFilePath01=" << (dir / "hello.txt").string()
+      << "\r\nbCheckFolder01=1\r\nszFolderPath01=" << (dir / "Docs").string() << "\r\n";
+  return ini.str();
+}
+
+void put(std::uint8_t* at, std::string_view bytes) { std::copy(bytes.begin(), bytes.end(), at); }
+void putBigEndian32(std::uint8_t* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    at[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+}
+void putWide(std::uint8_t* at, std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i)
+    at[2 * i] = static_cast<std::uint8_t>(text[i]);
+}
+// Sector 0 of the hidden area stays the station's; the image follows it.
+std::uint32_t binSectors(const Plan& p) {
+  return p.bin ? static_cast<std::uint32_t>((p.binImage.size() + 512 + 511) / 512) : 0;
+}
+std::uint32_t cdRomSectors(const Plan& p) {
+  return p.iso ? static_cast<std::uint32_t>(p.isoImage.size() / 512 + 1) : 0;
+}
+
+// The card's last sector: the area sizes, and the identity where the model keeps it on the card
+// and the settings ask for it.
+std::array<std::uint8_t, kSectorBytes> infoSector(const Plan& p) {
+  std::array<std::uint8_t, kSectorBytes> s{};
+  std::uint8_t* b = s.data();
+  putBigEndian32(b + 8, binSectors(p));
+  putBigEndian32(b + 12, cdRomSectors(p));
+  if (!p.row->identityOnCard || !p.cardInfo) return s;
+  put(b + 256, "VQ3050@ATRP");
+  put(b + 267, "\x34\x12\x78\x56"sv);
+  // The descriptors have fixed lengths; shorter texts leave zeros behind them.
+  put(b + 271, "\x1A\x03"sv);
+  putWide(b + 273, kSerial);
+  put(b + 297, "\x14\x03"sv);
+  putWide(b + 299, kVendor);
+  put(b + 317, "\x28\x03"sv);
+  putWide(b + 319, kProduct);
+  put(b + 368, "\x00\x80\x00\x01\x1F\x00\x00\x00"sv);
+  put(b + 376, kDiskVendor);
+  put(b + 384, kDiskProduct);
+  put(b + 400, "\x01\x00\x00\x01"sv);
+  put(b + 416, "\x05\x80\x00\x33\x1F\x00\x00\x00"sv);
+  put(b + 424, kCdVendor);
+  put(b + 432, kCdProduct);
+  put(b + 448, "\x01\x00\x00\x01"sv);
+  return s;
+}
+
+std::string eepromImage() {
+  std::array<std::uint8_t, 93> e{};
+  put(e.data(), "VQA708@V100");
+  put(e.data() + 11, "\x12\x34\x56\x78"sv);
+  e[15] = kMaxPower;
+  e[16] = static_cast<std::uint8_t>(kVendor.size());
+  put(e.data() + 17, kVendor);
+  e[29] = static_cast<std::uint8_t>(kProduct.size());
+  put(e.data() + 30, kProduct);
+  e[53] = static_cast<std::uint8_t>(kSerial.size());
+  put(e.data() + 54, kSerial);
+  put(e.data() + 66, kDiskVendor);
+  put(e.data() + 74, kDiskProduct);
+  e[90] = kLedSpeed;
+  unsigned sum = 0;
+  for (int i = 0; i <= 90; ++i)
+    sum += e[static_cast<std::size_t>(i)];
+  const auto check = static_cast<std::uint16_t>(0x10000 - (sum & 0xFFFF));
+  e[91] = static_cast<std::uint8_t>(check >> 8);
+  e[92] = static_cast<std::uint8_t>(check);
+  return {e.begin(), e.end()};
+}
+
+PreparedCard expected(const Plan& p, const sim::Farm& farm, const Reader& r) {
+  PreparedCard card;
+  card.image = farm.cardImagePath(r.id);
+  if (p.row->twoCards) card.secondCard = farm.cardImagePath(r.id, 1);
+  if (p.row->eeprom && p.cardInfo) {
+    card.eeprom = card.image.parent_path() / (r.id + ".eeprom");
+    card.eepromImage = eepromImage();
+  }
+  card.infoSector = infoSector(p);
+  if (p.bin)
+    card.binImage = p.binImage + std::string((binSectors(p) - 1) * 512 - p.binImage.size(), 0);
+  if (p.iso) card.isoImage = p.isoImage;
+  card.label = p.label;
+  if (p.copy) card.files = {{"/hello.txt", p.file}, {"/Docs/inner.txt", p.folderFile}};
+  return card;
+}
+
+void write(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// A used card, as shops sell them: an old partition table and old data where structures lie.
+void layUsedCard(const fs::path& image, std::uint32_t sectors, std::uint64_t seed) {
+  Random random(seed);
+  std::string used = random.bytes(std::min<std::size_t>(4 << 20, (sectors - 1) * 512ull));
+  std::fill_n(used.begin(), 446, '\0');
+  const std::uint32_t volume = sectors - 1 - 63;
+  used.replace(446, 16,
+               "\x00\xFE\xFF\xFF\x0C\xFE\xFF\xFF\x3F\x00\x00\x00"s + static_cast<char>(volume) +
+                   static_cast<char>(volume >> 8) + static_cast<char>(volume >> 16) +
+                   static_cast<char>(volume >> 24));
+  used.replace(510, 2, "\x55\xAA");
+  write(image, used);
+  fs::resize_file(image, std::uint64_t{sectors} * kSectorBytes);
+}
+
+// What the process holds; a run must give all of it back.
+struct Holdings {
+  int descriptors = 0, threads = 0, children = 0;
+  bool operator==(const Holdings&) const = default;
+};
+
+int entries(const fs::path& dir) {
+  return static_cast<int>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+Holdings holdings() {
+  Holdings h{entries("/proc/self/fd") - 1, entries("/proc/self/task"), 0};
+  const std::string self = std::to_string(::getpid());
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
+    std::istringstream rest(line.substr(line.rfind(')') + 2));
+    std::string state, parent;
+    rest >> state >> parent;
+    if (parent == self) ++h.children;
+  }
+  return h;
+}
+
+std::string describe(const Holdings& h) {
+  return std::to_string(h.descriptors) + " descriptors, " + std::to_string(h.threads) +
+         " threads, " + std::to_string(h.children) + " child processes";
+}
+
+long statusKiB(std::string_view field) {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind(field, 0) == 0) return std::stol(line.substr(field.size() + 1));
+  return 0;
+}
+
+std::string fileBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void tell(int fd, const Json& line) {
+  const std::string text = line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
+  [[maybe_unused]] const auto written = ::write(fd, text.data(), text.size());
+}
+
+// One run in this process; its verdict as one JSON object. A run that does not end is told on
+// `fd` at once, and the process ends without tearing down what may never stop.
+Json runOne(std::uint64_t seed, const fs::path& batchDir, const Holdings& start, int fd) {
+  const auto began = std::chrono::steady_clock::now();
+  const Plan p = plan(seed);
+  Json verdict = {{"seed", seed},
+                  {"model", p.row->model},
+                  {"readers", p.readers.size()},
+                  {"scale", p.timeScale},
+                  {"ended", false}};
+  const fs::path dir = batchDir / std::to_string(seed);
+  write(dir / "image.bin", p.binImage);
+  write(dir / "image.iso", p.isoImage);
+  write(dir / "hello.txt", p.file);
+  write(dir / "Docs" / "inner.txt", p.folderFile);
+  write(dir / "TarvixValue.ini", settings(p, dir));
+  for (const Reader& r : p.readers)
+    for (std::size_t c = 0; c < r.cards.size(); ++c)
+      if (r.used)
+        layUsedCard(dir / "img" / (r.id + (c == 0 ? "" : "-2") + ".img"), r.cards[c], seed + c);
+  const std::string farmText = R"({"imageDir": ")" + (dir / "img").string() +
+                               R"(", "timeScale": )" + std::to_string(p.timeScale) +
+                               R"(, "hostControllers": [)" + p.topology + R"(], "events": [)" +
+                               p.events + "]}";
+  std::string error;
+  auto farm = sim::Farm::fromText(farmText, "soak farm", dir, error);
+  if (!farm) {
+    verdict["ended"] = true;
+    verdict["refused"] = error;
+    return verdict;
+  }
+  std::map<std::string, std::string> untouched;
+  for (const Reader& r : p.readers)
+    if (!r.underTest) untouched[r.id] = fileBytes(farm->cardImagePath(r.id));
+
+  std::vector<std::string> faults;
+  for (const Reader& r : p.readers)
+    if (!r.fault.empty()) faults.push_back(r.fault);
+  verdict["faults"] = faults;
+  verdict["events"] = !p.events.empty();
+  {
+    platform::CapturingTrace trace;
+    SystemWithProcesses system;
+    system.executable = dir / "tarvix";
+    platform::Platform platform{farm->clock(),  trace,           system,
+                                farm->drives(), farm->usbTree(), farm->readerAccess(),
+                                farm->volumes()};
+    ui::HeadlessHost host;
+    auto window = std::make_unique<app::StationWindow>(platform, host);
+    host.runAndWait([&] { window->initialise(); });
+    // Which reader each port started on, by the letters it holds at the press.
+    std::map<int, std::string> portReader;
+    host.runAndWait([&] {
+      window->onClicked(station::id::kAutoStart);
+      for (const Reader& r : p.readers)
+        for (char letter : farm->letters(r.id))
+          for (int n = 1; n <= station::kPortCount; ++n)
+            if (window->ports[static_cast<std::size_t>(n - 1)].driveLetter[0] == letter)
+              portReader[n] = r.id;
+    });
+    const auto limit =
+        std::chrono::steady_clock::now() + std::chrono::seconds(p.timeScale >= 1.0 ? 240 : 90);
+    bool ended = false;
+    while (!ended && std::chrono::steady_clock::now() < limit) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      host.runAndWait([&] { ended = window->runEnded(); });
+    }
+    if (!ended) {
+      tell(fd, verdict);
+      ::_exit(0);
+    }
+    verdict["ended"] = true;
+    Json report;
+    host.runAndWait([&] { report = app::stationReport(*window); });
+    window.reset();
+    int passes = 0, fails = 0, verified = 0;
+    std::vector<std::string> problems;
+    std::set<std::string> refusals;
+    for (const auto& port : report["ports"]) {
+      if (port.contains("refused")) refusals.insert(port["refused"].get<std::string>());
+      if (!port["started"].get<bool>()) continue;
+      const std::string picture = port["picture"];
+      if (picture != "pass") {
+        fails += picture == "fail";
+        continue;
+      }
+      ++passes;
+      const auto bound = portReader.find(port["port"].get<int>());
+      if (bound == portReader.end()) {
+        problems.push_back("port " + port["port"].dump() + ": pass on no known reader");
+        continue;
+      }
+      const auto r = std::find_if(p.readers.begin(), p.readers.end(),
+                                  [&](const Reader& x) { return x.id == bound->second; });
+      const fs::path scratch = dir / "reading" / r->id;
+      fs::create_directories(scratch);
+      std::vector<std::string> wrong = readBack(expected(p, *farm, *r), scratch);
+      if (!r->underTest) wrong.insert(wrong.begin(), "a reader of another model passed");
+      for (const std::string& line : wrong)
+        problems.push_back(r->id + " (port " + port["port"].dump() + "): " + line);
+      verified += wrong.empty();
+    }
+    std::vector<std::string> elsewhere;
+    for (const auto& [id, bytes] : untouched)
+      if (fileBytes(farm->cardImagePath(id)) != bytes) elsewhere.push_back(id + " written");
+    farm.reset();
+    verdict["passes"] = passes;
+    verdict["verified"] = verified;
+    verdict["fails"] = fails;
+    verdict["refusals"] = refusals;
+    verdict["problems"] = problems;
+    verdict["elsewhere"] = elsewhere;
+  }
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  const Holdings after = holdings();
+  if (!(after == start))
+    verdict["leaks"] = {"holds " + describe(after) + ", began with " + describe(start)};
+  verdict["heapKiB"] = static_cast<long>(::mallinfo2().uordblks / 1024);
+  verdict["ms"] = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - began)
+                      .count();
+  return verdict;
+}
+
+// A batch's whole life: its runs one after another, then the leak check, each told on `fd`.
+[[noreturn]] void runBatch(std::uint64_t first, std::uint64_t end, const fs::path& dir, int fd) {
+  const Holdings start = holdings();
+  long firstHeap = 0;
+  for (std::uint64_t seed = first; seed < end; ++seed) {
+    const Json verdict = runOne(seed, dir, start, fd);
+    if (seed == first) firstHeap = verdict.value("heapKiB", 0L);
+    tell(fd, verdict);
+  }
+  Json closing = {{"batch", first}, {"hwmKiB", statusKiB("VmHWM:")}, {"leaks", Json::array()}};
+  // What the allocator still hands out, not what it keeps for reuse: the first run's caches
+  // stay, and after them nothing may pile up.
+  const long growth = static_cast<long>(::mallinfo2().uordblks / 1024) - firstHeap;
+  closing["heapGrowthKiB"] = growth;
+  if (growth > 1024)
+    closing["leaks"].push_back("heap in use grew " + std::to_string(growth) + " KiB over seeds " +
+                               std::to_string(first) + "-" + std::to_string(end - 1));
+#if defined(__SANITIZE_ADDRESS__)
+  if (__lsan_do_recoverable_leak_check() != 0)
+    closing["leaks"].push_back("LeakSanitizer: leaks in seeds " + std::to_string(first) + "-" +
+                               std::to_string(end - 1));
+#endif
+  tell(fd, closing);
+  ::_exit(0);
+}
+
+struct Totals {
+  std::uint64_t runs = 0, verified = 0, falsePasses = 0, hangs = 0, leaks = 0, elsewhere = 0,
+                refused = 0;
+  long peakKiB = 0, firstPeakKiB = 0, heapGrowthKiB = 0;
+  std::uint64_t lowSeed = UINT64_MAX, highSeed = 0;
+};
+
+void report(const Json& v, Totals& t) {
+  if (v.contains("batch")) {
+    const long hwm = v["hwmKiB"];
+    if (t.firstPeakKiB == 0) t.firstPeakKiB = hwm;
+    t.peakKiB = std::max(t.peakKiB, hwm);
+    t.heapGrowthKiB = std::max(t.heapGrowthKiB, v["heapGrowthKiB"].get<long>());
+    for (const auto& leak : v["leaks"]) {
+      ++t.leaks;
+      std::printf("leak: %s\n", leak.get<std::string>().c_str());
+    }
+    return;
+  }
+  const std::uint64_t seed = v["seed"];
+  ++t.runs;
+  t.lowSeed = std::min(t.lowSeed, seed);
+  t.highSeed = std::max(t.highSeed, seed);
+  std::string line = "seed " + std::to_string(seed) + ": " + v["model"].get<std::string>() + ", " +
+                     v["readers"].dump() + " readers, scale " + v["scale"].dump();
+  for (const auto& f : v.value("faults", Json::array()))
+    line += ", " + f.get<std::string>();
+  if (v.value("events", false)) line += ", pulls";
+  if (!v["ended"].get<bool>()) {
+    ++t.hangs;
+    std::printf("%s: HANG (the run did not end)\n", line.c_str());
+    return;
+  }
+  const std::uint64_t passes = v.value("passes", 0), verified = v.value("verified", 0);
+  t.verified += verified;
+  t.falsePasses += passes - verified;
+  line += ": " + std::to_string(passes) + " pass (" + std::to_string(verified) + " verified), " +
+          v.value("fails", Json(0)).dump() + " fail, " + v.value("ms", Json(0)).dump() + " ms";
+  for (const auto& refusal : v.value("refusals", Json::array()))
+    line += "; not started: " + refusal.get<std::string>();
+  std::printf("%s\n", line.c_str());
+  for (const auto& problem : v.value("problems", Json::array()))
+    std::printf("  false pass: seed %llu: %s\n", static_cast<unsigned long long>(seed),
+                problem.get<std::string>().c_str());
+  if (v.contains("refused")) {
+    ++t.refused;
+    std::printf("  farm refused: seed %llu: %s\n", static_cast<unsigned long long>(seed),
+                v["refused"].get<std::string>().c_str());
+  }
+  for (const auto& write : v.value("elsewhere", Json::array())) {
+    ++t.elsewhere;
+    std::printf("  other-reader write: seed %llu: %s\n", static_cast<unsigned long long>(seed),
+                write.get<std::string>().c_str());
+  }
+  for (const auto& leak : v.value("leaks", Json::array())) {
+    ++t.leaks;
+    std::printf("  leak: seed %llu: %s\n", static_cast<unsigned long long>(seed),
+                leak.get<std::string>().c_str());
+  }
+  std::fflush(stdout);
+}
+
+struct Options {
+  std::uint64_t seed = 1;
+  std::uint64_t runs = 0;
+  double minutes = 0;
+  int jobs = 2;
+  std::uint64_t batch = 50;
+};
+
+int soak(const Options& o) {
+  struct Child {
+    pid_t pid;
+    int fd;
+    std::uint64_t next, end; // the seed it runs now, and the batch's end
+    fs::path dir;            // its runs' folders, removed with it
+    std::string heard;
+    std::chrono::steady_clock::time_point deadline;
+  };
+  const auto began = std::chrono::steady_clock::now();
+  const auto stopAt = began + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                  std::chrono::duration<double>(o.minutes * 60));
+  const auto runDeadline = [] {
+    return std::chrono::steady_clock::now() + std::chrono::minutes(5);
+  };
+  std::deque<std::pair<std::uint64_t, std::uint64_t>> batches;
+  std::uint64_t nextSeed = o.seed;
+  const auto moreWork = [&] {
+    if (!batches.empty()) return true;
+    if (o.runs > 0 ? nextSeed >= o.seed + o.runs : std::chrono::steady_clock::now() >= stopAt)
+      return false;
+    const std::uint64_t end =
+        o.runs > 0 ? std::min(nextSeed + o.batch, o.seed + o.runs) : nextSeed + o.batch;
+    batches.emplace_back(nextSeed, end);
+    nextSeed = end;
+    return true;
+  };
+  Totals totals;
+  const Holdings start = holdings();
+  std::vector<Child> running;
+  while (moreWork() || !running.empty()) {
+    while (static_cast<int>(running.size()) < o.jobs && moreWork()) {
+      const auto [first, end] = batches.front();
+      batches.pop_front();
+      char pattern[] = "/tmp/tarvix-soak-XXXXXX";
+      int ends[2];
+      if (::mkdtemp(pattern) == nullptr || ::pipe2(ends, O_CLOEXEC) != 0)
+        throw std::runtime_error("no folder or pipe for a batch");
+      std::fflush(nullptr);
+      const pid_t pid = ::fork();
+      if (pid < 0) throw std::runtime_error("no process for a batch");
+      if (pid == 0) {
+        ::setpgid(0, 0); // the copy tools it starts go with it when it hangs
+        ::close(ends[0]);
+        runBatch(first, end, pattern, ends[1]);
+      }
+      ::setpgid(pid, pid);
+      ::close(ends[1]);
+      ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
+      running.push_back({pid, ends[0], first, end, pattern, {}, runDeadline()});
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (auto child = running.begin(); child != running.end();) {
+      char buffer[4096];
+      for (ssize_t n; (n = ::read(child->fd, buffer, sizeof buffer)) > 0;)
+        child->heard.append(buffer, static_cast<std::size_t>(n));
+      for (std::size_t eol; (eol = child->heard.find('\n')) != std::string::npos;) {
+        const Json v = Json::parse(child->heard.substr(0, eol));
+        child->heard.erase(0, eol + 1);
+        report(v, totals);
+        if (v.contains("seed")) {
+          child->next = v["seed"].get<std::uint64_t>() + 1;
+          child->deadline = runDeadline();
+        }
+      }
+      int status = 0;
+      bool over = ::waitpid(child->pid, &status, WNOHANG) == child->pid;
+      if (!over && std::chrono::steady_clock::now() > child->deadline) {
+        // Stuck outside the station's own time limit: in tearing down, or in the reading.
+        ::kill(-child->pid, SIGKILL);
+        ::waitpid(child->pid, &status, 0);
+        report(
+            {{"seed", child->next}, {"model", "?"}, {"readers", 0}, {"scale", 0}, {"ended", false}},
+            totals);
+        ++child->next;
+        over = true;
+      } else if (over && child->next < child->end &&
+                 !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+        // It died without a word for this seed: a crash, which counts with the hangs.
+        std::printf("seed %llu: the batch process died (status %d)\n",
+                    static_cast<unsigned long long>(child->next), status);
+        ++totals.hangs;
+        ++child->next;
+      }
+      if (!over) {
+        ++child;
+        continue;
+      }
+      ::close(child->fd);
+      std::error_code ignored;
+      fs::remove_all(child->dir, ignored);
+      if (child->next < child->end) batches.emplace_front(child->next, child->end);
+      child = running.erase(child);
+    }
+  }
+  const Holdings end = holdings();
+  if (!(end == start)) {
+    ++totals.leaks;
+    std::printf("leak: the soak holds %s, began with %s\n", describe(end).c_str(),
+                describe(start).c_str());
+  }
+  const double minutes =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count() / 60;
+  std::printf(
+      "soak: %llu runs (seeds %llu-%llu) in %.1f min, %llu passes verified, %llu false "
+      "passes, %llu hangs, %llu leaks, %llu other-reader writes, %llu farms refused; "
+      "peak memory %ld MiB (first batch %ld MiB), heap in use grew at most %ld KiB in a "
+      "batch\n",
+      static_cast<unsigned long long>(totals.runs), static_cast<unsigned long long>(totals.lowSeed),
+      static_cast<unsigned long long>(totals.highSeed), minutes,
+      static_cast<unsigned long long>(totals.verified),
+      static_cast<unsigned long long>(totals.falsePasses),
+      static_cast<unsigned long long>(totals.hangs), static_cast<unsigned long long>(totals.leaks),
+      static_cast<unsigned long long>(totals.elsewhere),
+      static_cast<unsigned long long>(totals.refused), totals.peakKiB / 1024,
+      totals.firstPeakKiB / 1024, totals.heapGrowthKiB);
+  return totals.falsePasses + totals.hangs + totals.leaks + totals.elsewhere + totals.refused == 0
+             ? 0
+             : 1;
+}
+
+} // namespace
+} // namespace tarvix::testing
+
+int main(int argc, char** argv) {
+  tarvix::testing::Options o;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string_view key = argv[i];
+    const char* value = argv[i + 1];
+    if (key == "--seed")
+      o.seed = std::strtoull(value, nullptr, 10);
+    else if (key == "--runs")
+      o.runs = std::strtoull(value, nullptr, 10);
+    else if (key == "--minutes")
+      o.minutes = std::strtod(value, nullptr);
+    else if (key == "--jobs")
+      o.jobs = std::max(1, std::atoi(value));
+    else if (key == "--batch")
+      o.batch = std::max<std::uint64_t>(1, std::strtoull(value, nullptr, 10));
+  }
+  if (argc % 2 == 0 || (o.runs == 0 && o.minutes <= 0)) {
+    std::fprintf(stderr,
+                 "usage: %s [--seed first] (--runs n | --minutes m) [--jobs j] "
+                 "[--batch b]\n",
+                 argv[0]);
+    return 2;
+  }
+  return tarvix::testing::soak(o);
+}
