@@ -59,7 +59,8 @@ nlohmann::ordered_json production(const log::ProductionRecord& r) {
           {"vidPid", r.vidPid},
           {"steps", std::move(steps)},
           {"result", log::resultName(r.result)},
-          {"failure", r.failure}};
+          {"failure", r.failure},
+          {"capacityCheck", r.capacityCheck}};
 }
 
 // Readers attached but given no port box (beyond the 21st port, a hub chained too deep, behind a

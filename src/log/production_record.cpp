@@ -60,7 +60,7 @@ std::string stepsText(const std::vector<StepRun>& steps) {
 
 std::string csvHeader() {
   return "time,host,port,usb path,drives,model,capacity MiB,serial,vid:pid,steps,result,"
-         "failure\r\n";
+         "failure,capacity check\r\n";
 }
 
 std::string csvRow(const ProductionRecord& r) {
@@ -75,7 +75,8 @@ std::string csvRow(const ProductionRecord& r) {
                                 r.vidPid,
                                 stepsText(r.steps),
                                 std::string(resultName(r.result)),
-                                r.failure};
+                                r.failure,
+                                r.capacityCheck};
   std::string row;
   for (const std::string& value : fields)
     row += field(value) + ',';

@@ -31,6 +31,9 @@ struct ProductionRecord {
   std::vector<StepRun> steps;
   PortResult result = PortResult::Fail;
   std::string failure; // what the failing step showed, on one line
+  // The capacity check's verdict per checked LUN ("genuine", "forged: real N MiB",
+  // "unfinished"), joined by "; "; empty when the check did not run.
+  std::string capacityCheck;
 };
 
 std::string_view resultName(PortResult result);

@@ -239,6 +239,26 @@ private:
     blankIfReaderGone();
   }
 
+  // What the capacity check found on each LUN it ran on, as the production log keeps it.
+  std::string capacityVerdicts() const {
+    std::string verdicts;
+    for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
+      if (slotOf(lun) == 0) continue;
+      const station::CapacityCheckRecord& check = c_.state.capacityCheckOf(slotOf(lun));
+      std::string verdict;
+      switch (check.verdict.load()) {
+      case station::CapacityVerdict::NotChecked: continue;
+      case station::CapacityVerdict::Genuine: verdict = "genuine"; break;
+      case station::CapacityVerdict::Unfinished: verdict = "unfinished"; break;
+      case station::CapacityVerdict::Forged:
+        verdict = "forged: real " + std::to_string(check.realMiB.load()) + " MiB";
+        break;
+      }
+      verdicts += (verdicts.empty() ? "" : "; ") + verdict;
+    }
+    return verdicts;
+  }
+
   // Completes the port's record and hands it on before the port is marked done, so the record is
   // there when the run is seen to end. A reader gone before the end was pulled, whatever failed.
   void finish(log::PortResult result) {
@@ -246,6 +266,7 @@ private:
     if (!passed && !readerStillThere()) result = log::PortResult::Pulled;
     record_.result = result;
     record_.failure = passed ? std::string() : log::oneLine(record_.failure);
+    record_.capacityCheck = capacityVerdicts();
     record_.time = c_.platform.clock.localTime();
     record_.host = c_.platform.system.hostName();
     c_.production = nullptr;

@@ -197,7 +197,7 @@ TEST_F(CommandLine, AFarmRunLeavesAProductionLogThatMatchesTheReport) {
   std::set<int> logged;
   for (std::size_t i = 1; i < rows.size(); ++i) {
     const auto& row = rows[i];
-    ASSERT_EQ(row.size(), 12u) << log;
+    ASSERT_EQ(row.size(), 13u) << log;
     const int n = std::stoi(row[2]);
     logged.insert(n);
     const auto& port = report["ports"][n - 1];
@@ -210,6 +210,7 @@ TEST_F(CommandLine, AFarmRunLeavesAProductionLogThatMatchesTheReport) {
     EXPECT_EQ(row[10], port["picture"] == "pass" ? "pass" : "fail") << n;
     EXPECT_EQ(row[10], production["result"]);
     EXPECT_EQ(row[11], production["failure"]);
+    EXPECT_EQ(row[12], production["capacityCheck"]);
   }
   EXPECT_EQ(logged, (std::set<int>{1, 2, 3}));
   EXPECT_EQ(report["ports"][1]["production"]["failure"], "Test Low level Format Fail!!");

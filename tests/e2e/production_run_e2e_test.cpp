@@ -82,6 +82,8 @@ TEST(ProductionRun, CapacityCheckFailsAForgedCardFirstAndPassesAnHonestOne) {
   EXPECT_EQ(port(report, 2)["slots"][0]["text"], "Fake card!!\r\nreal 9 MB");
   EXPECT_EQ(port(report, 2)["slots"][0]["capacityCheck"], "forged");
   EXPECT_EQ(port(report, 2)["slots"][0]["realMiB"], 9);
+  EXPECT_EQ(port(report, 1)["production"]["capacityCheck"], "genuine");
+  EXPECT_EQ(port(report, 2)["production"]["capacityCheck"], "forged: real 9 MiB");
   // Nothing after the check ran on the forged card: its serial number was never taken.
   EXPECT_EQ(report["serialText"], "000000000042");
 }

@@ -54,7 +54,7 @@ TEST_F(ProductionLog, AValueNeverBreaksARow) {
       {"bare\nfeed", "\"bare\nfeed\""},
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(tarvix::log::csvRow(record(row.failure)), head + row.field + "\r\n") << row.failure;
+    EXPECT_EQ(tarvix::log::csvRow(record(row.failure)), head + row.field + ",\r\n") << row.failure;
   }
 }
 
