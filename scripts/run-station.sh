@@ -9,7 +9,12 @@ cd "$(dirname "$0")/.."
 bash scripts/build.sh >&2 # standard output carries the report
 station="${TARVIX_BUILD_DIR:-build}/apps/tarvix/tarvix"
 if [ $# -eq 0 ]; then
-  set -- --simulate --settings share/simulated-station.ini
+  # The station saves its serial numbers back into its settings file, so the demo runs on a copy
+  # kept beside the farm's cards, and the shipped file stays as it is.
+  demo="${XDG_CACHE_HOME:-$HOME/.cache}/tarvix/simulated-station.ini"
+  mkdir -p "$(dirname "$demo")"
+  [ -f "$demo" ] || cp share/simulated-station.ini "$demo"
+  set -- --simulate --settings "$demo"
 fi
 if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}${QT_QPA_PLATFORM:-}" ]; then
   echo "run-station: no display; one production run headless (xvfb-run $0 opens the window)" >&2
