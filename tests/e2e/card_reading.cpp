@@ -1,5 +1,6 @@
 #include "e2e/card_reading.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -10,6 +11,18 @@ namespace {
 
 namespace fs = std::filesystem;
 using Problems = std::vector<std::string>;
+using namespace std::string_view_literals;
+
+void put(std::uint8_t* at, std::string_view bytes) { std::copy(bytes.begin(), bytes.end(), at); }
+void putBigEndian32(std::uint8_t* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i)
+    at[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+}
+// USB string descriptors hold UTF-16LE: the low byte at even distance, the high byte zero.
+void putWide(std::uint8_t* at, std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i)
+    at[2 * i] = static_cast<std::uint8_t>(text[i]);
+}
 
 std::string readBytes(const fs::path& file, std::uint64_t offset, std::uint64_t length) {
   std::ifstream in(file, std::ios::binary);
@@ -136,6 +149,58 @@ std::vector<std::string> readBack(const PreparedCard& card, const fs::path& scra
     compare(problems, "EEPROM", readBytes(card.eeprom, 0, card.eepromImage.size()),
             card.eepromImage);
   return problems;
+}
+
+std::array<std::uint8_t, kSectorBytes> expectedInfoSector(std::uint32_t binSectors,
+                                                          std::uint32_t cdRomSectors,
+                                                          const TypedIdentity* identity) {
+  std::array<std::uint8_t, kSectorBytes> s{};
+  std::uint8_t* b = s.data();
+  putBigEndian32(b + 8, binSectors);
+  putBigEndian32(b + 12, cdRomSectors);
+  if (identity == nullptr) return s;
+  const TypedIdentity& i = *identity;
+  put(b + 256, "VQ3050@ATRP");
+  put(b + 267, "\x34\x12\x78\x56"sv); // VID 1234, PID 5678, little-endian
+  // The descriptors have fixed lengths; shorter texts leave zeros behind them.
+  put(b + 271, "\x1A\x03"sv);
+  putWide(b + 273, i.serial);
+  put(b + 297, "\x14\x03"sv);
+  putWide(b + 299, i.vendor);
+  put(b + 317, "\x28\x03"sv);
+  putWide(b + 319, i.product);
+  put(b + 368, "\x00\x80\x00\x01\x1F\x00\x00\x00"sv);
+  put(b + 376, i.diskVendor);
+  put(b + 384, i.diskProduct);
+  put(b + 400, "\x01\x00\x00\x01"sv);
+  put(b + 416, "\x05\x80\x00\x33\x1F\x00\x00\x00"sv);
+  put(b + 424, i.cdVendor);
+  put(b + 432, i.cdProduct);
+  put(b + 448, "\x01\x00\x00\x01"sv);
+  return s;
+}
+
+std::string expectedEepromImage(const TypedIdentity& i) {
+  std::array<std::uint8_t, 93> e{};
+  put(e.data(), "VQA708@V100");
+  put(e.data() + 11, "\x12\x34\x56\x78"sv); // big-endian here
+  e[15] = i.maxPower;
+  e[16] = static_cast<std::uint8_t>(i.vendor.size());
+  put(e.data() + 17, i.vendor);
+  e[29] = static_cast<std::uint8_t>(i.product.size());
+  put(e.data() + 30, i.product);
+  e[53] = static_cast<std::uint8_t>(i.serial.size());
+  put(e.data() + 54, i.serial);
+  put(e.data() + 66, i.diskVendor);
+  put(e.data() + 74, i.diskProduct);
+  e[90] = i.ledSpeed;
+  unsigned sum = 0;
+  for (int n = 0; n <= 90; ++n)
+    sum += e[static_cast<std::size_t>(n)];
+  const auto check = static_cast<std::uint16_t>(0x10000 - (sum & 0xFFFF));
+  e[91] = static_cast<std::uint8_t>(check >> 8);
+  e[92] = static_cast<std::uint8_t>(check);
+  return {e.begin(), e.end()};
 }
 
 } // namespace tarvix::testing

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -28,6 +29,26 @@ struct PreparedCard {
   std::string label;
   std::vector<std::pair<std::string, std::string>> files; // path on each public disk, content
 };
+
+// The identity a check types into the station's settings.
+struct TypedIdentity {
+  std::string_view serial;
+  std::string_view vendor; // manufacturer
+  std::string_view product;
+  std::string_view diskVendor;
+  std::string_view diskProduct;
+  std::string_view cdVendor;
+  std::string_view cdProduct;
+  std::uint8_t maxPower = 0;
+  std::uint8_t ledSpeed = 0;
+};
+// The card's last sector with these area sizes and, when given, the identity laid down as the
+// card information block with VID 1234 and PID 5678.
+std::array<std::uint8_t, kSectorBytes> expectedInfoSector(std::uint32_t binSectors,
+                                                          std::uint32_t cdRomSectors,
+                                                          const TypedIdentity* identity);
+// The EEPROM model's parameter image of the identity, VID 1234 and PID 5678.
+std::string expectedEepromImage(const TypedIdentity& identity);
 
 // Everything that is wrong with the card, one line each; empty when it verifies. `scratch` is a
 // folder the reading may fill.

@@ -98,17 +98,6 @@ std::string pattern(std::size_t size, std::uint32_t seed) {
   return bytes;
 }
 
-void put(std::uint8_t* at, std::string_view bytes) { std::copy(bytes.begin(), bytes.end(), at); }
-void putBigEndian32(std::uint8_t* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    at[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
-}
-// USB string descriptors hold UTF-16LE: the low byte at even distance, the high byte zero.
-void putWide(std::uint8_t* at, std::string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i)
-    at[2 * i] = static_cast<std::uint8_t>(text[i]);
-}
-
 std::uint32_t binSectors(const ModelRow& row) {
   return row.binArea ? static_cast<std::uint32_t>((kBinBytes + 512 + 511) / 512) : 0;
 }
@@ -116,52 +105,12 @@ std::uint32_t cdRomSectors(const ModelRow& row) {
   return row.cdRomArea ? static_cast<std::uint32_t>(kIsoBytes / 512 + 1) : 0;
 }
 
-std::array<std::uint8_t, kSectorBytes> infoSector(const ModelRow& row) {
-  std::array<std::uint8_t, kSectorBytes> s{};
-  std::uint8_t* b = s.data();
-  putBigEndian32(b + 8, binSectors(row));
-  putBigEndian32(b + 12, cdRomSectors(row));
-  if (!row.identityOnCard) return s;
-  put(b + 256, "VQ3050@ATRP");
-  put(b + 267, "\x34\x12\x78\x56"sv); // VID 1234, PID 5678, little-endian
-  put(b + 271, "\x1A\x03"sv);
-  putWide(b + 273, kSerial);
-  put(b + 297, "\x14\x03"sv);
-  putWide(b + 299, kVendor);
-  put(b + 317, "\x28\x03"sv);
-  putWide(b + 319, kProduct);
-  put(b + 368, "\x00\x80\x00\x01\x1F\x00\x00\x00"sv);
-  put(b + 376, kDiskVendor);
-  put(b + 384, kDiskProduct);
-  put(b + 400, "\x01\x00\x00\x01"sv);
-  put(b + 416, "\x05\x80\x00\x33\x1F\x00\x00\x00"sv);
-  put(b + 424, kCdVendor);
-  put(b + 432, kCdProduct);
-  put(b + 448, "\x01\x00\x00\x01"sv);
-  return s;
-}
+constexpr TypedIdentity kIdentity{kSerial,   kVendor,    kProduct,  kDiskVendor, kDiskProduct,
+                                  kCdVendor, kCdProduct, kMaxPower, kLedSpeed};
 
-std::string eepromImage() {
-  std::array<std::uint8_t, 93> e{};
-  put(e.data(), "VQA708@V100");
-  put(e.data() + 11, "\x12\x34\x56\x78"sv); // big-endian here
-  e[15] = kMaxPower;
-  e[16] = static_cast<std::uint8_t>(kVendor.size());
-  put(e.data() + 17, kVendor);
-  e[29] = static_cast<std::uint8_t>(kProduct.size());
-  put(e.data() + 30, kProduct);
-  e[53] = static_cast<std::uint8_t>(kSerial.size());
-  put(e.data() + 54, kSerial);
-  put(e.data() + 66, kDiskVendor);
-  put(e.data() + 74, kDiskProduct);
-  e[90] = kLedSpeed;
-  unsigned sum = 0;
-  for (int i = 0; i <= 90; ++i)
-    sum += e[static_cast<std::size_t>(i)];
-  const auto check = static_cast<std::uint16_t>(0x10000 - (sum & 0xFFFF));
-  e[91] = static_cast<std::uint8_t>(check >> 8);
-  e[92] = static_cast<std::uint8_t>(check);
-  return {e.begin(), e.end()};
+std::array<std::uint8_t, kSectorBytes> infoSector(const ModelRow& row) {
+  return expectedInfoSector(binSectors(row), cdRomSectors(row),
+                            row.identityOnCard ? &kIdentity : nullptr);
 }
 
 struct Fault {
@@ -263,7 +212,7 @@ Scene lay(const Job& job, const fs::path& dir) {
   // The last chunk carries zeros up to the area's end.
   if (row.binArea) card.binImage = bin + std::string((binSectors(row) - 1) * 512 - bin.size(), 0);
   if (row.cdRomArea) card.isoImage = iso;
-  if (row.eeprom) card.eepromImage = eepromImage();
+  if (row.eeprom) card.eepromImage = expectedEepromImage(kIdentity);
   card.label = kLabel;
   card.files = {{"/" + kFile.first, kFile.second},
                 {"/Docs/" + kFolderFile.first, kFolderFile.second}};

@@ -287,15 +287,6 @@ std::string settings(const Plan& p, const fs::path& dir) {
   return ini.str();
 }
 
-void put(std::uint8_t* at, std::string_view bytes) { std::copy(bytes.begin(), bytes.end(), at); }
-void putBigEndian32(std::uint8_t* at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    at[i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
-}
-void putWide(std::uint8_t* at, std::string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i)
-    at[2 * i] = static_cast<std::uint8_t>(text[i]);
-}
 // Sector 0 of the hidden area stays the station's; the image follows it.
 std::uint32_t binSectors(const Plan& p) {
   return p.bin ? static_cast<std::uint32_t>((p.binImage.size() + 512 + 511) / 512) : 0;
@@ -304,55 +295,14 @@ std::uint32_t cdRomSectors(const Plan& p) {
   return p.iso ? static_cast<std::uint32_t>(p.isoImage.size() / 512 + 1) : 0;
 }
 
+constexpr TypedIdentity kIdentity{kSerial,   kVendor,    kProduct,  kDiskVendor, kDiskProduct,
+                                  kCdVendor, kCdProduct, kMaxPower, kLedSpeed};
+
 // The card's last sector: the area sizes, and the identity where the model keeps it on the card
 // and the settings ask for it.
 std::array<std::uint8_t, kSectorBytes> infoSector(const Plan& p) {
-  std::array<std::uint8_t, kSectorBytes> s{};
-  std::uint8_t* b = s.data();
-  putBigEndian32(b + 8, binSectors(p));
-  putBigEndian32(b + 12, cdRomSectors(p));
-  if (!p.row->identityOnCard || !p.cardInfo) return s;
-  put(b + 256, "VQ3050@ATRP");
-  put(b + 267, "\x34\x12\x78\x56"sv);
-  // The descriptors have fixed lengths; shorter texts leave zeros behind them.
-  put(b + 271, "\x1A\x03"sv);
-  putWide(b + 273, kSerial);
-  put(b + 297, "\x14\x03"sv);
-  putWide(b + 299, kVendor);
-  put(b + 317, "\x28\x03"sv);
-  putWide(b + 319, kProduct);
-  put(b + 368, "\x00\x80\x00\x01\x1F\x00\x00\x00"sv);
-  put(b + 376, kDiskVendor);
-  put(b + 384, kDiskProduct);
-  put(b + 400, "\x01\x00\x00\x01"sv);
-  put(b + 416, "\x05\x80\x00\x33\x1F\x00\x00\x00"sv);
-  put(b + 424, kCdVendor);
-  put(b + 432, kCdProduct);
-  put(b + 448, "\x01\x00\x00\x01"sv);
-  return s;
-}
-
-std::string eepromImage() {
-  std::array<std::uint8_t, 93> e{};
-  put(e.data(), "VQA708@V100");
-  put(e.data() + 11, "\x12\x34\x56\x78"sv);
-  e[15] = kMaxPower;
-  e[16] = static_cast<std::uint8_t>(kVendor.size());
-  put(e.data() + 17, kVendor);
-  e[29] = static_cast<std::uint8_t>(kProduct.size());
-  put(e.data() + 30, kProduct);
-  e[53] = static_cast<std::uint8_t>(kSerial.size());
-  put(e.data() + 54, kSerial);
-  put(e.data() + 66, kDiskVendor);
-  put(e.data() + 74, kDiskProduct);
-  e[90] = kLedSpeed;
-  unsigned sum = 0;
-  for (int i = 0; i <= 90; ++i)
-    sum += e[static_cast<std::size_t>(i)];
-  const auto check = static_cast<std::uint16_t>(0x10000 - (sum & 0xFFFF));
-  e[91] = static_cast<std::uint8_t>(check >> 8);
-  e[92] = static_cast<std::uint8_t>(check);
-  return {e.begin(), e.end()};
+  return expectedInfoSector(binSectors(p), cdRomSectors(p),
+                            p.row->identityOnCard && p.cardInfo ? &kIdentity : nullptr);
 }
 
 PreparedCard expected(const Plan& p, const sim::Farm& farm, const Reader& r) {
@@ -361,7 +311,7 @@ PreparedCard expected(const Plan& p, const sim::Farm& farm, const Reader& r) {
   if (p.row->twoCards) card.secondCard = farm.cardImagePath(r.id, 1);
   if (p.row->eeprom && p.cardInfo) {
     card.eeprom = card.image.parent_path() / (r.id + ".eeprom");
-    card.eepromImage = eepromImage();
+    card.eepromImage = expectedEepromImage(kIdentity);
   }
   card.infoSector = infoSector(p);
   if (p.bin)
