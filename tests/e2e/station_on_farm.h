@@ -12,8 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
+#include <limits>
 #include <thread>
 
 namespace tarvix::testing {
@@ -26,8 +28,15 @@ public:
                                      const std::filesystem::path& workingDir,
                                      std::chrono::nanoseconds timeout,
                                      const std::function<bool()>& wanted) override {
+    std::int64_t shortest = shortestTimeoutNs.load();
+    while (timeout.count() < shortest &&
+           !shortestTimeoutNs.compare_exchange_weak(shortest, timeout.count())) {
+    }
     return real_.runHidden(argv, environment, workingDir, timeout, wanted);
   }
+
+  // The shortest time-out a child process was given, in real nanoseconds.
+  std::atomic<std::int64_t> shortestTimeoutNs{std::numeric_limits<std::int64_t>::max()};
 
 private:
   platform::linux_backend::LinuxSystem real_;
