@@ -33,16 +33,6 @@ const nlohmann::ordered_json& port(const nlohmann::ordered_json& report, int n) 
   return report["ports"][n - 1];
 }
 
-std::string mtools(const std::string& command) {
-  std::string output;
-  FILE* pipe = popen(("MTOOLS_SKIP_CHECK=1 " + command + " 2>&1").c_str(), "r");
-  char buffer[256];
-  while (pipe && fgets(buffer, sizeof buffer, pipe))
-    output += buffer;
-  if (pipe) pclose(pipe);
-  return output;
-}
-
 TEST(ProductionRun, EveryReaderPassesWithACleanLabelledVolume) {
   StationOnFarm station(farmOf({reader("r1", 16), reader("r2", 16), reader("r3", 16)}),
                         kProduction);

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <limits>
 #include <thread>
@@ -100,6 +101,17 @@ private:
   std::filesystem::path dir_;
   std::unique_ptr<platform::Platform> platform_;
 };
+
+// What an mtools command (MTOOLS_SKIP_CHECK set) prints, standard error included.
+inline std::string mtools(const std::string& command) {
+  std::string output;
+  FILE* pipe = popen(("MTOOLS_SKIP_CHECK=1 " + command + " 2>&1").c_str(), "r");
+  char buffer[256];
+  while (pipe && fgets(buffer, sizeof buffer, pipe))
+    output += buffer;
+  if (pipe) pclose(pipe);
+  return output;
+}
 
 // A reader entry of a farm file.
 inline std::string farmReader(int port, const std::string& id, const std::string& model, int mib) {

@@ -28,15 +28,8 @@ protected:
   }
   // What the card's volume holds at `path`, as mtools reads it.
   std::string onCard(const std::string& path) {
-    const std::string command = "MTOOLS_SKIP_CHECK=1 mtype -i " + disk().image.string() + "@@" +
-                                std::to_string(disk().firstByte) + " ::" + path + " 2>&1";
-    std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[256];
-    while (pipe && fgets(buffer, sizeof buffer, pipe))
-      output += buffer;
-    if (pipe) pclose(pipe);
-    return output;
+    return testing::mtools("mtype -i " + disk().image.string() + "@@" +
+                           std::to_string(disk().firstByte) + " ::" + path);
   }
 };
 
