@@ -148,11 +148,15 @@ std::uint64_t capacityMiB(platform::Platform& platform, const DriveRecord& recor
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
   channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(record.letter),
                               platform.clock);
+  const std::uint64_t mib = capacityMiB(m_hUSBDeviceHandle, record.lun);
+  m_hUSBDeviceHandle.close();
+  return mib;
+}
+
+std::uint64_t capacityMiB(channel::ReaderHandleHolder& opened, int lun) {
   std::uint32_t sectorCount = 0;
   std::uint32_t sectorSize = 0;
-  channel::GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize,
-                       static_cast<unsigned>(record.lun - 1));
-  m_hUSBDeviceHandle.close();
+  channel::GetCapacity(opened, sectorCount, sectorSize, static_cast<unsigned>(lun - 1));
   return channel::capacityMiB(sectorCount, sectorSize);
 }
 

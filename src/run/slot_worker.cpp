@@ -77,6 +77,14 @@ private:
     const station::ModelTraits* model = station::modelTraits(c_.options.icType);
     return model != nullptr && model->eeprom;
   }
+  // LUN `lun`'s size, asked of the reader the worker is bound to and of no other.
+  std::uint64_t boundCapacityMiB(int lun) const {
+    channel::ReaderHandleHolder m_hUSBDeviceHandle(c_.platform.readers, c_.platform.trace);
+    c_.openReader(m_hUSBDeviceHandle, drive(lun));
+    const std::uint64_t mib = discovery::capacityMiB(m_hUSBDeviceHandle, lun);
+    m_hUSBDeviceHandle.close();
+    return mib;
+  }
   // The reader the worker started on is still there: nothing else may be shown as passed.
   bool readerStillThere() const { return binding_.holdsAll(c_.platform.drives, c_.state); }
   int slotOf(int lun) const { return slots_[lun - 1]; }
@@ -192,7 +200,7 @@ private:
       for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
         if (slotOf(lun) == 0) continue;
         if (kinds_[lun - 1] == LunKind::Card) {
-          showSize(lun, discovery::capacityMiB(c_.platform, c_.state.driveRecords[drive(lun)]));
+          showSize(lun, boundCapacityMiB(lun));
         } else if (kinds_[lun - 1] == LunKind::SizeOnly) {
           showSize(lun, cardCheckMiB(c_, drive(1)));
         }
