@@ -106,7 +106,7 @@ class RecordingControls final : public station::WindowControls {
 public:
   explicit RecordingControls(station::WindowControls& window) : window_(window) {}
   void setText(int id, const std::string& t) override {
-    note(texts_[id], t);
+    note(texts_, id, t);
     window_.setText(id, t);
   }
   std::string text(int id) const override { return window_.text(id); }
@@ -118,7 +118,7 @@ public:
   void setPicture(int id, int p) override { window_.setPicture(id, p); }
   void setProgressRange(int id, int l, int h) override { window_.setProgressRange(id, l, h); }
   void setProgress(int id, int position) override {
-    note(progress_[id], position);
+    note(progress_, id, position);
     window_.setProgress(id, position);
   }
   void addRow(int id, const std::string& row) override { window_.addRow(id, row); }
@@ -144,6 +144,11 @@ private:
   template <typename T> void note(std::vector<T>& list, const T& value) {
     std::lock_guard lock(mutex_);
     list.push_back(value);
+  }
+  // The map itself changes under the lock too: workers show texts at once.
+  template <typename T> void note(std::map<int, std::vector<T>>& lists, int id, const T& value) {
+    std::lock_guard lock(mutex_);
+    lists[id].push_back(value);
   }
   station::WindowControls& window_;
   mutable std::mutex mutex_;
