@@ -1,7 +1,8 @@
-#include "discovery/fakes.h"
 #include "discovery/mapping.h"
 #include "discovery/scans.h"
 #include "discovery/walk.h"
+#include "support/fake_platform.h"
+#include "support/recording_controls.h"
 #include "text/texts.h"
 
 #include <gtest/gtest.h>
@@ -39,9 +40,9 @@ protected:
 
   platform::ScaledClock clock{0.0001};
   platform::CapturingTrace trace;
-  NoSystem system;
-  TableDrives drives;
-  ScriptedReaders readers;
+  FakeSystem system;
+  FakeDrives drives;
+  FakeReaders readers;
   NoVolumes volumes;
   platform::Platform platform{clock, trace, system, drives, drives, readers, volumes};
   station::StationState state;
@@ -108,7 +109,7 @@ TEST_F(Discovery, EveryLetterOfAReaderTakesItsPosition) {
   drives.add('F', "1-2", 8);
   drives.add('G', "1-2", 9, platform::DriveType::CdRom);
   drives.add('H', "1-3", 10);
-  drives.uninspectable = {'K'};
+  drives.mask |= 1U << ('K' - 'A'); // present, with nothing the station can use behind it
   drives.topology.controllers = {{0, ports(4, {{2, device("1-2", 'E')}, {4, device("1-4", 'K')}})}};
   fullScan({});
   for (char letter : {'E', 'F', 'G'}) {
@@ -122,26 +123,7 @@ TEST_F(Discovery, EveryLetterOfAReaderTakesItsPosition) {
 
 // --- Mapping to port boxes and slots ----------------------------------------------------------
 
-TEST_F(Discovery, HubMapPortsBecomePortBoxesOfTheirHub) {
-  reader('E', "1-1.1", 2);
-  reader('F', "1-1.2", 3);
-  reader('G', "1-1.7", 4);
-  reader('H', "1-2.3", 5);
-  drives.topology.controllers = {{0, ports(4, {{1, hub(ports(7, {{1, device("1-1.1", 'E')},
-                                                                 {2, device("1-1.2", 'F')},
-                                                                 {7, device("1-1.7", 'G')}}))},
-                                               {2, hub(ports(7, {{3, device("1-2.3", 'H')}}))}})}};
-  fullScan({.hubMap = true});
-  EXPECT_EQ(record('E').slot, 1);
-  EXPECT_EQ(record('F').slot, 5);
-  EXPECT_EQ(record('G').slot, 25);
-  EXPECT_EQ(record('H').port, 10);
-  EXPECT_EQ(record('H').slot, 37);
-  EXPECT_TRUE(state.port(10).assigned);
-  EXPECT_EQ(state.port(10).driveLetter[0], 'H');
-  EXPECT_EQ(state.port(10).driveIndex[0], 'H' - 'A');
-  EXPECT_EQ(state.port(10).portNumber, 10);
-}
+// Hub ports becoming port boxes and slots: the end-to-end discovery on a farm of two hubs.
 
 TEST_F(Discovery, LettersOfOneReaderAreOrderedByDeviceNumber) {
   drives.add('F', "1-1.3", 5);

@@ -16,7 +16,7 @@ using testing::allBytes;
 using testing::le16;
 using testing::le32;
 using testing::MemoryVolume;
-using testing::PinnedClock;
+using testing::RecordingClock;
 
 constexpr std::uint8_t kUntouched = 0xA5; // MemoryVolume's fill
 
@@ -47,7 +47,7 @@ void expectBootCodeAndSignature(std::span<const std::uint8_t> s, std::size_t cod
 }
 
 struct Formatter {
-  PinnedClock clock;
+  RecordingClock clock;
   platform::CapturingTrace trace;
   CFAT32Format format{clock, trace};
 };

@@ -1,6 +1,7 @@
 // The emulated controller's answers to each command, driven through the station's own channel
 // functions, and its refusal of blocks that are not exactly as the command set lays them out.
 #include "channel/command_blocks.h"
+#include "platform/sim/models.h"
 #include "sim/sim_fixture.h"
 
 #include <array>
@@ -14,66 +15,35 @@ namespace {
 using namespace channel;
 using platform::DriveType;
 
-struct ModelRow {
-  const char* model;
-  std::uint16_t productId;
-  std::uint8_t byte4;
-  std::array<std::uint8_t, 3> lunKinds;
-  std::vector<DriveType> driveTypes;
-};
-
-const ModelRow kModelRows[] = {
-    {"VQ301A", 0xA704, 0x00, {1, 0, 0}, {DriveType::Removable}},
-    {"VQ301B", 0xA704, 0x00, {1, 0, 0}, {DriveType::Removable}},
-    {"VQ301C", 0xA707, 0x00, {1, 0, 0}, {DriveType::Removable}},
-    {"VQ301C-A-1LUN", 0xA706, 0x00, {1, 0, 0}, {DriveType::Removable}},
-    {"VQ301C-A-2LUN", 0xA706, 0x10, {1, 2, 0}, {DriveType::Removable, DriveType::CdRom}},
-    {"VQ305A", 0xA701, 0x00, {1, 0, 0}, {DriveType::Removable}},
-    {"VQ307B2B-1LUN", 0xA703, 0x00, {1, 0, 0}, {DriveType::Removable}},
-    {"VQ307B2B-2LUN", 0xA702, 0x00, {1, 1, 0}, {DriveType::Removable, DriveType::Removable}},
-    {"VQ348", 0xA708, 0x00, {1, 0, 0}, {DriveType::Removable}},
-};
-
-void PrintTo(const ModelRow& row, std::ostream* out) { *out << row.model; }
-
-class ModelIdentity : public FarmTest, public ::testing::WithParamInterface<ModelRow> {};
-
-TEST_P(ModelIdentity, AnswersItsIdentityAndBringsOneLetterPerUnit) {
-  const ModelRow& row = GetParam();
-  load(oneReader(row.model, R"("cardSectors": 4096)"));
-  const std::vector<char> letters = farm->letters("r1");
-  ASSERT_EQ(letters.size(), row.driveTypes.size());
-  for (std::size_t lun = 0; lun < letters.size(); ++lun) {
-    EXPECT_EQ(letters[lun], static_cast<char>('D' + lun));
-    const auto info = farm->drives().inspect(letters[lun]);
-    ASSERT_TRUE(info);
-    EXPECT_EQ(info->type, row.driveTypes[lun]);
+// Each model answers as its row says: what the configuration reply calls each unit is what the
+// farm attaches for it, so the station's reading of the reply and its letters agree.
+TEST_F(FarmTest, EveryModelAnswersItsIdentityAndBringsOneLetterPerUnit) {
+  for (const platform::sim::ModelInfo& model : platform::sim::kModels) {
+    const std::string id = "m" + std::to_string(&model - platform::sim::kModels.data());
+    farm.reset();
+    load(oneReader(std::string(model.name), R"("cardSectors": 4096)", id));
+    const std::vector<char> letters = farm->letters(id);
+    ASSERT_EQ(letters.size(), model.lunCount) << model.name;
+    for (std::size_t lun = 0; lun < letters.size(); ++lun) {
+      EXPECT_EQ(letters[lun], static_cast<char>('D' + lun)) << model.name;
+      EXPECT_EQ(farm->drives().inspect(letters[lun])->type,
+                model.lunKindBytes[lun] == 2 ? DriveType::CdRom : DriveType::Removable)
+          << model.name;
+    }
+    auto holder = openReader(id);
+    std::array<std::uint8_t, 512> reply{};
+    ASSERT_TRUE(GetVIDPID(*holder, kVidPidIdentity, reply));
+    EXPECT_EQ(reply[0] << 24 | reply[1] << 16 | reply[2] << 8 | reply[3],
+              0x3C7D0000 | model.productId);
+    ASSERT_TRUE(GetVIDPID(*holder, kVidPidConfiguration, reply));
+    const auto config = platform::sim::defaultConfiguration(model);
+    EXPECT_TRUE(std::equal(config.begin(), config.end(), reply.begin())) << model.name;
+    ASSERT_TRUE(GetVIDPID(*holder, kVidPidCardType, reply));
+    EXPECT_EQ(reply[0], 0xFE);
+    std::array<std::uint8_t, 128> eeprom{};
+    EXPECT_EQ(ReadEEPROM(*holder, eeprom), model.hasEeprom) << model.name;
   }
-  auto holder = openReader("r1");
-  std::array<std::uint8_t, 512> reply{};
-  ASSERT_TRUE(GetVIDPID(*holder, kVidPidIdentity, reply));
-  EXPECT_EQ(reply[0], 0x3C);
-  EXPECT_EQ(reply[1], 0x7D);
-  EXPECT_EQ(reply[2] << 8 | reply[3], row.productId);
-  ASSERT_TRUE(GetVIDPID(*holder, kVidPidConfiguration, reply));
-  EXPECT_EQ(reply[4], row.byte4);
-  EXPECT_EQ(reply[5], row.lunKinds[0]);
-  EXPECT_EQ(reply[6], row.lunKinds[1]);
-  EXPECT_EQ(reply[7], row.lunKinds[2]);
-  ASSERT_TRUE(GetVIDPID(*holder, kVidPidCardType, reply));
-  EXPECT_EQ(reply[0], 0xFE);
-  // Only the model with an EEPROM has the EEPROM commands.
-  std::array<std::uint8_t, 128> eeprom{};
-  EXPECT_EQ(ReadEEPROM(*holder, eeprom), std::string(row.model) == "VQ348");
 }
-
-INSTANTIATE_TEST_SUITE_P(EveryModel, ModelIdentity, ::testing::ValuesIn(kModelRows),
-                         [](const auto& param) {
-                           std::string name = param.param.model;
-                           for (char& c : name)
-                             if (c == '-') c = '_';
-                           return name;
-                         });
 
 TEST_F(FarmTest, IdentityOverridesReplaceTheModelsIdentity) {
   load(oneReader("VQ301A", R"("cardSectors": 4096, "vid": "1234", "pid": "abcd",
