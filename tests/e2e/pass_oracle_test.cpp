@@ -5,13 +5,11 @@
 // and open the run sends to the reader; each run goes in a child process of its own, so a run
 // that never ends is seen as a hang instead of stopping the sweep.
 #include "e2e/card_reading.h"
+#include "e2e/child_run.h"
 #include "e2e/station_on_farm.h"
 #include "platform/sim/wire.h"
 #include "support/temp_dir.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -298,67 +296,21 @@ std::vector<fs::path> bystanderFiles(const fs::path& dir) {
 // Runs the jobs, `jobs` children at a time; a child that has not told its verdict in time is
 // ended and counts as a hang (ended false).
 std::vector<Outcome> runAll(const std::vector<Job>& work, int jobs) {
-  struct Child {
-    pid_t pid;
-    int fd;
-    std::size_t index;
-    fs::path dir;
-    std::string heard;
-    std::chrono::steady_clock::time_point deadline;
-  };
   std::vector<Outcome> outcomes(work.size());
-  std::vector<Child> running;
+  std::vector<std::pair<std::size_t, ChildRun>> running;
   std::size_t next = 0;
   while (next < work.size() || !running.empty()) {
-    while (next < work.size() && static_cast<int>(running.size()) < jobs) {
-      char pattern[] = "/tmp/tarvix-oracle-XXXXXX";
-      int ends[2];
-      if (::mkdtemp(pattern) == nullptr || ::pipe2(ends, O_CLOEXEC) != 0)
-        throw std::runtime_error("no folder or pipe for a run");
-      const fs::path dir = pattern;
-      std::fflush(nullptr);
-      const pid_t pid = ::fork();
-      if (pid < 0) throw std::runtime_error("no process for a run");
-      if (pid == 0) {
-        ::setpgid(0, 0); // the copy tools it starts go with it when it hangs
-        ::close(ends[0]);
-        runStation(work[next], dir, ends[1]);
-      }
-      ::setpgid(pid, pid);
-      ::close(ends[1]);
-      ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
-      running.push_back({pid,
-                         ends[0],
-                         next++,
-                         dir,
-                         {},
-                         std::chrono::steady_clock::now() + std::chrono::minutes(1)});
-    }
+    for (; next < work.size() && static_cast<int>(running.size()) < jobs; ++next)
+      running.emplace_back(
+          next, startChild(std::chrono::minutes(1),
+                           [&](const fs::path& dir, int fd) { runStation(work[next], dir, fd); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    for (auto child = running.begin(); child != running.end();) {
-      char buffer[4096];
-      for (ssize_t n; (n = ::read(child->fd, buffer, sizeof buffer)) > 0;)
-        child->heard.append(buffer, static_cast<std::size_t>(n));
-      int status = 0;
-      bool over = ::waitpid(child->pid, &status, WNOHANG) == child->pid;
-      if (!over && std::chrono::steady_clock::now() > child->deadline) {
-        ::kill(-child->pid, SIGKILL);
-        ::waitpid(child->pid, &status, 0);
-        child->heard.clear();
-        over = true;
-      }
-      if (!over) {
-        ++child;
-        continue;
-      }
-      for (ssize_t n; (n = ::read(child->fd, buffer, sizeof buffer)) > 0;)
-        child->heard.append(buffer, static_cast<std::size_t>(n));
-      ::close(child->fd);
-      outcomes[child->index] = hear(child->heard);
-      std::error_code ignored;
-      fs::remove_all(child->dir, ignored);
-      child = running.erase(child);
-    }
+    std::erase_if(running, [&](auto& entry) {
+      auto& [index, child] = entry;
+      if (!pollChild(child)) return false;
+      outcomes[index] = child.killed ? Outcome{} : hear(child.heard);
+      return true;
+    });
   }
   return outcomes;
 }

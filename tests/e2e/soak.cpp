@@ -10,13 +10,12 @@
 // and counted as a hang, and the batch goes on from the next seed.
 //   soak_runs [--seed first] (--runs n | --minutes m) [--jobs j] [--batch b]
 #include "e2e/card_reading.h"
+#include "e2e/child_run.h"
 #include "e2e/station_on_farm.h"
 #include "platform/sim/models.h"
 #include "platform/sim/wire.h"
 
-#include <fcntl.h>
 #include <malloc.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -513,21 +512,17 @@ struct Options {
   std::uint64_t batch = 50;
 };
 
+// How long a batch may go without finishing a run.
+constexpr std::chrono::steady_clock::duration kRunLimit = std::chrono::minutes(5);
+
 int soak(const Options& o) {
-  struct Child {
-    pid_t pid;
-    int fd;
+  struct Batch {
     std::uint64_t next, end; // the seed it runs now, and the batch's end
-    fs::path dir;            // its runs' folders, removed with it
-    std::string heard;
-    std::chrono::steady_clock::time_point deadline;
+    ChildRun child;          // its runs' folders are in the child's, removed with it
   };
   const auto began = std::chrono::steady_clock::now();
   const auto stopAt = began + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                   std::chrono::duration<double>(o.minutes * 60));
-  const auto runDeadline = [] {
-    return std::chrono::steady_clock::now() + std::chrono::minutes(5);
-  };
   std::deque<std::pair<std::uint64_t, std::uint64_t>> batches;
   std::uint64_t nextSeed = o.seed;
   const auto moreWork = [&] {
@@ -542,71 +537,46 @@ int soak(const Options& o) {
   };
   Totals totals;
   const Holdings start = holdings();
-  std::vector<Child> running;
+  std::vector<Batch> running;
   while (moreWork() || !running.empty()) {
     while (static_cast<int>(running.size()) < o.jobs && moreWork()) {
       const auto [first, end] = batches.front();
       batches.pop_front();
-      char pattern[] = "/tmp/tarvix-soak-XXXXXX";
-      int ends[2];
-      if (::mkdtemp(pattern) == nullptr || ::pipe2(ends, O_CLOEXEC) != 0)
-        throw std::runtime_error("no folder or pipe for a batch");
-      std::fflush(nullptr);
-      const pid_t pid = ::fork();
-      if (pid < 0) throw std::runtime_error("no process for a batch");
-      if (pid == 0) {
-        ::setpgid(0, 0); // the copy tools it starts go with it when it hangs
-        ::close(ends[0]);
-        runBatch(first, end, pattern, ends[1]);
-      }
-      ::setpgid(pid, pid);
-      ::close(ends[1]);
-      ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
-      running.push_back({pid, ends[0], first, end, pattern, {}, runDeadline()});
+      running.push_back({first, end, startChild(kRunLimit, [&](const fs::path& dir, int fd) {
+                           runBatch(first, end, dir, fd);
+                         })});
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    for (auto child = running.begin(); child != running.end();) {
-      char buffer[4096];
-      for (ssize_t n; (n = ::read(child->fd, buffer, sizeof buffer)) > 0;)
-        child->heard.append(buffer, static_cast<std::size_t>(n));
-      for (std::size_t eol; (eol = child->heard.find('\n')) != std::string::npos;) {
-        const Json v = Json::parse(child->heard.substr(0, eol));
-        child->heard.erase(0, eol + 1);
+    std::erase_if(running, [&](Batch& batch) {
+      ChildRun& child = batch.child;
+      const bool over = pollChild(child);
+      for (std::size_t eol; (eol = child.heard.find('\n')) != std::string::npos;) {
+        const Json v = Json::parse(child.heard.substr(0, eol));
+        child.heard.erase(0, eol + 1);
         report(v, totals);
         if (v.contains("seed")) {
-          child->next = v["seed"].get<std::uint64_t>() + 1;
-          child->deadline = runDeadline();
+          batch.next = v["seed"].get<std::uint64_t>() + 1;
+          child.deadline = std::chrono::steady_clock::now() + kRunLimit;
         }
       }
-      int status = 0;
-      bool over = ::waitpid(child->pid, &status, WNOHANG) == child->pid;
-      if (!over && std::chrono::steady_clock::now() > child->deadline) {
+      if (!over) return false;
+      if (child.killed) {
         // Stuck outside the station's own time limit: in tearing down, or in the reading.
-        ::kill(-child->pid, SIGKILL);
-        ::waitpid(child->pid, &status, 0);
         report(
-            {{"seed", child->next}, {"model", "?"}, {"readers", 0}, {"scale", 0}, {"ended", false}},
+            {{"seed", batch.next}, {"model", "?"}, {"readers", 0}, {"scale", 0}, {"ended", false}},
             totals);
-        ++child->next;
-        over = true;
-      } else if (over && child->next < child->end &&
-                 !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+        ++batch.next;
+      } else if (batch.next < batch.end &&
+                 !(WIFEXITED(child.status) && WEXITSTATUS(child.status) == 0)) {
         // It died without a word for this seed: a crash, which counts with the hangs.
         std::printf("seed %llu: the batch process died (status %d)\n",
-                    static_cast<unsigned long long>(child->next), status);
+                    static_cast<unsigned long long>(batch.next), child.status);
         ++totals.hangs;
-        ++child->next;
+        ++batch.next;
       }
-      if (!over) {
-        ++child;
-        continue;
-      }
-      ::close(child->fd);
-      std::error_code ignored;
-      fs::remove_all(child->dir, ignored);
-      if (child->next < child->end) batches.emplace_front(child->next, child->end);
-      child = running.erase(child);
-    }
+      if (batch.next < batch.end) batches.emplace_front(batch.next, batch.end);
+      return true;
+    });
   }
   const Holdings end = holdings();
   if (!(end == start)) {
