@@ -1,13 +1,11 @@
 // Stand-ins for the platform: a fixed system, drive letters and a USB tree built in the test,
-// readers that record every request and answer from a script or from a table, a clock that only
-// counts, and a whole platform of them for the window's tests.
+// readers that record every request and answer from a script, a clock that only counts, and a
+// whole platform of them for the window's tests.
 #pragma once
 
 #include "platform/platform.h"
 
 #include <algorithm>
-#include <array>
-#include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -121,28 +119,14 @@ struct SentRequest {
   bool inAreaWasZero = true;            // an In request's area arrived all zeros
 };
 
-// A reader that answers the identity, model, EEPROM and capacity commands from its fields.
-struct ScriptedReader {
-  std::uint16_t vendorId = 0x3C7D;
-  std::uint16_t productId = 0xA704;
-  std::uint8_t modelNibble = 0;
-  std::uint8_t cardType = 0xFE;
-  std::array<std::uint8_t, 128> eeprom{};
-  std::vector<std::uint32_t> unitSectors; // capacity of unit 0, 1, ...; 0 = no card
-  std::uint32_t cardSectors = 0;
-  std::array<std::uint8_t, 512> lastBlock{};
-};
-
-// Records every request. A request is answered by the next scripted reply; without one, by the
-// drive's reader in `readers`; without that, with success and no data. With readers in the
-// table, only their drives open. Each drive name opens as a handle of its own, the first as 42.
+// Records every request and answers it with the next scripted reply; without one, with success
+// and no data. Each drive name opens as a handle of its own, the first as 42.
 class FakeReaders final : public platform::ReaderAccess {
 public:
   platform::ReaderHandle open(std::string_view name) override {
     std::lock_guard lock(mutex_);
     ++openCalls;
     if (openFailures < 0 || openCalls <= openFailures) return platform::kNoReader;
-    if (!readers.empty() && readers.count(std::string(name)) == 0) return platform::kNoReader;
     auto it = std::find(names_.begin(), names_.end(), name);
     if (it == names_.end()) it = names_.insert(names_.end(), std::string(name));
     return kFirstHandle + (it - names_.begin());
@@ -160,10 +144,6 @@ public:
                                        [](auto b) { return b == 0; });
     sentRequests.push_back(std::move(sent));
 
-    if (replies.empty() && known) {
-      auto reader = readers.find(names_[static_cast<std::size_t>(handle - kFirstHandle)]);
-      if (reader != readers.end()) return answer(reader->second, request);
-    }
     Reply reply;
     if (!replies.empty()) {
       reply = std::move(replies.front());
@@ -183,7 +163,6 @@ public:
   }
 
   std::deque<Reply> replies;
-  std::map<std::string, ScriptedReader> readers; // by drive name, "E:"
   int openFailures = 0; // attempts that fail before one succeeds; negative: every attempt fails
   int openCalls = 0;
   std::vector<SentRequest> sentRequests;
@@ -191,45 +170,6 @@ public:
 
 private:
   static constexpr platform::ReaderHandle kFirstHandle = 42;
-
-  static bool answer(const ScriptedReader& reader, platform::PassThroughRequest& r) {
-    const auto& cdb = r.commandBlock;
-    const auto fail = [&] {
-      r.errorCode = 5;
-      return false;
-    };
-    if (cdb[0] != 0xFB) return fail();
-    const auto be32 = [](std::uint8_t* p, std::uint32_t v) {
-      for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-    };
-    switch (cdb[1]) {
-    case 0x14: be32(r.data, std::uint32_t{reader.vendorId} << 16 | reader.productId); return true;
-    case 0x16: r.data[0] = reader.cardType; return true;
-    case 0x3E: r.data[4] = static_cast<std::uint8_t>(reader.modelNibble << 4); return true;
-    case 0x19:
-      std::memcpy(r.data, reader.eeprom.data(), std::min<std::size_t>(r.dataLength, 128));
-      return true;
-    case 0x11: {
-      const bool cardForm = cdb[7] == 1;
-      const std::uint32_t sectors = cardForm ? reader.cardSectors
-                                    : cdb[5] < reader.unitSectors.size()
-                                        ? reader.unitSectors[cdb[5]]
-                                        : 0;
-      if (sectors == 0) return fail();
-      be32(r.data, sectors);
-      be32(r.data + 4, 512);
-      return true;
-    }
-    case 0x12: {
-      const std::uint32_t start = (cdb[5] << 24) | (cdb[6] << 16) | (cdb[7] << 8) | cdb[8];
-      if (start != reader.cardSectors - 1) return fail();
-      std::memcpy(r.data, reader.lastBlock.data(), 512);
-      return true;
-    }
-    default: return fail();
-    }
-  }
 
   std::mutex mutex_;
   std::vector<std::string> names_;
