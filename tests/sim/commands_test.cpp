@@ -1,7 +1,6 @@
 // The emulated controller's answers to each command, driven through the station's own channel
 // functions, and its refusal of blocks that are not exactly as the command set lays them out.
 #include "channel/command_blocks.h"
-#include "platform/sim/models.h"
 #include "sim/sim_fixture.h"
 
 #include <array>
@@ -13,37 +12,9 @@ namespace tarvix::sim_test {
 namespace {
 
 using namespace channel;
-using platform::DriveType;
 
-// Each model answers as its row says: what the configuration reply calls each unit is what the
-// farm attaches for it, so the station's reading of the reply and its letters agree.
-TEST_F(FarmTest, EveryModelAnswersItsIdentityAndBringsOneLetterPerUnit) {
-  for (const platform::sim::ModelInfo& model : platform::sim::kModels) {
-    const std::string id = "m" + std::to_string(&model - platform::sim::kModels.data());
-    farm.reset();
-    load(oneReader(std::string(model.name), R"("cardSectors": 4096)", id));
-    const std::vector<char> letters = farm->letters(id);
-    ASSERT_EQ(letters.size(), model.lunCount) << model.name;
-    for (std::size_t lun = 0; lun < letters.size(); ++lun) {
-      EXPECT_EQ(letters[lun], static_cast<char>('D' + lun)) << model.name;
-      EXPECT_EQ(farm->drives().inspect(letters[lun])->type,
-                model.lunKindBytes[lun] == 2 ? DriveType::CdRom : DriveType::Removable)
-          << model.name;
-    }
-    auto holder = openReader(id);
-    std::array<std::uint8_t, 512> reply{};
-    ASSERT_TRUE(GetVIDPID(*holder, kVidPidIdentity, reply));
-    EXPECT_EQ(reply[0] << 24 | reply[1] << 16 | reply[2] << 8 | reply[3],
-              0x3C7D0000 | model.productId);
-    ASSERT_TRUE(GetVIDPID(*holder, kVidPidConfiguration, reply));
-    const auto config = platform::sim::defaultConfiguration(model);
-    EXPECT_TRUE(std::equal(config.begin(), config.end(), reply.begin())) << model.name;
-    ASSERT_TRUE(GetVIDPID(*holder, kVidPidCardType, reply));
-    EXPECT_EQ(reply[0], 0xFE);
-    std::array<std::uint8_t, 128> eeprom{};
-    EXPECT_EQ(ReadEEPROM(*holder, eeprom), model.hasEeprom) << model.name;
-  }
-}
+// Each model's identity, configuration and EEPROM, as the station's probe judges them: the
+// discovery tests' probe on simulated readers of every model.
 
 TEST_F(FarmTest, IdentityOverridesReplaceTheModelsIdentity) {
   load(oneReader("VQ301A", R"("cardSectors": 4096, "vid": "1234", "pid": "abcd",
