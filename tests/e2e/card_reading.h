@@ -1,6 +1,7 @@
 // Reads a prepared card back the way a customer's computer would, with nothing of the station's
 // own code: bytes straight from the farm's image files, the public disks through fsck.fat and
-// mtools. Used by the pass oracle to decide whether a port that shows pass holds what it claims.
+// mtools. Used by the pass oracle and the soak to decide whether a port that shows pass holds what
+// it claims; with it, what both lay out for a run: the kinds of reader, the settings, used cards.
 #pragma once
 
 #include <array>

@@ -39,7 +39,6 @@ using namespace std::string_literals;
 using namespace std::string_view_literals;
 using Json = nlohmann::json;
 
-using ModelRow = ReaderKind;
 constexpr std::string_view kLabelCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-";
 
 // splitmix64: the same numbers from a seed on every build, unlike the standard distributions.
@@ -80,7 +79,7 @@ struct Reader {
 
 // Everything a seed decides.
 struct Plan {
-  const ModelRow* row = nullptr;
+  const ReaderKind* row = nullptr;
   double timeScale = 0;
   std::vector<Reader> readers;
   std::string topology; // the hostControllers array
@@ -115,7 +114,7 @@ std::string fault(Random& random, std::string& words) {
          R"(, "fault": ")" + std::string(kind) + R"(", "times": )" + std::to_string(times) + "}";
 }
 
-std::uint32_t cardSectors(Random& random, const ModelRow& row) {
+std::uint32_t cardSectors(Random& random, const ReaderKind& row) {
   // Both sides of the FAT16 / FAT32 edge; cards with areas keep room for them.
   if (random.chance(0.2)) return random.between(65537 + 1024, 69000);
   return random.between(row.binArea ? 26000 : 24576, 40960);
@@ -148,15 +147,15 @@ Plan plan(std::uint64_t seed) {
   p.folderFile = std::string(random.below(70000), 'd') + "\n";
 
   // Mostly the model under test, now and then one of another product that must stay untouched.
-  std::vector<const ModelRow*> others;
-  const auto productOf = [](const ModelRow& row) { return sim::findModel(row.model)->productId; };
-  for (const ModelRow& row : kReaderKinds)
+  std::vector<const ReaderKind*> others;
+  const auto productOf = [](const ReaderKind& row) { return sim::findModel(row.model)->productId; };
+  for (const ReaderKind& row : kReaderKinds)
     if (productOf(row) != productOf(*p.row)) others.push_back(&row);
   const std::uint32_t count = 1 + random.below(random.below(realTime ? 3 : 21) + 1);
   for (std::uint32_t i = 0; i < count; ++i) {
     Reader r;
     r.id = "r" + std::to_string(i + 1);
-    const ModelRow& row = random.chance(0.1) ? *others[random.below(others.size())] : *p.row;
+    const ReaderKind& row = random.chance(0.1) ? *others[random.below(others.size())] : *p.row;
     r.model = row.model;
     r.underTest = &row == p.row;
     r.used = random.chance(0.5);
