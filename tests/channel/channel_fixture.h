@@ -2,7 +2,7 @@
 #pragma once
 
 #include "channel/reader_handle.h"
-#include "channel/recording_access.h"
+#include "support/fake_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@ class ChannelFixture : public ::testing::Test {
 protected:
   bool open() { return GetUSBDeviceHandle(holder, "E:", clock); }
 
-  testing::RecordingAccess access;
+  testing::FakeReaders access;
   testing::RecordingClock clock;
   platform::CapturingTrace trace;
   ReaderHandleHolder holder{access, trace};

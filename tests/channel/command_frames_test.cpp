@@ -51,9 +51,7 @@ const std::vector<FrameCase> kCases = {
   // Only the low 8 bits of the unit number travel.
   {"GetCapacity_unit256", [](auto& h) { return GetCapacity(h, g_count, g_size, 256u); }, "FB 11 51 4B 5A 00", 'B', 'I', 8, 32, 2, false},
   {"GetCapacity_card", [](auto& h) { return GetCapacity(h, g_count, g_size); }, "FB 11 51 4B 5A 00 00 01", 'B', 'I', 8, 32, 2, false},
-  {"GetVIDPID_14h", [](auto& h) { return GetVIDPID(h, 0x14, g_vidpid); }, "FB 14 51 4B 5A", 'B', 'I', 16, 0, 2, false},
-  {"GetVIDPID_16h", [](auto& h) { return GetVIDPID(h, 0x16, g_vidpid); }, "FB 16 51 4B 5A", 'B', 'I', 16, 0, 2, false},
-  {"GetVIDPID_3Eh", [](auto& h) { return GetVIDPID(h, 0x3E, g_vidpid); }, "FB 3E 51 4B 5A", 'B', 'I', 16, 0, 2, false},
+  {"GetVIDPID", [](auto& h) { return GetVIDPID(h, 0x14, g_vidpid); }, "FB 14 51 4B 5A", 'B', 'I', 16, 0, 2, false},
   {"ReadEEPROM", [](auto& h) { return ReadEEPROM(h, in(128)); }, "FB 19 51 4B 5A 00 00 80", 'B', 'I', 128, 0, 2, false},
   {"WriteEEPROM", [](auto& h) { return WriteEEPROM(h, out(200)); }, "FB 18 51 4B 5A 00 00 C8", 'D', 'O', 200, 0, 4, false},
   {"ReadSector", [](auto& h) { return ReadSector(h, in(1024), 0x01020304); }, "28 00 01 02 03 04 00 00 02", 'B', 'I', 1024, 0, 2, false},

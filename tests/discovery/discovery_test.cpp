@@ -1,8 +1,14 @@
-#include "discovery/fakes.h"
 #include "discovery/mapping.h"
 #include "discovery/scans.h"
 #include "discovery/walk.h"
+#include "platform/sim/farm.h"
+#include "support/fake_platform.h"
+#include "support/recording_controls.h"
+#include "support/temp_dir.h"
 #include "text/texts.h"
+
+#include <fstream>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -15,15 +21,9 @@ using station::slotNumber;
 
 class Discovery : public ::testing::Test {
 protected:
-  // A reader with one card LUN of `mib` MiB behind `letter`, answering as `productId`.
-  void reader(char letter, const std::string& key, std::uint32_t number,
-              std::uint16_t productId = 0xA704, std::uint32_t mib = 64) {
+  // A reader's letter; what the probe makes of it is tried on simulated readers below.
+  void reader(char letter, const std::string& key, std::uint32_t number) {
     drives.add(letter, key, number);
-    ScriptedReader r;
-    r.productId = productId;
-    r.unitSectors = {mib * 2048};
-    r.cardSectors = mib * 2048 + 1;
-    readers.readers[std::string{letter, ':'}] = r;
   }
 
   void hubOnRootPort(int controllerPorts, int rootPort, std::map<int, platform::UsbPort> onHub) {
@@ -39,9 +39,9 @@ protected:
 
   platform::ScaledClock clock{0.0001};
   platform::CapturingTrace trace;
-  NoSystem system;
-  TableDrives drives;
-  ScriptedReaders readers;
+  FakeSystem system;
+  FakeDrives drives;
+  FakeReaders readers; // answer zeros: every probe fails, and the mapping stands
   NoVolumes volumes;
   platform::Platform platform{clock, trace, system, drives, drives, readers, volumes};
   station::StationState state;
@@ -108,7 +108,7 @@ TEST_F(Discovery, EveryLetterOfAReaderTakesItsPosition) {
   drives.add('F', "1-2", 8);
   drives.add('G', "1-2", 9, platform::DriveType::CdRom);
   drives.add('H', "1-3", 10);
-  drives.uninspectable = {'K'};
+  drives.mask |= 1U << ('K' - 'A'); // present, with nothing the station can use behind it
   drives.topology.controllers = {{0, ports(4, {{2, device("1-2", 'E')}, {4, device("1-4", 'K')}})}};
   fullScan({});
   for (char letter : {'E', 'F', 'G'}) {
@@ -122,26 +122,7 @@ TEST_F(Discovery, EveryLetterOfAReaderTakesItsPosition) {
 
 // --- Mapping to port boxes and slots ----------------------------------------------------------
 
-TEST_F(Discovery, HubMapPortsBecomePortBoxesOfTheirHub) {
-  reader('E', "1-1.1", 2);
-  reader('F', "1-1.2", 3);
-  reader('G', "1-1.7", 4);
-  reader('H', "1-2.3", 5);
-  drives.topology.controllers = {{0, ports(4, {{1, hub(ports(7, {{1, device("1-1.1", 'E')},
-                                                                 {2, device("1-1.2", 'F')},
-                                                                 {7, device("1-1.7", 'G')}}))},
-                                               {2, hub(ports(7, {{3, device("1-2.3", 'H')}}))}})}};
-  fullScan({.hubMap = true});
-  EXPECT_EQ(record('E').slot, 1);
-  EXPECT_EQ(record('F').slot, 5);
-  EXPECT_EQ(record('G').slot, 25);
-  EXPECT_EQ(record('H').port, 10);
-  EXPECT_EQ(record('H').slot, 37);
-  EXPECT_TRUE(state.port(10).assigned);
-  EXPECT_EQ(state.port(10).driveLetter[0], 'H');
-  EXPECT_EQ(state.port(10).driveIndex[0], 'H' - 'A');
-  EXPECT_EQ(state.port(10).portNumber, 10);
-}
+// Hub ports becoming port boxes and slots: the end-to-end discovery on a farm of two hubs.
 
 TEST_F(Discovery, LettersOfOneReaderAreOrderedByDeviceNumber) {
   drives.add('F', "1-1.3", 5);
@@ -206,8 +187,6 @@ TEST_F(Discovery, ArrivalScanInspectsOnlyNewLettersAndNeverZ) {
 TEST_F(Discovery, RemovalFreesTheSlotThenThePort) {
   drives.add('E', "1-1.2", 2);
   drives.add('F', "1-1.2", 3);
-  readers.readers["E:"] = {.unitSectors = {131072, 131072}, .cardSectors = 131073};
-  readers.readers["F:"] = readers.readers["E:"];
   hubOnRootPort(4, 1, {{2, device("1-1.2", 'E')}});
   scanner.arrivalScan({.hubMap = true}, {});
   ASSERT_EQ(record('F').slot, 6);
@@ -232,88 +211,128 @@ TEST_F(Discovery, RemovalFreesTheSlotThenThePort) {
   EXPECT_EQ(record('E').letter, 0);
 }
 
-// --- The card probe ---------------------------------------------------------------------------
+// --- The card probe, on simulated readers ----------------------------------------------------
 
-struct ProbeCase {
-  int icType;
-  std::uint16_t productId;
-  std::uint8_t nibble;
-  bool accepted;
-  int mismatchText;
+// Readers (farm file entries) on a seven-port hub in root port 1, scanned once in hub-map mode.
+class FarmScan {
+public:
+  FarmScan(const std::string& readers, int icType, int offset = 0,
+           const std::function<void(const std::filesystem::path&)>& lay = {}) {
+    if (lay) lay(dir.path() / "img");
+    std::string error;
+    farm = platform::sim::Farm::fromText(
+        R"({"imageDir": "img", "timeScale": 0.0001, "hostControllers": [{"rootHubPorts": 4,
+            "attached": [{"port": 1, "hub": {"ports": 7, "attached": [)" +
+            readers + "]}}]}]}",
+        "probe farm", dir.path(), error);
+    if (!farm) throw std::runtime_error(error);
+    onFarm = std::make_unique<platform::Platform>(
+        platform::Platform{farm->clock(), trace, system, farm->drives(), farm->usbTree(),
+                           farm->readerAccess(), farm->volumes()});
+    Scanner(*onFarm, controls, state).fullScan({.hubMap = true}, {icType, offset});
+  }
+  std::string line(int slot) const { return controls.get(station::resultLineId(slot)).text; }
+
+  TempDir dir;
+  platform::CapturingTrace trace;
+  FakeSystem system;
+  std::unique_ptr<platform::sim::Farm> farm;
+  std::unique_ptr<platform::Platform> onFarm;
+  station::StationState state;
+  RecordingControls controls;
 };
 
-TEST_F(Discovery, ProbeAcceptsOnlyTheChosenModel) {
-  const ProbeCase cases[] = {
-      {0, 0xA704, 0, true, 0},     {0, 0xA701, 0, false, 5075}, {1, 0xA704, 0, true, 0},
-      {2, 0xA707, 0, true, 0},     {2, 0xA704, 0, false, 5077}, {3, 0xA706, 0, true, 0},
-      {3, 0xA706, 1, false, 5071}, {5, 0xA701, 0, true, 0},     {5, 0xA702, 0, false, 5070},
-      {6, 0xA703, 0, true, 0},     {6, 0xA702, 0, false, 5074}, {7, 0xA702, 0, true, 0},
-      {7, 0xA703, 0, false, 5073}, {8, 0xA701, 0, false, 5079},
+std::string onHubPort(int port, const std::string& model, const std::string& fields) {
+  return R"({"port": )" + std::to_string(port) + R"(, "reader": {"id": "r)" + std::to_string(port) +
+         R"(", "model": ")" + model + R"(", )" + fields + "}}";
+}
+// A card whose public disk is 8 MiB: the last sector holds the card information.
+const std::string kEightMiB = R"("cardSectors": 16385)";
+
+TEST(Probe, AcceptsOnlyTheChosenModel) {
+  struct Case {
+    int icType;
+    const char* model;
+    int mismatchText; // 0: accepted
   };
-  hubOnRootPort(4, 1, {{1, device("1-1.1", 'E')}});
-  for (const ProbeCase& c : cases) {
-    reader('E', "1-1.1", 2, c.productId, 8);
-    readers.readers["E:"].modelNibble = c.nibble;
-    fullScan({.hubMap = true}, c.icType);
-    const std::string expected =
-        c.accepted ? "8 MB\r\n" : std::string(*text::lookup(c.mismatchText));
-    EXPECT_EQ(line(1), expected) << "row " << c.icType << " product " << std::hex << c.productId;
-    EXPECT_EQ(state.colourOf(1), c.accepted ? SlotColour::Idle : SlotColour::Failed);
-    EXPECT_EQ(state.port(1).ready, c.accepted);
-    EXPECT_EQ(controls.get(station::slotLabelId(1)).text, "E:");
-    EXPECT_EQ(controls.get(station::slotLabelId(1)).font, station::FontChoice::ArialBlack16);
+  const Case cases[] = {
+      {0, "VQ301A", 0},           {0, "VQ305A", 5075},        {1, "VQ301B", 0},
+      {2, "VQ301C", 0},           {2, "VQ301A", 5077},        {3, "VQ301C-A-1LUN", 0},
+      {3, "VQ301C-A-2LUN", 5071}, {5, "VQ305A", 0},           {5, "VQ307B2B-2LUN", 5070},
+      {6, "VQ307B2B-1LUN", 0},    {6, "VQ307B2B-2LUN", 5074}, {7, "VQ307B2B-2LUN", 0},
+      {7, "VQ307B2B-1LUN", 5073}, {8, "VQ305A", 5079},
+  };
+  for (const Case& c : cases) {
+    // A two-slot reader is ready with a card in each slot.
+    const bool twoSlots = std::string_view(c.model) == "VQ307B2B-2LUN";
+    FarmScan scan(
+        onHubPort(1, c.model,
+                  twoSlots ? R"("cards": [{)" + kEightMiB + "}, {" + kEightMiB + "}]" : kEightMiB),
+        c.icType);
+    const bool accepted = c.mismatchText == 0;
+    const std::string expected = accepted ? "8 MB\r\n" : std::string(*text::lookup(c.mismatchText));
+    EXPECT_EQ(scan.line(1), expected) << "row " << c.icType << ", " << c.model;
+    EXPECT_EQ(scan.state.colourOf(1), accepted ? SlotColour::Idle : SlotColour::Failed);
+    EXPECT_EQ(scan.state.port(1).ready, accepted) << c.model;
+    EXPECT_EQ(scan.controls.get(station::slotLabelId(1)).text, "D:");
+    EXPECT_EQ(scan.controls.get(station::slotLabelId(1)).font, station::FontChoice::ArialBlack16);
   }
 }
 
-TEST_F(Discovery, ProbeRejectsForeignDevicesAndEmptySlotsInTheOperatorsLanguage) {
-  hubOnRootPort(4, 1, {{1, device("1-1.1", 'E')}, {2, device("1-1.2", 'F')}});
-  reader('E', "1-1.1", 2);
-  readers.readers["E:"].vendorId = 0x1234;
-  reader('F', "1-1.2", 3, 0xA704, 0);
-  fullScan({.hubMap = true}, 0, 2000);
-  EXPECT_EQ(line(1), "不是VALT\r\n裝置!!");
-  EXPECT_EQ(line(5), "沒有T flash\r\n卡!!");
-  EXPECT_EQ(state.colourOf(5), SlotColour::Failed);
-  EXPECT_FALSE(state.record('F').present);
-
-  readers.readers.erase("E:"); // a reader that cannot be opened reads as vendor 0000
-  fullScan({.hubMap = true}, 0);
-  EXPECT_EQ(line(1), "Not VALT\r\nDevice!!");
+TEST(Probe, RejectsForeignDevicesAndEmptySlotsInTheOperatorsLanguage) {
+  {
+    FarmScan scan(onHubPort(1, "VQ301A", kEightMiB + R"(, "vid": "1234")") + "," +
+                      onHubPort(2, "VQ301A", R"("cardSectors": 0)"),
+                  0, 2000);
+    EXPECT_EQ(scan.line(1), "不是VALT\r\n裝置!!");
+    EXPECT_EQ(scan.line(5), "沒有T flash\r\n卡!!");
+    EXPECT_EQ(scan.state.colourOf(5), SlotColour::Failed);
+    EXPECT_FALSE(scan.state.record('E').present);
+  }
+  // A reader that cannot be opened reads as vendor 0000.
+  FarmScan scan(
+      onHubPort(1, "VQ301A", kEightMiB + R"(, "faults": [{"command": "open", "fault": "fail"}])"),
+      0);
+  EXPECT_EQ(scan.line(1), "Not VALT\r\nDevice!!");
 }
 
-TEST_F(Discovery, EepromModelIsKnownByItsEepromAndShowsTheCardType) {
-  hubOnRootPort(4, 1, {{1, device("1-1.1", 'E')}});
-  reader('E', "1-1.1", 2, 0xA701, 1024);
-  const char model[] = "A708";
-  std::copy(model, model + 4, readers.readers["E:"].eeprom.begin() + 2);
+TEST(Probe, EepromModelIsKnownByItsEepromAndShowsTheCardType) {
   struct Case {
-    std::uint8_t type;
+    const char* card;
     const char* text;
     bool present;
   };
+  const std::string gib = R"("cardSectors": 2097153, "cardType": ")";
   for (const Case c :
-       {Case{0xFE, "SDMMC:\r\n1024 MB\r\n", true}, Case{0xFD, "MS:1024 MB\r\n", true},
-        Case{0xFB, "CF:1024 MB\r\n", true}, Case{0xF7, "xD:1024 MB\r\n", true},
-        Case{0xFF, "NO card!!\r\n", false}, Case{0x80, "Too many\r\nT-flash Card!!", false}}) {
-    readers.readers["E:"].cardType = c.type;
-    fullScan({.hubMap = true}, 8);
-    EXPECT_EQ(line(1), c.text);
-    EXPECT_EQ(state.record('E').present, c.present);
+       {Case{"SD", "SDMMC:\r\n1024 MB\r\n", true}, Case{"MS", "MS:1024 MB\r\n", true},
+        Case{"CF", "CF:1024 MB\r\n", true}, Case{"xD", "xD:1024 MB\r\n", true},
+        Case{"80", "Too many\r\nT-flash Card!!", false}}) {
+    FarmScan scan(onHubPort(1, "VQ348", gib + c.card + "\""), 8);
+    EXPECT_EQ(scan.line(1), c.text);
+    EXPECT_EQ(scan.state.record('D').present, c.present);
   }
+  FarmScan none(onHubPort(1, "VQ348", R"("cardType": "none")"), 8);
+  EXPECT_EQ(none.line(1), "NO card!!\r\n");
+  EXPECT_FALSE(none.state.record('D').present);
 }
 
-TEST_F(Discovery, TwoLunModelShowsTheCdromSizeOnTheSecondLine) {
-  hubOnRootPort(4, 1, {{1, device("1-1.1", 'E')}});
-  reader('E', "1-1.1", 2, 0xA706, 64);
-  drives.add('F', "1-1.1", 3, platform::DriveType::CdRom);
-  readers.readers["E:"].modelNibble = 1;
-  readers.readers["E:"].lastBlock[13] = 0x01; // 65,536 sectors of CD-ROM area
-  readers.readers["F:"] = readers.readers["E:"];
-  fullScan({.hubMap = true}, 4);
-  EXPECT_EQ(line(1), "64 MB\r\n");
-  EXPECT_EQ(line(2), "32 MB\r\n");
-  EXPECT_TRUE(state.record('F').present);
-  EXPECT_TRUE(state.port(1).ready);
+TEST(Probe, TwoLunModelShowsTheCdromSizeOnTheSecondLine) {
+  // A card that already has a CD-ROM area of 65,536 sectors, and 64 MiB of public disk.
+  constexpr std::uint32_t kSectors = 64 * 2048 + 65536 + 1;
+  FarmScan scan(onHubPort(1, "VQ301C-A-2LUN", R"("cardSectors": )" + std::to_string(kSectors)), 4,
+                0, [&](const std::filesystem::path& images) {
+                  std::filesystem::create_directories(images);
+                  const auto image = images / "r1.img";
+                  std::ofstream(image, std::ios::binary).close();
+                  std::filesystem::resize_file(image, std::uint64_t{kSectors} * 512);
+                  std::fstream(image, std::ios::binary | std::ios::in | std::ios::out)
+                      .seekp((kSectors - 1) * 512ll + 12)
+                      .write("\x00\x01\x00\x00", 4);
+                });
+  EXPECT_EQ(scan.line(1), "64 MB\r\n");
+  EXPECT_EQ(scan.line(2), "32 MB\r\n");
+  EXPECT_TRUE(scan.state.record('E').present);
+  EXPECT_TRUE(scan.state.port(1).ready);
 }
 
 TEST_F(Discovery, BusyAndDonePortsKeepTheirDisplay) {

@@ -1,10 +1,9 @@
 #include "e2e/card_reading.h"
+#include "support/temp_dir.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
-#include <sys/wait.h>
 
 namespace tarvix::testing {
 namespace {
@@ -43,23 +42,6 @@ std::uint32_t littleEndian(const std::string& bytes, std::size_t at, int count) 
   for (int i = count - 1; i >= 0; --i)
     value = value << 8 | static_cast<std::uint8_t>(bytes[at + static_cast<std::size_t>(i)]);
   return value;
-}
-
-struct Shell {
-  int status = -1;
-  std::string output;
-};
-
-Shell shell(const std::string& command) {
-  Shell result;
-  FILE* pipe = popen(("MTOOLS_SKIP_CHECK=1 " + command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[512];
-  while (fgets(buffer, sizeof buffer, pipe) != nullptr)
-    result.output += buffer;
-  const int status = pclose(pipe);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
 }
 
 std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
@@ -201,6 +183,67 @@ std::string expectedEepromImage(const TypedIdentity& i) {
   e[91] = static_cast<std::uint8_t>(check >> 8);
   e[92] = static_cast<std::uint8_t>(check);
   return {e.begin(), e.end()};
+}
+
+std::string settingsText(const RunSteps& p, const fs::path& dir) {
+  const TypedIdentity& i = kIdentity;
+  std::ostringstream ini;
+  ini << "[Hub Port map]\r\nbCheckHub=" << p.hubMap << "\r\nbCheckNOHub=" << !p.hubMap
+      << "\r\n[Test Item]\r\nnICType=" << p.icType << "\r\nbCheckLowFormat=" << p.llf
+      << "\r\nnLLFSelect=" << p.llfSelect << "\r\nbCheckFormat=1\r\nszLabel=" << p.label
+      << "\r\nbCheckRWTest=" << p.rwTest << "\r\nnRWTestCount=" << p.rwCount
+      << "\r\nbCheckCardInforEnable=" << p.cardInfo << "\r\nbCheckCopyFile=" << p.copy
+      << "\r\nbCheckAutorun=" << p.iso << "\r\nszISOFilePath=" << (dir / "image.iso").string()
+      << "\r\nbCheckBinFile=" << p.bin << "\r\nszBinFilePath=" << (dir / "image.bin").string()
+      << "\r\nbCheckCapacity=" << p.capacity
+      << "\r\n[CardInfor]\r\nszVID=1234\r\nszPID=5678\r\nszVendor=" << i.vendor
+      << "\r\nszProduct=" << i.product << "\r\nszSerialNum=" << i.serial
+      << "\r\nbIncrease=0\r\nszDiskVendor=" << i.diskVendor << "\r\nszDiskProduct=" << i.diskProduct
+      << "\r\nszCDROMVendor=" << i.cdVendor << "\r\nszCDROMProduct=" << i.cdProduct
+      << "\r\nnMaxPower=" << int{i.maxPower} << "\r\nnLEDSpeed=" << int{i.ledSpeed}
+      << "\r\n[Copy File]\r\nbCheckFile01=1\r\nszFilePath01=" << (dir / "hello.txt").string()
+      << "\r\nbCheckFolder01=1\r\nszFolderPath01=" << (dir / "Docs").string() << "\r\n";
+  return ini.str();
+}
+
+PreparedCard expectedCard(const ReaderKind& kind, const RunSteps& steps,
+                          std::vector<std::pair<std::string, std::string>> files) {
+  PreparedCard card;
+  const bool bin = kind.binArea && steps.bin;
+  const bool iso = kind.cdRomArea && steps.iso;
+  // Sector 0 of the hidden area stays the station's; the image follows it, and its last chunk
+  // carries zeros up to the area's end.
+  const auto binSectors =
+      bin ? static_cast<std::uint32_t>((steps.binImage.size() + 512 + 511) / 512) : 0;
+  const auto cdRomSectors = iso ? static_cast<std::uint32_t>(steps.isoImage.size() / 512 + 1) : 0;
+  card.infoSector = expectedInfoSector(
+      binSectors, cdRomSectors, kind.identityOnCard && steps.cardInfo ? &kIdentity : nullptr);
+  if (bin)
+    card.binImage =
+        steps.binImage + std::string((binSectors - 1) * 512 - steps.binImage.size(), '\0');
+  if (iso) card.isoImage = steps.isoImage;
+  if (kind.eeprom && steps.cardInfo) card.eepromImage = expectedEepromImage(kIdentity);
+  card.label = steps.label;
+  if (steps.copy) card.files = std::move(files);
+  return card;
+}
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+void layUsedCard(const fs::path& image, std::uint32_t sectors, std::string used) {
+  using namespace std::string_literals;
+  std::fill_n(used.begin(), 446, '\0');
+  const std::uint32_t volume = sectors - 1 - 63;
+  used.replace(446, 16,
+               "\x00\xFE\xFF\xFF\x0C\xFE\xFF\xFF\x3F\x00\x00\x00"s + static_cast<char>(volume) +
+                   static_cast<char>(volume >> 8) + static_cast<char>(volume >> 16) +
+                   static_cast<char>(volume >> 24));
+  used.replace(510, 2, "\x55\xAA");
+  writeFile(image, used);
+  fs::resize_file(image, std::uint64_t{sectors} * kSectorBytes);
 }
 
 } // namespace tarvix::testing

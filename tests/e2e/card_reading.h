@@ -1,6 +1,7 @@
 // Reads a prepared card back the way a customer's computer would, with nothing of the station's
 // own code: bytes straight from the farm's image files, the public disks through fsck.fat and
-// mtools. Used by the pass oracle to decide whether a port that shows pass holds what it claims.
+// mtools. Used by the pass oracle and the soak to decide whether a port that shows pass holds what
+// it claims; with it, what both lay out for a run: the kinds of reader, the settings, used cards.
 #pragma once
 
 #include <array>
@@ -49,6 +50,70 @@ std::array<std::uint8_t, kSectorBytes> expectedInfoSector(std::uint32_t binSecto
                                                           const TypedIdentity* identity);
 // The EEPROM model's parameter image of the identity, VID 1234 and PID 5678.
 std::string expectedEepromImage(const TypedIdentity& identity);
+
+// The kinds of reader a run prepares, and where each keeps what the run lays down.
+struct ReaderKind {
+  const char* model;
+  int icType;
+  bool identityOnCard = false; // card information block in the card's last sector
+  bool eeprom = false;         // EEPROM parameter image instead
+  bool binArea = false;
+  bool cdRomArea = false;
+  bool twoCards = false;
+};
+inline constexpr ReaderKind kReaderKinds[] = {
+    {.model = "VQ301A", .icType = 0},
+    {.model = "VQ301B", .icType = 1},
+    {.model = "VQ301C", .icType = 2},
+    {.model = "VQ301C-A-1LUN", .icType = 3, .identityOnCard = true, .binArea = true},
+    {.model = "VQ301C-A-2LUN",
+     .icType = 4,
+     .identityOnCard = true,
+     .binArea = true,
+     .cdRomArea = true},
+    {.model = "VQ305A", .icType = 5},
+    {.model = "VQ307B2B-1LUN", .icType = 6},
+    {.model = "VQ307B2B-2LUN", .icType = 7, .twoCards = true},
+    {.model = "VQ348", .icType = 8, .eeprom = true},
+};
+
+// What a run's settings turn on. The files they name lie in the run's folder: image.bin,
+// image.iso, hello.txt and the folder Docs.
+struct RunSteps {
+  int icType = 0;
+  bool hubMap = true;
+  bool llf = false;
+  int llfSelect = 0;
+  bool rwTest = false;
+  int rwCount = 1;
+  bool cardInfo = false;
+  bool copy = false;
+  bool bin = false;
+  bool iso = false;
+  bool capacity = false;
+  std::string label;
+  std::string binImage, isoImage; // the images' bytes
+};
+// Every text at its longest, so that nothing is cut short unseen.
+inline constexpr TypedIdentity kIdentity{"000000004242",
+                                         "ORACLEMFG",
+                                         "ORACLE PRODUCT",
+                                         "ORACLEDV",
+                                         "ORACLE DISK PROD",
+                                         "ORACLECV",
+                                         "ORACLE CDROM PRO",
+                                         250,
+                                         2};
+// The station's settings for `steps` with kIdentity, VID 1234 and PID 5678.
+std::string settingsText(const RunSteps& steps, const std::filesystem::path& dir);
+// What a card of `kind` holds after a run of `steps` that copied `files`; the image paths are the
+// caller's to fill in.
+PreparedCard expectedCard(const ReaderKind& kind, const RunSteps& steps,
+                          std::vector<std::pair<std::string, std::string>> files);
+// A used card, as shops sell them: a partition table whose volume starts at sector 63, and
+// `oldData` from sector 0 on, so that a structure a run leaves unwritten shows.
+void layUsedCard(const std::filesystem::path& image, std::uint32_t sectors, std::string oldData);
+void writeFile(const std::filesystem::path& path, const std::string& bytes);
 
 // Everything that is wrong with the card, one line each; empty when it verifies. `scratch` is a
 // folder the reading may fill.

@@ -5,13 +5,11 @@
 // and open the run sends to the reader; each run goes in a child process of its own, so a run
 // that never ends is seen as a hang instead of stopping the sweep.
 #include "e2e/card_reading.h"
+#include "e2e/child_run.h"
 #include "e2e/station_on_farm.h"
 #include "platform/sim/wire.h"
 #include "support/temp_dir.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,53 +29,24 @@ using namespace std::string_literals;
 using namespace std::string_view_literals;
 
 struct ModelRow {
-  const char* model;
-  int icType;
+  const ReaderKind& kind;
   std::uint32_t cardSectors;
-  bool identityOnCard = false; // card information block in the card's last sector
-  bool eeprom = false;         // EEPROM parameter image instead
-  bool binArea = false;
-  bool cdRomArea = false;
-  bool twoCards = false;
 };
 
 // The four kinds of reader, the first on a FAT32 card, the others on FAT16 ones.
-constexpr ModelRow kKinds[] = {
-    {.model = "VQ301C-A-1LUN",
-     .icType = 3,
-     .cardSectors = 81920,
-     .identityOnCard = true,
-     .binArea = true},
-    {.model = "VQ301C-A-2LUN",
-     .icType = 4,
-     .cardSectors = 32768,
-     .identityOnCard = true,
-     .binArea = true,
-     .cdRomArea = true},
-    {.model = "VQ307B2B-2LUN", .icType = 7, .cardSectors = 32768, .twoCards = true},
-    {.model = "VQ348", .icType = 8, .cardSectors = 32768, .eeprom = true},
+const ModelRow kKinds[] = {
+    {kReaderKinds[3], 81920}, // VQ301C-A-1LUN
+    {kReaderKinds[4], 32768}, // VQ301C-A-2LUN
+    {kReaderKinds[7], 32768}, // VQ307B2B-2LUN
+    {kReaderKinds[8], 32768}, // VQ348
 };
 // The plain one-LUN rows, for the full sweep, on cards whose public disks sit at the formatter's
 // edges: a small one, the last FAT16 size, the first FAT32 one, and odd sizes.
-constexpr ModelRow kPlainRows[] = {
-    {.model = "VQ301A", .icType = 0, .cardSectors = 24576},
-    {.model = "VQ301B", .icType = 1, .cardSectors = 65537},
-    {.model = "VQ301C", .icType = 2, .cardSectors = 65538},
-    {.model = "VQ305A", .icType = 5, .cardSectors = 131071},
-    {.model = "VQ307B2B-1LUN", .icType = 6, .cardSectors = 50001},
+const ModelRow kPlainRows[] = {
+    {kReaderKinds[0], 24576},  {kReaderKinds[1], 65537}, {kReaderKinds[2], 65538},
+    {kReaderKinds[5], 131071}, {kReaderKinds[6], 50001},
 };
 
-// What the settings ask for; the reading compares the card with these.
-constexpr std::string_view kLabel = "ORACLE";
-constexpr std::string_view kSerial = "000000004242";
-constexpr std::string_view kVendor = "ORACLEMFG";
-constexpr std::string_view kProduct = "ORACLE PRODUCT";
-constexpr std::string_view kDiskVendor = "ORACLEDV";
-constexpr std::string_view kDiskProduct = "ORACLE DISK PROD";
-constexpr std::string_view kCdVendor = "ORACLECV";
-constexpr std::string_view kCdProduct = "ORACLE CDROM PRO";
-constexpr std::uint8_t kMaxPower = 250;
-constexpr std::uint8_t kLedSpeed = 2;
 // Not whole chunks, so both partial last chunks are exercised.
 constexpr std::size_t kBinBytes = 70000;
 constexpr std::size_t kIsoBytes = 100000;
@@ -96,21 +65,6 @@ std::string pattern(std::size_t size, std::uint32_t seed) {
     c = static_cast<char>(seed >> 16);
   }
   return bytes;
-}
-
-std::uint32_t binSectors(const ModelRow& row) {
-  return row.binArea ? static_cast<std::uint32_t>((kBinBytes + 512 + 511) / 512) : 0;
-}
-std::uint32_t cdRomSectors(const ModelRow& row) {
-  return row.cdRomArea ? static_cast<std::uint32_t>(kIsoBytes / 512 + 1) : 0;
-}
-
-constexpr TypedIdentity kIdentity{kSerial,   kVendor,    kProduct,  kDiskVendor, kDiskProduct,
-                                  kCdVendor, kCdProduct, kMaxPower, kLedSpeed};
-
-std::array<std::uint8_t, kSectorBytes> infoSector(const ModelRow& row) {
-  return expectedInfoSector(binSectors(row), cdRomSectors(row),
-                            row.identityOnCard ? &kIdentity : nullptr);
 }
 
 struct Fault {
@@ -138,84 +92,60 @@ struct Scene {
 
 Scene lay(const Job& job, const fs::path& dir) {
   const ModelRow& row = *job.row;
-  const auto write = [&](const fs::path& path, const std::string& bytes) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-  };
-  const std::string bin = pattern(kBinBytes, 1);
-  const std::string iso = pattern(kIsoBytes, 2);
-  write(dir / "image.bin", bin);
-  write(dir / "image.iso", iso);
-  write(dir / kFile.first, kFile.second);
-  write(dir / "Docs" / kFolderFile.first, kFolderFile.second);
+  // Every step the model offers, the areas and the capacity check (on forged cards) included.
+  RunSteps steps{.icType = row.kind.icType,
+                 .llf = true,
+                 .llfSelect = 1,
+                 .rwTest = true,
+                 .rwCount = 2,
+                 .cardInfo = true,
+                 .copy = true,
+                 .bin = true,
+                 .iso = true,
+                 .capacity = !job.forgery.empty(),
+                 .label = "ORACLE",
+                 .binImage = pattern(kBinBytes, 1),
+                 .isoImage = pattern(kIsoBytes, 2)};
+  writeFile(dir / "image.bin", steps.binImage);
+  writeFile(dir / "image.iso", steps.isoImage);
+  writeFile(dir / kFile.first, kFile.second);
+  writeFile(dir / "Docs" / kFolderFile.first, kFolderFile.second);
   // Filled, so that any write reaching it shows.
-  write(dir / "img" / "bystander.img", pattern(kBystanderBytes, 3));
-  // The reader's cards are used ones, as they come from a shop: a partition table whose volume
-  // starts at sector 63, and old data where file systems and areas lie, so that a structure the
-  // run leaves unwritten shows. The information sector starts clear.
-  for (const char* card : {"dut.img", "dut-2.img"}) {
-    if (card == "dut-2.img"sv && !row.twoCards) continue;
-    std::string used = pattern(kUsedBytes, 4);
-    std::fill_n(used.begin(), 446, '\0');
-    const std::uint32_t volume = row.cardSectors - 1 - 63;
-    used.replace(446, 16,
-                 "\x00\xFE\xFF\xFF\x0C\xFE\xFF\xFF\x3F\x00\x00\x00"s + static_cast<char>(volume) +
-                     static_cast<char>(volume >> 8) + static_cast<char>(volume >> 16) +
-                     static_cast<char>(volume >> 24));
-    used.replace(510, 2, "\x55\xAA");
-    write(dir / "img" / card, used);
-    fs::resize_file(dir / "img" / card, std::uint64_t{row.cardSectors} * kSectorBytes);
-  }
+  writeFile(dir / "img" / "bystander.img", pattern(kBystanderBytes, 3));
+  // The reader's cards are used ones; the information sector starts clear.
+  layUsedCard(dir / "img" / "dut.img", row.cardSectors, pattern(kUsedBytes, 4));
+  if (row.kind.twoCards)
+    layUsedCard(dir / "img" / "dut-2.img", row.cardSectors, pattern(kUsedBytes, 4));
 
   Scene scene;
-  std::ostringstream ini;
-  ini << "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=" << row.icType
-      << "\r\nbCheckLowFormat=1\r\nnLLFSelect=1\r\nbCheckFormat=1\r\nszLabel=" << kLabel
-      << "\r\nbCheckRWTest=1\r\nnRWTestCount=2\r\nbCheckCardInforEnable=1\r\nbCheckCopyFile=1"
-      << "\r\nbCheckAutorun=1\r\nszISOFilePath=" << (dir / "image.iso").string()
-      << "\r\nbCheckBinFile=1\r\nszBinFilePath=" << (dir / "image.bin").string()
-      << "\r\n[CardInfor]\r\nszVID=1234\r\nszPID=5678\r\nszVendor=" << kVendor
-      << "\r\nszProduct=" << kProduct << "\r\nszSerialNum=" << kSerial
-      << "\r\nbIncrease=0\r\nszDiskVendor=" << kDiskVendor << "\r\nszDiskProduct=" << kDiskProduct
-      << "\r\nszCDROMVendor=" << kCdVendor << "\r\nszCDROMProduct=" << kCdProduct
-      << "\r\nnMaxPower=" << int{kMaxPower} << "\r\nnLEDSpeed=" << int{kLedSpeed}
-      << "\r\n[Copy File]\r\nbCheckFile01=1\r\nszFilePath01=" << (dir / kFile.first).string()
-      << "\r\nbCheckFolder01=1\r\nszFolderPath01=" << (dir / "Docs").string() << "\r\n";
-  if (!job.forgery.empty()) ini << "[Test Item]\r\nbCheckCapacity=1\r\n";
-  scene.settings = ini.str();
-
+  scene.settings = settingsText(steps, dir);
   const std::string sectors = R"("cardSectors": )" + std::to_string(row.cardSectors) + job.forgery;
   const std::string cards =
-      row.twoCards ? R"("cards": [{)" + sectors + "}, {" + sectors + "}]" : sectors;
+      row.kind.twoCards ? R"("cards": [{)" + sectors + "}, {" + sectors + "}]" : sectors;
   const std::string faults = job.fault
                                  ? R"(, "faults": [{"command": ")" + job.fault->command +
                                        R"(", "after": )" + std::to_string(job.fault->after) +
                                        R"(, "fault": ")" + job.fault->kind + R"(", "times": 1}])"
                                  : "";
   // A bystander of another model: the probe turns it away, so nothing may ever write to it.
-  const std::string bystander =
-      row.eeprom ? R"("model": "VQ305A")" : R"("model": "VQ348", "eeprom": "A5C3E1F00F1E3C5A")";
+  const std::string bystander = row.kind.eeprom
+                                    ? R"("model": "VQ305A")"
+                                    : R"("model": "VQ348", "eeprom": "A5C3E1F00F1E3C5A")";
   scene.farm = R"({"imageDir": ")" + (dir / "img").string() +
                R"(", "timeScale": 0.0001, "hostControllers": [{"rootHubPorts": 2, "attached": [
       {"port": 1, "hub": {"ports": 7, "chips": 2, "attached": [
         {"port": 1, "reader": {"id": "dut", "model": ")" +
-               row.model + R"(", )" + cards + faults + R"(}},
+               row.kind.model + R"(", )" + cards + faults + R"(}},
         {"port": 2, "reader": {"id": "bystander", )" +
                bystander + R"(, "cardSectors": )" + std::to_string(kBystanderBytes / 512) +
                "}}]}}]}]}";
 
-  PreparedCard& card = scene.card;
-  card.image = dir / "img" / "dut.img";
-  if (row.twoCards) card.secondCard = dir / "img" / "dut-2.img";
-  if (row.eeprom) card.eeprom = dir / "img" / "dut.eeprom";
-  card.infoSector = infoSector(row);
-  // The last chunk carries zeros up to the area's end.
-  if (row.binArea) card.binImage = bin + std::string((binSectors(row) - 1) * 512 - bin.size(), 0);
-  if (row.cdRomArea) card.isoImage = iso;
-  if (row.eeprom) card.eepromImage = expectedEepromImage(kIdentity);
-  card.label = kLabel;
-  card.files = {{"/" + kFile.first, kFile.second},
-                {"/Docs/" + kFolderFile.first, kFolderFile.second}};
+  scene.card = expectedCard(
+      row.kind, steps,
+      {{"/" + kFile.first, kFile.second}, {"/Docs/" + kFolderFile.first, kFolderFile.second}});
+  scene.card.image = dir / "img" / "dut.img";
+  if (row.kind.twoCards) scene.card.secondCard = dir / "img" / "dut-2.img";
+  if (row.kind.eeprom) scene.card.eeprom = dir / "img" / "dut.eeprom";
   return scene;
 }
 
@@ -366,67 +296,21 @@ std::vector<fs::path> bystanderFiles(const fs::path& dir) {
 // Runs the jobs, `jobs` children at a time; a child that has not told its verdict in time is
 // ended and counts as a hang (ended false).
 std::vector<Outcome> runAll(const std::vector<Job>& work, int jobs) {
-  struct Child {
-    pid_t pid;
-    int fd;
-    std::size_t index;
-    fs::path dir;
-    std::string heard;
-    std::chrono::steady_clock::time_point deadline;
-  };
   std::vector<Outcome> outcomes(work.size());
-  std::vector<Child> running;
+  std::vector<std::pair<std::size_t, ChildRun>> running;
   std::size_t next = 0;
   while (next < work.size() || !running.empty()) {
-    while (next < work.size() && static_cast<int>(running.size()) < jobs) {
-      char pattern[] = "/tmp/tarvix-oracle-XXXXXX";
-      int ends[2];
-      if (::mkdtemp(pattern) == nullptr || ::pipe2(ends, O_CLOEXEC) != 0)
-        throw std::runtime_error("no folder or pipe for a run");
-      const fs::path dir = pattern;
-      std::fflush(nullptr);
-      const pid_t pid = ::fork();
-      if (pid < 0) throw std::runtime_error("no process for a run");
-      if (pid == 0) {
-        ::setpgid(0, 0); // the copy tools it starts go with it when it hangs
-        ::close(ends[0]);
-        runStation(work[next], dir, ends[1]);
-      }
-      ::setpgid(pid, pid);
-      ::close(ends[1]);
-      ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
-      running.push_back({pid,
-                         ends[0],
-                         next++,
-                         dir,
-                         {},
-                         std::chrono::steady_clock::now() + std::chrono::minutes(1)});
-    }
+    for (; next < work.size() && static_cast<int>(running.size()) < jobs; ++next)
+      running.emplace_back(
+          next, startChild(std::chrono::minutes(1),
+                           [&](const fs::path& dir, int fd) { runStation(work[next], dir, fd); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    for (auto child = running.begin(); child != running.end();) {
-      char buffer[4096];
-      for (ssize_t n; (n = ::read(child->fd, buffer, sizeof buffer)) > 0;)
-        child->heard.append(buffer, static_cast<std::size_t>(n));
-      int status = 0;
-      bool over = ::waitpid(child->pid, &status, WNOHANG) == child->pid;
-      if (!over && std::chrono::steady_clock::now() > child->deadline) {
-        ::kill(-child->pid, SIGKILL);
-        ::waitpid(child->pid, &status, 0);
-        child->heard.clear();
-        over = true;
-      }
-      if (!over) {
-        ++child;
-        continue;
-      }
-      for (ssize_t n; (n = ::read(child->fd, buffer, sizeof buffer)) > 0;)
-        child->heard.append(buffer, static_cast<std::size_t>(n));
-      ::close(child->fd);
-      outcomes[child->index] = hear(child->heard);
-      std::error_code ignored;
-      fs::remove_all(child->dir, ignored);
-      child = running.erase(child);
-    }
+    std::erase_if(running, [&](auto& entry) {
+      auto& [index, child] = entry;
+      if (!pollChild(child)) return false;
+      outcomes[index] = child.killed ? Outcome{} : hear(child.heard);
+      return true;
+    });
   }
   return outcomes;
 }
@@ -437,7 +321,7 @@ int jobsWanted() {
 }
 
 std::string describe(const Job& job) {
-  std::string text = job.row->model + job.forgery;
+  std::string text = job.row->kind.model + job.forgery;
   if (job.fault)
     text += " " + job.fault->command + " after " + std::to_string(job.fault->after) + " " +
             job.fault->kind + (job.fault->newcomer ? " with a newcomer" : "");
@@ -471,20 +355,6 @@ protected:
   }
 };
 
-TEST_F(PassOracle, EveryKindOfReaderPassesWithAllItsStepsAndVerifies) {
-  std::vector<Job> jobs;
-  for (const ModelRow& row : kKinds)
-    jobs.push_back({&row, std::nullopt});
-  const std::vector<Outcome> outcomes = runAll(jobs, jobsWanted());
-  for (std::size_t i = 0; i < jobs.size(); ++i) {
-    const Outcome& o = outcomes[i];
-    EXPECT_TRUE(o.ended) << describe(jobs[i]);
-    EXPECT_EQ(o.picture, "pass") << describe(jobs[i]) << ": " << o.line;
-    EXPECT_EQ(o.problems, std::vector<std::string>{}) << describe(jobs[i]);
-    EXPECT_EQ(o.elsewhere, std::vector<std::string>{}) << describe(jobs[i]);
-  }
-}
-
 // Forged cards, wrapping or dropping from a MiB below their reported size down to an eighth of it,
 // with the capacity check on among all the other steps: none may ever pass.
 TEST_F(PassOracle, NoForgedCardPassesWithTheCapacityCheck) {
@@ -515,12 +385,13 @@ TEST_F(PassOracle, NoForgedCardPassesWithTheCapacityCheck) {
   }
 }
 
-// The suite sweeps the four kinds of reader; TARVIX_ORACLE=full sweeps every model row (soak/).
-// Sanitizer builds, many times slower, sweep only when TARVIX_ORACLE asks for it.
+// Every kind of reader passes with all its steps and verifies; then the suite sweeps the faults of
+// the four kinds, and TARVIX_ORACLE=full those of every model row (soak/). Sanitizer builds, many
+// times slower, make only the runs without a fault unless TARVIX_ORACLE asks for the sweep.
 TEST_F(PassOracle, NoInjectedFaultEndsInAFalsePassAHangOrAWriteElsewhere) {
   const char* asked = std::getenv("TARVIX_ORACLE");
-  const char* mode = asked != nullptr && *asked != '\0' ? asked : kSanitized ? nullptr : "1";
-  if (mode == nullptr || mode == "0"sv) GTEST_SKIP() << "set TARVIX_ORACLE=1 (or full) to sweep";
+  const char* mode = asked != nullptr && *asked != '\0' ? asked : kSanitized ? "clean" : "1";
+  if (mode == "0"sv) GTEST_SKIP() << "set TARVIX_ORACLE=1 (or full) to sweep";
   std::vector<const ModelRow*> rows;
   for (const ModelRow& row : kKinds)
     rows.push_back(&row);
@@ -546,6 +417,7 @@ TEST_F(PassOracle, NoInjectedFaultEndsInAFalsePassAHangOrAWriteElsewhere) {
       list("no pass without a fault", jobs[i], {outcomes[i].line});
       continue;
     }
+    if (mode == "clean"sv) continue;
     const std::vector<Job> faults = faultsFor(*rows[i], outcomes[i]);
     jobs.insert(jobs.end(), faults.begin(), faults.end());
   }

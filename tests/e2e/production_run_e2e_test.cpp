@@ -2,8 +2,6 @@
 #include "e2e/station_on_farm.h"
 #include "support/temp_dir.h"
 
-#include <cstdio>
-
 namespace tarvix::testing {
 namespace {
 
@@ -33,7 +31,8 @@ const nlohmann::ordered_json& port(const nlohmann::ordered_json& report, int n) 
   return report["ports"][n - 1];
 }
 
-TEST(ProductionRun, EveryReaderPassesWithACleanLabelledVolume) {
+// What the cards hold after a pass is the pass oracle's to read.
+TEST(ProductionRun, EveryReaderPassesAndTakesASerialNumber) {
   StationOnFarm station(farmOf({reader("r1", 16), reader("r2", 16), reader("r3", 16)}),
                         kProduction);
   station.start();
@@ -51,12 +50,6 @@ TEST(ProductionRun, EveryReaderPassesWithACleanLabelledVolume) {
   EXPECT_EQ(report["serialText"], "000000000044");
   EXPECT_EQ(station.window->text(station::id::kSerial), "000000000044");
   EXPECT_TRUE(station.window->control(station::id::kAutoStart).enabled); // options unlocked again
-
-  const auto extent = station.farm->publicDisk(station.farm->letters("r2").at(0));
-  ASSERT_TRUE(extent);
-  const std::string target = extent->image.string() + "@@" + std::to_string(extent->firstByte);
-  const std::string info = mtools("minfo -i " + target + " ::");
-  EXPECT_NE(info.find("LINE1"), std::string::npos) << info;
 }
 
 TEST(ProductionRun, CapacityCheckFailsAForgedCardFirstAndPassesAnHonestOne) {
@@ -78,28 +71,18 @@ TEST(ProductionRun, CapacityCheckFailsAForgedCardFirstAndPassesAnHonestOne) {
   EXPECT_EQ(report["serialText"], "000000000042");
 }
 
-TEST(ProductionRun, ChosenFilesAndFolderLandOnEveryCard) {
-  StationOnFarm station(farmOf({reader("r1", 16), reader("r2", 16)}), "");
-  const auto docs = station.dir() / "Docs";
-  std::filesystem::create_directories(docs);
+// The farm's clock runs ten thousand times faster, but the copy tool still has its real time.
+// (That the files land on every card is the pass oracle's reading.)
+TEST(ProductionRun, TheCopyToolKeepsItsRealTimeOnAFastClock) {
+  StationOnFarm station(farmOf({reader("r1", 16)}), "");
   std::ofstream(station.dir() / "readme.txt") << "for every card\n";
-  std::ofstream(docs / "manual.txt") << "inside the folder\n";
   std::ofstream(station.dir() / "TarvixValue.ini", std::ios::binary | std::ios::trunc)
       << "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\nbCheckFormat=1\r\n"
          "bCheckCopyFile=1\r\n[Copy File]\r\nbCheckFile01=1\r\nszFilePath01="
-      << (station.dir() / "readme.txt").string()
-      << "\r\nbCheckFolder01=1\r\nszFolderPath01=" << docs.string() << "\r\n";
+      << (station.dir() / "readme.txt").string() << "\r\n";
   station.start();
   ASSERT_TRUE(station.runOnce());
-  for (const char* id : {"r1", "r2"}) {
-    const auto extent = station.farm->publicDisk(station.farm->letters(id).at(0));
-    ASSERT_TRUE(extent);
-    const std::string image = extent->image.string() + "@@" + std::to_string(extent->firstByte);
-    EXPECT_EQ(mtools("mtype -i " + image + " ::/readme.txt"), "for every card\n") << id;
-    EXPECT_EQ(mtools("mtype -i " + image + " ::/Docs/manual.txt"), "inside the folder\n") << id;
-  }
   EXPECT_EQ(port(station.report(), 1)["picture"], "pass");
-  // The farm's clock runs ten thousand times faster, but the copy tool still had its real time.
   EXPECT_GE(station.system.shortestTimeoutNs.load(), std::int64_t{30'000'000'000});
 }
 
@@ -157,26 +140,8 @@ TEST(ProductionRun, AMissingImageStopsTheRunBeforeItStarts) {
   EXPECT_TRUE(station.window->control(station::id::kAutoStart).enabled);
 }
 
-// The two-LUN model learns which LUN is the card from the configuration reply at the port start;
-// wherever that reply fails, the port may pass only with a volume laid on its card.
-TEST(ProductionRun, TwoLunReaderPassesOnlyWithItsCardPrepared) {
-  std::string settings = kProduction;
-  settings.replace(settings.find("nICType=3"), 9, "nICType=4");
-  for (int after = 0; after < 10; ++after) {
-    StationOnFarm station(
-        farmOf({R"({"id": "r1", "model": "VQ301C-A-2LUN", "cardMiB": 16, "faults": [)"
-                R"({"command": "GetVIDPID", "after": )" +
-                std::to_string(after) + R"(, "fault": "fail"}]})"}),
-        settings);
-    station.start();
-    ASSERT_TRUE(station.runOnce());
-    if (port(station.report(), 1)["picture"] != "pass") continue;
-    const auto extent = station.farm->publicDisk(station.farm->letters("r1").at(0));
-    ASSERT_TRUE(extent);
-    const std::string target = extent->image.string() + "@@" + std::to_string(extent->firstByte);
-    EXPECT_NE(mtools("minfo -i " + target + " ::").find("LINE1"), std::string::npos) << after;
-  }
-}
+// That a two-LUN reader whose configuration reply fails anywhere passes only with its card
+// prepared is the pass oracle's fault sweep.
 
 // Reader A goes away during one of the worker's pauses (the one after the controller re-lays the
 // card, the one after a reset), and reader B, plugged into another port then, takes A's letter:

@@ -10,13 +10,12 @@
 // and counted as a hang, and the batch goes on from the next seed.
 //   soak_runs [--seed first] (--runs n | --minutes m) [--jobs j] [--batch b]
 #include "e2e/card_reading.h"
+#include "e2e/child_run.h"
 #include "e2e/station_on_farm.h"
 #include "platform/sim/models.h"
 #include "platform/sim/wire.h"
 
-#include <fcntl.h>
 #include <malloc.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -40,36 +39,6 @@ using namespace std::string_literals;
 using namespace std::string_view_literals;
 using Json = nlohmann::json;
 
-// The model rows and identity of the pass oracle: what each kind of reader carries where.
-struct ModelRow {
-  const char* model;
-  int icType;
-  bool identityOnCard = false;
-  bool eeprom = false;
-  bool areas = false; // a hidden binary area, and with cdRom a CD-ROM area
-  bool cdRom = false;
-  bool twoCards = false;
-};
-constexpr ModelRow kRows[] = {
-    {.model = "VQ301A", .icType = 0},
-    {.model = "VQ301B", .icType = 1},
-    {.model = "VQ301C", .icType = 2},
-    {.model = "VQ301C-A-1LUN", .icType = 3, .identityOnCard = true, .areas = true},
-    {.model = "VQ301C-A-2LUN", .icType = 4, .identityOnCard = true, .areas = true, .cdRom = true},
-    {.model = "VQ305A", .icType = 5},
-    {.model = "VQ307B2B-1LUN", .icType = 6},
-    {.model = "VQ307B2B-2LUN", .icType = 7, .twoCards = true},
-    {.model = "VQ348", .icType = 8, .eeprom = true},
-};
-constexpr std::string_view kSerial = "000000004242";
-constexpr std::string_view kVendor = "SOAKMFG";
-constexpr std::string_view kProduct = "SOAK PRODUCT";
-constexpr std::string_view kDiskVendor = "SOAKDV";
-constexpr std::string_view kDiskProduct = "SOAK DISK PROD";
-constexpr std::string_view kCdVendor = "SOAKCV";
-constexpr std::string_view kCdProduct = "SOAK CDROM PROD";
-constexpr std::uint8_t kMaxPower = 250;
-constexpr std::uint8_t kLedSpeed = 2;
 constexpr std::string_view kLabelCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_-";
 
 // splitmix64: the same numbers from a seed on every build, unlike the standard distributions.
@@ -110,15 +79,13 @@ struct Reader {
 
 // Everything a seed decides.
 struct Plan {
-  const ModelRow* row = nullptr;
+  const ReaderKind* row = nullptr;
   double timeScale = 0;
   std::vector<Reader> readers;
   std::string topology; // the hostControllers array
   std::string events;
-  bool hubMap = true, llf = false, rwTest = false, cardInfo = false, copy = false;
-  bool bin = false, iso = false;
-  int llfSelect = 0, rwCount = 1;
-  std::string label, binImage, isoImage, file, folderFile;
+  RunSteps steps;
+  std::string file, folderFile;
 };
 
 // One entry of a reader's faults, any the farm takes; `words` says what it does.
@@ -147,47 +114,48 @@ std::string fault(Random& random, std::string& words) {
          R"(, "fault": ")" + std::string(kind) + R"(", "times": )" + std::to_string(times) + "}";
 }
 
-std::uint32_t cardSectors(Random& random, const ModelRow& row) {
+std::uint32_t cardSectors(Random& random, const ReaderKind& row) {
   // Both sides of the FAT16 / FAT32 edge; cards with areas keep room for them.
   if (random.chance(0.2)) return random.between(65537 + 1024, 69000);
-  return random.between(row.areas ? 26000 : 24576, 40960);
+  return random.between(row.binArea ? 26000 : 24576, 40960);
 }
 
 Plan plan(std::uint64_t seed) {
   Random random(seed);
   Plan p;
-  p.row = &kRows[random.below(std::size(kRows))];
+  p.row = &kReaderKinds[random.below(std::size(kReaderKinds))];
+  p.steps.icType = p.row->icType;
   const bool realTime = random.chance(0.03);
   static constexpr double kScales[] = {0.0002, 0.0005, 0.001, 0.002};
   p.timeScale = realTime ? 1.0 : kScales[random.below(std::size(kScales))];
 
-  p.hubMap = random.chance(0.85);
-  p.llf = random.chance(0.5);
-  p.llfSelect = static_cast<int>(realTime ? 0 : random.below(4));
-  p.rwTest = random.chance(0.5);
-  p.rwCount = static_cast<int>(realTime ? 1 : random.between(1, 4));
-  p.cardInfo = random.chance(0.7);
-  p.copy = random.chance(0.7);
-  p.bin = p.row->areas && random.chance(0.6);
-  p.iso = p.row->cdRom && random.chance(0.6);
+  p.steps.hubMap = random.chance(0.85);
+  p.steps.llf = random.chance(0.5);
+  p.steps.llfSelect = static_cast<int>(realTime ? 0 : random.below(4));
+  p.steps.rwTest = random.chance(0.5);
+  p.steps.rwCount = static_cast<int>(realTime ? 1 : random.between(1, 4));
+  p.steps.cardInfo = random.chance(0.7);
+  p.steps.copy = random.chance(0.7);
+  p.steps.bin = p.row->binArea && random.chance(0.6);
+  p.steps.iso = p.row->cdRomArea && random.chance(0.6);
   const std::uint32_t labelLength = random.between(1, 11);
   for (std::uint32_t i = 0; i < labelLength; ++i)
-    p.label += kLabelCharacters[random.below(kLabelCharacters.size())];
-  p.binImage = random.bytes(random.between(1, 140000));
-  p.isoImage = random.bytes(random.between(1, 140000));
+    p.steps.label += kLabelCharacters[random.below(kLabelCharacters.size())];
+  p.steps.binImage = random.bytes(random.between(1, 140000));
+  p.steps.isoImage = random.bytes(random.between(1, 140000));
   p.file = "first line " + std::to_string(seed) + "\n" + std::string(random.below(3000), 'f');
   p.folderFile = std::string(random.below(70000), 'd') + "\n";
 
   // Mostly the model under test, now and then one of another product that must stay untouched.
-  std::vector<const ModelRow*> others;
-  const auto productOf = [](const ModelRow& row) { return sim::findModel(row.model)->productId; };
-  for (const ModelRow& row : kRows)
+  std::vector<const ReaderKind*> others;
+  const auto productOf = [](const ReaderKind& row) { return sim::findModel(row.model)->productId; };
+  for (const ReaderKind& row : kReaderKinds)
     if (productOf(row) != productOf(*p.row)) others.push_back(&row);
   const std::uint32_t count = 1 + random.below(random.below(realTime ? 3 : 21) + 1);
   for (std::uint32_t i = 0; i < count; ++i) {
     Reader r;
     r.id = "r" + std::to_string(i + 1);
-    const ModelRow& row = random.chance(0.1) ? *others[random.below(others.size())] : *p.row;
+    const ReaderKind& row = random.chance(0.1) ? *others[random.below(others.size())] : *p.row;
     r.model = row.model;
     r.underTest = &row == p.row;
     r.used = random.chance(0.5);
@@ -228,7 +196,7 @@ Plan plan(std::uint64_t seed) {
     };
     // Without the hub map only readers on root ports get a port box; the odd reader placed
     // otherwise must be left alone.
-    if (random.chance(p.hubMap ? 0.1 : 0.9)) {
+    if (random.chance(p.steps.hubMap ? 0.1 : 0.9)) {
       ports.push_back(port + reader());
       continue;
     }
@@ -268,78 +236,14 @@ Plan plan(std::uint64_t seed) {
   return p;
 }
 
-std::string settings(const Plan& p, const fs::path& dir) {
-  std::ostringstream ini;
-  ini << "[Hub Port map]\r\nbCheckHub=" << p.hubMap << "\r\nbCheckNOHub=" << !p.hubMap
-      << "\r\n[Test Item]\r\nnICType=" << p.row->icType << "\r\nbCheckLowFormat=" << p.llf
-      << "\r\nnLLFSelect=" << p.llfSelect << "\r\nbCheckFormat=1\r\nszLabel=" << p.label
-      << "\r\nbCheckRWTest=" << p.rwTest << "\r\nnRWTestCount=" << p.rwCount
-      << "\r\nbCheckCardInforEnable=" << p.cardInfo << "\r\nbCheckCopyFile=" << p.copy
-      << "\r\nbCheckAutorun=" << p.iso << "\r\nszISOFilePath=" << (dir / "image.iso").string()
-      << "\r\nbCheckBinFile=" << p.bin << "\r\nszBinFilePath=" << (dir / "image.bin").string()
-      << "\r\n[CardInfor]\r\nszVID=1234\r\nszPID=5678\r\nszVendor=" << kVendor
-      << "\r\nszProduct=" << kProduct << "\r\nszSerialNum=" << kSerial
-      << "\r\nbIncrease=0\r\nszDiskVendor=" << kDiskVendor << "\r\nszDiskProduct=" << kDiskProduct
-      << "\r\nszCDROMVendor=" << kCdVendor << "\r\nszCDROMProduct=" << kCdProduct
-      << "\r\nnMaxPower=" << int{kMaxPower} << "\r\nnLEDSpeed=" << int{kLedSpeed}
-      << "\r\n[Copy File]\r\nbCheckFile01=1\r\nszFilePath01=" << (dir / "hello.txt").string()
-      << "\r\nbCheckFolder01=1\r\nszFolderPath01=" << (dir / "Docs").string() << "\r\n";
-  return ini.str();
-}
-
-// Sector 0 of the hidden area stays the station's; the image follows it.
-std::uint32_t binSectors(const Plan& p) {
-  return p.bin ? static_cast<std::uint32_t>((p.binImage.size() + 512 + 511) / 512) : 0;
-}
-std::uint32_t cdRomSectors(const Plan& p) {
-  return p.iso ? static_cast<std::uint32_t>(p.isoImage.size() / 512 + 1) : 0;
-}
-
-constexpr TypedIdentity kIdentity{kSerial,   kVendor,    kProduct,  kDiskVendor, kDiskProduct,
-                                  kCdVendor, kCdProduct, kMaxPower, kLedSpeed};
-
-// The card's last sector: the area sizes, and the identity where the model keeps it on the card
-// and the settings ask for it.
-std::array<std::uint8_t, kSectorBytes> infoSector(const Plan& p) {
-  return expectedInfoSector(binSectors(p), cdRomSectors(p),
-                            p.row->identityOnCard && p.cardInfo ? &kIdentity : nullptr);
-}
-
 PreparedCard expected(const Plan& p, const sim::Farm& farm, const Reader& r) {
-  PreparedCard card;
+  PreparedCard card =
+      expectedCard(*p.row, p.steps, {{"/hello.txt", p.file}, {"/Docs/inner.txt", p.folderFile}});
   card.image = farm.cardImagePath(r.id);
   if (p.row->twoCards) card.secondCard = farm.cardImagePath(r.id, 1);
-  if (p.row->eeprom && p.cardInfo) {
+  if (p.row->eeprom && p.steps.cardInfo)
     card.eeprom = card.image.parent_path() / (r.id + ".eeprom");
-    card.eepromImage = expectedEepromImage(kIdentity);
-  }
-  card.infoSector = infoSector(p);
-  if (p.bin)
-    card.binImage = p.binImage + std::string((binSectors(p) - 1) * 512 - p.binImage.size(), 0);
-  if (p.iso) card.isoImage = p.isoImage;
-  card.label = p.label;
-  if (p.copy) card.files = {{"/hello.txt", p.file}, {"/Docs/inner.txt", p.folderFile}};
   return card;
-}
-
-void write(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-// A used card, as shops sell them: an old partition table and old data where structures lie.
-void layUsedCard(const fs::path& image, std::uint32_t sectors, std::uint64_t seed) {
-  Random random(seed);
-  std::string used = random.bytes(std::min<std::size_t>(4 << 20, (sectors - 1) * 512ull));
-  std::fill_n(used.begin(), 446, '\0');
-  const std::uint32_t volume = sectors - 1 - 63;
-  used.replace(446, 16,
-               "\x00\xFE\xFF\xFF\x0C\xFE\xFF\xFF\x3F\x00\x00\x00"s + static_cast<char>(volume) +
-                   static_cast<char>(volume >> 8) + static_cast<char>(volume >> 16) +
-                   static_cast<char>(volume >> 24));
-  used.replace(510, 2, "\x55\xAA");
-  write(image, used);
-  fs::resize_file(image, std::uint64_t{sectors} * kSectorBytes);
 }
 
 // What the process holds; a run must give all of it back.
@@ -379,11 +283,6 @@ long statusKiB(std::string_view field) {
   return 0;
 }
 
-std::string fileBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 void tell(int fd, const Json& line) {
   const std::string text = line.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
   [[maybe_unused]] const auto written = ::write(fd, text.data(), text.size());
@@ -400,15 +299,17 @@ Json runOne(std::uint64_t seed, const fs::path& batchDir, const Holdings& start,
                   {"scale", p.timeScale},
                   {"ended", false}};
   const fs::path dir = batchDir / std::to_string(seed);
-  write(dir / "image.bin", p.binImage);
-  write(dir / "image.iso", p.isoImage);
-  write(dir / "hello.txt", p.file);
-  write(dir / "Docs" / "inner.txt", p.folderFile);
-  write(dir / "TarvixValue.ini", settings(p, dir));
+  writeFile(dir / "image.bin", p.steps.binImage);
+  writeFile(dir / "image.iso", p.steps.isoImage);
+  writeFile(dir / "hello.txt", p.file);
+  writeFile(dir / "Docs" / "inner.txt", p.folderFile);
+  writeFile(dir / "TarvixValue.ini", settingsText(p.steps, dir));
   for (const Reader& r : p.readers)
     for (std::size_t c = 0; c < r.cards.size(); ++c)
       if (r.used)
-        layUsedCard(dir / "img" / (r.id + (c == 0 ? "" : "-2") + ".img"), r.cards[c], seed + c);
+        layUsedCard(
+            dir / "img" / (r.id + (c == 0 ? "" : "-2") + ".img"), r.cards[c],
+            Random(seed + c).bytes(std::min<std::size_t>(4 << 20, (r.cards[c] - 1) * 512ull)));
   const std::string farmText = R"({"imageDir": ")" + (dir / "img").string() +
                                R"(", "timeScale": )" + std::to_string(p.timeScale) +
                                R"(, "hostControllers": [)" + p.topology + R"(], "events": [)" +
@@ -422,7 +323,7 @@ Json runOne(std::uint64_t seed, const fs::path& batchDir, const Holdings& start,
   }
   std::map<std::string, std::string> untouched;
   for (const Reader& r : p.readers)
-    if (!r.underTest) untouched[r.id] = fileBytes(farm->cardImagePath(r.id));
+    if (!r.underTest) untouched[r.id] = readFile(farm->cardImagePath(r.id));
 
   std::vector<std::string> faults;
   for (const Reader& r : p.readers)
@@ -493,7 +394,7 @@ Json runOne(std::uint64_t seed, const fs::path& batchDir, const Holdings& start,
     }
     std::vector<std::string> elsewhere;
     for (const auto& [id, bytes] : untouched)
-      if (fileBytes(farm->cardImagePath(id)) != bytes) elsewhere.push_back(id + " written");
+      if (readFile(farm->cardImagePath(id)) != bytes) elsewhere.push_back(id + " written");
     farm.reset();
     verdict["passes"] = passes;
     verdict["verified"] = verified;
@@ -610,21 +511,17 @@ struct Options {
   std::uint64_t batch = 50;
 };
 
+// How long a batch may go without finishing a run.
+constexpr std::chrono::steady_clock::duration kRunLimit = std::chrono::minutes(5);
+
 int soak(const Options& o) {
-  struct Child {
-    pid_t pid;
-    int fd;
+  struct Batch {
     std::uint64_t next, end; // the seed it runs now, and the batch's end
-    fs::path dir;            // its runs' folders, removed with it
-    std::string heard;
-    std::chrono::steady_clock::time_point deadline;
+    ChildRun child;          // its runs' folders are in the child's, removed with it
   };
   const auto began = std::chrono::steady_clock::now();
   const auto stopAt = began + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                   std::chrono::duration<double>(o.minutes * 60));
-  const auto runDeadline = [] {
-    return std::chrono::steady_clock::now() + std::chrono::minutes(5);
-  };
   std::deque<std::pair<std::uint64_t, std::uint64_t>> batches;
   std::uint64_t nextSeed = o.seed;
   const auto moreWork = [&] {
@@ -639,71 +536,46 @@ int soak(const Options& o) {
   };
   Totals totals;
   const Holdings start = holdings();
-  std::vector<Child> running;
+  std::vector<Batch> running;
   while (moreWork() || !running.empty()) {
     while (static_cast<int>(running.size()) < o.jobs && moreWork()) {
       const auto [first, end] = batches.front();
       batches.pop_front();
-      char pattern[] = "/tmp/tarvix-soak-XXXXXX";
-      int ends[2];
-      if (::mkdtemp(pattern) == nullptr || ::pipe2(ends, O_CLOEXEC) != 0)
-        throw std::runtime_error("no folder or pipe for a batch");
-      std::fflush(nullptr);
-      const pid_t pid = ::fork();
-      if (pid < 0) throw std::runtime_error("no process for a batch");
-      if (pid == 0) {
-        ::setpgid(0, 0); // the copy tools it starts go with it when it hangs
-        ::close(ends[0]);
-        runBatch(first, end, pattern, ends[1]);
-      }
-      ::setpgid(pid, pid);
-      ::close(ends[1]);
-      ::fcntl(ends[0], F_SETFL, O_NONBLOCK);
-      running.push_back({pid, ends[0], first, end, pattern, {}, runDeadline()});
+      running.push_back({first, end, startChild(kRunLimit, [&](const fs::path& dir, int fd) {
+                           runBatch(first, end, dir, fd);
+                         })});
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    for (auto child = running.begin(); child != running.end();) {
-      char buffer[4096];
-      for (ssize_t n; (n = ::read(child->fd, buffer, sizeof buffer)) > 0;)
-        child->heard.append(buffer, static_cast<std::size_t>(n));
-      for (std::size_t eol; (eol = child->heard.find('\n')) != std::string::npos;) {
-        const Json v = Json::parse(child->heard.substr(0, eol));
-        child->heard.erase(0, eol + 1);
+    std::erase_if(running, [&](Batch& batch) {
+      ChildRun& child = batch.child;
+      const bool over = pollChild(child);
+      for (std::size_t eol; (eol = child.heard.find('\n')) != std::string::npos;) {
+        const Json v = Json::parse(child.heard.substr(0, eol));
+        child.heard.erase(0, eol + 1);
         report(v, totals);
         if (v.contains("seed")) {
-          child->next = v["seed"].get<std::uint64_t>() + 1;
-          child->deadline = runDeadline();
+          batch.next = v["seed"].get<std::uint64_t>() + 1;
+          child.deadline = std::chrono::steady_clock::now() + kRunLimit;
         }
       }
-      int status = 0;
-      bool over = ::waitpid(child->pid, &status, WNOHANG) == child->pid;
-      if (!over && std::chrono::steady_clock::now() > child->deadline) {
+      if (!over) return false;
+      if (child.killed) {
         // Stuck outside the station's own time limit: in tearing down, or in the reading.
-        ::kill(-child->pid, SIGKILL);
-        ::waitpid(child->pid, &status, 0);
         report(
-            {{"seed", child->next}, {"model", "?"}, {"readers", 0}, {"scale", 0}, {"ended", false}},
+            {{"seed", batch.next}, {"model", "?"}, {"readers", 0}, {"scale", 0}, {"ended", false}},
             totals);
-        ++child->next;
-        over = true;
-      } else if (over && child->next < child->end &&
-                 !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+        ++batch.next;
+      } else if (batch.next < batch.end &&
+                 !(WIFEXITED(child.status) && WEXITSTATUS(child.status) == 0)) {
         // It died without a word for this seed: a crash, which counts with the hangs.
         std::printf("seed %llu: the batch process died (status %d)\n",
-                    static_cast<unsigned long long>(child->next), status);
+                    static_cast<unsigned long long>(batch.next), child.status);
         ++totals.hangs;
-        ++child->next;
+        ++batch.next;
       }
-      if (!over) {
-        ++child;
-        continue;
-      }
-      ::close(child->fd);
-      std::error_code ignored;
-      fs::remove_all(child->dir, ignored);
-      if (child->next < child->end) batches.emplace_front(child->next, child->end);
-      child = running.erase(child);
-    }
+      if (batch.next < batch.end) batches.emplace_front(batch.next, batch.end);
+      return true;
+    });
   }
   const Holdings end = holdings();
   if (!(end == start)) {

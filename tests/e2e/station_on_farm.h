@@ -8,13 +8,13 @@
 #include "platform/sim/farm.h"
 #include "station/control_ids.h"
 #include "support/fake_platform.h"
+#include "support/temp_dir.h"
 #include "ui/headless/headless_host.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <limits>
 #include <thread>
@@ -102,16 +102,8 @@ private:
   std::unique_ptr<platform::Platform> platform_;
 };
 
-// What an mtools command (MTOOLS_SKIP_CHECK set) prints, standard error included.
-inline std::string mtools(const std::string& command) {
-  std::string output;
-  FILE* pipe = popen(("MTOOLS_SKIP_CHECK=1 " + command + " 2>&1").c_str(), "r");
-  char buffer[256];
-  while (pipe && fgets(buffer, sizeof buffer, pipe))
-    output += buffer;
-  if (pipe) pclose(pipe);
-  return output;
-}
+// What an mtools command prints, standard error included.
+inline std::string mtools(const std::string& command) { return shell(command).output; }
 
 // A reader entry of a farm file.
 inline std::string farmReader(int port, const std::string& id, const std::string& model, int mib) {

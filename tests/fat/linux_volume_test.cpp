@@ -5,6 +5,7 @@
 #include "platform/linux/volume/block_volume.h"
 #include "platform/linux/volume/image_volume.h"
 #include "platform/linux/volume/mounts.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -98,16 +99,10 @@ TEST(Label, ConvertsInTheThreadsCharacterSet) {
   }
 }
 
-class TempDir : public ::testing::Test {
+class ImageFile : public ::testing::Test {
 protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tarvix-vol-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
   std::string file(std::uint64_t bytes, const std::vector<std::uint8_t>& head = {}) {
-    const auto path = (dir_ / "disk.img").string();
+    const auto path = (dir_.path() / "disk.img").string();
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(head.data()),
                static_cast<std::streamsize>(head.size()));
@@ -119,10 +114,10 @@ protected:
     std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(bytes.data()), 512);
     return bytes;
   }
-  fs::path dir_;
+  tarvix::testing::TempDir dir_;
 };
 
-TEST_F(TempDir, ImageVolumeAtAnOffsetIsAPartition) {
+TEST_F(ImageFile, ImageVolumeAtAnOffsetIsAPartition) {
   const auto path = file(4 << 20, mbrWithEntry(1, 63, 8000));
   auto whole = ImageVolume::open(path);
   ASSERT_TRUE(whole);
@@ -157,22 +152,18 @@ TEST(ImageVolume, OpeningAMissingFileFails) {
 }
 
 // The block-device operations on a loop device; needs the rights to set one up.
-class LoopDevice : public TempDir {
+class LoopDevice : public ImageFile {
 protected:
   void SetUp() override {
-    TempDir::SetUp();
     image_ = file(64 << 20, mbrWithEntry(1, 2048, 100000));
-    FILE* p = ::popen(("losetup -f --show -P " + image_ + " 2>/dev/null").c_str(), "r");
-    char name[64] = {};
-    if (p && std::fgets(name, sizeof name, p)) loop_ = std::string(name, std::strcspn(name, "\n"));
-    if (p) ::pclose(p);
+    const auto setUp = tarvix::testing::shell("losetup -f --show -P " + image_);
+    loop_ = setUp.status == 0 ? setUp.output.substr(0, setUp.output.find('\n')) : "";
     if (loop_.empty()) GTEST_SKIP() << "no loop device available";
     for (int i = 0; i < 10 && !fs::exists(loop_ + "p1"); ++i)
       ::usleep(20000);
   }
   void TearDown() override {
     if (!loop_.empty()) std::system(("losetup -d " + loop_).c_str());
-    TempDir::TearDown();
   }
   std::string image_;
   std::string loop_;
@@ -219,7 +210,7 @@ TEST_F(LoopDevice, WholeDiskOperationsAndAFormatFsckAccepts) {
   EXPECT_TRUE(disk->dropPartitionLayout());
 
   // The card used whole, as the format step leaves it.
-  fat::testing::PinnedClock clock;
+  fat::testing::RecordingClock clock;
   CapturingTrace trace;
   fat::CFAT32Format formatter(clock, trace);
   formatter.setLabel("LOOP");
@@ -231,10 +222,10 @@ TEST_F(LoopDevice, WholeDiskOperationsAndAFormatFsckAccepts) {
 TEST_F(LoopDevice, DismountTakesDownEveryMount) {
   auto disk = BlockVolume::open(loop_);
   ASSERT_TRUE(disk);
-  fat::testing::PinnedClock clock;
+  fat::testing::RecordingClock clock;
   CapturingTrace trace;
   ASSERT_TRUE(fat::CFAT32Format(clock, trace).format_volume_fat16(*disk, 65536));
-  const auto point = (dir_ / "mnt").string();
+  const auto point = (dir_.path() / "mnt").string();
   fs::create_directory(point);
   if (::mount(loop_.c_str(), point.c_str(), "vfat", 0, nullptr) != 0) {
     GTEST_SKIP() << "cannot mount vfat here";

@@ -1,9 +1,8 @@
-// Doubles for the formatter's tests: a volume in memory with switchable faults, and a clock whose
-// local time is pinned and whose sleeps are only recorded.
+// A volume in memory with switchable faults, for the formatter's tests.
 #pragma once
 
-#include "platform/clock.h"
 #include "platform/volume.h"
+#include "support/fake_platform.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -11,22 +10,7 @@
 
 namespace tarvix::fat::testing {
 
-class PinnedClock final : public platform::Clock {
-public:
-  explicit PinnedClock(platform::LocalTime t = {2021, 11, 23, 13, 45, 7, 890}) : time_(t) {}
-  std::uint64_t tickMs() const override { return slept_; }
-  void sleepMs(std::uint32_t ms) override {
-    sleeps.push_back(ms);
-    slept_ += ms;
-  }
-  std::chrono::nanoseconds realDuration(std::uint32_t) const override { return {}; }
-  platform::LocalTime localTime() const override { return time_; }
-  std::vector<std::uint32_t> sleeps;
-
-private:
-  platform::LocalTime time_;
-  std::uint64_t slept_ = 0;
-};
+using tarvix::testing::RecordingClock;
 
 struct WriteRecord {
   std::uint64_t offset;

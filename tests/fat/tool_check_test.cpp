@@ -3,14 +3,11 @@
 #include "fat/fat_format.h"
 #include "fat/test_support.h"
 #include "platform/linux/volume/image_volume.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -22,36 +19,11 @@ namespace {
 namespace fs = std::filesystem;
 using platform::linux_volume::ImageVolume;
 
-struct ToolRun {
-  int status = -1;
-  std::string output;
-};
-
-ToolRun run(const std::string& command) {
-  ToolRun r;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) return r;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    r.output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
 class ImageDir : public ::testing::Test {
 protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tarvix-fat-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    ::setenv("MTOOLS_SKIP_CHECK", "1", 1);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   // A sparse image of `sectors` sectors; the first `offset` bytes come before the volume.
   std::string image(std::uint64_t sectors, std::uint64_t offset = 0) {
-    const auto path = (dir_ / "card.img").string();
+    const auto path = (dir_.path() / "card.img").string();
     fs::remove(path);
     std::ofstream(path).close();
     fs::resize_file(path, offset + sectors * 512);
@@ -62,14 +34,14 @@ protected:
               std::uint64_t offset = 0) {
     auto volume = ImageVolume::open(path, offset);
     if (!volume) return false;
-    testing::PinnedClock clock;
+    testing::RecordingClock clock;
     platform::CapturingTrace trace;
     CFAT32Format formatter(clock, trace);
     formatter.setLabel(label);
     return formatter.format(*volume, sectors);
   }
 
-  fs::path dir_;
+  tarvix::testing::TempDir dir_;
 };
 
 struct FsckCase {
@@ -83,7 +55,7 @@ TEST_P(FsckMatrix, FsckFindsNothingToMend) {
   const auto& c = GetParam();
   const std::string path = image(c.sectors);
   ASSERT_TRUE(format(path, c.sectors, c.label));
-  const ToolRun fsck = run("fsck.fat -n " + path);
+  const tarvix::testing::Shell fsck = tarvix::testing::shell("fsck.fat -n " + path);
   EXPECT_EQ(fsck.status, 0) << fsck.output;
   // fsck.fat reports what it would change even when it exits 0 for some of them.
   EXPECT_EQ(fsck.output.find("Dirty bit"), std::string::npos) << fsck.output;
@@ -116,23 +88,27 @@ TEST_P(MtoolsReadBack, LabelAndFileReadBack) {
   const std::string path = image(sectors);
   ASSERT_TRUE(format(path, sectors, "Public Disk"));
 
-  const ToolRun label = run("mlabel -s -i " + path + " ::");
+  const tarvix::testing::Shell info = tarvix::testing::shell("minfo -i " + path + " ::");
+  EXPECT_NE(info.output.find(sectors <= 66580 ? "FAT16" : "FAT32"), std::string::npos)
+      << info.output;
+  const tarvix::testing::Shell label = tarvix::testing::shell("mlabel -s -i " + path + " ::");
   EXPECT_EQ(label.status, 0) << label.output;
   EXPECT_NE(label.output.find("Volume label is Public Disk"), std::string::npos) << label.output;
 
-  const auto source = (dir_ / "data.bin").string();
+  const auto source = (dir_.path() / "data.bin").string();
   std::string data(300000, '\0');
   std::mt19937 random(sectors);
   for (auto& ch : data)
     ch = static_cast<char>(random());
   std::ofstream(source, std::ios::binary)
       .write(data.data(), static_cast<std::streamsize>(data.size()));
-  const ToolRun copy = run("mcopy -i " + path + " " + source + " ::/DATA.BIN");
+  const tarvix::testing::Shell copy =
+      tarvix::testing::shell("mcopy -i " + path + " " + source + " ::/DATA.BIN");
   ASSERT_EQ(copy.status, 0) << copy.output;
-  const ToolRun type = run("mtype -i " + path + " ::/DATA.BIN");
+  const tarvix::testing::Shell type = tarvix::testing::shell("mtype -i " + path + " ::/DATA.BIN");
   ASSERT_EQ(type.status, 0);
   EXPECT_TRUE(type.output == data) << "read back " << type.output.size() << " bytes";
-  const ToolRun fsck = run("fsck.fat -n " + path);
+  const tarvix::testing::Shell fsck = tarvix::testing::shell("fsck.fat -n " + path);
   EXPECT_EQ(fsck.status, 0) << fsck.output;
 }
 
@@ -140,20 +116,8 @@ TEST_P(MtoolsReadBack, LabelAndFileReadBack) {
 // sectors FAT32 would have fewer than 65525 clusters, so those volumes must be FAT16; from 66581
 // on FAT32 has enough.
 INSTANTIATE_TEST_SUITE_P(Sizes, MtoolsReadBack,
-                         ::testing::Values(8192u, 65536u, 65537u, 66051u, 66580u, 66581u, 133120u,
-                                           2097152u));
-
-TEST_F(ImageDir, JustAbove65536SectorsTheTypeFollowsTheClusterCount) {
-  for (const std::uint32_t sectors : {65537u, 66050u, 66051u, 66072u, 66580u, 66581u}) {
-    const std::string path = image(sectors);
-    ASSERT_TRUE(format(path, sectors, "")) << sectors;
-    const ToolRun info = run("minfo -i " + path + " ::");
-    EXPECT_NE(info.output.find(sectors <= 66580 ? "FAT16" : "FAT32"), std::string::npos)
-        << sectors << info.output;
-    const ToolRun fsck = run("fsck.fat -n " + path);
-    EXPECT_EQ(fsck.status, 0) << sectors << fsck.output;
-  }
-}
+                         ::testing::Values(8192u, 65536u, 65537u, 66050u, 66051u, 66072u, 66580u,
+                                           66581u, 133120u, 2097152u));
 
 // Seeded random sizes over the whole range the station formats, FAT16 or FAT32 as the formatter
 // chooses: whatever the size, fsck.fat finds nothing to mend and
@@ -175,16 +139,16 @@ TEST_F(ImageDir, RandomSizesPassFsckAndReadBackWithMtools) {
       SCOPED_TRACE("sectors " + std::to_string(sectors));
       const std::string path = image(sectors);
       ASSERT_TRUE(format(path, sectors, "RANDOM"));
-      const ToolRun fsck = run("fsck.fat -n " + path);
+      const tarvix::testing::Shell fsck = tarvix::testing::shell("fsck.fat -n " + path);
       EXPECT_EQ(fsck.status, 0) << fsck.output;
       EXPECT_EQ(fsck.output.find("Dirty bit"), std::string::npos) << fsck.output;
       EXPECT_EQ(fsck.output.find("differ"), std::string::npos) << fsck.output;
-      const ToolRun info = run("minfo -i " + path + " ::");
+      const tarvix::testing::Shell info = tarvix::testing::shell("minfo -i " + path + " ::");
       EXPECT_EQ(info.status, 0) << info.output;
       EXPECT_NE(info.output.find("size: " + std::to_string(sectors) + " sectors"),
                 std::string::npos)
           << info.output;
-      const ToolRun dir = run("mdir -i " + path + " ::");
+      const tarvix::testing::Shell dir = tarvix::testing::shell("mdir -i " + path + " ::");
       EXPECT_EQ(dir.status, 0) << dir.output;
       EXPECT_NE(dir.output.find("Volume in drive : is RANDOM"), std::string::npos) << dir.output;
     }
@@ -207,9 +171,9 @@ TEST_F(ImageDir, PartitionedCardGetsItsTypeAndReadsBack) {
     EXPECT_EQ(mbr[446 + 4], sectors > 0x10000 ? 0x0C : 0x04);
 
     const std::string at = path + "@@" + std::to_string(kStart * 512);
-    const ToolRun label = run("mlabel -s -i " + at + " ::");
+    const tarvix::testing::Shell label = tarvix::testing::shell("mlabel -s -i " + at + " ::");
     EXPECT_NE(label.output.find("Volume label is PART"), std::string::npos) << label.output;
-    const ToolRun info = run("minfo -i " + at + " ::");
+    const tarvix::testing::Shell info = tarvix::testing::shell("minfo -i " + at + " ::");
     EXPECT_NE(info.output.find("hidden sectors: 63"), std::string::npos) << info.output;
   }
 }

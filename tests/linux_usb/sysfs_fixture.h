@@ -3,13 +3,13 @@
 #pragma once
 
 #include "platform/linux/usb/logical_units.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <unistd.h>
 
 namespace tarvix::platform::linux_usb::testing {
 
@@ -31,29 +31,16 @@ inline LinuxUsbConfig configFor(const fs::path& root, fs::path devRoot = "/nonex
 }
 
 // A scratch directory removed with the test.
-class ScratchDir {
+class ScratchDir : public tarvix::testing::TempDir {
 public:
-  ScratchDir() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path = fs::temp_directory_path() / ("tarvix-usb-" + std::to_string(::getpid()) + "-" +
-                                        info->test_suite_name() + "-" + info->name());
-    fs::remove_all(path);
-    fs::create_directories(path);
-  }
-  ~ScratchDir() { fs::remove_all(path); }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
   // Replaces `dir` below the scratch directory with a copy of a recorded tree.
   fs::path copyTree(const std::string& name, const std::string& dir = "sys") const {
-    const fs::path target = path / dir;
+    const fs::path target = path() / dir;
     fs::remove_all(target);
     fs::copy(recordedTree(name), target,
              fs::copy_options::recursive | fs::copy_options::copy_symlinks);
     return target;
   }
-
-  fs::path path;
 };
 
 } // namespace tarvix::platform::linux_usb::testing

@@ -85,19 +85,19 @@ TEST(LinuxUsbTree, AHubWithoutAReadablePortCountHasNoPorts) {
 // Plain directories stand for the links: usb1 to usb12, each with one port, a device on usb2's.
 TEST(LinuxUsbTree, ControllersInNumericBusOrderAndAtMostTen) {
   ScratchDir scratch;
-  const fs::path devices = scratch.path / "bus/usb/devices";
-  fs::create_directories(scratch.path / "devices");
+  const fs::path devices = scratch.path() / "bus/usb/devices";
+  fs::create_directories(scratch.path() / "devices");
   for (int bus = 12; bus >= 1; --bus) {
     fs::create_directories(devices / ("usb" + std::to_string(bus)));
     std::ofstream(devices / ("usb" + std::to_string(bus)) / "maxchild") << "1\n";
   }
   fs::create_directories(devices / "2-1");
   std::ofstream(devices / "2-1/bDeviceClass") << "00\n";
-  const UsbTopology topology = snapshotOf(scratch.path);
+  const UsbTopology topology = snapshotOf(scratch.path());
   ASSERT_EQ(topology.controllers.size(), 10U);
   EXPECT_EQ(topology.controllers[1].rootPorts[0].deviceKey, "2-1") << "usb2 before usb10";
   EXPECT_EQ(topology.controllers[9].index, 9);
-  EXPECT_TRUE(snapshotOf(scratch.path / "missing").controllers.empty());
+  EXPECT_TRUE(snapshotOf(scratch.path() / "missing").controllers.empty());
 }
 
 } // namespace

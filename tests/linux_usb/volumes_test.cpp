@@ -34,7 +34,7 @@ protected:
     return ::mknod((dev / name).c_str(), S_IFBLK | 0600, ::makedev(major, minor)) == 0;
   }
   ScratchDir scratch;
-  fs::path dev = scratch.path / "dev";
+  fs::path dev = scratch.path() / "dev";
 };
 
 TEST_F(LinuxUsbVolumeNodes, TheFirstPartitionOrTheWholeDiskAndOnlyTheRightNode) {

@@ -12,68 +12,9 @@ namespace tarvix::sim_test {
 namespace {
 
 using namespace channel;
-using platform::DriveType;
 
-struct ModelRow {
-  const char* model;
-  std::uint16_t productId;
-  std::uint8_t byte4;
-  std::array<std::uint8_t, 3> lunKinds;
-  std::vector<DriveType> driveTypes;
-};
-
-const ModelRow kModelRows[] = {
-    {"VQ301A", 0xA704, 0x00, {1, 0, 0}, {DriveType::Removable}},
-    {"VQ301B", 0xA704, 0x00, {1, 0, 0}, {DriveType::Removable}},
-    {"VQ301C", 0xA707, 0x00, {1, 0, 0}, {DriveType::Removable}},
-    {"VQ301C-A-1LUN", 0xA706, 0x00, {1, 0, 0}, {DriveType::Removable}},
-    {"VQ301C-A-2LUN", 0xA706, 0x10, {1, 2, 0}, {DriveType::Removable, DriveType::CdRom}},
-    {"VQ305A", 0xA701, 0x00, {1, 0, 0}, {DriveType::Removable}},
-    {"VQ307B2B-1LUN", 0xA703, 0x00, {1, 0, 0}, {DriveType::Removable}},
-    {"VQ307B2B-2LUN", 0xA702, 0x00, {1, 1, 0}, {DriveType::Removable, DriveType::Removable}},
-    {"VQ348", 0xA708, 0x00, {1, 0, 0}, {DriveType::Removable}},
-};
-
-void PrintTo(const ModelRow& row, std::ostream* out) { *out << row.model; }
-
-class ModelIdentity : public FarmTest, public ::testing::WithParamInterface<ModelRow> {};
-
-TEST_P(ModelIdentity, AnswersItsIdentityAndBringsOneLetterPerUnit) {
-  const ModelRow& row = GetParam();
-  load(oneReader(row.model, R"("cardSectors": 4096)"));
-  const std::vector<char> letters = farm->letters("r1");
-  ASSERT_EQ(letters.size(), row.driveTypes.size());
-  for (std::size_t lun = 0; lun < letters.size(); ++lun) {
-    EXPECT_EQ(letters[lun], static_cast<char>('D' + lun));
-    const auto info = farm->drives().inspect(letters[lun]);
-    ASSERT_TRUE(info);
-    EXPECT_EQ(info->type, row.driveTypes[lun]);
-  }
-  auto holder = openReader("r1");
-  std::array<std::uint8_t, 512> reply{};
-  ASSERT_TRUE(GetVIDPID(*holder, kVidPidIdentity, reply));
-  EXPECT_EQ(reply[0], 0x3C);
-  EXPECT_EQ(reply[1], 0x7D);
-  EXPECT_EQ(reply[2] << 8 | reply[3], row.productId);
-  ASSERT_TRUE(GetVIDPID(*holder, kVidPidConfiguration, reply));
-  EXPECT_EQ(reply[4], row.byte4);
-  EXPECT_EQ(reply[5], row.lunKinds[0]);
-  EXPECT_EQ(reply[6], row.lunKinds[1]);
-  EXPECT_EQ(reply[7], row.lunKinds[2]);
-  ASSERT_TRUE(GetVIDPID(*holder, kVidPidCardType, reply));
-  EXPECT_EQ(reply[0], 0xFE);
-  // Only the model with an EEPROM has the EEPROM commands.
-  std::array<std::uint8_t, 128> eeprom{};
-  EXPECT_EQ(ReadEEPROM(*holder, eeprom), std::string(row.model) == "VQ348");
-}
-
-INSTANTIATE_TEST_SUITE_P(EveryModel, ModelIdentity, ::testing::ValuesIn(kModelRows),
-                         [](const auto& param) {
-                           std::string name = param.param.model;
-                           for (char& c : name)
-                             if (c == '-') c = '_';
-                           return name;
-                         });
+// Each model's identity, configuration and EEPROM, and the card type byte of each kind of card,
+// as the station's probe judges them: the discovery tests' probe on simulated readers.
 
 TEST_F(FarmTest, IdentityOverridesReplaceTheModelsIdentity) {
   load(oneReader("VQ301A", R"("cardSectors": 4096, "vid": "1234", "pid": "abcd",
@@ -87,28 +28,6 @@ TEST_F(FarmTest, IdentityOverridesReplaceTheModelsIdentity) {
   EXPECT_EQ(reply[4], 0x14);
   EXPECT_EQ(reply[15], 0x0F);
   EXPECT_EQ(reply[16], 0x00);
-}
-
-TEST_F(FarmTest, CardTypeByteFollowsTheCardInTheSlot) {
-  const std::pair<const char*, std::uint8_t> rows[] = {
-      {R"("cardSectors": 4096, "cardType": "SD")", 0xFE},
-      {R"("cardSectors": 4096, "cardType": "MS")", 0xFD},
-      {R"("cardSectors": 4096, "cardType": "CF")", 0xFB},
-      {R"("cardSectors": 4096, "cardType": "xD")", 0xF7},
-      {R"("cardSectors": 4096, "cardType": "80")", 0x80},
-      {R"("cardType": "none")", 0xFF},
-      {R"("cardSectors": 0)", 0xFF},
-  };
-  int n = 0;
-  for (const auto& [fields, expected] : rows) {
-    load(oneReader("VQ348", fields, "c" + std::to_string(n++)));
-    auto holder = openReader(farm->readerIds()[0]);
-    std::array<std::uint8_t, 512> reply{};
-    ASSERT_TRUE(GetVIDPID(*holder, kVidPidCardType, reply)) << fields;
-    EXPECT_EQ(reply[0], expected) << fields;
-    holder.reset();
-    farm.reset();
-  }
 }
 
 TEST_F(FarmTest, CapacityOfTheCardAndOfEachUnit) {

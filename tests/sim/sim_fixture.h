@@ -5,39 +5,22 @@
 #include "channel/reader_handle.h"
 #include "channel/vendor_commands.h"
 #include "platform/sim/farm.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarvix::sim_test {
 
 using platform::sim::Farm;
-
-class TempDir {
-public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tarvix-sim-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::filesystem::path& path() const { return path_; }
-
-private:
-  std::filesystem::path path_;
-};
+using testing::TempDir;
 
 // One host controller of 8 root ports with `attached` (a JSON array body) on it.
 inline std::string farmJson(const std::string& attached, const std::string& top = "") {

@@ -1,11 +1,14 @@
-// A folder of its own for one test, removed with everything in it when the test ends.
+// A folder of its own for one test, removed with everything in it when the test ends; reading a
+// file whole; running a shell command for its output.
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/wait.h>
 
 namespace tarvix::testing {
 
@@ -39,6 +42,23 @@ inline std::string readFile(const std::filesystem::path& path) {
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+struct Shell {
+  int status = -1; // the exit status; -1 when it did not exit
+  std::string output;
+};
+// Runs `command` in a shell, standard error and output together; mtools skip their disk check.
+inline Shell shell(const std::string& command) {
+  Shell result;
+  FILE* pipe = popen(("MTOOLS_SKIP_CHECK=1 " + command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    result.output.append(buffer, n);
+  const int status = pclose(pipe);
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
 }
 
 } // namespace tarvix::testing
