@@ -66,11 +66,18 @@ TEST_F(FarmTest, ReaderAndControllerLimitsApplyToo) {
                       "readMBps": 5 } } ] } ] })");
   auto holder = openReader("slow");
   std::vector<std::uint8_t> chunk(65536);
+  // Four transfers last only 13 ms at 20 MB/s, less than a busy machine may stall a thread: the
+  // fastest of three rounds is the one judged (a stall only slows a round, never speeds it).
   const auto timed = [&](auto&& transfer) {
-    const auto begin = std::chrono::steady_clock::now();
-    for (int i = 0; i < 4; ++i)
-      EXPECT_TRUE(transfer(static_cast<std::uint32_t>(i * 128)));
-    return Seconds(std::chrono::steady_clock::now() - begin).count();
+    double fastest = 0;
+    for (int round = 0; round < 3; ++round) {
+      const auto begin = std::chrono::steady_clock::now();
+      for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(transfer(static_cast<std::uint32_t>(i * 128)));
+      const double seconds = Seconds(std::chrono::steady_clock::now() - begin).count();
+      fastest = round == 0 ? seconds : std::min(fastest, seconds);
+    }
+    return fastest;
   };
   const double writing = timed([&](std::uint32_t lba) { return WriteSector(*holder, chunk, lba); });
   const double reading = timed([&](std::uint32_t lba) { return ReadSector(*holder, chunk, lba); });

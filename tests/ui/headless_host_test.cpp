@@ -57,11 +57,16 @@ TEST(HeadlessHost, RunAndWaitFromManyWorkersAndInlineOnTheWindowThread) {
 TEST(HeadlessHost, RearmingATimerKeepsOnlyTheLatest) {
   HeadlessHost host;
   std::atomic<int> first{0}, second{0};
+  std::promise<void> fired;
   host.runAndWait([&] {
     host.armTimer(2, 30ms, [&] { ++first; });
-    host.armTimer(2, 40ms, [&] { ++second; });
+    host.armTimer(2, 40ms, [&] {
+      ++second;
+      fired.set_value();
+    });
   });
-  std::this_thread::sleep_for(150ms);
+  // Waits for the latest to fire rather than a fixed time, which a busy machine can outlast.
+  ASSERT_EQ(fired.get_future().wait_for(10s), std::future_status::ready);
   drain(host);
   EXPECT_EQ(first, 0);
   EXPECT_EQ(second, 1);
