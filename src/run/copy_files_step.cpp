@@ -39,7 +39,7 @@ bool runCopy(const StepContext& context, int driveIndex, std::vector<std::string
       [&] { return !context.state.closing && context.readerStillBound(driveIndex); });
   if (!outcome.started) {
     if (outcome.startError != 0) {
-      context.controls.messageBox(std::string(kCopyTool) + ": " +
+      context.display->messageBox(std::string(kCopyTool) + ": " +
                                   std::strerror(outcome.startError));
     }
     return false;
@@ -67,7 +67,7 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
                     ? context.platform.volumes.copyTarget(station::driveName(letter))
                     : std::nullopt;
   if (!context.readerStillBound(driveIndex)) target.reset();
-  const int bar = station::progressBarId(port.portNumber);
+  const int portNumber = port.portNumber;
 
   for (int row = 0; row < settings::CopyList::kFileRows; ++row) {
     const settings::CopyRow& file = list.files[row];
@@ -78,7 +78,7 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
         return false;
       }
     }
-    if (kFileProgress[row] != 0) context.controls.setProgress(bar, kFileProgress[row]);
+    if (kFileProgress[row] != 0) context.display->setProgress(portNumber, kFileProgress[row]);
   }
   if (list.folder.chosen) {
     context.showText(slot, kFolderText);
@@ -89,7 +89,7 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
       return false;
     }
   }
-  context.controls.setProgress(bar, kFolderProgress);
+  context.display->setProgress(portNumber, kFolderProgress);
   return context.readerStillBound(driveIndex);
 }
 

@@ -1,4 +1,5 @@
 #include "run/volume_format_step.h"
+#include "run/reader_session.h"
 
 #include "run/lun_capacity.h"
 
@@ -28,8 +29,7 @@ bool formatVolumeStep(const StepContext& context, int driveIndex) {
   const std::string name = station::driveName(static_cast<char>('A' + driveIndex));
   platform::Platform& platform = context.platform;
 
-  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  context.openReader(m_hUSBDeviceHandle, driveIndex);
+  ReaderSession m_hUSBDeviceHandle(context, driveIndex);
   auto volume = m_hUSBDeviceHandle.isOpen() ? platform.volumes.open(name) : nullptr;
   // The volume is opened by name too: it must still be the reader the handle reached.
   if (!context.readerStillBound(driveIndex)) volume.reset();
@@ -59,7 +59,6 @@ bool formatVolumeStep(const StepContext& context, int driveIndex) {
   } else {
     context.showFailure(slot, kTextFormatFailed);
   }
-  m_hUSBDeviceHandle.close();
   return formatted;
 }
 

@@ -19,7 +19,7 @@ protected:
   void startChecked(const std::string& card, const std::string& model = "VQ305A",
                     int icType = kRowVq305a) {
     start(card, model, icType);
-    check(id::kCapacityCheck, true);
+    options.capacityCheck = true;
   }
   std::uint64_t bytesMoved() {
     std::uint64_t bytes = 0;
@@ -36,7 +36,7 @@ protected:
     return bytes;
   }
   station::CapacityCheckRecord& record() {
-    return station->window->capacityCheckOf(station->window->driveRecords[drive()].slot);
+    return state->capacityCheckOf(state->driveRecords[drive()].slot);
   }
 };
 

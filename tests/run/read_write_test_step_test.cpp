@@ -18,8 +18,8 @@ class ReadWriteTest : public StepOnFarm {
 protected:
   void startWithRounds(const std::string& card, int rounds, bool accepted = true) {
     start(card, "VQ305A", kRowVq305a, accepted);
-    check(id::kReadWriteTest, true);
-    station->window->rwTestCount = rounds;
+    options.readWriteTest = true;
+    options.rwTestCount = rounds;
   }
   // Distinct data in every sector, so a sector put back in the wrong place shows.
   Bytes fillWithData() {
@@ -175,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"RestoreRefused", R"({"command": "WriteSector", "after": 1, "fault": "fail"})",
               false},
         Fault{"ReaderPulled", R"({"command": "WriteSector", "after": 2, "fault": "pull"})", false},
-        Fault{"NoCapacity", R"({"command": "GetCapacity", "after": 2, "fault": "fail"})", true,
+        Fault{"NoCapacity", R"({"command": "GetCapacity", "after": 1, "fault": "fail"})", true,
               10}),
     kCaseName);
 
