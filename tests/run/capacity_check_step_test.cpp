@@ -146,11 +146,5 @@ TEST_F(CapacityCheck, ATransferThatFailsEndsTheCheckUnfinishedAndTheCardRestored
   EXPECT_TRUE(readDisk(0, diskSectors()) == before);
 }
 
-TEST_F(CapacityCheck, OffDoesNothing) {
-  start(R"("cardMiB": 16, "realMiB": 8, "forgery": "drop")");
-  EXPECT_TRUE(runStep(capacityCheck()));
-  EXPECT_TRUE(readers->sent().empty());
-}
-
 } // namespace
 } // namespace tarvix::run_test

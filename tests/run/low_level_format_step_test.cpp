@@ -25,6 +25,8 @@ TEST_F(StepOnFarm, StepsWithTheirOptionOffLeaveCardLineAndProgressAlone) {
        }},
       {"partition sizes", [](const run::StepContext& c, int d,
                              station::PortRecord&) { return run::partitionSizeStep(c, d); }},
+      {"capacity check", [](const run::StepContext& c, int d,
+                            station::PortRecord&) { return run::capacityCheckStep(c, d); }},
   };
   for (const auto& [name, step] : steps) {
     SCOPED_TRACE(name);

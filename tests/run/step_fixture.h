@@ -101,45 +101,41 @@ private:
   std::vector<SentRequest> sent_;
 };
 
-// Keeps what a step showed, in order, per slot and per port. Message boxes are answered at once,
-// as an operator's OK.
+// Keeps what a step showed, in order, per slot and per port, for the test to read once the step's
+// thread has ended. Message boxes are answered at once, as an operator's OK.
 class RecordingDisplay final : public run::PortDisplay {
 public:
-  void showLine(int slot, const std::string& t) override { note(lines_[slot], t); }
-  void showColour(int slot, station::SlotColour c) override { note(colours_[slot], c); }
+  void showLine(int slot, const std::string& t) override {
+    locked([&] { lines[slot].push_back(t); });
+  }
+  void showColour(int slot, station::SlotColour c) override {
+    locked([&] { colours[slot] = c; });
+  }
   void setProgressRange(int, int, int) override {}
-  void setProgress(int port, int position) override { note(progress_[port], position); }
+  void setProgress(int port, int p) override {
+    locked([&] { progress[port].push_back(p); });
+  }
   void showPicture(int, int) override {}
-  void showSerial(const std::string& serial) override { note(serials_, serial); }
-  void messageBox(const std::string& t) override { note(boxes_, t); }
+  void showSerial(const std::string& serial) override {
+    locked([&] { serials.push_back(serial); });
+  }
+  void messageBox(const std::string& t) override {
+    locked([&] { boxes.push_back(t); });
+  }
 
-  std::vector<std::string> lines(int slot) const { return copy(lines_, slot); }
-  std::vector<station::SlotColour> colours(int slot) const { return copy(colours_, slot); }
-  std::vector<int> progress(int port) const { return copy(progress_, port); }
-  std::vector<std::string> serials() const { return copy(serials_); }
-  std::vector<std::string> boxes() const { return copy(boxes_); }
+  std::map<int, std::vector<std::string>> lines;
+  std::map<int, station::SlotColour> colours; // the last of each slot
+  std::map<int, std::vector<int>> progress;
+  std::vector<std::string> serials;
+  std::vector<std::string> boxes;
 
 private:
-  // Workers show at once, so the maps change under the lock too.
-  template <typename T> void note(std::vector<T>& list, const T& value) {
+  // Workers of one test may show at once.
+  template <typename Change> void locked(Change change) {
     std::lock_guard lock(mutex_);
-    list.push_back(value);
+    change();
   }
-  template <typename T> std::vector<T> copy(const std::vector<T>& list) const {
-    std::lock_guard lock(mutex_);
-    return list;
-  }
-  template <typename T>
-  std::vector<T> copy(const std::map<int, std::vector<T>>& lists, int key) const {
-    std::lock_guard lock(mutex_);
-    return lists.contains(key) ? lists.at(key) : std::vector<T>{};
-  }
-  mutable std::mutex mutex_;
-  std::map<int, std::vector<std::string>> lines_;
-  std::map<int, std::vector<station::SlotColour>> colours_;
-  std::map<int, std::vector<int>> progress_;
-  std::vector<std::string> serials_;
-  std::vector<std::string> boxes_;
+  std::mutex mutex_;
 };
 
 // The farm's clock, whose tick a test may pin so that a step's draws repeat from run to run.
@@ -218,15 +214,12 @@ protected:
   int drive() const { return driveIndex_; }
   // The last line a step showed on the slot of LUN `lun`; empty when none did.
   std::string line(int lun = 1) {
-    const auto shown = display->lines(slot_ + lun - 1);
+    const auto& shown = display->lines[slot_ + lun - 1];
     return shown.empty() ? "" : shown.back();
   }
-  std::vector<std::string> lines() { return display->lines(slot_); }
-  station::SlotColour colour() {
-    const auto shown = display->colours(slot_);
-    return shown.empty() ? station::SlotColour::Idle : shown.back();
-  }
-  std::vector<int> progress() { return display->progress(1); }
+  std::vector<std::string> lines() { return display->lines[slot_]; }
+  station::SlotColour colour() { return display->colours[slot_]; }
+  std::vector<int> progress() { return display->progress[1]; }
   std::string lastTrace() { return trace.lines().back(); }
   // Trace lines that are `text`, or with `prefix`, begin with it.
   int traced(std::string_view text, bool prefix = false) {
