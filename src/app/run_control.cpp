@@ -21,7 +21,6 @@ constexpr std::uint32_t kPollPeriodMs = 2000;
 constexpr std::uint32_t kReserveSectors = 20480; // 10 MiB every card keeps beyond the data
 constexpr std::uint64_t kMemoryMarginKiB = 51200;
 constexpr std::size_t kSerialLength = 12;
-constexpr int kTextCardTooSmall = 5062;
 constexpr std::string_view kWorkerStillEnding =
     "Auto Start: a worker of the last run is still ending; press Auto Start again";
 
@@ -258,7 +257,7 @@ void StationWindow::startPort(int n) {
   // Unsigned on purpose: a card that reports less than the reserve, or nothing, wraps around and
   // goes to its worker, which reports what is wrong with it.
   if (sectors - kReserveSectors < neededSectors) {
-    stepContext().showText(first.slot, kTextCardTooSmall);
+    stepContext().showText(first.slot, text::kCardTooSmall);
     first.present = false;
     stepContext().showPicture(n, text::PictureRole::Fail);
     return;

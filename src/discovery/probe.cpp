@@ -21,10 +21,6 @@ using station::kEepromModelRow;
 using station::kTwoLunModelRow;
 constexpr std::size_t kEepromProbeLength = 128;
 
-constexpr int kTextNoCard = 5069;
-constexpr int kTextTooManyCards = 5078;
-constexpr int kTextNotMakerDevice = 5080;
-
 std::string megabytes(std::uint64_t mib) { return std::to_string(mib) + " MB\r\n"; }
 
 std::string cardTypeText(channel::CardType type, std::uint64_t mib) {
@@ -82,7 +78,7 @@ private:
         identity = {kMakerVendorId, kEepromModelProductId};
       }
     }
-    if (identity.vendorId != kMakerVendorId) return reject(record, slot, kTextNotMakerDevice);
+    if (identity.vendorId != kMakerVendorId) return reject(record, slot, text::kNotMakerDevice);
     const station::ModelTraits* traits = station::modelTraits(row);
     if (traits == nullptr) return;
     const station::ModelTraits& model = *traits;
@@ -101,7 +97,7 @@ private:
     }
     if (row == kTwoLunModelRow && record.lun > 2) return; // the model has no third or fourth line
     const std::uint64_t mib = capacityMiB(platform_, record);
-    if (mib == 0) return reject(record, slot, kTextNoCard);
+    if (mib == 0) return reject(record, slot, text::kNoCard);
     show(slot, SlotColour::Idle, megabytes(mib));
     record.present = true;
     if (row == kTwoLunModelRow && record.lun == 1) showCdromSize(reader, slot);
@@ -122,13 +118,13 @@ private:
     std::array<std::uint8_t, 512> reply{};
     (void)channel::GetVIDPID(reader, channel::kQueryCardType, reply); // unread: no card
     const auto type = channel::decodeCardType(reply);
-    if (type == channel::CardType::NoCard) return reject(record, slot, kTextNoCard);
-    if (type == channel::CardType::Unrecognised) return reject(record, slot, kTextTooManyCards);
+    if (type == channel::CardType::NoCard) return reject(record, slot, text::kNoCard);
+    if (type == channel::CardType::Unrecognised) return reject(record, slot, text::kTooManyCards);
     record.present = true;
     show(slot, SlotColour::Idle, cardTypeText(type, mib));
   }
 
-  void reject(DriveRecord& record, int slot, int textId) {
+  void reject(DriveRecord& record, int slot, text::TextId textId) {
     record.present = false;
     show(slot, SlotColour::Failed, text::localized(textId, options_.languageOffset));
   }

@@ -16,12 +16,6 @@
 namespace tarvix::run {
 namespace {
 
-constexpr int kTextInformationFailed = 5067;
-constexpr int kTextInformationPassed = 5068;
-constexpr int kTextIsoFailed = 5065;
-constexpr int kTextIsoPassed = 5066;
-constexpr int kTextBinaryFailed = 5063;
-constexpr int kTextBinaryPassed = 5064;
 constexpr const char* kKilobytesLine = "%lldKB\r\n";
 
 constexpr std::size_t kChunkBytes = 65536;
@@ -42,8 +36,8 @@ struct ImageArea {
   std::uint32_t firstSector;
   bool (*write)(channel::ReaderHandleHolder&, std::span<const std::uint8_t>, std::uint32_t);
   bool (*read)(channel::ReaderHandleHolder&, std::span<std::uint8_t>, std::uint32_t);
-  int passedText;
-  int failedText;
+  text::TextId passedText;
+  text::TextId failedText;
   int progressBase;
   bool wholeSectors; // a partial last chunk goes out as whole sectors
 };
@@ -52,16 +46,16 @@ constexpr ImageArea kCdromArea{&RunOptions::cdromArea,
                                0,
                                channel::WriteAutorun,
                                channel::ReadAutoRun,
-                               kTextIsoPassed,
-                               kTextIsoFailed,
+                               text::kIsoPassed,
+                               text::kIsoFailed,
                                130,
                                false};
 constexpr ImageArea kBinaryArea{&RunOptions::binaryArea,
                                 1,
                                 channel::WriteBin,
                                 channel::ReadBin,
-                                kTextBinaryPassed,
-                                kTextBinaryFailed,
+                                text::kBinaryPassed,
+                                text::kBinaryFailed,
                                 160,
                                 true};
 
@@ -128,7 +122,7 @@ bool cardInformationStep(const StepContext& context, int driveIndex) {
   if (!validSlot(slot)) return false; // the reader has gone; there is no line of its own to use
   station::PortRecord& port = context.state.port(station::portOfSlot(slot));
   if (port.cardInfoWritten) {
-    context.showText(slot, kTextInformationPassed);
+    context.showText(slot, text::kInformationPassed);
     return true;
   }
 
@@ -147,7 +141,7 @@ bool cardInformationStep(const StepContext& context, int driveIndex) {
   const std::size_t bytes = lastSectorBytes(sectorCount, sectorSize);
   if (!sized || bytes == 0 ||
       !channel::ReadCard(m_hUSBDeviceHandle, std::span(cleared).first(bytes), sectorCount - 1)) {
-    context.showText(slot, kTextInformationFailed);
+    context.showText(slot, text::kInformationFailed);
     return false;
   }
   std::fill(cleared.begin() + kInformationBlockAt, cleared.end(), std::uint8_t{0});
@@ -155,7 +149,7 @@ bool cardInformationStep(const StepContext& context, int driveIndex) {
 
   std::optional<SectorImage> block = buildCardInformationSector(context);
   if (!block) {
-    context.showText(slot, kTextInformationFailed);
+    context.showText(slot, text::kInformationFailed);
     return false;
   }
   std::copy_n(cleared.begin(), kInformationBlockAt, block->begin());
@@ -171,11 +165,11 @@ bool cardInformationStep(const StepContext& context, int driveIndex) {
                           sectorCount - 1);
 
   if (readBack != *block) {
-    context.showText(slot, kTextInformationFailed);
+    context.showText(slot, text::kInformationFailed);
     return false;
   }
   port.cardInfoWritten = true;
-  context.showText(slot, kTextInformationPassed);
+  context.showText(slot, text::kInformationPassed);
   return true;
 }
 

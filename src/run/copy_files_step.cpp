@@ -11,9 +11,9 @@
 namespace tarvix::run {
 namespace {
 
-constexpr std::array<int, settings::CopyList::kFileRows> kFileTexts = {5048, 5049, 5050,
-                                                                       5051, 5052, 5055};
-constexpr int kFolderText = 5056;
+constexpr std::array<text::TextId, settings::CopyList::kFileRows> kFileTexts = {
+    text::kFile1Written, text::kFile2Written, text::kFile3Written,
+    text::kFile4Written, text::kFile5Written, text::kFile6Written};
 // Where the bar stands after each file row, whether the row was chosen or not (0: unchanged).
 constexpr std::array<int, settings::CopyList::kFileRows> kFileProgress = {175, 180, 185,
                                                                           190, 195, 0};
@@ -81,7 +81,7 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
     if (kFileProgress[row] != 0) context.display->setProgress(portNumber, kFileProgress[row]);
   }
   if (list.folder.chosen) {
-    context.showText(slot, kFolderText);
+    context.showText(slot, text::kFolderWritten);
     const std::string name = displayName(list.folder.path);
     if (!target || !runCopy(context, driveIndex,
                             {kCopyTool, "-s", "-o", "-i", *target, kEndOfOptions, list.folder.path,

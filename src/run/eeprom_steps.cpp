@@ -12,9 +12,6 @@
 namespace tarvix::run {
 namespace {
 
-constexpr int kTextEepromFailed = 5059;
-constexpr int kTextEepromPassed = 5060;
-
 // The factory default clears this much of the EEPROM; the progress bar marks its three stages.
 constexpr std::size_t kFactoryClearedBytes = 128;
 constexpr int kProgressOpened = 10;
@@ -33,11 +30,11 @@ bool eepromParameterStep(const StepContext& context, int driveIndex, station::Po
   // The image is built, and a serial number taken, before the written flag is looked at.
   const std::optional<SectorImage> image = buildEepromParameterImage(context);
   if (!image) {
-    context.showText(slot, kTextEepromFailed);
+    context.showText(slot, text::kEepromFailed);
     return false;
   }
   if (port.cardInfoWritten) {
-    context.showText(slot, kTextEepromPassed);
+    context.showText(slot, text::kEepromPassed);
     return true;
   }
 
@@ -49,10 +46,10 @@ bool eepromParameterStep(const StepContext& context, int driveIndex, station::Po
       channel::ReadEEPROM(m_hUSBDeviceHandle, std::span(readBack).first(kEepromImageLength)) &&
       readBack == *image;
   if (!passed) {
-    context.showText(slot, kTextEepromFailed);
+    context.showText(slot, text::kEepromFailed);
     return false;
   }
-  context.showText(slot, kTextEepromPassed);
+  context.showText(slot, text::kEepromPassed);
   return true;
 }
 

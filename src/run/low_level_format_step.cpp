@@ -13,8 +13,6 @@
 namespace tarvix::run {
 namespace {
 
-constexpr int kTextLowLevelFormatFailed = 5046;
-constexpr int kTextLowLevelFormatPassed = 5047;
 constexpr std::string_view kProgressLineSuffix = "KB\r\n";
 
 constexpr std::uint32_t kChunkBytes = channel::kMaxTransferBytes;
@@ -94,9 +92,9 @@ bool lowLevelFormatStep(const StepContext& context, int driveIndex, station::Por
   }
 
   if (passed) {
-    context.showText(slot, kTextLowLevelFormatPassed);
+    context.showText(slot, text::kLowLevelFormatPassed);
   } else {
-    context.showFailure(slot, kTextLowLevelFormatFailed);
+    context.showFailure(slot, text::kLowLevelFormatFailed);
   }
   return passed;
 }

@@ -11,9 +11,6 @@
 namespace tarvix::run {
 namespace {
 
-constexpr int kTextReadWriteFailed = 5057;
-constexpr int kTextReadWritePassed = 5058;
-
 constexpr std::uint32_t kRunBytesMax = channel::kMaxTransferBytes;
 constexpr std::uint64_t kRunSectorsMax = channel::kSectorsPerTransfer;
 constexpr std::uint32_t kDrawModulus = 10000;
@@ -118,9 +115,9 @@ bool readWriteTestStep(const StepContext& context, int driveIndex, station::Port
   }
 
   if (passed) {
-    context.showText(slot, kTextReadWritePassed);
+    context.showText(slot, text::kReadWritePassed);
   } else {
-    context.showFailure(slot, kTextReadWriteFailed);
+    context.showFailure(slot, text::kReadWriteFailed);
   }
   return passed;
 }

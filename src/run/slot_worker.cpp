@@ -16,7 +16,6 @@ using station::LunKind;
 using station::PortRecord;
 using text::PictureRole;
 
-constexpr int kTextStartTest = 5061;
 constexpr std::uint32_t kAfterResetMs = 1000;
 constexpr std::uint32_t kBeforeDefaultPassMs = 2000;
 
@@ -116,7 +115,7 @@ private:
     for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
       if (slotOf(lun) == 0) continue;
       c_.display->showColour(slotOf(lun), station::SlotColour::Running);
-      c_.showText(slotOf(lun), kTextStartTest);
+      c_.showText(slotOf(lun), text::kStartTest);
     }
     progress(10);
     // A port none of whose LUNs takes part would otherwise pass with nothing prepared.

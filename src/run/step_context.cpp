@@ -20,13 +20,13 @@ bool StepContext::readerStillBound(int driveIndex) const {
   return binding == nullptr || binding->holds(platform.drives, state, driveIndex);
 }
 
-void StepContext::showText(int slot, int englishId) const {
+void StepContext::showText(int slot, text::TextId englishId) const {
   const std::string shown = text::localized(englishId, languageOffset);
   if (production != nullptr) production->failure = shown;
   display->showLine(slot, shown);
 }
 
-void StepContext::showFailure(int slot, int englishId) const {
+void StepContext::showFailure(int slot, text::TextId englishId) const {
   display->showColour(slot, station::SlotColour::Failed);
   showText(slot, englishId);
 }

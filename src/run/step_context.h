@@ -9,6 +9,7 @@
 #include "run/run_options.h"
 #include "station/station_state.h"
 #include "text/pictures.h"
+#include "text/text_ids.h"
 
 #include <memory>
 #include <string>
@@ -43,9 +44,9 @@ struct StepContext {
   bool readerStillBound(int driveIndex) const;
 
   // Shows English text `englishId` in the current language on the slot's result line.
-  void showText(int slot, int englishId) const;
+  void showText(int slot, text::TextId englishId) const;
   // Shows a failure: the text, and the slot turns red.
-  void showFailure(int slot, int englishId) const;
+  void showFailure(int slot, text::TextId englishId) const;
   // Shows the status picture of `role` in port box `port`, in the current language.
   void showPicture(int port, text::PictureRole role) const;
 };

@@ -9,8 +9,6 @@
 namespace tarvix::run {
 namespace {
 
-constexpr int kTextFormatPassed = 5044;
-constexpr int kTextFormatFailed = 5045;
 constexpr std::string_view kResetLabel = "Public Disk";
 constexpr std::string_view kLayoutDropped = "DeviceIoControl Success 1!";
 
@@ -55,9 +53,9 @@ bool formatVolumeStep(const StepContext& context, int driveIndex) {
   }
   volume.reset();
   if (formatted) {
-    context.showText(slot, kTextFormatPassed);
+    context.showText(slot, text::kFormatPassed);
   } else {
-    context.showFailure(slot, kTextFormatFailed);
+    context.showFailure(slot, text::kFormatFailed);
   }
   return formatted;
 }
