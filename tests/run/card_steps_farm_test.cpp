@@ -27,11 +27,11 @@ protected:
           model, icType);
     options.writeParameter = true;
     options.increaseSerial = true;
-    options.card = settingsParameters();
+    options.card = runParameters();
     options.card.serial.clear();
   }
   // The parameters startReader's run writes, with the first serial number.
-  static run::CardParameters settingsParameters() {
+  static run::CardParameters runParameters() {
     return {"1B2C", "0042", "Acme", "Reader", "000000000041", "ACME", "Disk", "ACMECD",
             "Rom",  true,   100,    1};
   }
@@ -68,7 +68,7 @@ Bytes pattern(std::size_t size, unsigned seed) {
 TEST_F(CardSteps, CardInformationWritesTheBlockIntoTheLastSectorOnce) {
   startReader("VQ301C-A-1LUN", kRowVq301cA1Lun);
   ASSERT_TRUE(cardInformation());
-  const run::SectorImage expected = run::cardInformationSector(settingsParameters());
+  const run::SectorImage expected = run::cardInformationSector(runParameters());
   EXPECT_EQ(readImage((kCardSectors - 1) * 512, 512), Bytes(expected.begin(), expected.end()));
   EXPECT_EQ(line(), kInfoPassed);
   EXPECT_TRUE(port().cardInfoWritten);
@@ -188,7 +188,7 @@ TEST_F(CardSteps, WithoutIncreaseTheSerialNumberStays) {
 TEST_F(CardSteps, EepromParameterImageLandsInTheEeprom) {
   startReader("VQ348", kRowVq348);
   ASSERT_TRUE(eepromParameters());
-  const run::SectorImage expected = run::eepromParameterImage(settingsParameters());
+  const run::SectorImage expected = run::eepromParameterImage(runParameters());
   const Bytes eeprom = farm->eepromBytes("r1");
   ASSERT_GE(eeprom.size(), run::kEepromImageLength);
   EXPECT_EQ(Bytes(eeprom.begin(), eeprom.begin() + run::kEepromImageLength),

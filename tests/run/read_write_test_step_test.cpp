@@ -143,9 +143,7 @@ TEST_P(ReadWriteTestFault, FailsRedAndPutsTheSavedSectorsBack) {
   const auto before = fillWithData();
   EXPECT_FALSE(runStep(rwTest(1)));
   EXPECT_EQ(lines().back(), kFailed);
-  if (!pulled(f.faults)) {
-    EXPECT_EQ(colour(), station::SlotColour::Failed);
-  }
+  EXPECT_EQ(colour(), station::SlotColour::Failed);
   EXPECT_EQ(traced(kClosed), 1);
   // The capacity is asked ten times before the step gives up.
   EXPECT_EQ(traced("GetCapacity Error Code ='", true), f.capacityErrors);

@@ -272,10 +272,6 @@ private:
   int slot_ = 0;
 };
 
-// A pulled reader's slot is cleared by the removal scan whenever that lands, so only the lines the
-// step showed tell how it ended.
-inline bool pulled(std::string_view faults) { return faults.find(R"("pull")") != faults.npos; }
-
 inline bool allEqual(const Bytes& bytes, std::uint8_t value) {
   return std::ranges::all_of(bytes, [&](std::uint8_t b) { return b == value; });
 }
