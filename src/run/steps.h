@@ -2,7 +2,7 @@
 // context and the drive index of the LUN it works on (and, where it needs them, the port record
 // and the LUN number 1-4). Each returns true when it passed or its option is off, and on failure
 // has already shown its own message on the slot's result line. All run on the port's worker thread,
-// open the reader themselves and close it on every path.
+// and use the reader through a ReaderSession of their own, closed on every path.
 #pragma once
 
 #include "run/step_context.h"

@@ -28,7 +28,7 @@ bool formatVolumeStep(const StepContext& context, int driveIndex) {
   platform::Platform& platform = context.platform;
 
   ReaderSession m_hUSBDeviceHandle(context, driveIndex);
-  auto volume = m_hUSBDeviceHandle.isOpen() ? platform.volumes.open(name) : nullptr;
+  auto volume = m_hUSBDeviceHandle.opened() ? platform.volumes.open(name) : nullptr;
   // The volume is opened by name too: it must still be the reader the handle reached.
   if (!context.readerStillBound(driveIndex)) volume.reset();
   if (volume) {
