@@ -72,7 +72,7 @@ void StationWindow::onModelSelected() {
     if (!view.cdromImage) setChecked(id::kCdromIso, false);
     if (!view.binaryImage) setChecked(id::kBinaryFile, false);
 
-    if (auto label = localText(5013)) setText(id::kCardInfoGroup, *label);
+    if (auto label = localText(text::kCardInformationGroup)) setText(id::kCardInfoGroup, *label);
     relabelWriteParameter();
 
     if (view.neutralWhenTooLong) {

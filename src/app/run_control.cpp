@@ -2,6 +2,7 @@
 // the room a card needs), lock the options, start every ready port that passes its start test and
 // capacity check on a worker thread of its own, and poll every two seconds until no port is busy.
 #include "app/station_window.h"
+#include "app/window_port_display.h"
 #include "channel/reader_handle.h"
 #include "channel/replies.h"
 #include "channel/vendor_commands.h"
@@ -20,7 +21,6 @@ constexpr std::uint32_t kPollPeriodMs = 2000;
 constexpr std::uint32_t kReserveSectors = 20480; // 10 MiB every card keeps beyond the data
 constexpr std::uint64_t kMemoryMarginKiB = 51200;
 constexpr std::size_t kSerialLength = 12;
-constexpr int kTextCardTooSmall = 5062;
 constexpr std::string_view kWorkerStillEnding =
     "Auto Start: a worker of the last run is still ending; press Auto Start again";
 
@@ -44,7 +44,8 @@ std::optional<std::vector<std::uint8_t>> readImage(const std::filesystem::path& 
 } // namespace
 
 run::StepContext StationWindow::stepContext() {
-  return {platform_, *this, *this, runOptions_, languageOffset_.load()};
+  return {platform_, std::make_shared<WindowPortDisplay>(*this, *this), *this, runOptions_,
+          languageOffset_.load()};
 }
 
 run::RunOptions StationWindow::readRunOptions() const {
@@ -246,16 +247,17 @@ void StationWindow::startPort(int n) {
   if (record.busy || !record.assigned || record.done || !record.ready) return;
   station::DriveRecord& first = driveRecords[record.driveIndex[0]];
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform_.readers, platform_.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(first.letter),
-                              platform_.clock);
+  // Either failing leaves `sectors` at 0, judged below.
+  (void)channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(first.letter),
+                                    platform_.clock);
   std::uint32_t sectors = 0;
   std::uint32_t sectorSize = 0;
-  channel::GetCapacity(m_hUSBDeviceHandle, sectors, sectorSize,
-                       static_cast<unsigned>(first.lun - 1));
+  (void)channel::GetCapacity(m_hUSBDeviceHandle, sectors, sectorSize,
+                             static_cast<unsigned>(first.lun - 1));
   // Unsigned on purpose: a card that reports less than the reserve, or nothing, wraps around and
   // goes to its worker, which reports what is wrong with it.
   if (sectors - kReserveSectors < neededSectors) {
-    stepContext().showText(first.slot, kTextCardTooSmall);
+    stepContext().showText(first.slot, text::kCardTooSmall);
     first.present = false;
     stepContext().showPicture(n, text::PictureRole::Fail);
     return;

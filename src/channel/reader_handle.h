@@ -53,7 +53,7 @@ inline constexpr std::uint32_t kOpenRetryPauseMs = 500;
 // Opens the reader behind `driveName` ("E:"), trying up to kOpenAttempts times with a pause of
 // kOpenRetryPauseMs after each failure. A holder that was still open is closed first. On failure
 // the holder is left in its failed state: every request on it fails and traces its error line.
-bool GetUSBDeviceHandle(ReaderHandleHolder& m_hUSBDeviceHandle, std::string_view driveName,
-                        platform::Clock& clock);
+[[nodiscard]] bool GetUSBDeviceHandle(ReaderHandleHolder& m_hUSBDeviceHandle,
+                                      std::string_view driveName, platform::Clock& clock);
 
 } // namespace tarvix::channel

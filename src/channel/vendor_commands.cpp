@@ -214,10 +214,11 @@ bool ReadLastCardBlock(ReaderHandleHolder& m_hUSBDeviceHandle,
                        std::span<std::uint8_t> destination) {
   std::uint32_t sectorCount = 0;
   std::uint32_t sectorSize = 0;
-  GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize);
   // A bogus sector size must not read past the caller's buffer, and a card of no sectors has no
   // last sector to read.
-  if (sectorCount == 0 || sectorSize > destination.size()) return false;
+  if (!GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize) || sectorCount == 0 ||
+      sectorSize > destination.size())
+    return false;
   return ReadCard(m_hUSBDeviceHandle, destination.first(sectorSize), sectorCount - 1);
 }
 

@@ -21,10 +21,6 @@ using station::kEepromModelRow;
 using station::kTwoLunModelRow;
 constexpr std::size_t kEepromProbeLength = 128;
 
-constexpr int kTextNoCard = 5069;
-constexpr int kTextTooManyCards = 5078;
-constexpr int kTextNotMakerDevice = 5080;
-
 std::string megabytes(std::uint64_t mib) { return std::to_string(mib) + " MB\r\n"; }
 
 std::string cardTypeText(channel::CardType type, std::uint64_t mib) {
@@ -58,7 +54,8 @@ public:
     state_.letterOf(slot) = letter;
 
     channel::ReaderHandleHolder m_hUSBDeviceHandle(platform_.readers, platform_.trace);
-    channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, name, platform_.clock);
+    // A reader that does not open answers every query with zeros, and is judged by them.
+    (void)channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, name, platform_.clock);
     judge(m_hUSBDeviceHandle, record, slot);
     state_.port(record.port).ready = record.present.load();
     m_hUSBDeviceHandle.close();
@@ -66,8 +63,9 @@ public:
 
 private:
   void judge(channel::ReaderHandleHolder& reader, DriveRecord& record, int slot) {
+    // A refused query reads as zeros: no maker's device.
     std::array<std::uint8_t, 512> reply{};
-    channel::GetVIDPID(reader, channel::kQueryIdentity, reply);
+    (void)channel::GetVIDPID(reader, channel::kQueryIdentity, reply);
     auto identity = channel::decodeIdentity(reply);
 
     const int row = options_.icType;
@@ -75,19 +73,19 @@ private:
         !(identity.vendorId == kMakerVendorId && identity.productId == kEepromModelProductId)) {
       // The EEPROM model may answer another product id; its EEPROM names it.
       std::array<std::uint8_t, kEepromProbeLength> eeprom{};
-      channel::ReadEEPROM(reader, eeprom);
+      (void)channel::ReadEEPROM(reader, eeprom); // unread, it names no model
       if (channel::decodeEepromModelNumber(eeprom) == "A708") {
         identity = {kMakerVendorId, kEepromModelProductId};
       }
     }
-    if (identity.vendorId != kMakerVendorId) return reject(record, slot, kTextNotMakerDevice);
+    if (identity.vendorId != kMakerVendorId) return reject(record, slot, text::kNotMakerDevice);
     const station::ModelTraits* traits = station::modelTraits(row);
     if (traits == nullptr) return;
     const station::ModelTraits& model = *traits;
     bool matches = identity.productId == model.productId;
     if (matches && model.modelNibble) {
       std::array<std::uint8_t, 512> configuration{};
-      channel::GetVIDPID(reader, channel::kQueryConfiguration, configuration);
+      (void)channel::GetVIDPID(reader, channel::kQueryConfiguration, configuration); // 0: no match
       matches = channel::decodeModelNibble(configuration) == *model.modelNibble;
     }
     if (!matches) return reject(record, slot, model.mismatchText);
@@ -99,7 +97,7 @@ private:
     }
     if (row == kTwoLunModelRow && record.lun > 2) return; // the model has no third or fourth line
     const std::uint64_t mib = capacityMiB(platform_, record);
-    if (mib == 0) return reject(record, slot, kTextNoCard);
+    if (mib == 0) return reject(record, slot, text::kNoCard);
     show(slot, SlotColour::Idle, megabytes(mib));
     record.present = true;
     if (row == kTwoLunModelRow && record.lun == 1) showCdromSize(reader, slot);
@@ -108,7 +106,7 @@ private:
   // The two-LUN model's second line shows the CD-ROM area the card information sector records.
   void showCdromSize(channel::ReaderHandleHolder& reader, int slot) {
     std::array<std::uint8_t, 512> lastBlock{};
-    channel::ReadLastCardBlock(reader, lastBlock);
+    (void)channel::ReadLastCardBlock(reader, lastBlock); // unread, it shows 0 MB
     const std::uint64_t sectors = (std::uint64_t{lastBlock[12]} << 24) |
                                   (std::uint64_t{lastBlock[13]} << 16) |
                                   (std::uint64_t{lastBlock[14]} << 8) | lastBlock[15];
@@ -118,15 +116,15 @@ private:
   void acceptEepromModel(channel::ReaderHandleHolder& reader, DriveRecord& record, int slot) {
     const std::uint64_t mib = capacityMiB(platform_, record);
     std::array<std::uint8_t, 512> reply{};
-    channel::GetVIDPID(reader, channel::kQueryCardType, reply);
+    (void)channel::GetVIDPID(reader, channel::kQueryCardType, reply); // unread: no card
     const auto type = channel::decodeCardType(reply);
-    if (type == channel::CardType::NoCard) return reject(record, slot, kTextNoCard);
-    if (type == channel::CardType::Unrecognised) return reject(record, slot, kTextTooManyCards);
+    if (type == channel::CardType::NoCard) return reject(record, slot, text::kNoCard);
+    if (type == channel::CardType::Unrecognised) return reject(record, slot, text::kTooManyCards);
     record.present = true;
     show(slot, SlotColour::Idle, cardTypeText(type, mib));
   }
 
-  void reject(DriveRecord& record, int slot, int textId) {
+  void reject(DriveRecord& record, int slot, text::TextId textId) {
     record.present = false;
     show(slot, SlotColour::Failed, text::localized(textId, options_.languageOffset));
   }
@@ -146,8 +144,9 @@ private:
 
 std::uint64_t capacityMiB(platform::Platform& platform, const DriveRecord& record) {
   channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(record.letter),
-                              platform.clock);
+  // A reader that does not open has no size: the query below fails.
+  (void)channel::GetUSBDeviceHandle(m_hUSBDeviceHandle, station::driveName(record.letter),
+                                    platform.clock);
   const std::uint64_t mib = capacityMiB(m_hUSBDeviceHandle, record.lun);
   m_hUSBDeviceHandle.close();
   return mib;
@@ -156,7 +155,8 @@ std::uint64_t capacityMiB(platform::Platform& platform, const DriveRecord& recor
 std::uint64_t capacityMiB(channel::ReaderHandleHolder& opened, int lun) {
   std::uint32_t sectorCount = 0;
   std::uint32_t sectorSize = 0;
-  channel::GetCapacity(opened, sectorCount, sectorSize, static_cast<unsigned>(lun - 1));
+  if (!channel::GetCapacity(opened, sectorCount, sectorSize, static_cast<unsigned>(lun - 1)))
+    return 0;
   return channel::capacityMiB(sectorCount, sectorSize);
 }
 

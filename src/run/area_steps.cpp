@@ -6,6 +6,7 @@
 #include "run/card_information_sector.h"
 #include "run/card_parameters.h"
 #include "run/lun_capacity.h"
+#include "run/reader_session.h"
 #include "run/steps.h"
 
 #include <filesystem>
@@ -66,17 +67,14 @@ bool setAreaSize(const StepContext& context, int driveIndex, std::optional<std::
                  Command command, std::string_view errorBox, std::string_view failed,
                  std::string_view succeeded) {
   platform::Platform& platform = context.platform;
-  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  context.openReader(m_hUSBDeviceHandle, driveIndex);
+  ReaderSession m_hUSBDeviceHandle(context, driveIndex);
   // A size the controller cannot be told is refused like a size it turned down.
   if (!sectors || !command(m_hUSBDeviceHandle, *sectors)) {
-    context.controls.messageBox(std::string(errorBox));
+    context.display->messageBox(std::string(errorBox));
     platform.trace.line(failed);
-    m_hUSBDeviceHandle.close();
     return false;
   }
   platform.trace.line(succeeded);
-  m_hUSBDeviceHandle.close();
   return true;
 }
 
@@ -121,49 +119,43 @@ bool partitionSizeStep(const StepContext& context, int driveIndex) {
   // The new sizes take effect only when the controller re-lays the card. Its answer is not
   // believed either way, as it may drop off the bus while it re-lays; the layout it then has is.
   platform::Platform& platform = context.platform;
-  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  context.openReader(m_hUSBDeviceHandle, driveIndex);
-  channel::ReInitialCard(m_hUSBDeviceHandle);
+  ReaderSession m_hUSBDeviceHandle(context, driveIndex);
+  (void)channel::ReInitialCard(m_hUSBDeviceHandle);
   platform.clock.sleepMs(kReInitialisePauseMs);
   const bool laidOut =
       layoutInForce(m_hUSBDeviceHandle, platform.clock, record.lun, binSectors, cdromSectors);
   if (!laidOut) platform.trace.line(kReInitialiseFailed);
-  m_hUSBDeviceHandle.close();
   return laidOut;
 }
 
 bool controllerResetStep(const StepContext& context, int driveIndex, station::PortRecord& port) {
   platform::Platform& platform = context.platform;
-  const int progressBar = station::progressBarId(port.portNumber);
-  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  context.openReader(m_hUSBDeviceHandle, driveIndex);
+  const int portNumber = port.portNumber;
+  ReaderSession m_hUSBDeviceHandle(context, driveIndex);
 
   // Clear the card information block. Best effort: the factory reset below is what decides. A
   // card that reports no sectors has no last sector, and a sector size beyond one request is not
   // believed.
   std::uint32_t sectorCount = 0;
   std::uint32_t sectorSize = 0;
-  channel::GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize);
-  if (sectorCount != 0 && sectorSize != 0 && sectorSize <= channel::kMaxTransferBytes) {
+  if (channel::GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize) && sectorCount != 0 &&
+      sectorSize != 0 && sectorSize <= channel::kMaxTransferBytes) {
     const std::vector<std::uint8_t> zeros(sectorSize, 0);
-    channel::WriteCard(m_hUSBDeviceHandle, zeros, sectorCount - 1);
+    (void)channel::WriteCard(m_hUSBDeviceHandle, zeros, sectorCount - 1);
   }
-  context.controls.setProgress(progressBar, kResetProgressCleared);
+  context.display->setProgress(portNumber, kResetProgressCleared);
 
   if (!channel::FactoryTotalDefault(m_hUSBDeviceHandle)) {
     platform.trace.line(kFactoryDefaultFailed);
-    m_hUSBDeviceHandle.close();
     return false;
   }
-  context.controls.setProgress(progressBar, kResetProgressFactory);
+  context.display->setProgress(portNumber, kResetProgressFactory);
 
   if (!channel::ReInitialCard(m_hUSBDeviceHandle)) {
     platform.trace.line(kReInitialiseFailed);
-    m_hUSBDeviceHandle.close();
     return false;
   }
-  context.controls.setProgress(progressBar, kResetProgressDone);
-  m_hUSBDeviceHandle.close();
+  context.display->setProgress(portNumber, kResetProgressDone);
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include "channel/reader_handle.h"
 #include "channel/vendor_commands.h"
 #include "run/lun_capacity.h"
+#include "run/reader_session.h"
 #include "run/steps.h"
 #include "text/texts.h"
 
@@ -301,14 +302,13 @@ bool capacityCheckStep(const StepContext& context, int driveIndex) {
   const StepDrive record = context.drive(driveIndex);
   platform::Platform& platform = context.platform;
   const std::uint64_t started = platform.clock.tickMs();
-  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  context.openReader(m_hUSBDeviceHandle, driveIndex);
+  ReaderSession m_hUSBDeviceHandle(context, driveIndex);
   const std::uint64_t sectorCount =
       sectorCountWithRetries(m_hUSBDeviceHandle, platform.clock, CapacityForm::Unit, record.lun);
 
   CapacityCheck check(m_hUSBDeviceHandle, sectorCount, freshSeed(platform.clock, driveIndex));
   const Outcome outcome = sectorCount == 0 ? Outcome::Unfinished : check.run();
-  m_hUSBDeviceHandle.close();
+  m_hUSBDeviceHandle.close(); // before the summary line, as the trace always had it
 
   const std::uint64_t realMiB = check.realSectors() / kMiBSectors;
   platform.trace.line(
@@ -322,9 +322,9 @@ bool capacityCheckStep(const StepContext& context, int driveIndex) {
   case Outcome::Genuine: result.verdict = station::CapacityVerdict::Genuine; return true;
   case Outcome::Forged:
     result.verdict = station::CapacityVerdict::Forged;
-    context.state.colourOf(record.slot) = station::SlotColour::Failed;
-    context.controls.setText(
-        station::resultLineId(record.slot),
+    context.display->showColour(record.slot, station::SlotColour::Failed);
+    context.display->showLine(
+        record.slot,
         withSize(text::localized(text::kFakeCardRealSize, context.languageOffset), realMiB));
     return false;
   case Outcome::Unfinished: break;

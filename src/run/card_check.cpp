@@ -4,6 +4,7 @@
 #include "channel/vendor_commands.h"
 #include "run/card_information_sector.h"
 #include "run/card_parameters.h"
+#include "run/reader_session.h"
 #include "run/steps.h"
 
 namespace tarvix::run {
@@ -14,13 +15,11 @@ constexpr std::uint64_t kSectorsPerMiB = 1048576 / kSectorBytes;
 } // namespace
 
 std::uint64_t cardCheckMiB(const StepContext& context, int driveIndex) {
-  platform::Platform& platform = context.platform;
-  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  context.openReader(m_hUSBDeviceHandle, driveIndex);
-  // One capacity query, no retry; a sector larger than the buffer reads nothing.
+  ReaderSession m_hUSBDeviceHandle(context, driveIndex);
+  // One capacity query, no retry; a sector larger than the buffer reads nothing. A sector not read
+  // stays zero: no CD-ROM area.
   SectorImage sector{};
-  channel::ReadLastCardBlock(m_hUSBDeviceHandle, sector);
-  m_hUSBDeviceHandle.close();
+  (void)channel::ReadLastCardBlock(m_hUSBDeviceHandle, sector);
   return recordedAreaSizes(sector).cdromSectors / kSectorsPerMiB;
 }
 

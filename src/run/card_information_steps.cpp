@@ -4,6 +4,7 @@
 #include "channel/vendor_commands.h"
 #include "run/card_information_sector.h"
 #include "run/card_parameters.h"
+#include "run/reader_session.h"
 #include "run/steps.h"
 
 #include <algorithm>
@@ -15,12 +16,6 @@
 namespace tarvix::run {
 namespace {
 
-constexpr int kTextInformationFailed = 5067;
-constexpr int kTextInformationPassed = 5068;
-constexpr int kTextIsoFailed = 5065;
-constexpr int kTextIsoPassed = 5066;
-constexpr int kTextBinaryFailed = 5063;
-constexpr int kTextBinaryPassed = 5064;
 constexpr const char* kKilobytesLine = "%lldKB\r\n";
 
 constexpr std::size_t kChunkBytes = 65536;
@@ -41,8 +36,8 @@ struct ImageArea {
   std::uint32_t firstSector;
   bool (*write)(channel::ReaderHandleHolder&, std::span<const std::uint8_t>, std::uint32_t);
   bool (*read)(channel::ReaderHandleHolder&, std::span<std::uint8_t>, std::uint32_t);
-  int passedText;
-  int failedText;
+  text::TextId passedText;
+  text::TextId failedText;
   int progressBase;
   bool wholeSectors; // a partial last chunk goes out as whole sectors
 };
@@ -51,16 +46,16 @@ constexpr ImageArea kCdromArea{&RunOptions::cdromArea,
                                0,
                                channel::WriteAutorun,
                                channel::ReadAutoRun,
-                               kTextIsoPassed,
-                               kTextIsoFailed,
+                               text::kIsoPassed,
+                               text::kIsoFailed,
                                130,
                                false};
 constexpr ImageArea kBinaryArea{&RunOptions::binaryArea,
                                 1,
                                 channel::WriteBin,
                                 channel::ReadBin,
-                                kTextBinaryPassed,
-                                kTextBinaryFailed,
+                                text::kBinaryPassed,
+                                text::kBinaryFailed,
                                 160,
                                 true};
 
@@ -76,7 +71,7 @@ std::size_t requestBytes(const ImageArea& area, std::size_t imageBytes) {
 void showKilobytes(const StepContext& context, int slot, long long kilobytes) {
   char line[32];
   std::snprintf(line, sizeof line, kKilobytesLine, kilobytes);
-  context.controls.setText(station::resultLineId(slot), line);
+  context.display->showLine(slot, line);
 }
 
 bool writeImageArea(const StepContext& context, int driveIndex, station::PortRecord& port,
@@ -84,13 +79,11 @@ bool writeImageArea(const StepContext& context, int driveIndex, station::PortRec
                     std::uint32_t imageSize, int slot) {
   if (!(context.options.*area.option)) return true;
   if (!validSlot(slot)) return false;
-  platform::Platform& platform = context.platform;
-  const int progressBar = station::progressBarId(port.portNumber);
+  const int portNumber = port.portNumber;
 
   std::vector<std::uint8_t> outgoing(kChunkBytes, 0);
   std::vector<std::uint8_t> readBack(kChunkBytes, 0);
-  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  context.openReader(m_hUSBDeviceHandle, driveIndex);
+  ReaderSession m_hUSBDeviceHandle(context, driveIndex);
 
   // A size the loaded image does not back would read past its buffer.
   bool passed = imageSize <= image.size();
@@ -110,14 +103,13 @@ bool writeImageArea(const StepContext& context, int driveIndex, station::PortRec
     std::fill(outgoing.begin(), outgoing.end(), std::uint8_t{0});
     std::fill(readBack.begin(), readBack.end(), std::uint8_t{0});
     sector += kChunkSectors;
-    context.controls.setProgress(
-        progressBar,
+    context.display->setProgress(
+        portNumber,
         static_cast<int>(kProgressSpan / static_cast<double>(chunks) * static_cast<double>(i)) +
             area.progressBase);
   }
 
   context.showText(slot, passed ? area.passedText : area.failedText);
-  m_hUSBDeviceHandle.close();
   return passed;
 }
 
@@ -130,60 +122,54 @@ bool cardInformationStep(const StepContext& context, int driveIndex) {
   if (!validSlot(slot)) return false; // the reader has gone; there is no line of its own to use
   station::PortRecord& port = context.state.port(station::portOfSlot(slot));
   if (port.cardInfoWritten) {
-    context.showText(slot, kTextInformationPassed);
+    context.showText(slot, text::kInformationPassed);
     return true;
   }
 
-  platform::Platform& platform = context.platform;
-  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  context.openReader(m_hUSBDeviceHandle, driveIndex);
+  ReaderSession m_hUSBDeviceHandle(context, driveIndex);
 
   // Each transfer asks for the capacity again, as the controller may re-read it after a write.
-  // Write results are judged only through the comparison: a failed command leaves the read-back
+  // Later results are judged only through the comparison: a failed command leaves the read-back
   // different from the block.
   std::uint32_t sectorCount = 0;
   std::uint32_t sectorSize = 0;
-  channel::GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize);
+  const bool sized = channel::GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize);
   // The sector's first half holds the area sizes the controller lays the card out by; zeroing them
   // would move the public disk at the next plug-in, so they are read first and carried over, and
   // without them nothing is written.
   SectorImage cleared{};
   const std::size_t bytes = lastSectorBytes(sectorCount, sectorSize);
-  if (bytes == 0 ||
+  if (!sized || bytes == 0 ||
       !channel::ReadCard(m_hUSBDeviceHandle, std::span(cleared).first(bytes), sectorCount - 1)) {
-    context.showText(slot, kTextInformationFailed);
-    m_hUSBDeviceHandle.close();
+    context.showText(slot, text::kInformationFailed);
     return false;
   }
   std::fill(cleared.begin() + kInformationBlockAt, cleared.end(), std::uint8_t{0});
-  channel::WriteCard(m_hUSBDeviceHandle, std::span(cleared).first(bytes), sectorCount - 1);
+  (void)channel::WriteCard(m_hUSBDeviceHandle, std::span(cleared).first(bytes), sectorCount - 1);
 
   std::optional<SectorImage> block = buildCardInformationSector(context);
   if (!block) {
-    context.showText(slot, kTextInformationFailed);
-    m_hUSBDeviceHandle.close();
+    context.showText(slot, text::kInformationFailed);
     return false;
   }
   std::copy_n(cleared.begin(), kInformationBlockAt, block->begin());
-  channel::GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize);
-  channel::WriteCard(m_hUSBDeviceHandle,
-                     std::span(*block).first(lastSectorBytes(sectorCount, sectorSize)),
-                     sectorCount - 1);
+  (void)channel::GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize);
+  (void)channel::WriteCard(m_hUSBDeviceHandle,
+                           std::span(*block).first(lastSectorBytes(sectorCount, sectorSize)),
+                           sectorCount - 1);
 
   SectorImage readBack{};
-  channel::GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize);
-  channel::ReadCard(m_hUSBDeviceHandle,
-                    std::span(readBack).first(lastSectorBytes(sectorCount, sectorSize)),
-                    sectorCount - 1);
+  (void)channel::GetCapacity(m_hUSBDeviceHandle, sectorCount, sectorSize);
+  (void)channel::ReadCard(m_hUSBDeviceHandle,
+                          std::span(readBack).first(lastSectorBytes(sectorCount, sectorSize)),
+                          sectorCount - 1);
 
   if (readBack != *block) {
-    context.showText(slot, kTextInformationFailed);
-    m_hUSBDeviceHandle.close();
+    context.showText(slot, text::kInformationFailed);
     return false;
   }
   port.cardInfoWritten = true;
-  m_hUSBDeviceHandle.close();
-  context.showText(slot, kTextInformationPassed);
+  context.showText(slot, text::kInformationPassed);
   return true;
 }
 

@@ -1,7 +1,6 @@
 #include "run/card_parameters.h"
 
 #include "settings/station_file.h"
-#include "station/control_ids.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -270,12 +269,12 @@ std::optional<std::string> takeSerialNumber(const StepContext& context) {
   if (!saved) {
     context.platform.trace.line(std::string(kSerialNotSaved) + state.serialFile.string());
     if (firstFailure) {
-      context.controls.messageBox(std::string(kSerialNotSavedMessage) + state.serialFile.string());
+      context.display->messageBox(std::string(kSerialNotSavedMessage) + state.serialFile.string());
     }
     return std::nullopt;
   }
   // Shown once the lock is released: no worker waits on the window thread while holding it.
-  if (increase) context.controls.setText(station::id::kSerial, serial);
+  if (increase) context.display->showSerial(serial);
   if (context.production != nullptr) context.production->serial = serial;
   return serial;
 }

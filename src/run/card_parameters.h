@@ -1,8 +1,8 @@
 // The reader's identity as the controller keeps it: the card information block (bytes 256-451 of
 // the card's last sector) for most models, and the EEPROM parameter image for the EEPROM model;
 // and the serial number each reader gets. The layouts are pure functions of CardParameters, so
-// they are checked byte by byte without a reader. The parts that read the window's controls and
-// take a serial number run on a worker thread; any number of workers may call them at once.
+// they are checked byte by byte without a reader. The parts that show on the window and take a
+// serial number run on a worker thread; any number of workers may call them at once.
 #pragma once
 
 #include "run/run_options.h"
@@ -37,12 +37,12 @@ std::string nextSerialText(std::string_view serial);
 // the same one even across a crash; then shows the one taken in the serial edit. Nothing, with a
 // trace line (and, once per run, a message box), when the serial number cannot be written whole
 // or the advanced one cannot be saved.
-std::optional<std::string> takeSerialNumber(const StepContext& context);
+[[nodiscard]] std::optional<std::string> takeSerialNumber(const StepContext& context);
 
 // The builders as the steps use them: the run's card information, one serial number taken per
 // call. Nothing
 // when no serial number could be taken.
-std::optional<SectorImage> buildCardInformationSector(const StepContext& context);
-std::optional<SectorImage> buildEepromParameterImage(const StepContext& context);
+[[nodiscard]] std::optional<SectorImage> buildCardInformationSector(const StepContext& context);
+[[nodiscard]] std::optional<SectorImage> buildEepromParameterImage(const StepContext& context);
 
 } // namespace tarvix::run

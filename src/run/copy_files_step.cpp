@@ -11,9 +11,9 @@
 namespace tarvix::run {
 namespace {
 
-constexpr std::array<int, settings::CopyList::kFileRows> kFileTexts = {5048, 5049, 5050,
-                                                                       5051, 5052, 5055};
-constexpr int kFolderText = 5056;
+constexpr std::array<text::TextId, settings::CopyList::kFileRows> kFileTexts = {
+    text::kFile1Written, text::kFile2Written, text::kFile3Written,
+    text::kFile4Written, text::kFile5Written, text::kFile6Written};
 // Where the bar stands after each file row, whether the row was chosen or not (0: unchanged).
 constexpr std::array<int, settings::CopyList::kFileRows> kFileProgress = {175, 180, 185,
                                                                           190, 195, 0};
@@ -39,7 +39,7 @@ bool runCopy(const StepContext& context, int driveIndex, std::vector<std::string
       [&] { return !context.state.closing && context.readerStillBound(driveIndex); });
   if (!outcome.started) {
     if (outcome.startError != 0) {
-      context.controls.messageBox(std::string(kCopyTool) + ": " +
+      context.display->messageBox(std::string(kCopyTool) + ": " +
                                   std::strerror(outcome.startError));
     }
     return false;
@@ -67,7 +67,7 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
                     ? context.platform.volumes.copyTarget(station::driveName(letter))
                     : std::nullopt;
   if (!context.readerStillBound(driveIndex)) target.reset();
-  const int bar = station::progressBarId(port.portNumber);
+  const int portNumber = port.portNumber;
 
   for (int row = 0; row < settings::CopyList::kFileRows; ++row) {
     const settings::CopyRow& file = list.files[row];
@@ -78,10 +78,10 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
         return false;
       }
     }
-    if (kFileProgress[row] != 0) context.controls.setProgress(bar, kFileProgress[row]);
+    if (kFileProgress[row] != 0) context.display->setProgress(portNumber, kFileProgress[row]);
   }
   if (list.folder.chosen) {
-    context.showText(slot, kFolderText);
+    context.showText(slot, text::kFolderWritten);
     const std::string name = displayName(list.folder.path);
     if (!target || !runCopy(context, driveIndex,
                             {kCopyTool, "-s", "-o", "-i", *target, kEndOfOptions, list.folder.path,
@@ -89,7 +89,7 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
       return false;
     }
   }
-  context.controls.setProgress(bar, kFolderProgress);
+  context.display->setProgress(portNumber, kFolderProgress);
   return context.readerStillBound(driveIndex);
 }
 

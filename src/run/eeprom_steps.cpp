@@ -3,6 +3,7 @@
 #include "channel/reader_handle.h"
 #include "channel/vendor_commands.h"
 #include "run/card_parameters.h"
+#include "run/reader_session.h"
 #include "run/steps.h"
 
 #include <algorithm>
@@ -10,9 +11,6 @@
 
 namespace tarvix::run {
 namespace {
-
-constexpr int kTextEepromFailed = 5059;
-constexpr int kTextEepromPassed = 5060;
 
 // The factory default clears this much of the EEPROM; the progress bar marks its three stages.
 constexpr std::size_t kFactoryClearedBytes = 128;
@@ -32,17 +30,15 @@ bool eepromParameterStep(const StepContext& context, int driveIndex, station::Po
   // The image is built, and a serial number taken, before the written flag is looked at.
   const std::optional<SectorImage> image = buildEepromParameterImage(context);
   if (!image) {
-    context.showText(slot, kTextEepromFailed);
+    context.showText(slot, text::kEepromFailed);
     return false;
   }
   if (port.cardInfoWritten) {
-    context.showText(slot, kTextEepromPassed);
+    context.showText(slot, text::kEepromPassed);
     return true;
   }
 
-  platform::Platform& platform = context.platform;
-  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  context.openReader(m_hUSBDeviceHandle, driveIndex);
+  ReaderSession m_hUSBDeviceHandle(context, driveIndex);
   SectorImage readBack{};
   // Both images are zero beyond the parameter image, so the whole of them is compared.
   const bool passed =
@@ -50,38 +46,31 @@ bool eepromParameterStep(const StepContext& context, int driveIndex, station::Po
       channel::ReadEEPROM(m_hUSBDeviceHandle, std::span(readBack).first(kEepromImageLength)) &&
       readBack == *image;
   if (!passed) {
-    context.showText(slot, kTextEepromFailed);
-    m_hUSBDeviceHandle.close();
+    context.showText(slot, text::kEepromFailed);
     return false;
   }
-  m_hUSBDeviceHandle.close();
-  context.showText(slot, kTextEepromPassed);
+  context.showText(slot, text::kEepromPassed);
   return true;
 }
 
 bool eepromFactoryDefaultStep(const StepContext& context, int driveIndex,
                               station::PortRecord& port) {
-  platform::Platform& platform = context.platform;
-  const int progressBar = station::progressBarId(port.portNumber);
+  const int portNumber = port.portNumber;
   const SectorImage cleared{};
   SectorImage readBack{};
 
-  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  context.openReader(m_hUSBDeviceHandle, driveIndex);
-  context.controls.setProgress(progressBar, kProgressOpened);
+  ReaderSession m_hUSBDeviceHandle(context, driveIndex);
+  context.display->setProgress(portNumber, kProgressOpened);
   if (!channel::WriteEEPROM(m_hUSBDeviceHandle, std::span(cleared).first(kFactoryClearedBytes))) {
-    m_hUSBDeviceHandle.close();
     return false;
   }
-  context.controls.setProgress(progressBar, kProgressWritten);
+  context.display->setProgress(portNumber, kProgressWritten);
   if (!channel::ReadEEPROM(m_hUSBDeviceHandle, std::span(readBack).first(kFactoryClearedBytes))) {
-    m_hUSBDeviceHandle.close();
     return false;
   }
-  context.controls.setProgress(progressBar, kProgressReadBack);
+  context.display->setProgress(portNumber, kProgressReadBack);
   const bool cleared128 = std::all_of(readBack.begin(), readBack.begin() + kFactoryClearedBytes,
                                       [](std::uint8_t b) { return b == 0; });
-  m_hUSBDeviceHandle.close();
   return cleared128;
 }
 

@@ -2,6 +2,7 @@
 #include "channel/reader_handle.h"
 #include "channel/vendor_commands.h"
 #include "run/lun_capacity.h"
+#include "run/reader_session.h"
 #include "run/steps.h"
 #include "station/models.h"
 
@@ -12,8 +13,6 @@
 namespace tarvix::run {
 namespace {
 
-constexpr int kTextLowLevelFormatFailed = 5046;
-constexpr int kTextLowLevelFormatPassed = 5047;
 constexpr std::string_view kProgressLineSuffix = "KB\r\n";
 
 constexpr std::uint32_t kChunkBytes = channel::kMaxTransferBytes;
@@ -45,13 +44,12 @@ bool lowLevelFormatStep(const StepContext& context, int driveIndex, station::Por
   const StepDrive record = context.drive(driveIndex);
   const int slot = record.slot;
   platform::Platform& platform = context.platform;
-  const int progressBar = station::progressBarId(port.portNumber);
+  const int portNumber = port.portNumber;
 
   const std::vector<std::uint8_t> pattern(kChunkBytes, 0);
   std::vector<std::uint8_t> readBack(kChunkBytes);
 
-  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  context.openReader(m_hUSBDeviceHandle, driveIndex);
+  ReaderSession m_hUSBDeviceHandle(context, driveIndex);
 
   // Models whose unit-form capacity is not the one to format by are sized by the card.
   const station::ModelTraits* model = station::modelTraits(context.options.icType);
@@ -78,8 +76,8 @@ bool lowLevelFormatStep(const StepContext& context, int driveIndex, station::Por
     // 64-bit: the chunk counter times 1920 overflows 32 bits on cards above 2 GiB sectors.
     std::uint64_t chunk = 0;
     for (std::uint64_t sector = 0; passed && sector < limit; sector += kChunkSectors, ++chunk) {
-      context.controls.setProgress(
-          progressBar,
+      context.display->setProgress(
+          portNumber,
           static_cast<int>(kProgressSpanTimesChunk * chunk / sectorCount + progressBase));
       const std::size_t bytes =
           static_cast<std::size_t>(std::min<std::uint64_t>(kChunkSectors, lunEnd - sector)) *
@@ -89,16 +87,15 @@ bool lowLevelFormatStep(const StepContext& context, int driveIndex, station::Por
                channel::ReadSector(m_hUSBDeviceHandle, std::span(readBack).first(bytes), block) &&
                std::equal(readBack.begin(), readBack.begin() + static_cast<long>(bytes),
                           pattern.begin());
-      if (passed) context.controls.setText(station::resultLineId(slot), progressLine(sector));
+      if (passed) context.display->showLine(slot, progressLine(sector));
     }
   }
 
   if (passed) {
-    context.showText(slot, kTextLowLevelFormatPassed);
+    context.showText(slot, text::kLowLevelFormatPassed);
   } else {
-    context.showFailure(slot, kTextLowLevelFormatFailed);
+    context.showFailure(slot, text::kLowLevelFormatFailed);
   }
-  m_hUSBDeviceHandle.close();
   return passed;
 }
 

@@ -2,6 +2,7 @@
 #include "channel/reader_handle.h"
 #include "channel/vendor_commands.h"
 #include "run/lun_capacity.h"
+#include "run/reader_session.h"
 #include "run/steps.h"
 
 #include <algorithm>
@@ -9,9 +10,6 @@
 
 namespace tarvix::run {
 namespace {
-
-constexpr int kTextReadWriteFailed = 5057;
-constexpr int kTextReadWritePassed = 5058;
 
 constexpr std::uint32_t kRunBytesMax = channel::kMaxTransferBytes;
 constexpr std::uint64_t kRunSectorsMax = channel::kSectorsPerTransfer;
@@ -63,15 +61,14 @@ bool readWriteTestStep(const StepContext& context, int driveIndex, station::Port
   const int slot = record.slot;
   platform::Platform& platform = context.platform;
   platform::Clock& clock = platform.clock;
-  const int progressBar = station::progressBarId(port.portNumber);
+  const int portNumber = port.portNumber;
   const std::int64_t rounds = context.options.rwTestCount;
 
   std::vector<std::uint8_t> saved(kRunBytesMax);
   std::vector<std::uint8_t> pattern(kRunBytesMax);
   std::vector<std::uint8_t> readBack(kRunBytesMax);
 
-  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  context.openReader(m_hUSBDeviceHandle, driveIndex);
+  ReaderSession m_hUSBDeviceHandle(context, driveIndex);
   const std::uint64_t sectorCount =
       sectorCountWithRetries(m_hUSBDeviceHandle, clock, CapacityForm::Unit, record.lun);
 
@@ -81,8 +78,7 @@ bool readWriteTestStep(const StepContext& context, int driveIndex, station::Port
     std::uint64_t sector = keepInWalk(
         std::uint64_t{drawFromTick(clock)} * kStartSpread % sectorCount, first, sectorCount);
     for (std::int64_t round = 0; passed && round < rounds; ++round) {
-      context.controls.setProgress(progressBar,
-                                   static_cast<int>(5 * round / rounds + 5 * lun + 95));
+      context.display->setProgress(portNumber, static_cast<int>(5 * round / rounds + 5 * lun + 95));
       // A LUN too small for a whole run past its first thousandth gets runs cut at its end.
       const std::uint64_t sectors =
           std::min<std::uint64_t>(drawFromTick(clock) % kRunSectorsMax + 1, sectorCount - sector);
@@ -119,11 +115,10 @@ bool readWriteTestStep(const StepContext& context, int driveIndex, station::Port
   }
 
   if (passed) {
-    context.showText(slot, kTextReadWritePassed);
+    context.showText(slot, text::kReadWritePassed);
   } else {
-    context.showFailure(slot, kTextReadWriteFailed);
+    context.showFailure(slot, text::kReadWriteFailed);
   }
-  m_hUSBDeviceHandle.close();
   return passed;
 }
 

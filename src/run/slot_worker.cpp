@@ -2,6 +2,7 @@
 
 #include "channel/replies.h"
 #include "discovery/probe.h"
+#include "run/reader_session.h"
 #include "run/steps.h"
 #include "station/models.h"
 #include "text/pictures.h"
@@ -15,7 +16,6 @@ using station::LunKind;
 using station::PortRecord;
 using text::PictureRole;
 
-constexpr int kTextStartTest = 5061;
 constexpr std::uint32_t kAfterResetMs = 1000;
 constexpr std::uint32_t kBeforeDefaultPassMs = 2000;
 
@@ -51,7 +51,7 @@ public:
   }
 
   void run() {
-    c_.controls.setProgressRange(station::progressBarId(n_), 0, station::kProgressMax);
+    c_.display->setProgressRange(n_, 0, station::kProgressMax);
     progress(0);
     if (c_.options.resetToDefault) {
       finishReset(resetSequence());
@@ -79,22 +79,18 @@ private:
   }
   // LUN `lun`'s size, asked of the reader the worker is bound to and of no other.
   std::uint64_t boundCapacityMiB(int lun) const {
-    channel::ReaderHandleHolder m_hUSBDeviceHandle(c_.platform.readers, c_.platform.trace);
-    c_.openReader(m_hUSBDeviceHandle, drive(lun));
+    ReaderSession m_hUSBDeviceHandle(c_, drive(lun));
     const std::uint64_t mib = discovery::capacityMiB(m_hUSBDeviceHandle, lun);
-    m_hUSBDeviceHandle.close();
     return mib;
   }
   // The reader the worker started on is still there: nothing else may be shown as passed.
   bool readerStillThere() const { return binding_.holdsAll(c_.platform.drives, c_.state); }
   int slotOf(int lun) const { return slots_[lun - 1]; }
 
-  void progress(int position) const {
-    c_.controls.setProgress(station::progressBarId(n_), position);
-  }
+  void progress(int position) const { c_.display->setProgress(n_, position); }
   void picture(PictureRole role) const { c_.showPicture(n_, role); }
   void showSize(int lun, std::uint64_t mib) const {
-    c_.controls.setText(station::resultLineId(slotOf(lun)), std::to_string(mib) + " MB\r\n");
+    c_.display->showLine(slotOf(lun), std::to_string(mib) + " MB\r\n");
   }
 
   // Runs `step`, and notes how long it took when its option made it do anything.
@@ -118,14 +114,14 @@ private:
   bool productionSequence() {
     for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
       if (slotOf(lun) == 0) continue;
-      c_.state.colourOf(slotOf(lun)) = station::SlotColour::Running;
-      c_.showText(slotOf(lun), kTextStartTest);
+      c_.display->showColour(slotOf(lun), station::SlotColour::Running);
+      c_.showText(slotOf(lun), text::kStartTest);
     }
     progress(10);
     // A port none of whose LUNs takes part would otherwise pass with nothing prepared.
     if (perLunStepChecked() && !anyTakesPart()) {
       for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
-        if (slotOf(lun) != 0) c_.state.colourOf(slotOf(lun)) = station::SlotColour::Failed;
+        if (slotOf(lun) != 0) c_.display->showColour(slotOf(lun), station::SlotColour::Failed);
       }
       return false;
     }
@@ -184,7 +180,7 @@ private:
     }
     if (!readerStillThere()) return false;
     for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
-      if (slotOf(lun) != 0) c_.state.colourOf(slotOf(lun)) = station::SlotColour::Passed;
+      if (slotOf(lun) != 0) c_.display->showColour(slotOf(lun), station::SlotColour::Passed);
     }
     return true;
   }

@@ -1,16 +1,17 @@
-// What a production step works with: the platform, the window's controls (reached from the
-// worker's thread through the window), the shared station state, and the language the messages
-// are shown in. One per worker; the step touches only its own port's slots.
+// What a production step works with: the platform, what it shows of its port, the shared station
+// state, and the language the messages are shown in. One per worker; the step touches only its own
+// port's slots.
 #pragma once
 
-#include "channel/reader_handle.h"
 #include "log/production_record.h"
 #include "platform/platform.h"
+#include "run/port_display.h"
 #include "run/run_options.h"
-#include "station/controls.h"
 #include "station/station_state.h"
 #include "text/pictures.h"
+#include "text/text_ids.h"
 
+#include <memory>
 #include <string>
 
 namespace tarvix::run {
@@ -25,9 +26,9 @@ struct StepDrive {
 
 struct StepContext {
   platform::Platform& platform;
-  station::WindowControls& controls; // what steps show, and their message boxes
-  station::StationState& state;      // images, serial number, records
-  const RunOptions& options;         // what the run does, frozen when it was prepared
+  std::shared_ptr<PortDisplay> display; // what steps show, and their message boxes
+  station::StationState& state;         // images, serial number, records
+  const RunOptions& options;            // what the run does, frozen when it was prepared
   int languageOffset = 0;
   // The readers the worker started on; none outside a worker (a step on its own in a test).
   const ReaderBinding* binding = nullptr;
@@ -35,10 +36,6 @@ struct StepContext {
   // text they showed. None outside a worker.
   log::ProductionRecord* production = nullptr;
 
-  // Opens the reader of drive `driveIndex` for a step. With a binding, only while the drive is
-  // still the reader the worker started on, checked before and after the open; otherwise the
-  // holder is left failed, so every command of the step fails as on a pulled reader.
-  bool openReader(channel::ReaderHandleHolder& holder, int driveIndex) const;
   // Drive `driveIndex` as the worker started on it (as the drive table has it now, without a
   // binding): a removal pass may empty its record, or hand it to another reader, mid-step.
   StepDrive drive(int driveIndex) const;
@@ -47,9 +44,9 @@ struct StepContext {
   bool readerStillBound(int driveIndex) const;
 
   // Shows English text `englishId` in the current language on the slot's result line.
-  void showText(int slot, int englishId) const;
+  void showText(int slot, text::TextId englishId) const;
   // Shows a failure: the text, and the slot turns red.
-  void showFailure(int slot, int englishId) const;
+  void showFailure(int slot, text::TextId englishId) const;
   // Shows the status picture of `role` in port box `port`, in the current language.
   void showPicture(int port, text::PictureRole role) const;
 };

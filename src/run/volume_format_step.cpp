@@ -1,4 +1,5 @@
 #include "run/volume_format_step.h"
+#include "run/reader_session.h"
 
 #include "run/lun_capacity.h"
 
@@ -8,8 +9,6 @@
 namespace tarvix::run {
 namespace {
 
-constexpr int kTextFormatPassed = 5044;
-constexpr int kTextFormatFailed = 5045;
 constexpr std::string_view kResetLabel = "Public Disk";
 constexpr std::string_view kLayoutDropped = "DeviceIoControl Success 1!";
 
@@ -28,9 +27,8 @@ bool formatVolumeStep(const StepContext& context, int driveIndex) {
   const std::string name = station::driveName(static_cast<char>('A' + driveIndex));
   platform::Platform& platform = context.platform;
 
-  channel::ReaderHandleHolder m_hUSBDeviceHandle(platform.readers, platform.trace);
-  context.openReader(m_hUSBDeviceHandle, driveIndex);
-  auto volume = m_hUSBDeviceHandle.isOpen() ? platform.volumes.open(name) : nullptr;
+  ReaderSession m_hUSBDeviceHandle(context, driveIndex);
+  auto volume = m_hUSBDeviceHandle.opened() ? platform.volumes.open(name) : nullptr;
   // The volume is opened by name too: it must still be the reader the handle reached.
   if (!context.readerStillBound(driveIndex)) volume.reset();
   if (volume) {
@@ -55,11 +53,10 @@ bool formatVolumeStep(const StepContext& context, int driveIndex) {
   }
   volume.reset();
   if (formatted) {
-    context.showText(slot, kTextFormatPassed);
+    context.showText(slot, text::kFormatPassed);
   } else {
-    context.showFailure(slot, kTextFormatFailed);
+    context.showFailure(slot, text::kFormatFailed);
   }
-  m_hUSBDeviceHandle.close();
   return formatted;
 }
 

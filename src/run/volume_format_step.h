@@ -7,6 +7,6 @@
 namespace tarvix::run {
 
 // True when the step passed or had nothing to do; false (the line turns red) when it failed.
-bool formatVolumeStep(const StepContext& context, int driveIndex);
+[[nodiscard]] bool formatVolumeStep(const StepContext& context, int driveIndex);
 
 } // namespace tarvix::run

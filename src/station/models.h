@@ -3,6 +3,8 @@
 // the identity is kept, which option groups the window shows and the edit limits they bring.
 #pragma once
 
+#include "text/text_ids.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -30,7 +32,7 @@ struct ModelTraits {
   std::string_view name;
   std::uint16_t productId;
   std::optional<std::uint8_t> modelNibble; // high nibble of 3Eh byte 4, where the probe checks it
-  int mismatchText;                        // what the probe shows for a reader of another model
+  text::TextId mismatchText;               // what the probe shows for a reader of another model
   int lunsAtStart;                         // LUNs a port needs before it may start
   bool cardSized;                          // the low-level format is sized by the whole card
   bool eeprom;                             // the identity goes into the controller's EEPROM
@@ -41,25 +43,25 @@ inline constexpr ModelView kPlainView{};
 inline constexpr ModelView kOneLunView{true, false, false, true, true, false, 9, 19, 12, true};
 
 inline constexpr std::array<ModelTraits, 9> kModels = {{
-    {"VQ301A", 0xA704, std::nullopt, 5075, 1, false, false, kPlainView},
-    {"VQ301B", 0xA704, std::nullopt, 5076, 1, false, false, kPlainView},
-    {"VQ301C", 0xA707, std::nullopt, 5077, 1, false, false, kPlainView},
-    {"VQ301C-A-1LUN", 0xA706, 0x0, 5071, 1, true, false, kOneLunView},
+    {"VQ301A", 0xA704, std::nullopt, text::kNotVq301a, 1, false, false, kPlainView},
+    {"VQ301B", 0xA704, std::nullopt, text::kNotVq301b, 1, false, false, kPlainView},
+    {"VQ301C", 0xA707, std::nullopt, text::kNotVq301c, 1, false, false, kPlainView},
+    {"VQ301C-A-1LUN", 0xA706, 0x0, text::kNotVq301cA1Lun, 1, true, false, kOneLunView},
     {"VQ301C-A-2LUN",
      0xA706,
      0x1,
-     5072,
+     text::kNotVq301cA2Lun,
      2,
      true,
      false,
      {true, true, true, true, true, false, 9, 19, 12, true}},
-    {"VQ305A", 0xA701, std::nullopt, 5070, 1, false, false, kPlainView},
-    {"VQ307B2B-1LUN", 0xA703, std::nullopt, 5074, 1, false, false, kPlainView},
-    {"VQ307B2B-2LUN", 0xA702, std::nullopt, 5073, 2, false, false, kPlainView},
+    {"VQ305A", 0xA701, std::nullopt, text::kNotVq305a, 1, false, false, kPlainView},
+    {"VQ307B2B-1LUN", 0xA703, std::nullopt, text::kNotVq307OneLun, 1, false, false, kPlainView},
+    {"VQ307B2B-2LUN", 0xA702, std::nullopt, text::kNotVq307TwoLun, 2, false, false, kPlainView},
     {"VQ348",
      0xA708,
      std::nullopt,
-     5079,
+     text::kNotVq348,
      1,
      false,
      true,

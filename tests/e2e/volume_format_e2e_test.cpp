@@ -1,5 +1,6 @@
 // The volume format step on the simulated farm's card LUNs, checked by tools no one here wrote:
 // fsck.fat on the volume cut out of the card image, and mtools reading its label.
+#include "app/window_port_display.h"
 #include "e2e/station_on_farm.h"
 #include "run/volume_format_step.h"
 #include "station/control_ids.h"
@@ -32,8 +33,10 @@ protected:
     run::RunOptions options;
     station->host.runAndWait([&] { options = station->window->readRunOptions(); });
     std::thread worker([&] {
-      run::StepContext context{station->window->platform(), *station->window, *station->window,
-                               options, station->window->languageOffset()};
+      run::StepContext context{
+          station->window->platform(),
+          std::make_shared<app::WindowPortDisplay>(*station->window, *station->window),
+          *station->window, options, station->window->languageOffset()};
       passed = run::formatVolumeStep(context, station->window->ports[0].driveIndex[0]);
     });
     worker.join();

@@ -19,17 +19,17 @@ protected:
           (faults.empty() ? "" : R"(, "faults": [)" + faults + "]"));
   }
   void chooseBinary(std::uint32_t areaBytes) {
-    check(id::kBinaryFile, true);
-    station->window->binAreaSize = areaBytes;
+    options.binaryArea = true;
+    state->binAreaSize = areaBytes;
   }
   // An ISO file of `bytes` bytes, chosen in the path box.
   void chooseIso(std::uint64_t bytes) {
-    check(id::kCdromIso, true);
+    options.cdromArea = true;
     const auto path = disk().image.parent_path() / "image.iso";
     std::ofstream(path, std::ios::binary) << std::string(static_cast<std::size_t>(bytes), 'i');
-    station->window->setText(id::kIsoPath, path.string());
+    options.isoPath = path.string();
   }
-  platform::sim::CardLayout layout() { return *station->farm->layout("r1"); }
+  platform::sim::CardLayout layout() { return *farm->layout("r1"); }
   Bytes vendorOrderWithoutCapacity() {
     Bytes order = readers->vendorOrder();
     std::erase(order, kSubCapacity);
@@ -66,7 +66,7 @@ TEST_P(PartitionSizes, ControllerLaysOutTheAreasInOrderThenReInitialisesOnce) {
   EXPECT_EQ(traced("SetBinAreaSize\r\n Success\r\n"), s.binAreaBytes ? 1 : 0);
   EXPECT_EQ(traced("SetCDROMSize\r\n Success\r\n"), s.isoBytes ? 1 : 0);
   EXPECT_EQ(traced(kClosed), opens);
-  EXPECT_TRUE(controls->boxes().empty());
+  EXPECT_TRUE(display->boxes.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, PartitionSizes,
@@ -80,9 +80,9 @@ INSTANTIATE_TEST_SUITE_P(Sizes, PartitionSizes,
 
 TEST_F(AreaSteps, IsoFileGoneSizesTheAreaByTheLoadedImage) {
   startCard();
-  check(id::kCdromIso, true);
-  station->window->setText(id::kIsoPath, "/nonexistent/tarvix/image.iso");
-  station->window->isoSize = 4096;
+  options.cdromArea = true;
+  options.isoPath = "/nonexistent/tarvix/image.iso";
+  state->isoSize = 4096;
   ASSERT_TRUE(runStep(partitionSizes));
   EXPECT_EQ(layout().cdRomSectors, 9U);
 }
@@ -108,8 +108,8 @@ TEST_F(AreaSteps, ReLaidCardMustHaveTheSizesJustSet) {
       chooseBinary(1536);
       chooseIso(c.earlierIso);
       ASSERT_TRUE(runStep(partitionSizes));
-      check(id::kBinaryFile, false);
-      station->trace.clear();
+      options.binaryArea = false;
+      trace.clear();
     }
     chooseIso(2048);
     EXPECT_EQ(runStep(partitionSizes), c.passes);
@@ -141,7 +141,7 @@ TEST_F(AreaSteps, RefusedAreaShowsItsBoxTracesAndStops) {
     chooseBinary(1536);
     chooseIso(2048);
     EXPECT_FALSE(runStep(partitionSizes));
-    EXPECT_EQ(controls->boxes(), std::vector<std::string>{c.box});
+    EXPECT_EQ(display->boxes, std::vector<std::string>{c.box});
     EXPECT_EQ(traced(c.trace), 1);
     EXPECT_EQ(vendorOrderWithoutCapacity(), c.order); // never re-initialised
     EXPECT_EQ(lastTrace(), kClosed);
@@ -157,7 +157,7 @@ TEST_F(AreaSteps, ResetClearsTheInformationBlockAndReturnsTheFactoryLayout) {
   ASSERT_EQ(layout().binSectors, 3U);
   writeImage((kCard - 1) * 512 + 256, Bytes(196, 0x5A));
   readers->clear();
-  station->trace.clear();
+  trace.clear();
 
   ASSERT_TRUE(runStep(run::controllerResetStep));
   EXPECT_EQ(layout().binSectors, 0U);
@@ -189,7 +189,7 @@ TEST_F(AreaSteps, ResetEndsWhereItsCommandFails) {
        1},
       {R"({"command": "WriteCard", "fault": "fail"})", true, "", {10, 120, 180}, 1},
       // No capacity: no last sector to clear (never sector 0xFFFFFFFF), the reset goes on.
-      {R"({"command": "GetCapacity", "after": 2, "fault": "fail"})", true, "", {10, 120, 180}, 0},
+      {R"({"command": "GetCapacity", "after": 1, "fault": "fail"})", true, "", {10, 120, 180}, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fault);

@@ -19,7 +19,7 @@ protected:
   void startChecked(const std::string& card, const std::string& model = "VQ305A",
                     int icType = kRowVq305a) {
     start(card, model, icType);
-    check(id::kCapacityCheck, true);
+    options.capacityCheck = true;
   }
   std::uint64_t bytesMoved() {
     std::uint64_t bytes = 0;
@@ -36,7 +36,7 @@ protected:
     return bytes;
   }
   station::CapacityCheckRecord& record() {
-    return station->window->capacityCheckOf(station->window->driveRecords[drive()].slot);
+    return state->capacityCheckOf(state->driveRecords[drive()].slot);
   }
 };
 
@@ -144,12 +144,6 @@ TEST_F(CapacityCheck, ATransferThatFailsEndsTheCheckUnfinishedAndTheCardRestored
   EXPECT_EQ(colour(), station::SlotColour::Failed);
   EXPECT_EQ(record().verdict, station::CapacityVerdict::Unfinished);
   EXPECT_TRUE(readDisk(0, diskSectors()) == before);
-}
-
-TEST_F(CapacityCheck, OffDoesNothing) {
-  start(R"("cardMiB": 16, "realMiB": 8, "forgery": "drop")");
-  EXPECT_TRUE(runStep(capacityCheck()));
-  EXPECT_TRUE(readers->sent().empty());
 }
 
 } // namespace

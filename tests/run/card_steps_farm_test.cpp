@@ -20,21 +20,18 @@ constexpr int kRowVq348 = 8;
 
 class CardSteps : public StepOnFarm {
 protected:
-  // `testItems`: more keys of the [Test Item] section.
-  void startReader(const std::string& model, int icType, const std::string& faults = "",
-                   const std::string& testItems = "") {
+  // A reader whose run writes the card information, the first serial number being 41.
+  void startReader(const std::string& model, int icType, const std::string& faults = "") {
     start(R"("cardSectors": )" + std::to_string(kCardSectors) +
               (faults.empty() ? "" : R"(, "faults": )" + faults),
-          model, icType, true,
-          "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=" + std::to_string(icType) +
-              "\r\nbCheckCardInforEnable=1\r\n" + testItems +
-              "[CardInfor]\r\nszVID=1B2C\r\nszPID=0042\r\nszVendor=Acme\r\nszProduct=Reader\r\n"
-              "szSerialNum=000000000041\r\nbIncrease=1\r\nszDiskVendor=ACME\r\n"
-              "szDiskProduct=Disk\r\nszCDROMVendor=ACMECD\r\nszCDROMProduct=Rom\r\n"
-              "nMaxPower=100\r\nnLEDSpeed=1\r\n");
+          model, icType);
+    options.writeParameter = true;
+    options.increaseSerial = true;
+    options.card = runParameters();
+    options.card.serial.clear();
   }
-  // The parameters startReader's settings give, with the first serial number.
-  static run::CardParameters settingsParameters() {
+  // The parameters startReader's run writes, with the first serial number.
+  static run::CardParameters runParameters() {
     return {"1B2C", "0042", "Acme", "Reader", "000000000041", "ACME", "Disk", "ACMECD",
             "Rom",  true,   100,    1};
   }
@@ -46,10 +43,9 @@ protected:
   }
   // Sizes the hidden binary and CD-ROM areas as the partition-size step would.
   void sizeAreas(std::uint32_t binSectors, std::uint32_t cdSectors) {
-    channel::ReaderHandleHolder holder(station->farm->readerAccess(), station->trace);
-    const char letter = station->farm->letters("r1").at(0);
-    ASSERT_TRUE(
-        channel::GetUSBDeviceHandle(holder, station::driveName(letter), station->farm->clock()));
+    channel::ReaderHandleHolder holder(farm->readerAccess(), trace);
+    const char letter = farm->letters("r1").at(0);
+    ASSERT_TRUE(channel::GetUSBDeviceHandle(holder, station::driveName(letter), farm->clock()));
     ASSERT_TRUE(channel::SetBinAreaSize(holder, binSectors));
     ASSERT_TRUE(channel::SetCDRomSize(holder, cdSectors));
     ASSERT_TRUE(channel::ReInitialCard(holder));
@@ -72,21 +68,21 @@ Bytes pattern(std::size_t size, unsigned seed) {
 TEST_F(CardSteps, CardInformationWritesTheBlockIntoTheLastSectorOnce) {
   startReader("VQ301C-A-1LUN", kRowVq301cA1Lun);
   ASSERT_TRUE(cardInformation());
-  const run::SectorImage expected = run::cardInformationSector(settingsParameters());
+  const run::SectorImage expected = run::cardInformationSector(runParameters());
   EXPECT_EQ(readImage((kCardSectors - 1) * 512, 512), Bytes(expected.begin(), expected.end()));
   EXPECT_EQ(line(), kInfoPassed);
   EXPECT_TRUE(port().cardInfoWritten);
-  EXPECT_EQ(station->window->serialText, "000000000042");
-  EXPECT_EQ(station->window->text(id::kSerial), "000000000041");
+  EXPECT_EQ(state->serialText, "000000000042");
+  EXPECT_EQ(display->serials.back(), "000000000041");
   EXPECT_EQ(lastTrace(), kClosed);
   EXPECT_EQ(colour(), station::SlotColour::Idle);
 
   // Written already: nothing is sent and no serial number is spent.
-  station->trace.clear();
+  trace.clear();
   ASSERT_TRUE(cardInformation());
-  EXPECT_TRUE(station->trace.lines().empty());
+  EXPECT_TRUE(trace.lines().empty());
   EXPECT_EQ(line(), kInfoPassed);
-  EXPECT_EQ(station->window->serialText, "000000000042");
+  EXPECT_EQ(state->serialText, "000000000042");
 }
 
 TEST_F(CardSteps, CardInformationFailuresShowAndKeepTheAreaSizes) {
@@ -94,8 +90,8 @@ TEST_F(CardSteps, CardInformationFailuresShowAndKeepTheAreaSizes) {
       R"([{"command": "ReadCard", "after": 0, "fault": "fail"}])",
       R"([{"command": "ReadCard", "after": 1, "fault": "corrupt"}])",
       R"([{"command": "WriteCard", "after": 1, "fault": "fail"}])",
-      // The scan and the model check each read the capacity once; then the card stops answering.
-      R"([{"command": "GetCapacity", "after": 2, "fault": "fail"}])",
+      // The scan reads the capacity once; then the card stops answering.
+      R"([{"command": "GetCapacity", "after": 1, "fault": "fail"}])",
       R"([{"command": "WriteCard", "after": 0, "fault": "pull"}])",
   };
   for (const char* f : faults) {
@@ -120,8 +116,8 @@ TEST_F(CardSteps, CardInformationLeavesTheLayoutInForce) {
   ASSERT_TRUE(cardInformation());
   const Bytes volume(512, 0xB5);
   writeImage(disk().firstByte, volume);
-  ASSERT_TRUE(station->farm->pull("r1"));
-  ASSERT_TRUE(station->farm->plug("r1"));
+  ASSERT_TRUE(farm->pull("r1"));
+  ASSERT_TRUE(farm->plug("r1"));
   EXPECT_EQ(readDisk(0, 1), volume);
 }
 
@@ -138,7 +134,7 @@ TEST_F(CardSteps, ConcurrentWorkersNeverShareASerialNumber) {
   for (int n = 41; n < 41 + kWorkers; ++n)
     expected.insert(run::nextSerialText(std::to_string(n - 1)));
   EXPECT_EQ(std::set<std::string>(taken.begin(), taken.end()), expected);
-  EXPECT_EQ(station->window->serialText, "000000000062");
+  EXPECT_EQ(state->serialText, "000000000062");
 }
 
 TEST_F(CardSteps, TheNextSerialNumberIsSavedBeforeACardGetsOne) {
@@ -160,11 +156,11 @@ TEST_F(CardSteps, TheNextSerialNumberIsSavedBeforeACardGetsOne) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     startReader("VQ301C-A-1LUN", kRowVq301cA1Lun);
-    const auto file = station->dir() / (c.folderGone ? "gone/TarvixValue.ini" : "TarvixValue.ini");
-    station->window->serialFile = file;
-    station->window->serialText = c.serial;
+    const auto file = dir->path() / (c.folderGone ? "gone/TarvixValue.ini" : "TarvixValue.ini");
+    state->serialFile = file;
+    state->serialText = c.serial;
     EXPECT_EQ(cardInformation(), c.passes);
-    EXPECT_EQ(station->window->serialText, c.next);
+    EXPECT_EQ(state->serialText, c.next);
     if (c.passes) {
       EXPECT_NE(testing::readFile(file).find(std::string("szSerialNum=") + c.saved + "\r\n"),
                 std::string::npos);
@@ -173,19 +169,18 @@ TEST_F(CardSteps, TheNextSerialNumberIsSavedBeforeACardGetsOne) {
     EXPECT_EQ(line(), "Information\r\nwrite fail!!");
     EXPECT_EQ(readImage((kCardSectors - 1) * 512, 512), Bytes(512, 0));
     EXPECT_FALSE(cardInformation()); // a second port of the run: no second message box
-    EXPECT_EQ(controls->boxes().size(), c.folderGone ? 1u : 0u);
-    EXPECT_TRUE(std::ranges::any_of(station->trace.lines(), [](const std::string& l) {
-      return l.starts_with("serial number: ");
-    }));
+    EXPECT_EQ(display->boxes.size(), c.folderGone ? 1u : 0u);
+    EXPECT_TRUE(std::ranges::any_of(
+        trace.lines(), [](const std::string& l) { return l.starts_with("serial number: "); }));
   }
 }
 
 TEST_F(CardSteps, WithoutIncreaseTheSerialNumberStays) {
   startReader("VQ301C-A-1LUN", kRowVq301cA1Lun);
-  station->window->setChecked(id::kIncrease, false);
+  options.increaseSerial = false;
   EXPECT_EQ(onWorker([&] { return run::takeSerialNumber(context()); }).value_or(""),
             "000000000041");
-  EXPECT_EQ(station->window->serialText, "000000000041");
+  EXPECT_EQ(state->serialText, "000000000041");
 }
 
 // --- EEPROM ------------------------------------------------------------------------------------
@@ -193,8 +188,8 @@ TEST_F(CardSteps, WithoutIncreaseTheSerialNumberStays) {
 TEST_F(CardSteps, EepromParameterImageLandsInTheEeprom) {
   startReader("VQ348", kRowVq348);
   ASSERT_TRUE(eepromParameters());
-  const run::SectorImage expected = run::eepromParameterImage(settingsParameters());
-  const Bytes eeprom = station->farm->eepromBytes("r1");
+  const run::SectorImage expected = run::eepromParameterImage(runParameters());
+  const Bytes eeprom = farm->eepromBytes("r1");
   ASSERT_GE(eeprom.size(), run::kEepromImageLength);
   EXPECT_EQ(Bytes(eeprom.begin(), eeprom.begin() + run::kEepromImageLength),
             Bytes(expected.begin(), expected.begin() + run::kEepromImageLength));
@@ -232,7 +227,7 @@ TEST_F(CardSteps, EepromFactoryDefaultClearsTheFirst128BytesOrStopsWhereItFails)
     ASSERT_TRUE(eepromParameters());
     EXPECT_EQ(onWorker([&] { return run::eepromFactoryDefaultStep(context(), drive(), port()); }),
               c.passed);
-    const Bytes eeprom = station->farm->eepromBytes("r1");
+    const Bytes eeprom = farm->eepromBytes("r1");
     if (c.passed) {
       EXPECT_TRUE(allEqual(Bytes(eeprom.begin(), eeprom.begin() + 128), 0));
     }
@@ -255,11 +250,12 @@ TEST_F(CardSteps, BinaryImageFillsItsAreaFromSectorOne) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.size);
-    startReader("VQ301C-A-1LUN", kRowVq301cA1Lun, "", "bCheckBinFile=1\r\n");
+    startReader("VQ301C-A-1LUN", kRowVq301cA1Lun);
+    options.binaryArea = true;
     sizeAreas((c.size + 512 + 511) / 512, 0);
     const Bytes image = pattern(c.size, 7);
-    station->window->binImage = image;
-    station->window->binSize = c.size;
+    state->binImage = image;
+    state->binSize = c.size;
     ASSERT_TRUE(onWorker([&] { return run::binaryAreaStep(context(), drive(), port()); }));
     Bytes expected = image;
     expected.resize(c.writtenBytes, 0);
@@ -272,13 +268,14 @@ TEST_F(CardSteps, BinaryImageFillsItsAreaFromSectorOne) {
 }
 
 TEST_F(CardSteps, IsoImageFillsTheCdromAreaAndReportsOnTheCdromLine) {
-  startReader("VQ301C-A-2LUN", kRowVq301cA2Lun, "", "bCheckAutorun=1\r\n");
+  startReader("VQ301C-A-2LUN", kRowVq301cA2Lun);
+  options.cdromArea = true;
   constexpr std::uint32_t kIso = 1048576;
   sizeAreas(0, kIso / 512);
   port().lunKind[1] = station::LunKind::SizeOnly;
   const Bytes image = pattern(kIso, 3);
-  station->window->isoImage = image;
-  station->window->isoSize = kIso;
+  state->isoImage = image;
+  state->isoSize = kIso;
   ASSERT_TRUE(onWorker([&] { return run::cdromAreaStep(context(), drive(), port()); }));
   EXPECT_EQ(readImage(0, kIso), image); // the CD-ROM area follows an empty hidden area
   EXPECT_EQ(line(2), "Write ISO\r\nfile pass!!");
@@ -306,11 +303,11 @@ TEST_F(CardSteps, ImageStepsFailWhenTheReaderRefusesOrTheImageDoesNotFit) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    startReader("VQ301C-A-2LUN", kRowVq301cA2Lun, c.faults,
-                "bCheckAutorun=1\r\nbCheckBinFile=1\r\n");
+    startReader("VQ301C-A-2LUN", kRowVq301cA2Lun, c.faults);
+    options.cdromArea = options.binaryArea = true;
     sizeAreas(c.iso ? 0 : c.areaSectors, c.iso ? c.areaSectors : 0);
-    (c.iso ? station->window->isoImage : station->window->binImage) = pattern(c.size, 1);
-    (c.iso ? station->window->isoSize : station->window->binSize) = c.claimedSize;
+    (c.iso ? state->isoImage : state->binImage) = pattern(c.size, 1);
+    (c.iso ? state->isoSize : state->binSize) = c.claimedSize;
     EXPECT_FALSE(onWorker([&] {
       return c.iso ? run::cdromAreaStep(context(), drive(), port())
                    : run::binaryAreaStep(context(), drive(), port());
@@ -334,9 +331,9 @@ TEST_F(CardSteps, CardCheckReadsTheCdromAreaSizeInMiB) {
   }
   // An unreadable card checks as zero, without retrying.
   startReader("VQ301C-A-2LUN", kRowVq301cA2Lun,
-              R"([{"command": "GetCapacity", "after": 2, "fault": "fail"}])");
+              R"([{"command": "GetCapacity", "after": 1, "fault": "fail"}])");
   sizeAreas(0, 16384);
-  station->trace.clear();
+  trace.clear();
   EXPECT_EQ(onWorker([&] { return run::cardCheckMiB(context(), drive()); }), 0u);
   EXPECT_EQ(traced("GetCapacity Error Code", true), 1);
 }

@@ -1,12 +1,15 @@
 // A production step run as a port's worker runs it: on its own thread, against one reader of a
-// simulated farm, with a station window behind it. The step's requests, result lines and progress
-// positions are recorded on the way, so a test can check what the step did and in which order.
+// simulated farm, with the station state the scan left. The step's requests, result lines and
+// progress positions are recorded on the way, so a test can check what the step did and in which
+// order.
 #pragma once
 
 #include "channel/command_blocks.h"
-#include "e2e/station_on_farm.h"
+#include "discovery/fakes.h"
+#include "discovery/scans.h"
+#include "platform/sim/farm.h"
 #include "run/steps.h"
-#include "station/control_ids.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -23,9 +26,7 @@
 
 namespace tarvix::run_test {
 
-using testing::StationOnFarm;
 using Bytes = std::vector<std::uint8_t>;
-namespace id = station::id;
 
 inline const std::string kClosed = "m_hUSBDeviceHandle close handle";
 inline constexpr std::uint8_t kSubCapacity = 0x11;
@@ -100,61 +101,41 @@ private:
   std::vector<SentRequest> sent_;
 };
 
-// Forwards every control operation to the window, keeping the texts and progress positions the
-// step set, in order. Message boxes are recorded and answered at once, as an operator's OK.
-class RecordingControls final : public station::WindowControls {
+// Keeps what a step showed, in order, per slot and per port, for the test to read once the step's
+// thread has ended. Message boxes are answered at once, as an operator's OK.
+class RecordingDisplay final : public run::PortDisplay {
 public:
-  explicit RecordingControls(station::WindowControls& window) : window_(window) {}
-  void setText(int id, const std::string& t) override {
-    note(texts_, id, t);
-    window_.setText(id, t);
+  void showLine(int slot, const std::string& t) override {
+    locked([&] { lines[slot].push_back(t); });
   }
-  std::string text(int id) const override { return window_.text(id); }
-  int number(int id) const override { return window_.number(id); }
-  bool checked(int id) const override { return window_.checked(id); }
-  void setChecked(int id, bool c) override { window_.setChecked(id, c); }
-  void enable(int id, bool e) override { window_.enable(id, e); }
-  void show(int id, bool v) override { window_.show(id, v); }
-  void setPicture(int id, int p) override { window_.setPicture(id, p); }
-  void setProgressRange(int id, int l, int h) override { window_.setProgressRange(id, l, h); }
-  void setProgress(int id, int position) override {
-    note(progress_, id, position);
-    window_.setProgress(id, position);
+  void showColour(int slot, station::SlotColour c) override {
+    locked([&] { colours[slot] = c; });
   }
-  void addRow(int id, const std::string& row) override { window_.addRow(id, row); }
-  int selectedRow(int id) const override { return window_.selectedRow(id); }
-  void setSelectedRow(int id, int row) override { window_.setSelectedRow(id, row); }
-  void setFont(int id, station::FontChoice f) override { window_.setFont(id, f); }
-  void messageBox(const std::string& t) override { note(boxes_, t); }
+  void setProgressRange(int, int, int) override {}
+  void setProgress(int port, int p) override {
+    locked([&] { progress[port].push_back(p); });
+  }
+  void showPicture(int, int) override {}
+  void showSerial(const std::string& serial) override {
+    locked([&] { serials.push_back(serial); });
+  }
+  void messageBox(const std::string& t) override {
+    locked([&] { boxes.push_back(t); });
+  }
 
-  std::vector<std::string> texts(int id) const {
-    std::lock_guard lock(mutex_);
-    return texts_.contains(id) ? texts_.at(id) : std::vector<std::string>{};
-  }
-  std::vector<int> progress(int id) const {
-    std::lock_guard lock(mutex_);
-    return progress_.contains(id) ? progress_.at(id) : std::vector<int>{};
-  }
-  std::vector<std::string> boxes() const {
-    std::lock_guard lock(mutex_);
-    return boxes_;
-  }
+  std::map<int, std::vector<std::string>> lines;
+  std::map<int, station::SlotColour> colours; // the last of each slot
+  std::map<int, std::vector<int>> progress;
+  std::vector<std::string> serials;
+  std::vector<std::string> boxes;
 
 private:
-  template <typename T> void note(std::vector<T>& list, const T& value) {
+  // Workers of one test may show at once.
+  template <typename Change> void locked(Change change) {
     std::lock_guard lock(mutex_);
-    list.push_back(value);
+    change();
   }
-  // The map itself changes under the lock too: workers show texts at once.
-  template <typename T> void note(std::map<int, std::vector<T>>& lists, int id, const T& value) {
-    std::lock_guard lock(mutex_);
-    lists[id].push_back(value);
-  }
-  station::WindowControls& window_;
-  mutable std::mutex mutex_;
-  std::map<int, std::vector<std::string>> texts_;
-  std::map<int, std::vector<int>> progress_;
-  std::vector<std::string> boxes_;
+  std::mutex mutex_;
 };
 
 // The farm's clock, whose tick a test may pin so that a step's draws repeat from run to run.
@@ -178,44 +159,45 @@ using Step = std::function<bool(const run::StepContext&, int, station::PortRecor
 
 class StepOnFarm : public ::testing::Test {
 protected:
-  // One reader of `model` (row `icType`) on root port 1; `card` holds its card fields and faults.
-  // Cards under 1 MiB are refused by the probe, but their drives are still mapped. Without
-  // `settings` the station has only the model chosen.
+  // One reader of `model` (row `icType`) on root port 1, mapped and probed as the station's scan
+  // does; `card` holds its card fields and faults. Cards under 1 MiB are refused by the probe, but
+  // their drives are still mapped. The run's options start empty but for the model.
   void start(const std::string& card, const std::string& model = "VQ305A", int icType = kRowVq305a,
-             bool accepted = true, const std::string& settings = "") {
-    const std::string farm =
+             bool accepted = true) {
+    farm.reset();
+    dir = std::make_unique<testing::TempDir>();
+    std::string error;
+    farm = platform::sim::Farm::fromText(
         R"({"imageDir": "img", "timeScale": 0.0001, "hostControllers": [{"rootHubPorts": 2,
         "attached": [{"port": 1, "reader": {"id": "r1", "model": ")" +
-        model + R"(", )" + card + "}}]}]}";
-    station = std::make_unique<StationOnFarm>(
-        farm, !settings.empty() ? settings
-                                : "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=" +
-                                      std::to_string(icType) + "\r\n");
-    station->start();
+            model + R"(", )" + card + "}}]}]}",
+        "test farm", dir->path(), error);
+    ASSERT_TRUE(farm) << error;
+    readers = std::make_unique<RecordingReaders>(farm->readerAccess());
+    clock = std::make_unique<PinnableClock>(farm->clock());
+    platform = std::make_unique<platform::Platform>(platform::Platform{
+        *clock, trace, system, farm->drives(), farm->usbTree(), *readers, farm->volumes()});
+    state = std::make_unique<station::StationState>();
+    state->serialText = "000000000041";
+    state->serialFile = dir->path() / "TarvixValue.ini";
+    testing::RecordingControls window; // what the scan shows is not the steps'
+    discovery::Scanner(*platform, window, *state).fullScan({.noHubMap = true}, {icType, 0});
     ASSERT_EQ(port().ready, accepted);
     driveIndex_ = port().driveIndex[0];
     ASSERT_NE(driveIndex_, station::kNoDrive);
-    slot_ = station->window->driveRecords[driveIndex_].slot;
-    readers = std::make_unique<RecordingReaders>(station->farm->readerAccess());
-    controls = std::make_unique<RecordingControls>(*station->window);
-    clock = std::make_unique<PinnableClock>(station->farm->clock());
-    platform = std::make_unique<platform::Platform>(
-        platform::Platform{*clock, station->trace, station->system, station->farm->drives(),
-                           station->farm->usbTree(), *readers, station->farm->volumes()});
-    station->trace.clear();
+    slot_ = state->driveRecords[driveIndex_].slot;
+    display = std::make_shared<RecordingDisplay>();
+    options = {};
+    options.icType = icType;
+    readers->clear();
+    trace.clear();
   }
 
-  void check(int id, bool on) {
-    station->host.runAndWait([&] { station->window->setChecked(id, on); });
-  }
-  // A step's context with the run options as the window's controls say now, as a run prepared
-  // at this moment would freeze them. Any thread.
+  // A step's context with the options as they are now, as a run prepared at this moment would
+  // freeze them. Any thread.
   run::StepContext context() {
-    run::RunOptions now;
-    station->host.runAndWait([&] { now = station->window->readRunOptions(); });
     std::lock_guard lock(optionsMutex_);
-    return {*platform, *controls, *station->window, options_.emplace_back(std::move(now)),
-            station->window->languageOffset()};
+    return {*platform, display, *state, frozen_.emplace_back(options)};
   }
   // Runs `work` on a worker thread, as the port's worker would.
   template <typename Work> auto onWorker(Work work) {
@@ -228,30 +210,29 @@ protected:
     return onWorker([&] { return step(context(), driveIndex_, port()); });
   }
 
-  station::PortRecord& port() { return station->window->ports[0]; }
+  station::PortRecord& port() { return state->ports[0]; }
   int drive() const { return driveIndex_; }
-  // The slot as it was when the reader was mapped; a pulled reader's records are cleared.
+  // The last line a step showed on the slot of LUN `lun`; empty when none did.
   std::string line(int lun = 1) {
-    return station->window->text(station::resultLineId(slot_ + lun - 1));
+    const auto& shown = display->lines[slot_ + lun - 1];
+    return shown.empty() ? "" : shown.back();
   }
-  station::SlotColour colour() { return station->window->colourOf(slot_); }
-  std::vector<std::string> lines() { return controls->texts(station::resultLineId(slot_)); }
-  std::vector<int> progress() { return controls->progress(station::progressBarId(1)); }
-  std::string lastTrace() { return station->trace.lines().back(); }
+  std::vector<std::string> lines() { return display->lines[slot_]; }
+  station::SlotColour colour() { return display->colours[slot_]; }
+  std::vector<int> progress() { return display->progress[1]; }
+  std::string lastTrace() { return trace.lines().back(); }
   // Trace lines that are `text`, or with `prefix`, begin with it.
   int traced(std::string_view text, bool prefix = false) {
     int n = 0;
-    for (const auto& l : station->trace.lines())
+    for (const auto& l : trace.lines())
       n += prefix ? l.starts_with(text) : l == text;
     return n;
   }
 
   // The card image, byte-addressed; disk() places the first LUN's public disk inside it.
-  platform::sim::DiskExtent disk() {
-    return *station->farm->publicDisk(station->farm->letters("r1").at(0));
-  }
+  platform::sim::DiskExtent disk() { return *farm->publicDisk(farm->letters("r1").at(0)); }
   Bytes readImage(std::uint64_t offset, std::size_t length) {
-    std::ifstream in(station->farm->cardImagePath("r1"), std::ios::binary);
+    std::ifstream in(farm->cardImagePath("r1"), std::ios::binary);
     in.seekg(static_cast<std::streamoff>(offset));
     Bytes bytes(length);
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length));
@@ -259,8 +240,7 @@ protected:
     return bytes;
   }
   void writeImage(std::uint64_t offset, const Bytes& bytes) {
-    std::fstream out(station->farm->cardImagePath("r1"),
-                     std::ios::binary | std::ios::in | std::ios::out);
+    std::fstream out(farm->cardImagePath("r1"), std::ios::binary | std::ios::in | std::ios::out);
     out.seekp(static_cast<std::streamoff>(offset));
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
@@ -274,22 +254,23 @@ protected:
   }
   std::uint64_t diskSectors() { return disk().bytes / 512; }
 
-  std::unique_ptr<StationOnFarm> station;
+  std::unique_ptr<testing::TempDir> dir;
+  std::unique_ptr<platform::sim::Farm> farm;
+  platform::CapturingTrace trace;
+  testing::NoSystem system;
   std::unique_ptr<RecordingReaders> readers;
-  std::unique_ptr<RecordingControls> controls;
   std::unique_ptr<PinnableClock> clock;
   std::unique_ptr<platform::Platform> platform;
+  std::unique_ptr<station::StationState> state;
+  std::shared_ptr<RecordingDisplay> display;
+  run::RunOptions options; // what the next context() freezes
 
 private:
   std::mutex optionsMutex_;
-  std::list<run::RunOptions> options_; // every context's, alive as long as the test
+  std::list<run::RunOptions> frozen_; // every context's, alive as long as the test
   int driveIndex_ = 0;
   int slot_ = 0;
 };
-
-// A pulled reader's slot is cleared by the removal scan whenever that lands, so only the lines the
-// step showed tell how it ended.
-inline bool pulled(std::string_view faults) { return faults.find(R"("pull")") != faults.npos; }
 
 inline bool allEqual(const Bytes& bytes, std::uint8_t value) {
   return std::ranges::all_of(bytes, [&](std::uint8_t b) { return b == value; });
