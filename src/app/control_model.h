@@ -20,7 +20,8 @@ namespace tarvix::app {
 
 class ControlModel final : public station::WindowControls {
 public:
-  // `records` ascending by id, without gaps that matter (initialControls() gives them so).
+  // `records` ascending by id, as initialControls() gives them; an id between two records that
+  // no record has is unknown.
   ControlModel(ui::WindowHost& host, std::vector<ControlRecord> records);
   // Stops the display timer; the caller has joined every worker that could still queue changes.
   ~ControlModel() override;

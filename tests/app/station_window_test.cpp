@@ -75,12 +75,6 @@ TEST_F(Station, FreshStartWithoutSettings) {
     EXPECT_TRUE(port.empty());
 }
 
-TEST_F(Station, FailedMemoryQueryLeavesZero) {
-  fake.system.memoryBytes = 0;
-  start();
-  EXPECT_EQ(window.availableRamKiB, 0u);
-}
-
 TEST_F(Station, EditLimitsAndRulesApplyToWhatTheOperatorTypes) {
   start();
   struct Case {
