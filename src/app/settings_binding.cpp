@@ -111,6 +111,11 @@ std::string message(int id) { return std::string(*text::lookup(id)); }
 
 } // namespace
 
+SettingsBinding::SettingsBinding(platform::Platform& platform, ui::WindowHost& host,
+                                 ControlModel& controls, station::StationState& state,
+                                 RunInputs& inputs)
+    : platform_(platform), host_(host), controls_(controls), state_(state), inputs_(inputs) {}
+
 void SettingsBinding::resolveSettingsPath() {
   const auto fallbackPath = stationSettingsPath;
   if (!settingsPath.empty()) {
@@ -120,11 +125,6 @@ void SettingsBinding::resolveSettingsPath() {
   if (settings::readable(fallbackPath)) settingsPath = fallbackPath;
   controls_.setText(id::kSettingsPath, settingsPath.string());
 }
-
-SettingsBinding::SettingsBinding(platform::Platform& platform, ui::WindowHost& host,
-                                 ControlModel& controls, station::StationState& state,
-                                 RunInputs& inputs)
-    : platform_(platform), host_(host), controls_(controls), state_(state), inputs_(inputs) {}
 
 int SettingsBinding::load() {
   resolveSettingsPath();
