@@ -25,7 +25,7 @@ namespace tarvix::cli {
 void takeSettings(app::StationWindow& window, const Options& options) {
   // The named file is the station's own for this run: read at start, and saved back into.
   if (!options.settings.empty()) {
-    window.stationSettingsPath = std::filesystem::absolute(options.settings);
+    window.setStationSettingsPath(std::filesystem::absolute(options.settings));
   }
 }
 
@@ -144,7 +144,7 @@ std::vector<std::string> setUpRefusals(cli::Backend& backend, const cli::Options
       return;
     }
     rehearsal.onClicked(station::id::kAutoStart);
-    if (rehearsal.runPrepared) return;
+    if (rehearsal.runPrepared()) return;
     refusals = host.messages();
     if (refusals.empty()) refusals.emplace_back("the run could not be prepared");
   });

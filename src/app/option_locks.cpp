@@ -115,4 +115,10 @@ std::vector<std::pair<int, bool>> optionStates(OptionMoment moment,
   return states;
 }
 
+void applyOptionStates(station::WindowControls& controls, OptionMoment moment) {
+  for (const auto& [control, on] :
+       optionStates(moment, [&controls](int box) { return controls.checked(box); }))
+    controls.enable(control, on);
+}
+
 } // namespace tarvix::app

@@ -3,6 +3,8 @@
 // are checked decide it. The window applies the result; nothing else enables or disables them.
 #pragma once
 
+#include "station/controls.h"
+
 #include <functional>
 #include <utility>
 #include <vector>
@@ -19,5 +21,7 @@ enum class OptionMoment {
 // whether a check box is checked now.
 std::vector<std::pair<int, bool>> optionStates(OptionMoment moment,
                                                const std::function<bool(int)>& checked);
+// Enables and disables the option controls as the table says for `moment`.
+void applyOptionStates(station::WindowControls& controls, OptionMoment moment);
 
 } // namespace tarvix::app

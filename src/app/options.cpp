@@ -52,11 +52,6 @@ void StationWindow::showGroup(std::initializer_list<int> controls, bool visible)
     show(control, visible);
 }
 
-void StationWindow::applyOptionStates(OptionMoment moment) {
-  for (const auto& [control, on] : optionStates(moment, [this](int box) { return checked(box); }))
-    enable(control, on);
-}
-
 void StationWindow::onModelSelected() {
   const int row = selectedRow(id::kIcType);
   icType = row;
@@ -83,16 +78,18 @@ void StationWindow::onModelSelected() {
         setText(id::kProduct, " AutoRUN/Partition ");
     }
     if (view.manufacturerLimit != 0) {
-      setTextLimit(id::kManufacturer, view.manufacturerLimit);
-      setTextLimit(id::kProduct, view.productLimit);
-      setTextLimit(id::kSerial, view.serialLimit);
+      controls_.setTextLimit(id::kManufacturer, view.manufacturerLimit);
+      controls_.setTextLimit(id::kProduct, view.productLimit);
+      controls_.setTextLimit(id::kSerial, view.serialLimit);
     }
-    applyOptionStates(OptionMoment::OptionChanged);
+    applyOptionStates(controls_, OptionMoment::OptionChanged);
   }
   scanner_.probe(probeOptions());
 }
 
-void StationWindow::onResetToDefaultClicked() { applyOptionStates(OptionMoment::OptionChanged); }
+void StationWindow::onResetToDefaultClicked() {
+  applyOptionStates(controls_, OptionMoment::OptionChanged);
+}
 
 void StationWindow::onMaxPowerEdited() {
   maxPowerValue = number(id::kMaxPower);
@@ -103,7 +100,7 @@ void StationWindow::chooseImage(bool iso) {
   ui::PathRequest request;
   request.kind = ui::PathRequest::Kind::OpenFile;
   // The default name is offered as the file's name; the title is the button's label.
-  request.title = record(iso ? id::kLoadIso : id::kLoadBinary).text;
+  request.title = control(iso ? id::kLoadIso : id::kLoadBinary).text;
   request.start =
       (iso ? isoPath : binPath).parent_path() / (iso ? "AutoRun.iso" : "BinaryFile.bin");
   request.filter = iso ? "ISO File (*.iso)" : "Binary File (*.bin)";

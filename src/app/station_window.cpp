@@ -7,15 +7,9 @@
 #include "text/texts.h"
 
 #include <cctype>
-#include <charconv>
 
 namespace tarvix::app {
 namespace {
-
-constexpr int kFirstId = 1000;
-// How often queued port box changes reach the window: a smooth bar, and few wake-ups.
-constexpr auto kDisplayPeriod = std::chrono::milliseconds(80);
-constexpr int kLastId = id::kCapacityCheck;
 
 // Edit text limits, set once the window exists.
 constexpr std::pair<int, int> kTextLimits[] = {
@@ -27,13 +21,6 @@ constexpr std::pair<int, int> kTextLimits[] = {
 
 constexpr int kLanguageRows[] = {text::kLanguageEnglish, text::kLanguageSimplified,
                                  text::kLanguageTraditional};
-
-// The port boxes' result lines, bars and pictures: where workers show how their port is doing.
-bool inPortBox(int id) {
-  using namespace station;
-  return isResultLine(id) || (id >= progressBarId(1) && id <= progressBarId(kPortCount)) ||
-         (id >= statusPictureId(1) && id <= statusPictureId(kPortCount));
-}
 
 // Cuts `s` after `limit` UTF-8 characters.
 std::string cutToCharacters(const std::string& s, int limit) {
@@ -67,175 +54,35 @@ std::string applyRule(const std::string& typed, EditRule rule) {
 } // namespace
 
 StationWindow::StationWindow(platform::Platform& platform, ui::WindowHost& host)
-    : platform_(platform), host_(host), records_(kLastId - kFirstId + 1) {
-  for (ControlRecord& r : initialControls()) {
-    ids_.push_back(r.id);
-    records_[r.id - kFirstId] = std::move(r);
-  }
-}
+    : platform_(platform), host_(host), controls_(host, initialControls()) {}
 
 StationWindow::~StationWindow() {
-  // No device event may reach a window that is gone: stop them, then let queued ones run out.
+  // No device event may reach a window that is gone: stop them, then let queued ones run out
+  // once no poll can start another port and every worker is joined.
   platform_.drives.setEventListener({});
-  if (host_.onWindowThread()) {
-    waitForWorkers();
-    host_.stopTimer(kDisplayTimer);
-  } else {
-    host_.runAndWait([this] {
-      host_.stopTimer(kPollTimer);
-      host_.stopTimer(kDisplayTimer);
-    });
-    for (std::thread& worker : workers_)
-      worker.join();
-    host_.runAndWait([] {});
-  }
-}
-
-ControlRecord* StationWindow::find(int id) {
-  if (id < kFirstId || id > kLastId || records_[id - kFirstId].id != id) return nullptr;
-  return &records_[id - kFirstId];
-}
-
-const ControlRecord& StationWindow::record(int id) const {
-  static const ControlRecord kMissing{};
-  if (id < kFirstId || id > kLastId || records_[id - kFirstId].id != id) return kMissing;
-  return records_[id - kFirstId];
-}
-
-const ControlRecord& StationWindow::control(int id) const { return record(id); }
-
-template <typename Change> void StationWindow::change(int id, Change&& apply) {
-  auto run = [&] {
-    ControlRecord* r = find(id);
-    if (r == nullptr) return; // no such control: nothing to change
-    apply(*r);
-    ++revision_;
-  };
-  if (host_.onWindowThread()) {
-    run();
-  } else {
-    host_.runAndWait(run);
-  }
-}
-
-template <typename Read> auto StationWindow::read(int id, Read&& get) const {
-  if (host_.onWindowThread()) return get(record(id));
-  decltype(get(record(id))) result{};
-  // A worker reads what it has shown, queued or not.
-  host_.runAndWait([&] {
-    const_cast<StationWindow*>(this)->flushDisplay();
-    result = get(record(id));
-  });
-  return result;
-}
-
-void StationWindow::display(int id, DisplayQueue::Property property,
-                            std::function<void(ControlRecord&)> apply) {
-  if (!inPortBox(id)) return change(id, apply);
-  if (host_.onWindowThread()) {
-    displayQueue_.drop(id, property);
-    change(id, apply);
-    return;
-  }
-  const bool due = displayQueue_.put(id, property, [this, id, apply = std::move(apply)] {
-    if (ControlRecord* r = find(id)) {
-      apply(*r);
-      ++revision_;
-    }
-  });
-  if (due) {
-    host_.post(
-        [this] { host_.armTimer(kDisplayTimer, kDisplayPeriod, [this] { flushDisplay(); }); });
-  }
-}
-
-void StationWindow::flushDisplay() {
-  for (const DisplayQueue::Apply& apply : displayQueue_.take())
-    apply();
+  run_.stop();
+  if (!host_.onWindowThread()) host_.runAndWait([] {});
 }
 
 // --- Control operations ---------------------------------------------------------------------
 
-void StationWindow::setText(int id, const std::string& text) {
-  display(id, DisplayQueue::Property::Text, [text](ControlRecord& r) { r.text = text; });
-}
-
-std::string StationWindow::text(int id) const {
-  return read(id, [](const ControlRecord& r) { return r.text; });
-}
-
-int StationWindow::number(int id) const {
-  const std::string t = text(id);
-  std::size_t start = t.find_first_not_of(" \t");
-  if (start == std::string::npos) return 0;
-  int value = 0;
-  std::from_chars(t.data() + start, t.data() + t.size(), value);
-  return value;
-}
-
-bool StationWindow::checked(int id) const {
-  return read(id, [](const ControlRecord& r) { return r.checked; });
-}
-
-void StationWindow::setChecked(int id, bool checked) {
-  change(id, [&](ControlRecord& r) { r.checked = checked; });
-}
-
-void StationWindow::enable(int id, bool enabled) {
-  change(id, [&](ControlRecord& r) { r.enabled = enabled; });
-}
-
-void StationWindow::show(int id, bool visible) {
-  change(id, [&](ControlRecord& r) { r.visible = visible; });
-}
-
-void StationWindow::setPicture(int id, int pictureId) {
-  display(id, DisplayQueue::Property::Picture,
-          [pictureId](ControlRecord& r) { r.picture = pictureId; });
-}
-
+void StationWindow::setText(int id, const std::string& text) { controls_.setText(id, text); }
+std::string StationWindow::text(int id) const { return controls_.text(id); }
+int StationWindow::number(int id) const { return controls_.number(id); }
+bool StationWindow::checked(int id) const { return controls_.checked(id); }
+void StationWindow::setChecked(int id, bool checked) { controls_.setChecked(id, checked); }
+void StationWindow::enable(int id, bool enabled) { controls_.enable(id, enabled); }
+void StationWindow::show(int id, bool visible) { controls_.show(id, visible); }
+void StationWindow::setPicture(int id, int pictureId) { controls_.setPicture(id, pictureId); }
 void StationWindow::setProgressRange(int id, int low, int high) {
-  display(id, DisplayQueue::Property::Range, [low, high](ControlRecord& r) {
-    r.rangeLow = low;
-    r.rangeHigh = high;
-  });
+  controls_.setProgressRange(id, low, high);
 }
-
-void StationWindow::setProgress(int id, int position) {
-  display(id, DisplayQueue::Property::Position,
-          [position](ControlRecord& r) { r.position = position; });
-}
-
-void StationWindow::addRow(int id, const std::string& row) {
-  change(id, [&](ControlRecord& r) {
-    auto at = r.rows.end();
-    if (r.sorted) at = std::upper_bound(r.rows.begin(), r.rows.end(), row);
-    r.rows.insert(at, row);
-  });
-}
-
-int StationWindow::selectedRow(int id) const {
-  return read(id, [](const ControlRecord& r) { return r.selectedRow; });
-}
-
-void StationWindow::setSelectedRow(int id, int row) {
-  change(id, [&](ControlRecord& r) {
-    r.selectedRow = (row >= 0 && row < static_cast<int>(r.rows.size())) ? row : -1;
-  });
-}
-
-void StationWindow::setFont(int id, station::FontChoice font) {
-  change(id, [&](ControlRecord& r) { r.font = font; });
-}
-
-void StationWindow::messageBox(const std::string& text) {
-  auto show = [&] { host_.messageBox(text, std::string(kApplicationName)); };
-  if (host_.onWindowThread()) {
-    show();
-  } else {
-    host_.runAndWait(show);
-  }
-}
+void StationWindow::setProgress(int id, int position) { controls_.setProgress(id, position); }
+void StationWindow::addRow(int id, const std::string& row) { controls_.addRow(id, row); }
+int StationWindow::selectedRow(int id) const { return controls_.selectedRow(id); }
+void StationWindow::setSelectedRow(int id, int row) { controls_.setSelectedRow(id, row); }
+void StationWindow::setFont(int id, station::FontChoice font) { controls_.setFont(id, font); }
+void StationWindow::messageBox(const std::string& text) { controls_.messageBox(text); }
 
 std::string StationWindow::caption() const { return std::string(kWindowCaption); }
 
@@ -250,9 +97,8 @@ void StationWindow::initialise() {
     addRow(id::kLanguage, std::string(*text::lookup(row)));
   platform_.system.applySystemAdjustments();
   availableRamKiB = platform_.system.availableMemoryBytes() >> 10;
-  runPrepared = false;
   for (auto [control, limit] : kTextLimits)
-    setTextLimit(control, limit);
+    controls_.setTextLimit(control, limit);
   hubTable = {};
   for (int hub = 1; hub <= station::kHubCount; ++hub)
     show(station::hubBoxId(hub), false);
@@ -270,17 +116,30 @@ void StationWindow::initialise() {
       [this](platform::DeviceEvent event) { host_.post([this, event] { onDeviceEvent(event); }); });
 }
 
-void StationWindow::setTextLimit(int id, int limit) {
-  change(id, [limit](ControlRecord& r) { r.textLimit = limit; });
-}
-
 void StationWindow::close() {
   closing = true;
-  waitForWorkers();
-  // The default file always receives the settings the station closed with.
-  settingsPath = stationSettingsPath;
-  if (!saveSettings())
-    platform_.trace.line("settings: " + settingsPath.string() + ": cannot be written");
+  run_.waitForWorkers();
+  settings_.saveToStationFile();
+}
+
+void StationWindow::loadDefaultSettings() {
+  settings_.useStationFile();
+  loadSettings();
+}
+
+void StationWindow::loadSettings() {
+  const int language = settings_.load();
+  onMaxPowerEdited();
+  applyStoredLanguage(language);
+}
+
+void StationWindow::onLoadSettingsClicked() {
+  if (!settings_.chooseFileToLoad()) return;
+  loadSettings();
+  // The window ends as a start-up with this file would leave it: the mapping mode's scan and the
+  // model's groups, limits and probe.
+  applySavedMappingChoice();
+  messageBox(std::string(*text::lookup(text::kSettingsLoaded)));
 }
 
 void StationWindow::clearSharedState() {
@@ -295,22 +154,22 @@ void StationWindow::clearSharedState() {
 // --- Operator input -------------------------------------------------------------------------
 
 void StationWindow::onClicked(int id) {
-  if (record(id).kind == ControlKind::CheckBox) setChecked(id, !record(id).checked);
+  if (control(id).kind == ControlKind::CheckBox) setChecked(id, !control(id).checked);
   switch (id) {
   case id::kReadWriteTest:
   case id::kLlf:
   case id::kFormat:
   case id::kWriteParameter:
   case id::kBinaryFile:
-  case id::kCdromIso: return applyOptionStates(OptionMoment::OptionChanged);
+  case id::kCdromIso: return applyOptionStates(controls_, OptionMoment::OptionChanged);
   case id::kLoadIso: return chooseImage(true);
   case id::kLoadBinary: return chooseImage(false);
   case id::kResetToDefault: return onResetToDefaultClicked();
   case id::kCopyFile: return onCopyFileClicked();
-  case id::kAutoStart: return onAutoStart();
+  case id::kAutoStart: return run_.onAutoStart();
   case id::kAutoStop: return enable(id::kAutoStop, false);
   case id::kLoadIni: return onLoadSettingsClicked();
-  case id::kSaveIni: return onSaveSettingsClicked();
+  case id::kSaveIni: return settings_.onSaveClicked();
   case id::kHubMap: return chooseMapping(true);
   case id::kNoHubMap: return chooseMapping(false);
   default: return;
@@ -325,7 +184,7 @@ void StationWindow::onCopyFileClicked() {
 }
 
 void StationWindow::onTextEdited(int id, const std::string& typed) {
-  const ControlRecord& r = record(id);
+  const ControlRecord& r = control(id);
   if (r.kind != ControlKind::Edit || r.readOnly) return;
   std::string accepted = applyRule(typed, r.rule);
   if (r.textLimit > 0) accepted = cutToCharacters(accepted, r.textLimit);
@@ -358,8 +217,8 @@ void StationWindow::detectSystemLanguage() {
 
 void StationWindow::applyLanguage() {
   if (languageChosen_ == 0) detectSystemLanguage();
-  for (int id : ids_) {
-    const int textId = record(id).textId;
+  for (int id : controlIds()) {
+    const int textId = control(id).textId;
     if (textId == 0) continue; // a fixed text
     if (auto label = localText(textId)) setText(id, *label);
   }

@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 namespace tarvix::app {
 namespace {
 
@@ -77,12 +75,6 @@ TEST_F(Station, FreshStartWithoutSettings) {
     EXPECT_TRUE(port.empty());
 }
 
-TEST_F(Station, FailedMemoryQueryLeavesZero) {
-  fake.system.memoryBytes = 0;
-  start();
-  EXPECT_EQ(window.availableRamKiB, 0u);
-}
-
 TEST_F(Station, EditLimitsAndRulesApplyToWhatTheOperatorTypes) {
   start();
   struct Case {
@@ -128,62 +120,6 @@ TEST_F(Station, CheckBoxesToggleAndAboutOpensOnlyForItsCommand) {
     window.onSystemCommand(0xF060);
   });
   EXPECT_EQ(host.aboutCount(), 2);
-}
-
-TEST_F(Station, WorkersChangeControlsThroughTheWindowThread) {
-  start();
-  std::vector<std::thread> workers;
-  for (int port = 1; port <= kPortCount; ++port) {
-    workers.emplace_back([&, port] {
-      for (int step = 0; step <= kProgressMax; step += 20) {
-        window.setProgress(progressBarId(port), step);
-        window.setText(resultLineId(slotNumber(port, 1)), "Start Test !!\r\n");
-        window.slotColour[slotNumber(port, 1) - 1] = SlotColour::Running;
-      }
-      window.setPicture(statusPictureId(port), *text::pictureId(text::PictureRole::Pass, 0));
-      EXPECT_EQ(window.text(resultLineId(slotNumber(port, 1))), "Start Test !!\r\n");
-    });
-  }
-  for (auto& w : workers)
-    w.join();
-  onWindow([&] {
-    for (int port = 1; port <= kPortCount; ++port) {
-      EXPECT_EQ(window.control(progressBarId(port)).position, kProgressMax);
-      EXPECT_EQ(window.control(statusPictureId(port)).picture, 133);
-    }
-  });
-}
-
-// A worker's progress does not wake the window for every change: a burst of them reaches it as
-// the latest value. A change the window thread makes itself (a removal pass blanking a box) wins
-// over one a worker queued before it.
-TEST_F(Station, WorkersProgressIsCoalescedAndTheWindowsOwnChangeWins) {
-  start();
-  std::uint64_t before = 0;
-  onWindow([&] { before = window.revision(); });
-  std::thread([&] {
-    for (int position = 0; position <= 10000; ++position)
-      window.setProgress(progressBarId(1), position);
-    window.setText(resultLineId(1), "stale");
-  }).join();
-  onWindow([&] { window.setText(resultLineId(1), ""); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300)); // past any queued flush
-  onWindow([&] {
-    EXPECT_EQ(window.control(progressBarId(1)).position, 10000);
-    EXPECT_EQ(window.control(resultLineId(1)).text, "");
-    EXPECT_LT(window.revision() - before, 50u);
-  });
-}
-
-TEST_F(Station, UnknownControlIdsAreIgnored) {
-  start();
-  onWindow([&] {
-    const auto before = window.revision();
-    window.setText(999, "x");
-    window.setText(1400, "x");
-    EXPECT_EQ(window.revision(), before);
-    EXPECT_EQ(window.control(1400).text, "");
-  });
 }
 
 // --- Language -------------------------------------------------------------------------------

@@ -5,10 +5,11 @@
 #pragma once
 
 #include "channel/command_blocks.h"
-#include "discovery/fakes.h"
 #include "discovery/scans.h"
 #include "platform/sim/farm.h"
 #include "run/steps.h"
+#include "support/fake_platform.h"
+#include "support/recording_controls.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -257,7 +258,7 @@ protected:
   std::unique_ptr<testing::TempDir> dir;
   std::unique_ptr<platform::sim::Farm> farm;
   platform::CapturingTrace trace;
-  testing::NoSystem system;
+  testing::FakeSystem system;
   std::unique_ptr<RecordingReaders> readers;
   std::unique_ptr<PinnableClock> clock;
   std::unique_ptr<platform::Platform> platform;

@@ -1,7 +1,6 @@
-// The settings file against the window: which file is read, what every key sets at load, what is
-// written back at save, and the Load/Save buttons.
-#include "app/station_window.h"
-#include "run/card_parameters.h"
+#include "app/settings_binding.h"
+
+#include "app/option_locks.h"
 #include "settings/settings_keys.h"
 #include "settings/station_file.h"
 #include "settings/value_rules.h"
@@ -112,17 +111,22 @@ std::string message(int id) { return std::string(*text::lookup(id)); }
 
 } // namespace
 
-void StationWindow::resolveSettingsPath() {
+SettingsBinding::SettingsBinding(platform::Platform& platform, ui::WindowHost& host,
+                                 ControlModel& controls, station::StationState& state,
+                                 RunInputs& inputs)
+    : platform_(platform), host_(host), controls_(controls), state_(state), inputs_(inputs) {}
+
+void SettingsBinding::resolveSettingsPath() {
   const auto fallbackPath = stationSettingsPath;
   if (!settingsPath.empty()) {
     if (!settings::readable(settingsPath)) settingsPath = fallbackPath;
     return;
   }
   if (settings::readable(fallbackPath)) settingsPath = fallbackPath;
-  setText(id::kSettingsPath, settingsPath.string());
+  controls_.setText(id::kSettingsPath, settingsPath.string());
 }
 
-void StationWindow::loadSettings() {
+int SettingsBinding::load() {
   resolveSettingsPath();
   ProfileFile profile;
   std::string error;
@@ -132,163 +136,146 @@ void StationWindow::loadSettings() {
   // A damaged line costs its own key only; every other setting is read.
   for (const std::string& skipped : profile.skippedLines())
     platform_.trace.line("settings: " + skipped);
-  applySettings(profile);
-  copyList.load(profile);
+  const int language = applySettings(profile);
+  inputs_.copyList.load(profile);
+  return language;
 }
 
-void StationWindow::applySettings(const ProfileFile& profile) {
+int SettingsBinding::applySettings(const ProfileFile& profile) {
   platform::TraceSink& trace = platform_.trace;
   // A file that picks no mapping mode leaves the one in force: unchecking both boxes would leave
   // them disabled and every plug and pull ignored.
   const bool noHub = profile.integer(section::kHubPortMap, key::kCheckNoHub, 0) != 0;
   const bool hub = profile.integer(section::kHubPortMap, key::kCheckHub, 0) != 0;
   if (noHub || hub) {
-    setChecked(id::kNoHubMap, noHub);
-    setChecked(id::kHubMap, !noHub);
+    controls_.setChecked(id::kNoHubMap, noHub);
+    controls_.setChecked(id::kHubMap, !noHub);
   }
 
-  icType = storedNumber(profile, trace, section::kTestItem, key::kIcType, 0, kLastModelRow);
-  setSelectedRow(id::kIcType, icType);
-  llfSelect = storedNumber(profile, trace, section::kTestItem, key::kLlfSelect, 0, kLastLlfRow);
-  setSelectedRow(id::kLlfExtent, llfSelect);
+  state_.icType = storedNumber(profile, trace, section::kTestItem, key::kIcType, 0, kLastModelRow);
+  controls_.setSelectedRow(id::kIcType, state_.icType);
+  state_.llfSelect =
+      storedNumber(profile, trace, section::kTestItem, key::kLlfSelect, 0, kLastLlfRow);
+  controls_.setSelectedRow(id::kLlfExtent, state_.llfSelect);
   for (const CheckKey& c : kTestItemChecks) {
-    setChecked(c.control, profile.integer(c.section, c.key, 0) != 0);
+    controls_.setChecked(c.control, profile.integer(c.section, c.key, 0) != 0);
   }
-  setText(id::kDiskLabel, storedText(profile, trace, kLabel));
-  setText(id::kReadWriteCount, storedText(profile, trace, kRwTestCount));
+  controls_.setText(id::kDiskLabel, storedText(profile, trace, kLabel));
+  controls_.setText(id::kReadWriteCount, storedText(profile, trace, kRwTestCount));
 
   // An image that is gone is dropped rather than carried into a run.
   auto imagePath = [&](std::string_view k) -> std::filesystem::path {
     const std::string stored = profile.text(section::kTestItem, k, "");
     return settings::readable(stored) ? std::filesystem::path(stored) : std::filesystem::path();
   };
-  isoPath = imagePath(key::kIsoFilePath);
-  setText(id::kIsoPath, isoPath.string());
-  binPath = imagePath(key::kBinFilePath);
-  setText(id::kBinaryPath, binPath.string());
-  applyOptionStates(OptionMoment::OptionChanged);
+  inputs_.isoPath = imagePath(key::kIsoFilePath);
+  controls_.setText(id::kIsoPath, inputs_.isoPath.string());
+  inputs_.binPath = imagePath(key::kBinFilePath);
+  controls_.setText(id::kBinaryPath, inputs_.binPath.string());
+  applyOptionStates(controls_, OptionMoment::OptionChanged);
 
   for (const TextKey& t : kCardInforTexts)
-    setText(t.control, storedText(profile, trace, t));
-  serialText = text(id::kSerial);
-  setChecked(id::kIncrease, profile.integer(section::kCardInfor, key::kIncrease, 0) != 0);
+    controls_.setText(t.control, storedText(profile, trace, t));
+  state_.serialText = controls_.text(id::kSerial);
+  controls_.setChecked(id::kIncrease, profile.integer(section::kCardInfor, key::kIncrease, 0) != 0);
   for (const TextKey& t : kInquiryTexts)
-    setText(t.control, storedText(profile, trace, t));
-  maxPowerValue = storedNumber(profile, trace, section::kCardInfor, key::kMaxPower,
-                               fallback::kMaxPower, kLargestMaxPower);
-  setText(id::kMaxPower, std::to_string(maxPowerValue));
-  onMaxPowerEdited();
-  setSelectedRow(id::kLedSpeed, storedNumber(profile, trace, section::kCardInfor, key::kLedSpeed,
-                                             fallback::kLedSpeed, kLastLedRow));
+    controls_.setText(t.control, storedText(profile, trace, t));
+  state_.maxPowerValue = storedNumber(profile, trace, section::kCardInfor, key::kMaxPower,
+                                      fallback::kMaxPower, kLargestMaxPower);
+  controls_.setText(id::kMaxPower, std::to_string(state_.maxPowerValue));
+  controls_.setSelectedRow(id::kLedSpeed,
+                           storedNumber(profile, trace, section::kCardInfor, key::kLedSpeed,
+                                        fallback::kLedSpeed, kLastLedRow));
 
-  applyStoredLanguage(
-      storedNumber(profile, trace, section::kLanguage, key::kLan, 0, kLastLanguage));
+  return storedNumber(profile, trace, section::kLanguage, key::kLan, 0, kLastLanguage);
 }
 
-bool StationWindow::cardTextsWritable() {
-  // The label edit takes any character; FAT does not, and fsck.fat would call the volume damaged.
-  const std::string label = text(id::kDiskLabel);
-  if (checked(id::kFormat) && !settings::fatLabel(label)) {
-    messageBox("Disk Label \"" + label +
-               "\": a FAT volume label cannot hold it, so no run starts.");
-    return false;
-  }
-  // Past twelve digits a serial number would be cut into one already handed out.
-  const std::string serial = text(id::kSerial);
-  if (checked(id::kWriteParameter) &&
-      (serial.size() > run::kSerialMinimumDigits || !settings::decimalDigits(serial))) {
-    messageBox("Serial Number \"" + serial +
-               "\": the card information holds twelve digits at most, so no run starts.");
-    return false;
-  }
-  return true;
-}
-
-bool StationWindow::saveSettings() {
+bool SettingsBinding::save() {
   ProfileFile profile;
   std::string ignored;
   // Keys of other tools in the same file stay where they are.
   if (settings::readable(settingsPath)) profile.load(settingsPath, ignored);
 
-  profile.setInteger(section::kLanguage, key::kLan, selectedRow(id::kLanguage) + 1);
-  profile.setCheck(section::kHubPortMap, key::kCheckNoHub, checked(id::kNoHubMap));
-  profile.setCheck(section::kHubPortMap, key::kCheckHub, checked(id::kHubMap));
+  profile.setInteger(section::kLanguage, key::kLan, controls_.selectedRow(id::kLanguage) + 1);
+  profile.setCheck(section::kHubPortMap, key::kCheckNoHub, controls_.checked(id::kNoHubMap));
+  profile.setCheck(section::kHubPortMap, key::kCheckHub, controls_.checked(id::kHubMap));
 
-  if (selectedRow(id::kIcType) >= 0) icType = selectedRow(id::kIcType);
-  profile.setInteger(section::kTestItem, key::kIcType, selectedRow(id::kIcType));
-  profile.setCheck(section::kTestItem, key::kCheckLowFormat, checked(id::kLlf));
-  if (selectedRow(id::kLlfExtent) >= 0) llfSelect = selectedRow(id::kLlfExtent);
-  profile.setInteger(section::kTestItem, key::kLlfSelect, selectedRow(id::kLlfExtent));
+  if (controls_.selectedRow(id::kIcType) >= 0) state_.icType = controls_.selectedRow(id::kIcType);
+  profile.setInteger(section::kTestItem, key::kIcType, controls_.selectedRow(id::kIcType));
+  profile.setCheck(section::kTestItem, key::kCheckLowFormat, controls_.checked(id::kLlf));
+  if (controls_.selectedRow(id::kLlfExtent) >= 0)
+    state_.llfSelect = controls_.selectedRow(id::kLlfExtent);
+  profile.setInteger(section::kTestItem, key::kLlfSelect, controls_.selectedRow(id::kLlfExtent));
   for (const CheckKey& c :
        {kTestItemChecks[1], kTestItemChecks[2], kTestItemChecks[3], kTestItemChecks[5],
         kTestItemChecks[6], kTestItemChecks[4], kTestItemChecks[7]}) {
-    profile.setCheck(c.section, c.key, checked(c.control));
+    profile.setCheck(c.section, c.key, controls_.checked(c.control));
   }
-  profile.setText(section::kTestItem, key::kLabel, text(id::kDiskLabel));
-  profile.setText(section::kTestItem, key::kRwTestCount, text(id::kReadWriteCount));
-  profile.setText(section::kTestItem, key::kIsoFilePath, text(id::kIsoPath));
-  profile.setText(section::kTestItem, key::kBinFilePath, text(id::kBinaryPath));
+  profile.setText(section::kTestItem, key::kLabel, controls_.text(id::kDiskLabel));
+  profile.setText(section::kTestItem, key::kRwTestCount, controls_.text(id::kReadWriteCount));
+  profile.setText(section::kTestItem, key::kIsoFilePath, controls_.text(id::kIsoPath));
+  profile.setText(section::kTestItem, key::kBinFilePath, controls_.text(id::kBinaryPath));
 
   for (const TextKey& t : kCardInforTexts) {
-    profile.setText(section::kCardInfor, t.key, text(t.control));
+    profile.setText(section::kCardInfor, t.key, controls_.text(t.control));
   }
-  profile.setCheck(section::kCardInfor, key::kIncrease, checked(id::kIncrease));
+  profile.setCheck(section::kCardInfor, key::kIncrease, controls_.checked(id::kIncrease));
   for (const TextKey& t : kInquiryTexts) {
-    profile.setText(section::kCardInfor, t.key, text(t.control));
+    profile.setText(section::kCardInfor, t.key, controls_.text(t.control));
   }
-  profile.setInteger(section::kCardInfor, key::kMaxPower, maxPowerValue);
-  profile.setInteger(section::kCardInfor, key::kLedSpeed, selectedRow(id::kLedSpeed));
+  profile.setInteger(section::kCardInfor, key::kMaxPower, state_.maxPowerValue);
+  profile.setInteger(section::kCardInfor, key::kLedSpeed, controls_.selectedRow(id::kLedSpeed));
 
-  copyList.save(profile);
+  inputs_.copyList.save(profile);
   return profile.save(settingsPath);
 }
 
-void StationWindow::loadDefaultSettings() {
+void SettingsBinding::saveToStationFile() {
+  settingsPath = stationSettingsPath;
+  if (!save()) platform_.trace.line("settings: " + settingsPath.string() + ": cannot be written");
+}
+
+void SettingsBinding::useStationFile() {
   if (stationSettingsPath.empty()) {
     stationSettingsPath = settings::stationSettingsPath(
         platform_.system.executablePath().parent_path(), settings::userConfigFolder());
   }
-  serialFile = stationSettingsPath;
-  loadSettings();
+  state_.serialFile = stationSettingsPath;
 }
 
-ui::PathRequest StationWindow::settingsFileRequest(bool save) const {
+ui::PathRequest SettingsBinding::settingsFileRequest(bool save) const {
   // The dialog offers the default name in the folder of the file in use; its title is the
   // button's own label.
   const auto folder = (settingsPath.empty() ? stationSettingsPath : settingsPath).parent_path();
   return {save ? ui::PathRequest::Kind::SaveFile : ui::PathRequest::Kind::OpenFile,
-          record(save ? id::kSaveIni : id::kLoadIni).text, "INI File (*.ini)",
+          controls_.control(save ? id::kSaveIni : id::kLoadIni).text, "INI File (*.ini)",
           folder / settings::kDefaultFileName};
 }
 
-void StationWindow::onLoadSettingsClicked() {
+bool SettingsBinding::chooseFileToLoad() {
   const auto chosen = host_.askPath(settingsFileRequest(false));
-  if (!chosen) return;
+  if (!chosen) return false;
   // A file that cannot be read changes nothing and says so.
   if (!settings::readable(*chosen)) {
-    messageBox(chosen->string() + ": cannot be read");
-    return;
+    controls_.messageBox(chosen->string() + ": cannot be read");
+    return false;
   }
   settingsPath = *chosen;
-  setText(id::kSettingsPath, settingsPath.string());
-  loadSettings();
-  // The window ends as a start-up with this file would leave it: the mapping mode's scan and the
-  // model's groups, limits and probe.
-  applySavedMappingChoice();
-  messageBox(message(text::kSettingsLoaded));
+  controls_.setText(id::kSettingsPath, settingsPath.string());
+  return true;
 }
 
-void StationWindow::onSaveSettingsClicked() {
+void SettingsBinding::onSaveClicked() {
   auto chosen = host_.askPath(settingsFileRequest(true));
   if (!chosen) return;
   if (!chosen->has_extension()) chosen->replace_extension(".ini");
   settingsPath = *chosen;
-  setText(id::kSettingsPath, settingsPath.string());
-  if (!saveSettings()) {
-    messageBox(settingsPath.string() + ": cannot be written");
+  controls_.setText(id::kSettingsPath, settingsPath.string());
+  if (!save()) {
+    controls_.messageBox(settingsPath.string() + ": cannot be written");
     return;
   }
-  messageBox(message(text::kSettingsSaved));
+  controls_.messageBox(message(text::kSettingsSaved));
 }
 
 } // namespace tarvix::app

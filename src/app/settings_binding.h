@@ -1,0 +1,57 @@
+// The settings file against the window: which file is read, what every key sets at load, what is
+// written back at save, and the files the Load and Save buttons ask for. It sets the window's
+// controls, the shared station state and the run's inputs; what the window does after a load
+// (language, mapping mode, the power text) stays the window's. Window thread only.
+#pragma once
+
+#include "app/control_model.h"
+#include "app/run_controller.h"
+#include "platform/platform.h"
+#include "settings/profile_file.h"
+#include "station/station_state.h"
+#include "ui/host.h"
+
+#include <filesystem>
+
+namespace tarvix::app {
+
+class SettingsBinding {
+public:
+  // Keeps references to all it is given.
+  SettingsBinding(platform::Platform& platform, ui::WindowHost& host, ControlModel& controls,
+                  station::StationState& state, RunInputs& inputs);
+
+  // The file read at start-up and written at exit (and with every serial number taken). Set
+  // before the window starts to name one; otherwise useStationFile() picks the default place.
+  std::filesystem::path stationSettingsPath;
+  // The file in use: the one last loaded or saved, shown in the window.
+  std::filesystem::path settingsPath;
+
+  // Start-up: the station's file becomes the serial number's home.
+  void useStationFile();
+  // Reads the file in use (the station's when it cannot be read) into the controls, the state
+  // and the copy list. Returns the stored language number (0: none stored).
+  int load();
+  bool save();
+  // Closing: the station's file always receives the settings the station closed with.
+  void saveToStationFile();
+  // The Load button's file, made the one in use; false when none was chosen or it cannot be read
+  // (and the operator is told).
+  bool chooseFileToLoad();
+  // The Save button: asks for a file and writes it, telling the operator how that went.
+  void onSaveClicked();
+
+private:
+  void resolveSettingsPath();
+  // The stored language number.
+  int applySettings(const settings::ProfileFile& profile);
+  ui::PathRequest settingsFileRequest(bool save) const;
+
+  platform::Platform& platform_;
+  ui::WindowHost& host_;
+  ControlModel& controls_;
+  station::StationState& state_;
+  RunInputs& inputs_;
+};
+
+} // namespace tarvix::app
