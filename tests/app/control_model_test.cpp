@@ -59,7 +59,12 @@ TEST_F(Controls, WorkersProgressIsCoalescedAndTheWindowsOwnChangeWins) {
     model.setText(resultLineId(1), "stale");
   }).join();
   onWindow([&] { model.setText(resultLineId(1), ""); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300)); // past any queued flush
+  // The queue is flushed in one go, so once the last position shows, all of it has been applied.
+  int shown = -1;
+  for (int wait = 0; wait < 1000 && shown != 10000; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    onWindow([&] { shown = model.control(progressBarId(1)).position; });
+  }
   onWindow([&] {
     EXPECT_EQ(model.control(progressBarId(1)).position, 10000);
     EXPECT_EQ(model.control(resultLineId(1)).text, "");
