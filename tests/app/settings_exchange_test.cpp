@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <sys/stat.h>
 #include <tuple>
 
 namespace tarvix::app {
@@ -254,6 +253,9 @@ TEST_F(Settings, CardTextsThatCannotBeWrittenStopTheRunBeforeItStarts) {
 }
 
 TEST_F(Settings, AnImageThatIsNoFileOrTooLargeStopsTheRunBeforeItStarts) {
+#ifdef _WIN32
+  GTEST_SKIP() << "stands a named pipe (mkfifo) in for the image; Windows has no such file";
+#else
   const fs::path fifo = dir / "image.fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const fs::path huge = dir / "huge.bin";
@@ -281,6 +283,7 @@ TEST_F(Settings, AnImageThatIsNoFileOrTooLargeStopsTheRunBeforeItStarts) {
         << host.messages().back();
     EXPECT_FALSE(window->runPrepared);
   }
+#endif
 }
 
 } // namespace

@@ -34,6 +34,7 @@ protected:
 };
 
 TEST_F(CopyFiles, EntriesAreCheckedAndCopiedFromTheStationsFolder) {
+  TARVIX_SKIP_WITHOUT_MTOOLS();
   struct Case {
     const char* name;
     const char* entries;
@@ -63,6 +64,7 @@ TEST_F(CopyFiles, EntriesAreCheckedAndCopiedFromTheStationsFolder) {
 // Before the run preparation makes them absolute, names beginning with a dash still reach the
 // tool as files.
 TEST_F(CopyFiles, NamesThatLookLikeOptionsAreCopiedAsFiles) {
+  TARVIX_SKIP_WITHOUT_MTOOLS();
   startWith("");
   ASSERT_TRUE(station->runOnce()); // a fresh volume, nothing copied
   put("-n", "not an option\n");

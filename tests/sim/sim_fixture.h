@@ -5,6 +5,7 @@
 #include "channel/reader_handle.h"
 #include "channel/vendor_commands.h"
 #include "platform/sim/farm.h"
+#include "support/portable.h"
 
 #include <gtest/gtest.h>
 
@@ -15,20 +16,13 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace tarvix::sim_test {
 
 using platform::sim::Farm;
 
 class TempDir {
 public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tarvix-sim-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
+  TempDir() { path_ = testing::makeTestFolder("tarvix-sim-"); }
   ~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
@@ -56,11 +50,11 @@ inline std::string oneReader(const std::string& model, const std::string& fields
 inline std::vector<std::uint8_t> readFile(const std::filesystem::path& path, std::uint64_t offset,
                                           std::size_t length) {
   std::vector<std::uint8_t> bytes(length);
-  const int fd = ::open(path.c_str(), O_RDONLY);
-  EXPECT_GE(fd, 0) << path;
-  EXPECT_EQ(::pread(fd, bytes.data(), length, static_cast<off_t>(offset)),
-            static_cast<ssize_t>(length));
-  ::close(fd);
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_TRUE(in) << path;
+  in.seekg(static_cast<std::streamoff>(offset));
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length));
+  EXPECT_EQ(static_cast<std::size_t>(in.gcount()), length) << path;
   return bytes;
 }
 

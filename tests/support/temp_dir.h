@@ -1,6 +1,8 @@
 // A folder of its own for one test, removed with everything in it when the test ends.
 #pragma once
 
+#include "support/portable.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,10 +13,7 @@ namespace tarvix::testing {
 
 class TempDir {
 public:
-  TempDir() {
-    char pattern[] = "/tmp/tarvix-test-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
+  TempDir() { path_ = makeTestFolder("tarvix-test-"); }
   ~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
