@@ -37,9 +37,9 @@ TEST(WindowsDecoders, UsbInstanceIds) {
   ASSERT_TRUE(function);
   EXPECT_EQ(function->interfaceNumber, 1);
   EXPECT_EQ(function->instance, "6&2c8b3f1&0&0001");
-  for (const char* bad : {"USBSTOR\\DISK&VEN_GENERIC&PROD_SD\\000000000272&0",
-                          "USB\\VID_3C7D\\000000000272", "USB\\VID_3C7D&PID_A7\\1",
-                          "USB\\VID_3C7D&PID_A706", "USB\\ROOT_HUB30\\4&1b2b3c&0&0"})
+  for (const char* bad :
+       {"USBSTOR\\DISK&VEN_GENERIC&PROD_SD\\000000000272&0", "USB\\VID_3C7D\\000000000272",
+        "USB\\VID_3C7D&PID_A7\\1", "USB\\VID_3C7D&PID_A706", "USB\\ROOT_HUB30\\4&1b2b3c&0&0"})
     EXPECT_FALSE(parseUsbInstanceId(bad)) << bad;
 }
 
@@ -147,6 +147,37 @@ TEST(WindowsDecoders, CommandLinesQuoteWhatTheRuntimeWouldSplit) {
     EXPECT_EQ(commandLine(argv), line);
   EXPECT_EQ(localeName("zh", "TW"), "zh_TW");
   EXPECT_EQ(localeName("", "TW"), "");
+}
+
+// Two controllers as a station PC lists them: a 4-port root hub with a 7-port hub on port 3 and
+// readers on hub port 2 and root port 1; the second controller's root hub could not be read. A
+// device behind a hub that was not listed, and one past a hub's last port, are left out.
+TEST(WindowsDecoders, TopologyFromLocationPaths) {
+  const std::string first = "PCIROOT(0)#PCI(1400)#USBROOT(0)";
+  const std::string second = "PCIROOT(0)#PCI(1A00)#USBROOT(0)";
+  const std::vector<UsbNodeRecord> nodes = {
+      {first + "#USB(3)#USB(2)", false, 0, "USB\\VID_3C7D&PID_A706\\272", 'F'},
+      {first + "#USB(3)", true, 7, "", 0},
+      {first, true, 4, "", 0},
+      {first + "#USB(1)", false, 0, "USB\\VID_3C7D&PID_A701\\9", 'D'},
+      {first + "#USB(4)#USB(1)", false, 0, "orphan", 'G'},
+      {first + "#USB(3)#USB(8)", false, 0, "past the last port", 'H'},
+  };
+  const UsbTopology topology = buildTopology({first, second}, nodes);
+  ASSERT_EQ(topology.controllers.size(), 2u);
+  EXPECT_EQ(topology.controllers[1].index, 1);
+  EXPECT_TRUE(topology.controllers[1].rootPorts.empty());
+  const auto& root = topology.controllers[0].rootPorts;
+  ASSERT_EQ(root.size(), 4u);
+  EXPECT_EQ(root[0].attached, UsbPort::Attached::Device);
+  EXPECT_EQ(root[0].firstVolumeLetter, 'D');
+  EXPECT_EQ(root[3].attached, UsbPort::Attached::Nothing);
+  ASSERT_EQ(root[2].attached, UsbPort::Attached::Hub);
+  ASSERT_EQ(root[2].ports.size(), 7u);
+  EXPECT_EQ(root[2].ports[1].deviceKey, "USB\\VID_3C7D&PID_A706\\272");
+  EXPECT_EQ(root[2].ports[1].firstVolumeLetter, 'F');
+  for (std::size_t p = 0; p < 7; ++p)
+    EXPECT_EQ(root[2].ports[p].attached == UsbPort::Attached::Device, p == 1) << p;
 }
 
 } // namespace

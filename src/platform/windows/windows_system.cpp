@@ -83,8 +83,8 @@ int errnoOfStart(DWORD error) {
 
 std::wstring widen(std::string_view utf8) {
   if (utf8.empty()) return {};
-  const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, 0);
+  const int n =
+      ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(n), L'\0');
   ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
   return wide;
@@ -165,8 +165,8 @@ void WindowsSystem::applySystemAdjustments() {
       trace_->line("SetRegValueName Success");
   }
   const DWORD noAutoRun = kNoAutoRunOnAnyDrive;
-  if (setValue(HKEY_CURRENT_USER, kExplorerPolicyKey, L"NoDriveTypeAutoRun", REG_DWORD,
-               &noAutoRun, sizeof noAutoRun) &&
+  if (setValue(HKEY_CURRENT_USER, kExplorerPolicyKey, L"NoDriveTypeAutoRun", REG_DWORD, &noAutoRun,
+               sizeof noAutoRun) &&
       trace_) {
     trace_->line("SetAutoValue Success");
   }
@@ -195,8 +195,8 @@ ProcessOutcome WindowsSystem::runHidden(const std::vector<std::string>& argv,
   // No terminal input, output discarded: the tool's standard handles are the null device, and
   // those are the only handles it inherits.
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  Handle input(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             &inheritable, OPEN_EXISTING, 0, nullptr));
+  Handle input(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                             OPEN_EXISTING, 0, nullptr));
   Handle output(::CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               &inheritable, OPEN_EXISTING, 0, nullptr));
   if (!input || !output) {
@@ -225,12 +225,12 @@ ProcessOutcome WindowsSystem::runHidden(const std::vector<std::string>& argv,
   std::wstring line = widen(commandLine(argv));
   std::wstring env = environmentBlock(environment);
   PROCESS_INFORMATION process{};
-  const BOOL started = ::CreateProcessW(
-      nullptr, line.data(), nullptr, nullptr, TRUE,
-      CREATE_SUSPENDED | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT |
-          EXTENDED_STARTUPINFO_PRESENT | NORMAL_PRIORITY_CLASS,
-      env.data(), workingDir.empty() ? nullptr : workingDir.c_str(), &startup.StartupInfo,
-      &process);
+  const BOOL started =
+      ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                       CREATE_SUSPENDED | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT |
+                           EXTENDED_STARTUPINFO_PRESENT | NORMAL_PRIORITY_CLASS,
+                       env.data(), workingDir.empty() ? nullptr : workingDir.c_str(),
+                       &startup.StartupInfo, &process);
   const DWORD startFailure = ::GetLastError();
   ::DeleteProcThreadAttributeList(attributes);
   if (!started) {

@@ -243,4 +243,63 @@ std::vector<std::uint8_t> emptyMbrLayout(std::uint32_t signature) {
   return bytes;
 }
 
+UsbTopology buildTopology(const std::vector<std::string>& controllerPaths,
+                          std::vector<UsbNodeRecord> nodes) {
+  struct Placed {
+    UsbLocation location;
+    const UsbNodeRecord* node;
+  };
+  std::vector<Placed> placed;
+  for (const UsbNodeRecord& node : nodes) {
+    if (auto location = parseLocationPath(node.locationPath))
+      placed.push_back({std::move(*location), &node});
+  }
+  // Hubs before what hangs on them.
+  std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
+    return a.location.ports.size() < b.location.ports.size();
+  });
+  UsbTopology topology;
+  constexpr std::size_t kMostControllers = 10;
+  for (std::size_t c = 0; c < controllerPaths.size() && c < kMostControllers; ++c) {
+    HostController controller;
+    controller.index = static_cast<int>(c);
+    const auto rooted = parseLocationPath(controllerPaths[c]);
+    for (const Placed& p : placed) {
+      if (!rooted || p.location.controller != rooted->controller) continue;
+      if (p.location.ports.empty()) {
+        if (p.node->hub)
+          controller.rootPorts.assign(static_cast<std::size_t>(p.node->portCount), {});
+        continue;
+      }
+      std::vector<UsbPort>* ports = &controller.rootPorts;
+      UsbPort* port = nullptr;
+      for (const int number : p.location.ports) {
+        if (port != nullptr) {
+          if (port->attached != UsbPort::Attached::Hub) {
+            port = nullptr;
+            break;
+          }
+          ports = &port->ports;
+        }
+        if (number > static_cast<int>(ports->size())) {
+          port = nullptr;
+          break;
+        }
+        port = &(*ports)[static_cast<std::size_t>(number - 1)];
+      }
+      if (port == nullptr) continue;
+      if (p.node->hub) {
+        port->attached = UsbPort::Attached::Hub;
+        port->ports.assign(static_cast<std::size_t>(std::max(0, p.node->portCount)), {});
+      } else {
+        port->attached = UsbPort::Attached::Device;
+        port->deviceKey = p.node->deviceKey;
+        port->firstVolumeLetter = p.node->firstVolumeLetter;
+      }
+    }
+    topology.controllers.push_back(std::move(controller));
+  }
+  return topology;
+}
+
 } // namespace tarvix::platform::windows

@@ -2,6 +2,8 @@
 // and text: they build and are tested on every system, with recorded answers as fixtures.
 #pragma once
 
+#include "platform/usb_tree.h"
+
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -73,5 +75,20 @@ std::optional<DriveLayout> decodeDriveLayout(std::span<const std::uint8_t> bytes
 // An MBR layout with four unused entries, keeping the disk's `signature`: what drops the partition
 // table through IOCTL_DISK_SET_DRIVE_LAYOUT_EX.
 std::vector<std::uint8_t> emptyMbrLayout(std::uint32_t signature);
+
+// One USB hub or device as the system lists it: its first location path, and for a hub its port
+// count, for a device its key and the letter of its first disk's volume.
+struct UsbNodeRecord {
+  std::string locationPath;
+  bool hub = false;
+  int portCount = 0;
+  std::string deviceKey;
+  char firstVolumeLetter = 0;
+};
+// The tree from the host controllers' location paths (the system's order) and every hub and device,
+// root hubs included. A node whose path leads through no known hub, or past a hub's last port, is
+// left out.
+UsbTopology buildTopology(const std::vector<std::string>& controllerPaths,
+                          std::vector<UsbNodeRecord> nodes);
 
 } // namespace tarvix::platform::windows
