@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 build="${TARVIX_WINDOWS_BUILD_DIR:-build-windows}"
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 cp "$build/apps/tarvix/tarvix.exe" "$build/tarvix.exe"

@@ -145,6 +145,11 @@ TEST(WindowsDecoders, CommandLinesQuoteWhatTheRuntimeWouldSplit) {
   };
   for (const auto& [argv, line] : cases)
     EXPECT_EQ(commandLine(argv), line);
+  // The copy step's two runs, as xcopy receives them.
+  EXPECT_EQ(commandLine(xcopyCommand("G:\\", "D:\\Data\\read me.txt", "").argv),
+            "xcopy.exe \"D:\\Data\\read me.txt\" G:\\ /Y");
+  EXPECT_EQ(commandLine(xcopyCommand("G:\\", "D:\\Data\\Docs", "Docs").argv),
+            "xcopy.exe D:\\Data\\Docs G:\\Docs\\ /E /Y");
   EXPECT_EQ(localeName("zh", "TW"), "zh_TW");
   EXPECT_EQ(localeName("", "TW"), "");
 }

@@ -143,7 +143,7 @@ bool WindowsReaderAccess::send(ReaderHandle handle, PassThroughRequest& request)
   frame.header.CdbLength = static_cast<UCHAR>(request.commandBlock.size());
   frame.header.SenseInfoLength = static_cast<UCHAR>(kSenseAreaLength);
   frame.header.SenseInfoOffset = offsetof(PassThroughFrame, sense);
-  frame.header.DataIn = request.dataLength == 0                      ? SCSI_IOCTL_DATA_UNSPECIFIED
+  frame.header.DataIn = request.dataLength == 0                  ? SCSI_IOCTL_DATA_UNSPECIFIED
                         : request.direction == DataDirection::In ? SCSI_IOCTL_DATA_IN
                                                                  : SCSI_IOCTL_DATA_OUT;
   frame.header.DataTransferLength = request.dataLength;
@@ -282,6 +282,11 @@ std::optional<std::string> WindowsVolumes::copyTarget(std::string_view driveName
   const char letter = driveLetter(driveName);
   if (letter == 0 || !mayWrite(letter)) return std::nullopt;
   return std::string(1, letter) + ":\\";
+}
+
+CopyCommand WindowsVolumes::copyCommand(const std::string& target, const std::string& source,
+                                        const std::string& folderName) const {
+  return xcopyCommand(target, source, folderName);
 }
 
 } // namespace tarvix::platform::windows

@@ -47,6 +47,8 @@ public:
   bool rereadPartitionLayout(std::string_view driveName) override;
   // The volume's root, "E:\", as xcopy takes it.
   std::optional<std::string> copyTarget(std::string_view driveName) const override;
+  CopyCommand copyCommand(const std::string& target, const std::string& source,
+                          const std::string& folderName) const override;
 };
 
 class WindowsDrives final : public Drives {

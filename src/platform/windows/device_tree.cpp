@@ -19,8 +19,8 @@
 #include <devpkey.h>
 #include <ntddstor.h>
 #include <setupapi.h>
-#include <usbiodef.h>
 #include <usbioctl.h>
+#include <usbiodef.h>
 
 namespace tarvix::platform::windows {
 namespace {
@@ -68,8 +68,7 @@ std::string locationPath(DEVINST node) {
   if (bytes == 0) return {};
   std::vector<wchar_t> list(bytes / sizeof(wchar_t) + 1, L'\0');
   if (::CM_Get_DevNode_PropertyW(node, &DEVPKEY_Device_LocationPaths, &type,
-                                 reinterpret_cast<PBYTE>(list.data()), &bytes,
-                                 0) != CR_SUCCESS ||
+                                 reinterpret_cast<PBYTE>(list.data()), &bytes, 0) != CR_SUCCESS ||
       type != DEVPROP_TYPE_STRING_LIST) {
     return {};
   }
@@ -145,8 +144,8 @@ std::optional<DriveInfo> WindowsDrives::inspect(char letter) const {
   const auto number = device ? storageNumber(device.get()) : std::nullopt;
   if (!number) return std::nullopt;
   info.deviceNumber = number->number;
-  const GUID& kind = number->type == FILE_DEVICE_CD_ROM ? GUID_DEVINTERFACE_CDROM
-                                                          : GUID_DEVINTERFACE_DISK;
+  const GUID& kind =
+      number->type == FILE_DEVICE_CD_ROM ? GUID_DEVINTERFACE_CDROM : GUID_DEVINTERFACE_DISK;
   for (const DeviceInterface& candidate : interfacesOf(kind)) {
     const OwnedHandle disk = openDevice(candidate.path, 0);
     const auto same = disk ? storageNumber(disk.get()) : std::nullopt;
@@ -179,8 +178,8 @@ void WindowsDrives::watch() {
   windowClass.hInstance = module;
   windowClass.lpszClassName = kWatcherClass;
   ::RegisterClassW(&windowClass); // fails harmlessly when a earlier watcher registered it
-  const HWND window = ::CreateWindowExW(0, kWatcherClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                        nullptr, module, nullptr);
+  const HWND window = ::CreateWindowExW(0, kWatcherClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                        module, nullptr);
   if (window == nullptr) {
     trace_.line("device watcher: no message window, arrivals are not reported");
     return;

@@ -79,6 +79,12 @@ std::string commandLine(const std::vector<std::string>& argv) {
   return line;
 }
 
+CopyCommand xcopyCommand(const std::string& target, const std::string& source,
+                         const std::string& folderName) {
+  if (folderName.empty()) return {{"xcopy.exe", source, target, "/Y"}, {}};
+  return {{"xcopy.exe", source, target + folderName + "\\", "/E", "/Y"}, {}};
+}
+
 std::string localeName(std::string_view language, std::string_view country) {
   if (language.empty()) return {};
   std::string name(language);

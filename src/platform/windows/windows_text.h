@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/usb_tree.h"
+#include "platform/volumes.h"
 
 #include <cstdint>
 #include <optional>
@@ -16,6 +17,12 @@ namespace tarvix::platform::windows {
 // One command line from `argv` (UTF-8), quoted so that the C runtime's parser of the started
 // program gives back exactly `argv`.
 std::string commandLine(const std::vector<std::string>& argv);
+
+// xcopy's run for Volumes::copyCommand, onto `target` ("G:\"): a file into the root, or a folder's
+// content, subfolders included, into "G:\<folderName>\"; overwriting without asking, as a hidden
+// tool cannot be answered.
+CopyCommand xcopyCommand(const std::string& target, const std::string& source,
+                         const std::string& folderName);
 
 // "zh" and "TW" as the system names the user's language and country: "zh_TW".
 std::string localeName(std::string_view language, std::string_view country);
