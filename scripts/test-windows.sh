@@ -38,6 +38,12 @@ rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Local/Tarvix/cache
   --settings "$(windows_path "$runs/windows/station.ini")" \
   --report "$(windows_path "$runs/windows/report.json")" </dev/null
 echo "test-windows: tarvix.exe --headless --simulate: every reader passed" >&2
+# The Windows backend's own calls (device lists, drive letters, the device watcher) on wine's
+# machine, which has no readers: the scan finds none and the station ends.
+printf '[Hub Port map]\r\nbCheckHub=1\r\n' >"$runs/windows/scan.ini"
+"$wine" "$build/tarvix.exe" --headless --scan-only --settings "$(windows_path "$runs/windows/scan.ini")" \
+  --report "$(windows_path "$runs/windows/scan.json")" </dev/null
+echo "test-windows: tarvix.exe --headless --scan-only on the Windows backend ended" >&2
 if [ -x "$linux_station" ]; then
   XDG_CACHE_HOME="$runs/linux/cache" XDG_STATE_HOME="$runs/linux/state" "$linux_station" \
     --headless --simulate --settings "$runs/linux/station.ini" --report "$runs/linux/report.json" \

@@ -85,7 +85,11 @@ public:
   platform::sim::Farm* farm() override { return farm_.get(); }
 
 private:
+#ifdef _WIN32
+  NativeSystem system_{nullptr, false};
+#else
   NativeSystem system_;
+#endif
   platform::TraceSink& trace_;
   std::unique_ptr<platform::sim::Farm> farm_;
   platform::Platform platform_;

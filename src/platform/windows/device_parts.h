@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -60,7 +61,7 @@ public:
   void setEventListener(std::function<void(DeviceEvent)> listener) override;
 
 private:
-  void watch();
+  void watch(std::promise<void>& ready);
   TraceSink& trace_;
   std::mutex mutex_;
   std::function<void(DeviceEvent)> listener_;

@@ -168,10 +168,15 @@ void WindowsDrives::setEventListener(std::function<void(DeviceEvent)> listener) 
     listener_ = std::move(listener);
     if (!listener_) return;
   }
-  watcher_ = std::thread([this] { watch(); });
+  // Returns once the watcher's window is there (or could not be made), so that a listener
+  // replaced at once still finds the window to close.
+  std::promise<void> ready;
+  std::future<void> started = ready.get_future();
+  watcher_ = std::thread([this, &ready] { watch(ready); });
+  started.wait();
 }
 
-void WindowsDrives::watch() {
+void WindowsDrives::watch(std::promise<void>& ready) {
   const HINSTANCE module = ::GetModuleHandleW(nullptr);
   WNDCLASSW windowClass{};
   windowClass.lpfnWndProc = watcherProcedure;
@@ -182,6 +187,7 @@ void WindowsDrives::watch() {
                                         module, nullptr);
   if (window == nullptr) {
     trace_.line("device watcher: no message window, arrivals are not reported");
+    ready.set_value();
     return;
   }
   std::function<void(DeviceEvent)> listener;
@@ -199,6 +205,7 @@ void WindowsDrives::watch() {
   const HDEVNOTIFY registration =
       ::RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
   window_ = window;
+  ready.set_value();
   MSG message;
   while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
     ::TranslateMessage(&message);

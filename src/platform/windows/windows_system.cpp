@@ -159,6 +159,7 @@ bool WindowsSystem::acquireInstanceLock(const std::string& name) {
 void WindowsSystem::applySystemAdjustments() {
   // Written at every start and never undone; without the rights (no administrator) or without
   // the keys nothing is written, and the missing trace line is the only sign.
+  if (!adjust_) return;
   const BYTE on = 1;
   for (const wchar_t* value : kIgnoreSerialValues) {
     if (setValue(HKEY_LOCAL_MACHINE, kUsbFlagsKey, value, REG_BINARY, &on, 1) && trace_)

@@ -13,8 +13,10 @@ namespace tarvix::platform::windows {
 
 class WindowsSystem final : public SystemServices {
 public:
-  // `trace` takes the registry adjustments' lines; null traces nothing.
-  explicit WindowsSystem(TraceSink* trace = nullptr) : trace_(trace) {}
+  // `trace` takes the registry adjustments' lines; null traces nothing. Without `adjust` the
+  // adjustments are left out: a station on a simulated farm changes nothing of the system's.
+  explicit WindowsSystem(TraceSink* trace = nullptr, bool adjust = true)
+      : trace_(trace), adjust_(adjust) {}
   ~WindowsSystem() override;
   WindowsSystem(const WindowsSystem&) = delete;
   WindowsSystem& operator=(const WindowsSystem&) = delete;
@@ -33,6 +35,7 @@ public:
 
 private:
   TraceSink* trace_;
+  bool adjust_;
   void* mutex_ = nullptr; // held for the life of the process; the system releases it at exit
 };
 
