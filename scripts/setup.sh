@@ -13,6 +13,7 @@ packages=(
   clang-format
   dpkg-dev lintian
   clang libclang-rt-14-dev
+  g++-mingw-w64-x86-64-posix wine64 googletest
 )
 
 missing=()

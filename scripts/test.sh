@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Sets up a fresh machine, builds, checks the code's format and runs every test; then runs the
 # suites again (all but the Qt window) in address/undefined and thread sanitizer builds. In between,
-# scripts/fuzz.sh fuzzes the readers of outside input for a bounded time.
-# TARVIX_FUZZ=0 skips the fuzzing, TARVIX_SANITIZERS=0 the sanitizer builds.
+# scripts/fuzz.sh fuzzes the readers of outside input for a bounded time, and the Windows build
+# (scripts/build-windows.sh) runs its suites and a production run under wine.
+# TARVIX_FUZZ=0 skips the fuzzing, TARVIX_WINDOWS=0 the Windows build, TARVIX_SANITIZERS=0 the
+# sanitizer builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
@@ -10,6 +12,11 @@ bash scripts/format.sh --check
 build="${TARVIX_BUILD_DIR:-build}"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 600
 [ "${TARVIX_FUZZ:-1}" = "0" ] || bash scripts/fuzz.sh
+if [ "${TARVIX_WINDOWS:-1}" != "0" ]; then
+  echo "test: Windows cross build and its suites under wine in build-windows" >&2
+  bash scripts/build-windows.sh
+  bash scripts/test-windows.sh
+fi
 
 [ "${TARVIX_SANITIZERS:-1}" = "0" ] && exit 0
 for sanitizer in address,undefined thread; do

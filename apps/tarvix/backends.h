@@ -34,7 +34,7 @@ std::unique_ptr<Backend> makeBackend(const Options& options, platform::TraceSink
 std::unique_ptr<Backend> makeEmptyFarm(Backend& like);
 
 // Where the trace file and the production log live: $XDG_STATE_HOME/tarvix, or
-// ~/.local/state/tarvix; empty when neither can be found.
+// ~/.local/state/tarvix (%LOCALAPPDATA%\Tarvix on Windows); empty when neither can be found.
 std::filesystem::path stateFolder();
 
 } // namespace tarvix::cli

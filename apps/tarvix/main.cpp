@@ -5,7 +5,6 @@
 #include "backends.h"
 #include "command_line.h"
 #include "log/production_log_file.h"
-#include "platform/linux/linux_system.h"
 #include "platform/sim/farm.h"
 #include "settings/profile_file.h"
 #include "station/control_ids.h"
@@ -18,7 +17,13 @@
 #include <fstream>
 #include <iostream>
 #include <thread>
+#ifdef _WIN32
+#include "platform/windows/windows_system.h"
+#include <io.h>
+#else
+#include "platform/linux/linux_system.h"
 #include <unistd.h>
+#endif
 
 namespace tarvix::cli {
 
@@ -46,6 +51,14 @@ constexpr std::uint64_t kTraceFileLimit = 4u << 20;
 constexpr const char* kNoMappingMode =
     "no port-mapping mode is chosen (bCheckHub or bCheckNOHub in the settings), so no run can "
     "start";
+
+#ifdef _WIN32
+using NativeSystem = platform::windows::WindowsSystem;
+bool stdoutIsTerminal() { return ::_isatty(1) != 0; }
+#else
+using NativeSystem = platform::linux_backend::LinuxSystem;
+bool stdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+#endif
 
 void say(const std::string& message) { std::fprintf(stderr, "tarvix: %s\n", message.c_str()); }
 
@@ -80,11 +93,15 @@ bool writable(const fs::path& path) {
 }
 
 bool haveDisplay() {
+#ifdef _WIN32
+  return true; // a Windows station always runs on a desktop
+#else
   for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
     const char* value = std::getenv(variable);
     if (value != nullptr && *value != '\0') return true;
   }
   return false;
+#endif
 }
 
 bool writeReport(const nlohmann::ordered_json& report, const std::filesystem::path& to) {
@@ -170,8 +187,7 @@ int runHeadless(cli::Backend& backend, const cli::Options& options, const LogPla
   backend.start();
   // Live lines only for a person at a terminal, never into a pipe or the report's own stream.
   std::optional<cli::TerminalProgress> progress;
-  if (!options.scanOnly && options.report != "-" && ::isatty(STDOUT_FILENO) == 1)
-    progress.emplace(stdout);
+  if (!options.scanOnly && options.report != "-" && stdoutIsTerminal()) progress.emplace(stdout);
   std::vector<cli::PortLine> lines;
   if (!options.scanOnly) {
     host.runAndWait([&] { window.onClicked(station::id::kAutoStart); });
@@ -234,7 +250,7 @@ int main(int argc, char** argv) {
     return fail(options->report.string() + ": cannot be written");
   }
 
-  platform::linux_backend::LinuxSystem instance;
+  NativeSystem instance;
   // A second station for the same readers (or the same farm) ends silently.
   if (!instance.acquireInstanceLock(cli::instanceLockName(*options, instance.executablePath()))) {
     return 0;

@@ -14,7 +14,13 @@ std::uint64_t ScaledClock::tickMs() const {
   return static_cast<std::uint64_t>(realMs / scale_);
 }
 
-void ScaledClock::sleepMs(std::uint32_t ms) { std::this_thread::sleep_for(realDuration(ms)); }
+void ScaledClock::sleepMs(std::uint32_t ms) {
+  // Until a deadline rather than once for a duration: Windows rounds a wait shorter than its
+  // timer's tick down to none.
+  const auto until = std::chrono::steady_clock::now() + realDuration(ms);
+  while (std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(until - std::chrono::steady_clock::now());
+}
 
 std::chrono::nanoseconds ScaledClock::realDuration(std::uint32_t ms) const {
   return std::chrono::nanoseconds(
@@ -25,7 +31,11 @@ LocalTime ScaledClock::localTime() const {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   std::tm parts{};
+#ifdef _WIN32
+  localtime_s(&parts, &seconds);
+#else
   localtime_r(&seconds, &parts);
+#endif
   const auto sinceSecond = now - std::chrono::system_clock::from_time_t(seconds);
   return LocalTime{
       parts.tm_year + 1900,

@@ -3,13 +3,24 @@
 #include <cstdio>
 
 namespace tarvix::platform {
+namespace {
+
+// Not inherited ("e", "N"): the copy tool the station starts never holds the trace file open.
+std::FILE* openTrace(const std::filesystem::path& path, bool fresh) {
+#ifdef _WIN32
+  return ::_wfopen(path.c_str(), fresh ? L"wbN" : L"abN");
+#else
+  return std::fopen(path.c_str(), fresh ? "we" : "ae");
+#endif
+}
+
+} // namespace
 
 FileTrace::FileTrace(std::filesystem::path file, std::uint64_t limit, bool alsoStderr)
     : path_(std::move(file)), limit_(limit), alsoStderr_(alsoStderr) {
   std::error_code none;
   std::filesystem::create_directories(path_.parent_path(), none);
-  // Close-on-exec ("e"): the copy tool the station starts never holds the trace file open.
-  file_ = std::fopen(path_.c_str(), "ae");
+  file_ = openTrace(path_, false);
   if (file_ != nullptr) size_ = std::filesystem::file_size(path_, none);
 }
 
@@ -28,7 +39,7 @@ void FileTrace::line(std::string_view text) {
     std::fclose(file_);
     std::error_code none;
     std::filesystem::rename(path_, path_.string() + ".1", none);
-    file_ = std::fopen(path_.c_str(), "we");
+    file_ = openTrace(path_, true);
     size_ = 0;
     if (file_ == nullptr) return;
   }

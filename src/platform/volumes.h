@@ -8,8 +8,16 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvix::platform {
+
+// One run of the copy tool: the program and its arguments, and what it needs added to the
+// environment.
+struct CopyCommand {
+  std::vector<std::string> argv;
+  std::vector<std::string> environment;
+};
 
 class Volumes {
 public:
@@ -21,9 +29,15 @@ public:
   // a volume on one of its partitions is open, the caller's own included (the kernel does not
   // drop a partition in use).
   virtual bool rereadPartitionLayout(std::string_view driveName) = 0;
-  // The volume as the copy tool (mtools) names it with -i: a device node, or an image file with
+  // The volume as the copy tool names it: for mtools (-i) a device node, or an image file with
   // "@@" and the byte offset of the volume in it. Nothing when there is no such volume.
   virtual std::optional<std::string> copyTarget(std::string_view driveName) const = 0;
+  // The copy tool's run that puts `source` onto the volume `target` (as copyTarget names it): a
+  // file into the volume's root or, with a `folderName`, a folder's content into a folder of that
+  // name in the root, overwriting what is there. mtools' mcopy unless a backend's system has its
+  // own tool.
+  virtual CopyCommand copyCommand(const std::string& target, const std::string& source,
+                                  const std::string& folderName) const;
 };
 
 } // namespace tarvix::platform

@@ -1,6 +1,6 @@
 // The copy files step: the chosen files into the root of a LUN's new volume and the chosen folder
-// into a folder of its name, each by the copy tool (mtools' mcopy, which writes into the FAT volume
-// without mounting it), hidden, with a two-minute limit and the exit code as the verdict.
+// into a folder of its name, each by the platform's copy tool (mtools' mcopy on Linux, xcopy on
+// Windows), hidden, with a two-minute limit and the exit code as the verdict.
 #include "run/steps.h"
 
 #include <algorithm>
@@ -22,25 +22,20 @@ constexpr std::uint32_t kCopyTimeoutMs = 120000;
 // The time-out scales with the station's clock, but a scaled-down clock must not cut the tool off
 // before it could start and copy a few files on a busy machine.
 constexpr std::chrono::seconds kCopyTimeoutRealFloor{30};
-constexpr const char* kCopyTool = "mcopy";
-// Ends the tool's options, so that no path, whatever its first character, is taken for one.
-constexpr const char* kEndOfOptions = "--";
-// mtools otherwise refuses volumes whose sector count is not a multiple of a track.
-constexpr const char* kCopyToolEnvironment = "MTOOLS_SKIP_CHECK=1";
 
 // Runs one copy onto drive `driveIndex`; false when it could not start, failed, outran its limit,
 // or was ended because its reader went away or the station is closing.
-bool runCopy(const StepContext& context, int driveIndex, std::vector<std::string> argv) {
+bool runCopy(const StepContext& context, int driveIndex, const platform::CopyCommand& command) {
   platform::Platform& platform = context.platform;
   const auto outcome = platform.system.runHidden(
-      argv, {kCopyToolEnvironment}, platform.system.executablePath().parent_path(),
+      command.argv, command.environment, platform.system.executablePath().parent_path(),
       std::max<std::chrono::nanoseconds>(platform.clock.realDuration(kCopyTimeoutMs),
                                          kCopyTimeoutRealFloor),
       [&] { return !context.state.closing && context.readerStillBound(driveIndex); });
   if (!outcome.started) {
     if (outcome.startError != 0) {
-      context.display->messageBox(std::string(kCopyTool) + ": " +
-                                  std::strerror(outcome.startError));
+      const std::string tool = command.argv.empty() ? "" : command.argv.front();
+      context.display->messageBox(tool + ": " + std::strerror(outcome.startError));
     }
     return false;
   }
@@ -74,7 +69,7 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
     if (file.chosen) {
       context.showText(slot, kFileTexts[row]);
       if (!target || !runCopy(context, driveIndex,
-                              {kCopyTool, "-o", "-i", *target, kEndOfOptions, file.path, "::/"})) {
+                              context.platform.volumes.copyCommand(*target, file.path, {}))) {
         return false;
       }
     }
@@ -83,9 +78,9 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
   if (list.folder.chosen) {
     context.showText(slot, text::kFolderWritten);
     const std::string name = displayName(list.folder.path);
-    if (!target || !runCopy(context, driveIndex,
-                            {kCopyTool, "-s", "-o", "-i", *target, kEndOfOptions, list.folder.path,
-                             "::/" + name})) {
+    if (!target ||
+        !runCopy(context, driveIndex,
+                 context.platform.volumes.copyCommand(*target, list.folder.path, name))) {
       return false;
     }
   }

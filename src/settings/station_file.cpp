@@ -1,22 +1,31 @@
 #include "settings/station_file.h"
 
+#include "platform/files/file_io.h"
 #include "settings/profile_file.h"
 #include "settings/settings_keys.h"
 
 #include <cstdlib>
 #include <fstream>
+#include <random>
 
 namespace tarvix::settings {
 namespace {
 
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+constexpr const char* kConfigFolderName = "Tarvix";
+#else
+constexpr const char* kConfigFolderName = "tarvix";
+#endif
+
 // Whether a new file can be made in `folder`: tried rather than judged from the mode bits, which
 // say nothing of read-only mounts, capabilities or access control lists.
 bool folderTakesFiles(const fs::path& folder) {
-  std::string probe = (folder / ".tarvix-write-test.XXXXXX").string();
-  const int fd = ::mkstemp(probe.data());
+  const fs::path probe = folder / (".tarvix-write-test." + std::to_string(std::random_device{}()));
+  const int fd = platform::files::openFile(probe, platform::files::OpenMode::CreateNew);
   if (fd < 0) return false;
+  platform::files::closeFile(fd);
   std::error_code ignored;
   fs::remove(probe, ignored);
   return true;
@@ -32,15 +41,21 @@ fs::path stationSettingsPath(const fs::path& executableFolder, const fs::path& c
              : folderTakesFiles(executableFolder)) {
     return beside;
   }
-  const fs::path folder = configHome / "tarvix";
+  const fs::path folder = configHome / kConfigFolderName;
   fs::create_directories(folder, error);
   return folder / kDefaultFileName;
 }
 
 fs::path userConfigFolder() {
+#ifdef _WIN32
+  // The roaming application data of the user, as Windows programs keep their settings.
+  const char* appData = std::getenv("APPDATA");
+  return appData != nullptr ? fs::path(appData) : fs::path();
+#else
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && *xdg == '/') return xdg;
   const char* home = std::getenv("HOME");
   return fs::path(home != nullptr ? home : "") / ".config";
+#endif
 }
 
 bool saveSerialNumber(const fs::path& file, std::string_view next) {

@@ -7,11 +7,12 @@
 namespace tarvix::settings {
 
 // The settings file beside the executable when that file can be written, or the folder can take
-// a new one; otherwise TarvixValue.ini in a "tarvix" folder under `configHome`, which is made
+// a new one; otherwise TarvixValue.ini in a "tarvix" ("Tarvix" on Windows) folder under
+// `configHome`, which is made
 // when missing. An installed station thus keeps its settings, and its serial numbers, per user.
 std::filesystem::path stationSettingsPath(const std::filesystem::path& executableFolder,
                                           const std::filesystem::path& configHome);
-// $XDG_CONFIG_HOME, or ~/.config when it is not set.
+// $XDG_CONFIG_HOME, or ~/.config when it is not set; %APPDATA% on Windows.
 std::filesystem::path userConfigFolder();
 
 // Writes `next` as szSerialNum into `file`, atomically, leaving every other line as it was; a new

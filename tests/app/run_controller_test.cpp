@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 namespace tarvix::app {
 namespace {
@@ -32,6 +34,9 @@ protected:
 };
 
 TEST_F(Run, WhatARunCannotWriteOrHoldStopsItBeforeItStarts) {
+#ifdef _WIN32
+  GTEST_SKIP() << "stands a named pipe (mkfifo) in for the image; Windows has no such file";
+#else
   const fs::path fifo = dir / "image.fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   const fs::path huge = dir / "huge.bin";
@@ -69,6 +74,7 @@ TEST_F(Run, WhatARunCannotWriteOrHoldStopsItBeforeItStarts) {
     EXPECT_NE(host.messages().back().find(c.said), std::string::npos) << host.messages().back();
     EXPECT_FALSE(run.runPrepared()) << c.said;
   }
+#endif
 }
 
 } // namespace

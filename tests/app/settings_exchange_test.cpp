@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <fstream>
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 namespace tarvix::app {
 namespace {
@@ -232,11 +234,15 @@ TEST_F(Settings, StoredValuesTheEditsWouldRefuseTakeTheirDefaults) {
 
 // Neither blocks nor fills the start-up: a stored image that is no file is dropped unopened.
 TEST_F(Settings, AStoredImageThatIsAFifoIsDroppedUnopened) {
+#ifdef _WIN32
+  GTEST_SKIP() << "stands a named pipe (mkfifo) in for the image; Windows has no such file";
+#else
   const fs::path fifo = dir / "image.fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   write(defaultFile(), "[Test Item]\r\nbCheckBinFile=1\r\nszBinFilePath=" + fifo.string() + "\r\n");
   start();
   EXPECT_TRUE(window->binPath.empty());
+#endif
 }
 
 } // namespace

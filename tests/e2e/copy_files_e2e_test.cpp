@@ -3,6 +3,7 @@
 #include "app/window_port_display.h"
 #include "e2e/station_on_farm.h"
 #include "run/steps.h"
+#include "support/portable.h"
 
 namespace tarvix::testing {
 namespace {
@@ -34,6 +35,7 @@ std::string onCard(StationOnFarm& station, const std::string& path) {
 }
 
 TEST(CopyFiles, EntriesAreCheckedAndCopiedFromTheStationsFolder) {
+  TARVIX_SKIP_WITHOUT_MTOOLS();
   struct Case {
     const char* name;
     const char* entries;
@@ -63,6 +65,7 @@ TEST(CopyFiles, EntriesAreCheckedAndCopiedFromTheStationsFolder) {
 // Before the run preparation makes them absolute, names beginning with a dash still reach the
 // tool as files.
 TEST(CopyFiles, NamesThatLookLikeOptionsAreCopiedAsFiles) {
+  TARVIX_SKIP_WITHOUT_MTOOLS();
   auto station = stationCopying("");
   ASSERT_TRUE(station->runOnce()); // a fresh volume, nothing copied
   std::ofstream(station->dir() / "-n") << "not an option\n";

@@ -4,11 +4,15 @@
 
 #include "app/station_report.h"
 #include "app/station_window.h"
-#include "platform/linux/linux_system.h"
 #include "platform/sim/farm.h"
 #include "station/control_ids.h"
 #include "support/fake_platform.h"
 #include "support/temp_dir.h"
+#ifdef _WIN32
+#include "platform/windows/windows_system.h"
+#else
+#include "platform/linux/linux_system.h"
+#endif
 #include "ui/headless/headless_host.h"
 
 #include <gtest/gtest.h>
@@ -40,14 +44,17 @@ public:
   std::atomic<std::int64_t> shortestTimeoutNs{std::numeric_limits<std::int64_t>::max()};
 
 private:
+#ifdef _WIN32
+  platform::windows::WindowsSystem real_;
+#else
   platform::linux_backend::LinuxSystem real_;
+#endif
 };
 
 class StationOnFarm {
 public:
   StationOnFarm(const std::string& farmJson, const std::string& settings) {
-    char pattern[] = "/tmp/tarvix-e2e-XXXXXX";
-    dir_ = mkdtemp(pattern);
+    dir_ = makeTestFolder("tarvix-e2e-");
     std::string error;
     farm = platform::sim::Farm::fromText(farmJson, "test farm", dir_, error);
     if (!farm) throw std::runtime_error(error);

@@ -70,6 +70,7 @@ protected:
 TEST_F(VolumeFormat, SmallCardIsFat16AndAWrittenAreaForcesTheFactoryLabel) {
   start(R"("cardSectors": 40000)", "bCheckFormat=0\r\nbCheckBinFile=1\r\nszLabel=IGNORED\r\n");
   ASSERT_TRUE(formatFirstLun());
+  TARVIX_SKIP_WITHOUT_MTOOLS();
   const auto volume = cutVolume();
   EXPECT_EQ(run("fsck.fat -n " + volume.string()).substr(0, 2), "0:");
   const std::string info = run("minfo -i " + volume.string() + " ::");

@@ -4,6 +4,10 @@
 
 #include <cerrno>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace tarvix::sim_test {
 namespace {
 
@@ -148,9 +152,13 @@ TEST_F(FarmTest, ImagesAreSparse) {
   load(oneReader("VQ301B", R"("cardMiB": 256)"));
   const auto image = farm->cardImagePath("r1");
   EXPECT_EQ(std::filesystem::file_size(image), 256u << 20);
+#ifdef _WIN32
+  GTEST_SKIP() << "the allocated size of a file is not asked of Windows here";
+#else
   struct stat info {};
   ASSERT_EQ(::stat(image.c_str(), &info), 0);
   EXPECT_LT(info.st_blocks * 512, 4 << 20);
+#endif
 }
 
 TEST_F(FarmTest, AnImageOfAnotherSizeIsRefusedAndNothingElseCreated) {

@@ -14,9 +14,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace tarvix::sim_test {
 
 using platform::sim::Farm;
@@ -39,11 +36,11 @@ inline std::string oneReader(const std::string& model, const std::string& fields
 inline std::vector<std::uint8_t> readFile(const std::filesystem::path& path, std::uint64_t offset,
                                           std::size_t length) {
   std::vector<std::uint8_t> bytes(length);
-  const int fd = ::open(path.c_str(), O_RDONLY);
-  EXPECT_GE(fd, 0) << path;
-  EXPECT_EQ(::pread(fd, bytes.data(), length, static_cast<off_t>(offset)),
-            static_cast<ssize_t>(length));
-  ::close(fd);
+  std::ifstream in(path, std::ios::binary);
+  EXPECT_TRUE(in) << path;
+  in.seekg(static_cast<std::streamoff>(offset));
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(length));
+  EXPECT_EQ(static_cast<std::size_t>(in.gcount()), length) << path;
   return bytes;
 }
 

@@ -2,22 +2,23 @@
 // file whole; running a shell command for its output.
 #pragma once
 
+#include "support/portable.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 namespace tarvix::testing {
 
 class TempDir {
 public:
-  TempDir() {
-    char pattern[] = "/tmp/tarvix-test-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-  }
+  TempDir() { path_ = makeTestFolder("tarvix-test-"); }
   ~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
@@ -51,13 +52,21 @@ struct Shell {
 // Runs `command` in a shell, standard error and output together; mtools skip their disk check.
 inline Shell shell(const std::string& command) {
   Shell result;
+#ifdef _WIN32
+  FILE* pipe = _popen((command + " 2>&1").c_str(), "r");
+#else
   FILE* pipe = popen(("MTOOLS_SKIP_CHECK=1 " + command + " 2>&1").c_str(), "r");
+#endif
   if (pipe == nullptr) return result;
   char buffer[4096];
   for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
     result.output.append(buffer, n);
+#ifdef _WIN32
+  result.status = _pclose(pipe);
+#else
   const int status = pclose(pipe);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
   return result;
 }
 

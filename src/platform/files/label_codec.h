@@ -1,5 +1,5 @@
-// Volume labels in the 8-bit character set of the calling thread's locale (LC_CTYPE), as the
-// system that mounts the card will read them.
+// Volume labels in the 8-bit character set of the calling thread's locale (LC_CTYPE; the system's
+// ANSI code page on Windows), as the system that mounts the card will read them.
 #pragma once
 
 #include <cstddef>

@@ -6,26 +6,24 @@
 #include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace tarvix::platform::sim {
 
 bool CardImage::fits(const std::filesystem::path& path, std::uint64_t bytes, std::string& error) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    if (errno == ENOENT) return true;
-    error = path.string() + ": " + std::strerror(errno);
+  std::error_code failure;
+  const auto status = std::filesystem::status(path, failure);
+  if (status.type() == std::filesystem::file_type::not_found) return true;
+  if (failure) {
+    error = path.string() + ": " + failure.message();
     return false;
   }
-  if (!S_ISREG(info.st_mode)) {
+  if (status.type() != std::filesystem::file_type::regular) {
     error = path.string() + " is not a regular file";
     return false;
   }
-  if (static_cast<std::uint64_t>(info.st_size) != bytes) {
-    error = "the image " + path.string() + " holds " + std::to_string(info.st_size) +
-            " bytes, not the " + std::to_string(bytes) + " this card needs";
+  const std::uint64_t size = std::filesystem::file_size(path, failure);
+  if (failure || size != bytes) {
+    error = "the image " + path.string() + " holds " + std::to_string(size) + " bytes, not the " +
+            std::to_string(bytes) + " this card needs";
     return false;
   }
   return true;
@@ -34,15 +32,16 @@ bool CardImage::fits(const std::filesystem::path& path, std::uint64_t bytes, std
 std::unique_ptr<CardImage> CardImage::open(const std::filesystem::path& path, std::uint64_t bytes,
                                            bool& fresh, std::string& error, Forgery forgery) {
   if (!fits(path, bytes, error)) return nullptr;
-  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  int fd = files::openFile(path, files::OpenMode::ReadWrite);
   fresh = false;
   if (fd < 0 && errno == ENOENT) {
-    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    fd = files::openFile(path, files::OpenMode::CreateNew);
     // Sparse: a 64 GiB card costs nothing until it is written.
-    if (fd >= 0 && ::ftruncate(fd, static_cast<off_t>(bytes)) != 0) {
+    if (fd >= 0 && !files::setSparseSize(fd, bytes)) {
       error = path.string() + ": " + std::strerror(errno);
-      ::close(fd);
-      ::unlink(path.c_str());
+      files::closeFile(fd);
+      std::error_code ignored;
+      std::filesystem::remove(path, ignored);
       return nullptr;
     }
     fresh = true;
@@ -54,7 +53,7 @@ std::unique_ptr<CardImage> CardImage::open(const std::filesystem::path& path, st
   return std::unique_ptr<CardImage>(new CardImage(fd, bytes, path, forgery));
 }
 
-CardImage::~CardImage() { ::close(fd_); }
+CardImage::~CardImage() { files::closeFile(fd_); }
 
 bool CardImage::forged(std::uint64_t offset) const {
   return forgery_.kind != Forgery::Kind::None && offset >= forgery_.realBytes &&

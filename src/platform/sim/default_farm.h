@@ -31,7 +31,8 @@ inline constexpr std::string_view kDefaultFarmJson = R"({
   ]
 })";
 
-// $XDG_CACHE_HOME/tarvix, or ~/.cache/tarvix when it is unset; empty when neither can be found.
+// $XDG_CACHE_HOME/tarvix, or ~/.cache/tarvix when it is unset (%LOCALAPPDATA%\Tarvix\cache on
+// Windows); empty when neither can be found.
 std::filesystem::path userCacheDir();
 
 } // namespace tarvix::platform::sim

@@ -7,6 +7,12 @@
 #include <cstring>
 
 namespace tarvix::platform::sim {
+
+#ifdef ENOMEDIUM
+constexpr int kNoMedium = ENOMEDIUM;
+#else
+constexpr int kNoMedium = ENXIO; // Windows' C library has no "no medium"
+#endif
 namespace {
 
 std::uint32_t bigEndian32(const std::uint8_t* bytes) {
@@ -538,7 +544,7 @@ bool EmulatedReader::checkDisk(std::uint64_t generation, unsigned lun, Area& are
   }
   area = lunArea(lun);
   if (!area.image) {
-    error = ENOMEDIUM;
+    error = kNoMedium;
     return false;
   }
   return true;
