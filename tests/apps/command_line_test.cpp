@@ -56,46 +56,6 @@ const char* kFarm = R"({"imageDir": "img", "timeScale": 0.001, "hostControllers"
     {"port": 1, "reader": {"id": "r1", "model": "VQ301C-A-1LUN", "cardMiB": 8}},
     {"port": 2, "reader": {"id": "r2", "model": "VQ301A", "cardMiB": 8}}]}}]}]})";
 
-TEST_F(CommandLine, HeadlessScanReportsEveryPortBox) {
-  const fs::path farm = write("farm.json", kFarm);
-  const fs::path settings =
-      write("s.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\n");
-  ASSERT_EQ(run("--headless --scan-only --farm " + farm.string() + " --settings " +
-                settings.string() + " --report " + (dir / "report.json").string()),
-            0)
-      << err;
-  const auto report = nlohmann::json::parse(read(dir / "report.json"));
-  ASSERT_EQ(report["ports"].size(), 21u);
-  EXPECT_EQ(report["serialText"], "000000000001");
-  const auto& first = report["ports"][0];
-  EXPECT_EQ(first["port"], 1);
-  EXPECT_EQ(first["slots"].size(), 4u);
-  EXPECT_EQ(first["slots"][0]["label"], "D:");
-  EXPECT_EQ(first["slots"][0]["text"], "7 MB\r\n");
-  EXPECT_EQ(report["ports"][1]["slots"][0]["text"], "Not VQ301C\r\n-A-1LUN!!");
-  EXPECT_EQ(report["ports"][1]["slots"][0]["colour"], 1);
-  // The named file is the station's own for the run: the closing saves into it.
-  EXPECT_NE(read(settings).find("szSerialNum=000000000001"), std::string::npos);
-  EXPECT_FALSE(fs::exists(dir / "TarvixValue.ini"));
-}
-
-// A reader the station refused was not prepared: the run does not count as passed, and the report
-// says which port and why.
-TEST_F(CommandLine, HeadlessRunFailsWhenAReaderWasRefused) {
-  const fs::path farm = write("farm.json", kFarm);
-  const fs::path settings = write("s.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\n"
-                                           "nICType=3\r\nbCheckFormat=1\r\n");
-  ASSERT_EQ(run("--headless --farm " + farm.string() + " --settings " + settings.string() +
-                " --report " + (dir / "report.json").string()),
-            1)
-      << err;
-  const auto report = nlohmann::json::parse(read(dir / "report.json"));
-  EXPECT_EQ(report["ports"][0]["picture"], "pass");
-  EXPECT_FALSE(report["ports"][0].contains("refused"));
-  EXPECT_EQ(report["ports"][1]["refused"], "Not VQ301C -A-1LUN!!");
-  EXPECT_NE(err.find("port 2 not started: Not VQ301C -A-1LUN!!"), std::string::npos) << err;
-}
-
 TEST_F(CommandLine, BadInputIsRefusedWithOneClearMessage) {
   const fs::path badFarm = write("bad.json", R"({"hostControllers": [{"rootHubPorts": 2,
     "attached": [{"port": 3, "reader": {"id": "x", "model": "VQ301A", "cardMiB": 8}}]}]})");
@@ -233,18 +193,22 @@ TEST_F(CommandLine, AFarmRunLeavesAProductionLogThatMatchesTheReport) {
   EXPECT_EQ(err.find("m_hUSBDeviceHandle"), std::string::npos) << err;
   EXPECT_EQ(out, "") << "live progress lines went into a pipe";
 
+  // A scan alone succeeds and reports every port box.
   ASSERT_EQ(run("--headless --scan-only --trace --farm " + farm.string() + " --settings " +
-                settings.string()),
+                settings.string() + " --report " + (dir / "scan.json").string()),
             0);
   EXPECT_NE(err.find("m_hUSBDeviceHandle close handle"), std::string::npos) << err;
+  EXPECT_EQ(nlohmann::json::parse(read(dir / "scan.json"))["ports"].size(), 21u);
 }
 
-// On a terminal a run shows a live line for each started port, and its result at the end.
-TEST_F(CommandLine, ATerminalShowsOneLineForEachStartedPort) {
+// A reader the station refused was not prepared: the run does not count as passed, and the report
+// and the operator are told which port and why. On a terminal a run shows a live line for each
+// started port, and its result at the end.
+TEST_F(CommandLine, ARefusedReaderFailsTheRunAndATerminalShowsEachStartedPort) {
   const fs::path farm = write("farm.json", kFarm);
   const fs::path settings = write("s.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\n"
                                            "nICType=3\r\nbCheckFormat=1\r\n");
-  // script(1) gives the station a terminal of its own.
+  // script(1) gives the station a terminal of its own, and its standard error with it.
   ASSERT_EQ(run("-qec '" + station.string() + " --headless --farm " + farm.string() +
                     " --settings " + settings.string() + " --report " + (dir / "r.json").string() +
                     "' /dev/null",
@@ -253,8 +217,12 @@ TEST_F(CommandLine, ATerminalShowsOneLineForEachStartedPort) {
       << err;
   EXPECT_NE(out.find("port  1  "), std::string::npos) << out;
   EXPECT_NE(out.rfind("pass"), std::string::npos) << out;
-  // Port 2's reader was refused, so it never started.
+  EXPECT_NE(out.find("port 2 not started: Not VQ301C -A-1LUN!!"), std::string::npos) << out;
   EXPECT_EQ(out.find("port  2  "), std::string::npos) << out;
+  const auto report = nlohmann::json::parse(read(dir / "r.json"));
+  EXPECT_EQ(report["ports"][0]["picture"], "pass");
+  EXPECT_FALSE(report["ports"][0].contains("refused"));
+  EXPECT_EQ(report["ports"][1]["refused"], "Not VQ301C -A-1LUN!!");
 }
 
 // The serial number a card holds: the card information block's serial descriptor, whose

@@ -8,17 +8,15 @@ const char* kHubMapSettings = "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nn
 
 std::string twoHubFarm() {
   std::string hub1;
-  for (int port = 1; port <= 7; ++port) {
-    if (port > 1) hub1 += ",";
-    hub1 += farmReader(port, "a" + std::to_string(port), "VQ301C-A-1LUN", 8);
-  }
-  return R"({"imageDir": "img", "timeScale": 0.001, "hostControllers": [{"rootHubPorts": 4,
-    "attached": [
-      {"port": 1, "hub": {"ports": 7, "chips": 2, "attached": [)" +
-         hub1 + R"(]}},
-      {"port": 2, "hub": {"ports": 7, "attached": [)" +
-         farmReader(3, "b3", "VQ301C-A-1LUN", 16) + "," + farmReader(5, "b5", "VQ305A", 8) +
-         R"(]}}]}]})";
+  for (int port = 1; port <= 7; ++port)
+    hub1 +=
+        (port > 1 ? "," : "") + farmReader(port, "a" + std::to_string(port), "VQ301C-A-1LUN", 8);
+  return farmText(
+      farmHub(1, hub1) + "," +
+          farmHub(2,
+                  farmReader(3, "b3", "VQ301C-A-1LUN", 16) + "," + farmReader(5, "b5", "VQ305A", 8),
+                  true),
+      4, "0.001");
 }
 
 const nlohmann::ordered_json& slotOf(const nlohmann::ordered_json& report, int slot) {

@@ -67,23 +67,17 @@ TEST_P(ForgedCards, FailWithTheirRealSize) {
   EXPECT_LE(bytesMoved(), kBudgetBytes);
 }
 
+// One MiB short and an eighth, as the pass oracle also runs them end to end; odd sizes; 0xFF reads.
 INSTANTIATE_TEST_SUITE_P(
     WrapAndDrop, ForgedCards,
     ::testing::Values(Forged{"wrapOneMiBShort", 64, 63, R"("forgery": "wrap")"},
-                      Forged{"wrapHalf", 64, 32, R"("forgery": "wrap")"},
-                      Forged{"wrapOdd", 64, 45, R"("forgery": "wrap")"},
                       Forged{"wrapEighth", 64, 8, R"("forgery": "wrap")"},
                       Forged{"dropOneMiBShort", 64, 63, R"("forgery": "drop")"},
                       Forged{"dropOdd", 64, 37, R"("forgery": "drop", "dropReads": "ff")"},
                       Forged{"dropEighth", 64, 8, R"("forgery": "drop")"},
-                      Forged{"wrapGiBOneMiBShort", 1024, 1023, R"("forgery": "wrap")"},
                       Forged{"wrapGiBThreeQuarters", 1024, 768, R"("forgery": "wrap")"},
-                      Forged{"wrapGiBEighth", 1024, 128, R"("forgery": "wrap")"},
-                      Forged{"dropGiBOneMiBShort", 1024, 1023, R"("forgery": "drop")"},
                       Forged{"dropGiBOdd", 1024, 700, R"("forgery": "drop", "dropReads": "ff")"},
-                      Forged{"dropGiBEighth", 1024, 128, R"("forgery": "drop")"},
                       Forged{"wrap32GiBOdd", 32768, 20011, R"("forgery": "wrap")"},
-                      Forged{"wrap32GiBThreeQuarters", 32768, 24576, R"("forgery": "wrap")"},
                       Forged{"drop32GiBOdd", 32768, 5003, R"("forgery": "drop")"}),
     kCaseName);
 
