@@ -66,7 +66,7 @@ TEST_P(PartitionSizes, ControllerLaysOutTheAreasInOrderThenReInitialisesOnce) {
   EXPECT_EQ(traced("SetBinAreaSize\r\n Success\r\n"), s.binAreaBytes ? 1 : 0);
   EXPECT_EQ(traced("SetCDROMSize\r\n Success\r\n"), s.isoBytes ? 1 : 0);
   EXPECT_EQ(traced(kClosed), opens);
-  EXPECT_TRUE(display->boxes.empty());
+  EXPECT_TRUE(controls->boxes().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, PartitionSizes,
@@ -141,7 +141,7 @@ TEST_F(AreaSteps, RefusedAreaShowsItsBoxTracesAndStops) {
     chooseBinary(1536);
     chooseIso(2048);
     EXPECT_FALSE(runStep(partitionSizes));
-    EXPECT_EQ(display->boxes, std::vector<std::string>{c.box});
+    EXPECT_EQ(controls->boxes(), std::vector<std::string>{c.box});
     EXPECT_EQ(traced(c.trace), 1);
     EXPECT_EQ(vendorOrderWithoutCapacity(), c.order); // never re-initialised
     EXPECT_EQ(lastTrace(), kClosed);

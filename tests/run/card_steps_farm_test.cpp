@@ -73,7 +73,7 @@ TEST_F(CardSteps, CardInformationWritesTheBlockIntoTheLastSectorOnce) {
   EXPECT_EQ(line(), kInfoPassed);
   EXPECT_TRUE(port().cardInfoWritten);
   EXPECT_EQ(state->serialText, "000000000042");
-  EXPECT_EQ(display->serials.back(), "000000000041");
+  EXPECT_EQ(controls->texts(station::id::kSerial).back(), "000000000041");
   EXPECT_EQ(lastTrace(), kClosed);
   EXPECT_EQ(colour(), station::SlotColour::Idle);
 
@@ -169,7 +169,7 @@ TEST_F(CardSteps, TheNextSerialNumberIsSavedBeforeACardGetsOne) {
     EXPECT_EQ(line(), "Information\r\nwrite fail!!");
     EXPECT_EQ(readImage((kCardSectors - 1) * 512, 512), Bytes(512, 0));
     EXPECT_FALSE(cardInformation()); // a second port of the run: no second message box
-    EXPECT_EQ(display->boxes.size(), c.folderGone ? 1u : 0u);
+    EXPECT_EQ(controls->boxes().size(), c.folderGone ? 1u : 0u);
     EXPECT_TRUE(std::ranges::any_of(
         trace.lines(), [](const std::string& l) { return l.starts_with("serial number: "); }));
   }
