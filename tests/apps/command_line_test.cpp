@@ -315,4 +315,36 @@ TEST_F(CommandLine, AStalledCopyToolDiesWithAKilledStation) {
   EXPECT_TRUE(gone) << "the copy tool outlived the station";
 }
 
+#ifdef TARVIX_WITH_WINDOW
+// A second start of the same executable ends silently while the first runs with its window. How
+// the lock is named, released and left behind is the instance lock's own test.
+TEST_F(CommandLine, ASecondStartEndsSilentlyWhileTheFirstRuns) {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const pid_t first = ::fork();
+  ASSERT_GE(first, 0);
+  if (first == 0) {
+    ::execl(station.c_str(), station.c_str(), nullptr);
+    ::_exit(127);
+  }
+  // The first holds the lock once its open files show it.
+  const std::string lock = "." + station.stem().string() + ".instance.lock";
+  bool holds = false;
+  for (int i = 0; i < 200 && !holds; ++i) {
+    std::error_code error;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(first) + "/fd", error))
+      holds = holds || fs::read_symlink(fd.path(), error).filename() == lock;
+    if (!holds) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (holds) {
+    EXPECT_EQ(run(station.string(), "timeout 10"), 0);
+    EXPECT_EQ(out + err, "") << "a second start must print nothing";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(::waitpid(first, nullptr, WNOHANG), 0) << "the first station keeps running";
+  }
+  ::kill(first, SIGKILL);
+  ::waitpid(first, nullptr, 0);
+  EXPECT_TRUE(holds) << "the first station never took its lock";
+}
+#endif
+
 } // namespace
