@@ -9,8 +9,6 @@
 namespace tarvix::testing {
 namespace {
 
-namespace id = station::id;
-
 class VolumeFormat : public ::testing::Test {
 protected:
   void start(const std::string& card, const std::string& options) {
@@ -84,13 +82,6 @@ TEST_F(VolumeFormat, ARefusedWriteOrAMissingCapacityFailsRed) {
       capacityErrors += l.rfind("GetCapacity Error Code", 0) == 0;
     EXPECT_EQ(capacityErrors, c.capacityErrors);
   }
-}
-
-TEST_F(VolumeFormat, NothingToDoWithoutFormatAreasOrReset) {
-  start(R"("cardMiB": 8)", "");
-  const std::string before = line();
-  EXPECT_TRUE(formatFirstLun());
-  EXPECT_EQ(line(), before);
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 // The low-level format on farm cards: which sectors each extent zeroes and reads back, what the
 // line and the progress bar show on the way, and how a failing card ends. Also: every sector step
-// with its option off leaves the card alone.
+// and the volume format with its option off leave the card alone.
 #include "run/step_fixture.h"
+#include "run/volume_format_step.h"
 
 namespace tarvix::run_test {
 namespace {
@@ -27,6 +28,8 @@ TEST_F(StepOnFarm, StepsWithTheirOptionOffLeaveCardLineAndProgressAlone) {
                              station::PortRecord&) { return run::partitionSizeStep(c, d); }},
       {"capacity check", [](const run::StepContext& c, int d,
                             station::PortRecord&) { return run::capacityCheckStep(c, d); }},
+      {"volume format", [](const run::StepContext& c, int d,
+                           station::PortRecord&) { return run::formatVolumeStep(c, d); }},
   };
   for (const auto& [name, step] : steps) {
     SCOPED_TRACE(name);
