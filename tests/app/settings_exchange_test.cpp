@@ -1,11 +1,5 @@
 // The settings file as the station uses it: start-up load, exit save, the Load and Save buttons.
-#include "app/station_window.h"
-#include "station/control_ids.h"
-#include "support/fake_platform.h"
-#include "support/temp_dir.h"
-#include "ui/headless/headless_host.h"
-
-#include <gtest/gtest.h>
+#include "app/window_fixture.h"
 
 #include <algorithm>
 #include <fstream>
@@ -16,27 +10,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Settings : public ::testing::Test {
+class Settings : public WindowOnFakes {
 protected:
-  Settings() { fake.system.executable = dir / "tarvix"; }
-  ~Settings() override { window.reset(); }
-
   void write(const fs::path& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
   }
   static std::string read(const fs::path& path) { return testing::readFile(path); }
-  void start() {
-    window = std::make_unique<StationWindow>(fake.platform, host);
-    onWindow([&] { window->initialise(); });
-  }
-  template <typename Body> void onWindow(Body&& body) { host.runAndWait(body); }
-  std::string text(int id) { return window->text(id); }
   fs::path defaultFile() const { return dir / "TarvixValue.ini"; }
-
-  testing::TempDir dir;
-  testing::FakePlatform fake;
-  ui::HeadlessHost host;
-  std::unique_ptr<StationWindow> window;
 };
 
 TEST_F(Settings, FreshStartWritesTheDefaultFileAtExit) {
@@ -150,9 +130,8 @@ TEST_F(Settings, ADamagedLineCostsOnlyItselfAndOutlivesTheExitSave) {
 TEST_F(Settings, ANamedStationFileIsReadAtStartAndSavedBackAtExit) {
   const fs::path named = dir / "line3.ini";
   write(named, "[CardInfor]\r\nszSerialNum=000000000077\r\n");
-  window = std::make_unique<StationWindow>(fake.platform, host);
   window->setStationSettingsPath(named);
-  onWindow([&] { window->initialise(); });
+  start();
   EXPECT_EQ(text(id::kSettingsPath), named.string());
   EXPECT_EQ(window->serialFile, named);
   onWindow([&] {
