@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "support/farm_text.h"
 #include "support/temp_dir.h"
 
 #include <chrono>
@@ -51,10 +52,14 @@ protected:
   std::string err;
 };
 
-const char* kFarm = R"({"imageDir": "img", "timeScale": 0.001, "hostControllers": [
-  {"rootHubPorts": 4, "attached": [{"port": 2, "hub": {"ports": 7, "attached": [
-    {"port": 1, "reader": {"id": "r1", "model": "VQ301C-A-1LUN", "cardMiB": 8}},
-    {"port": 2, "reader": {"id": "r2", "model": "VQ301A", "cardMiB": 8}}]}}]}]})";
+using tarvix::testing::farmHub;
+using tarvix::testing::farmReader;
+using tarvix::testing::farmText;
+
+const std::string kFarm = farmText(
+    farmHub(2, farmReader(1, "r1", "VQ301C-A-1LUN", 8) + "," + farmReader(2, "r2", "VQ301A", 8),
+            true),
+    4, "0.001");
 
 TEST_F(CommandLine, BadInputIsRefusedWithOneClearMessage) {
   const fs::path badFarm = write("bad.json", R"({"hostControllers": [{"rootHubPorts": 2,
@@ -242,9 +247,9 @@ std::string cardSerial(const fs::path& image) {
 TEST_F(CommandLine, AStationKilledAfterWritingASerialNeverHandsItOutAgain) {
   // A long read/write test after the card information, and a poll period of 100 ms, keep the
   // station busy after the serial number is on the card, so the kill lands before any exit save.
-  const fs::path farm = write("farm.json", R"({"imageDir": "img", "timeScale": 0.05,
-    "hostControllers": [{"rootHubPorts": 2, "attached": [{"port": 1, "reader": {"id": "r1",
-    "model": "VQ301C-A-1LUN", "cardMiB": 16, "writeMBps": 2}}]}]})");
+  const fs::path farm =
+      write("farm.json",
+            farmText(farmReader(1, "r1", "VQ301C-A-1LUN", 16, R"(, "writeMBps": 2)"), 2, "0.05"));
   const fs::path settings =
       write("line.ini", "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=3\r\n"
                         "bCheckCardInforEnable=1\r\nbCheckRWTest=1\r\nnRWTestCount=500\r\n"

@@ -1,5 +1,5 @@
 // A whole station (window model, headless host) on a simulated farm built from JSON text, with its
-// cards and settings in a temporary folder; and the farm texts the end-to-end tests build.
+// cards and settings in a temporary folder.
 #pragma once
 
 #include "app/station_report.h"
@@ -9,6 +9,7 @@
 #include "platform/sim/farm.h"
 #include "station/control_ids.h"
 #include "support/fake_platform.h"
+#include "support/farm_text.h"
 #include "support/temp_dir.h"
 #include "ui/headless/headless_host.h"
 
@@ -118,24 +119,5 @@ private:
 
 // What an mtools command prints, standard error included.
 inline std::string mtools(const std::string& command) { return shell(command).output; }
-
-// A reader entry of a farm file; `extra` adds fields such as faults.
-inline std::string farmReader(int port, const std::string& id, const std::string& model, int mib,
-                              const std::string& extra = "") {
-  return R"({"port": )" + std::to_string(port) + R"(, "reader": {"id": ")" + id +
-         R"(", "model": ")" + model + R"(", "cardMiB": )" + std::to_string(mib) + extra + "}}";
-}
-// A seven-port hub entry on root port `port`, of two chips unless `oneChip`.
-inline std::string farmHub(int port, const std::string& attached, bool oneChip = false) {
-  return R"({"port": )" + std::to_string(port) + R"(, "hub": {"ports": 7)" +
-         (oneChip ? "" : R"(, "chips": 2)") + R"(, "attached": [)" + attached + "]}}";
-}
-// A farm of one host controller with `rootPorts` root ports holding `attached`.
-inline std::string farmText(const std::string& attached, int rootPorts = 2,
-                            const std::string& timeScale = "0.0001") {
-  return R"({"imageDir": "img", "timeScale": )" + timeScale +
-         R"(, "hostControllers": [{"rootHubPorts": )" + std::to_string(rootPorts) +
-         R"(, "attached": [)" + attached + "]}]}";
-}
 
 } // namespace tarvix::testing

@@ -13,7 +13,7 @@ class VolumeFormat : public ::testing::Test {
 protected:
   void start(const std::string& card, const std::string& options) {
     station = std::make_unique<StationOnFarm>(
-        farmText(R"({"port": 1, "reader": {"id": "r1", "model": "VQ301C-A-1LUN", )" + card + "}}"),
+        farmText(farmReader(1, "r1", "VQ301C-A-1LUN", card)),
         "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=3\r\n" + options);
     station->start();
     ASSERT_TRUE(station->window->ports[0].ready);

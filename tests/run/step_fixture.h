@@ -10,6 +10,7 @@
 #include "platform/sim/farm.h"
 #include "run/steps.h"
 #include "support/fake_platform.h"
+#include "support/farm_text.h"
 #include "support/recording_controls.h"
 #include "support/temp_dir.h"
 
@@ -132,11 +133,9 @@ protected:
     farm.reset();
     dir = std::make_unique<testing::TempDir>();
     std::string error;
-    farm = platform::sim::Farm::fromText(
-        R"({"imageDir": "img", "timeScale": 0.0001, "hostControllers": [{"rootHubPorts": 2,
-        "attached": [{"port": 1, "reader": {"id": "r1", "model": ")" +
-            model + R"(", )" + card + "}}]}]}",
-        "test farm", dir->path(), error);
+    farm =
+        platform::sim::Farm::fromText(testing::farmText(testing::farmReader(1, "r1", model, card)),
+                                      "test farm", dir->path(), error);
     ASSERT_TRUE(farm) << error;
     readers = std::make_unique<RecordingReaders>(farm->readerAccess());
     clock = std::make_unique<PinnableClock>(farm->clock());
