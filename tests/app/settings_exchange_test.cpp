@@ -73,40 +73,35 @@ TEST_F(Settings, StoredValuesReachTheWindow) {
   EXPECT_EQ(text(id::kSettingsPath), defaultFile().string());
 }
 
+// A loaded file leaves the window as a start with it would: a mapping mode it does not name stays,
+// and the model it names brings its own option group.
 TEST_F(Settings, LoadButtonReadsANamedFileAndExitLeavesItAlone) {
+  write(defaultFile(), "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=0\r\n");
   start();
   fs::path named = dir / "nowhere.ini"; // first a file that cannot be read: nothing changes
   host.setPathResponder([&](const ui::PathRequest&) { return std::optional<fs::path>(named); });
   onWindow([&] { window->onClicked(id::kLoadIni); });
   EXPECT_NE(host.messages().back().find("cannot be read"), std::string::npos);
-  EXPECT_EQ(text(id::kSettingsPath), "");
+  EXPECT_EQ(text(id::kSettingsPath), defaultFile().string());
 
   named = dir / "line2.ini";
-  const std::string content = "[Language]\r\nnLan=2\r\n[Test Item]\r\nszLabel=LINE2\r\n";
+  const std::string content =
+      "[Language]\r\nnLan=2\r\n[Test Item]\r\nnICType=8\r\nszLabel=LINE2\r\n";
   write(named, content);
   onWindow([&] { window->onClicked(id::kLoadIni); });
   EXPECT_EQ(host.messages().back(), "Load file sucess !!");
   EXPECT_EQ(text(id::kDiskLabel), "LINE2");
   EXPECT_EQ(window->languageOffset(), 1000);
   EXPECT_EQ(text(id::kSettingsPath), named.string());
-
-  onWindow([&] { window->close(); });
-  EXPECT_EQ(read(named), content);
-  EXPECT_NE(read(defaultFile()).find("szLabel=LINE2"), std::string::npos);
-}
-
-TEST_F(Settings, ALoadedFileLeavesTheWindowAsAStartWithItWould) {
-  write(defaultFile(), "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=0\r\n");
-  start();
-  const fs::path named = dir / "eeprom-line.ini";
-  write(named, "[Test Item]\r\nnICType=8\r\n"); // no mapping mode: the one in force stays
-  host.setPathResponder([&](const ui::PathRequest&) { return std::optional<fs::path>(named); });
-  onWindow([&] { window->onClicked(id::kLoadIni); });
   EXPECT_TRUE(window->checked(id::kNoHubMap));
   EXPECT_TRUE(window->control(id::kAutoStart).enabled);
   EXPECT_EQ(window->icType, 8);
   EXPECT_TRUE(window->control(id::kLedSpeed).visible); // the EEPROM model's group
   EXPECT_EQ(window->control(id::kManufacturer).textLimit, 12);
+
+  onWindow([&] { window->close(); });
+  EXPECT_EQ(read(named), content);
+  EXPECT_NE(read(defaultFile()).find("szLabel=LINE2"), std::string::npos);
 }
 
 TEST_F(Settings, ADamagedLineCostsOnlyItselfAndOutlivesTheExitSave) {
