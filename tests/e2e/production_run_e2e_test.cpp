@@ -43,21 +43,6 @@ TEST(ProductionRun, CapacityCheckFailsAForgedCardFirstAndPassesAnHonestOne) {
   EXPECT_EQ(report["serialText"], "000000000042");
 }
 
-// The farm's clock runs ten thousand times faster, but the copy tool still has its real time.
-// (That the files land on every card is the pass oracle's reading.)
-TEST(ProductionRun, TheCopyToolKeepsItsRealTimeOnAFastClock) {
-  StationOnFarm station(
-      farmOf({""}), "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\nbCheckFormat=1"
-                    "\r\nbCheckCopyFile=1\r\n[Copy File]\r\nbCheckFile01=1\r\nszFilePath01="
-                    "{dir}/readme.txt\r\n");
-  std::ofstream(station.dir() / "readme.txt") << "for every card\n";
-  station.start();
-  ASSERT_TRUE(station.runOnce());
-  EXPECT_EQ(port(station.report(), 1)["picture"], "pass");
-  EXPECT_GE(station.system.shortestTimeoutNs.load(), std::int64_t{30'000'000'000});
-}
-
-// What the cards hold after a pass is the pass oracle's to read.
 TEST(ProductionRun, PassingReadersTakeSerialsAFailingOneFailsAloneAPulledOneLeavesItsBoxBlank) {
   StationOnFarm station(
       farmOf({"", R"(, "faults": [{"command": "WriteSector", "after": 3, "fault": "fail"}])",

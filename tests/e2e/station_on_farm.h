@@ -117,7 +117,4 @@ private:
   std::unique_ptr<platform::Platform> platform_;
 };
 
-// What an mtools command prints, standard error included.
-inline std::string mtools(const std::string& command) { return shell(command).output; }
-
 } // namespace tarvix::testing
