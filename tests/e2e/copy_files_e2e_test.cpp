@@ -25,7 +25,7 @@ std::unique_ptr<StationOnFarm> stationCopying(const std::string& entries) {
 
 // What the card's volume holds at `path`, as mtools reads it.
 std::string onCard(StationOnFarm& station, const std::string& path) {
-  const auto disk = *station.farm->publicDisk(station.farm->letters("r1").at(0));
+  const auto disk = station.farm->publicDisk(station.farm->letters("r1").at(0)).value();
   return shell("mtype -i " + disk.image.string() + "@@" + std::to_string(disk.firstByte) +
                " ::" + path)
       .output;

@@ -25,21 +25,10 @@ protected:
   }
   // The card LUN's volume as a file of its own, for fsck.fat.
   std::filesystem::path cutVolume() {
-    const char letter = station->farm->letters("r1").at(0);
-    const auto extent = station->farm->publicDisk(letter);
-    EXPECT_TRUE(extent);
-    const auto out = std::filesystem::path(extent->image).parent_path() / "volume.img";
-    std::ifstream in(extent->image, std::ios::binary);
-    in.seekg(static_cast<std::streamoff>(extent->firstByte));
-    std::vector<char> bytes(extent->bytes);
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    std::ofstream(out, std::ios::binary)
-        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    const auto disk = station->farm->publicDisk(station->farm->letters("r1").at(0)).value();
+    const auto out = disk.image.parent_path() / "volume.img";
+    std::ofstream(out, std::ios::binary) << readFile(disk.image).substr(disk.firstByte, disk.bytes);
     return out;
-  }
-  static std::string run(const std::string& command) {
-    const Shell result = shell(command);
-    return std::to_string(result.status) + ":" + result.output;
   }
   std::string line() { return station->window->text(station::resultLineId(1)); }
 
@@ -52,8 +41,8 @@ TEST_F(VolumeFormat, SmallCardIsFat16AndAWrittenAreaForcesTheFactoryLabel) {
   start(R"("cardSectors": 40000)", "bCheckFormat=0\r\nbCheckBinFile=1\r\nszLabel=IGNORED\r\n");
   ASSERT_TRUE(formatFirstLun());
   const auto volume = cutVolume();
-  EXPECT_EQ(run("fsck.fat -n " + volume.string()).substr(0, 2), "0:");
-  const std::string info = run("minfo -i " + volume.string() + " ::");
+  EXPECT_EQ(shell("fsck.fat -n " + volume.string()).status, 0);
+  const std::string info = shell("minfo -i " + volume.string() + " ::").output;
   EXPECT_NE(info.find("Public Disk"), std::string::npos) << info;
   EXPECT_NE(info.find("FAT16"), std::string::npos) << info;
 }
