@@ -91,14 +91,13 @@ TEST_F(AreaSteps, IsoFileGoneSizesTheAreaByTheLoadedImage) {
 TEST_F(AreaSteps, ReLaidCardMustHaveTheSizesJustSet) {
   struct Case {
     const char* name;
-    const char* fault;
+    std::string fault;
     std::uint64_t earlierIso; // an earlier run with both areas; 0: a fresh card
     bool passes;
     std::uint32_t cdromSectors; // in force afterwards
   } cases[] = {
-      {"refused on a fresh card", R"({"command": "ReInitialCard", "fault": "fail"})", 0, false, 0},
-      {"refused for a smaller ISO", R"({"command": "ReInitialCard", "after": 1, "fault": "fail"})",
-       20480, false, 41},
+      {"refused on a fresh card", fault("ReInitialCard", 0, "fail"), 0, false, 0},
+      {"refused for a smaller ISO", fault("ReInitialCard", 1, "fail"), 20480, false, 41},
       {"earlier binary area stays", "", 20480, true, 5},
   };
   for (const Case& c : cases) {
@@ -121,16 +120,16 @@ TEST_F(AreaSteps, ReLaidCardMustHaveTheSizesJustSet) {
 
 TEST_F(AreaSteps, RefusedAreaShowsItsBoxTracesAndStops) {
   struct Case {
-    const char* fault;
+    std::string fault;
     const char* box;
     const char* trace;
     Bytes order;
   } cases[] = {
-      {R"({"command": "SetBinAreaSize", "fault": "fail"})",
+      {fault("SetBinAreaSize", 0, "fail"),
        "SetBinAreaSize\r\n Error!\r\n",
        "SetBinAreaSize\r\n fail\r\n",
        {kSubSetBinAreaSize}},
-      {R"({"command": "SetCDRomSize", "fault": "fail"})",
+      {fault("SetCDRomSize", 0, "fail"),
        "SetCDROMSize \r\nError!\r\n",
        "SetCDROMSize\r\n fail\r\n",
        {kSubSetBinAreaSize, kSubSetCdRomSize}},
@@ -171,25 +170,17 @@ TEST_F(AreaSteps, ResetClearsTheInformationBlockAndReturnsTheFactoryLayout) {
 
 TEST_F(AreaSteps, ResetEndsWhereItsCommandFails) {
   struct Case {
-    const char* fault;
+    std::string fault;
     bool passes;
     const char* trace; // empty: no line of the step's own
     std::vector<int> progress;
     int informationWrites;
   } cases[] = {
-      {R"({"command": "FactoryTotalDefault", "fault": "fail"})",
-       false,
-       "FactoryTotal\r\nDefault fail",
-       {10},
-       1},
-      {R"({"command": "ReInitialCard", "fault": "fail"})",
-       false,
-       "ReInitialCard\r\n fail",
-       {10, 120},
-       1},
-      {R"({"command": "WriteCard", "fault": "fail"})", true, "", {10, 120, 180}, 1},
+      {fault("FactoryTotalDefault", 0, "fail"), false, "FactoryTotal\r\nDefault fail", {10}, 1},
+      {fault("ReInitialCard", 0, "fail"), false, "ReInitialCard\r\n fail", {10, 120}, 1},
+      {fault("WriteCard", 0, "fail"), true, "", {10, 120, 180}, 1},
       // No capacity: no last sector to clear (never sector 0xFFFFFFFF), the reset goes on.
-      {R"({"command": "GetCapacity", "after": 1, "fault": "fail"})", true, "", {10, 120, 180}, 0},
+      {fault("GetCapacity", 1, "fail"), true, "", {10, 120, 180}, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fault);

@@ -23,7 +23,7 @@ protected:
   // A reader whose run writes the card information, the first serial number being 41.
   void startReader(const std::string& model, int icType, const std::string& faults = "") {
     start(R"("cardSectors": )" + std::to_string(kCardSectors) +
-              (faults.empty() ? "" : R"(, "faults": )" + faults),
+              (faults.empty() ? "" : R"(, "faults": [)" + faults + "]"),
           model, icType);
     options.writeParameter = true;
     options.increaseSerial = true;
@@ -86,15 +86,15 @@ TEST_F(CardSteps, CardInformationWritesTheBlockIntoTheLastSectorOnce) {
 }
 
 TEST_F(CardSteps, CardInformationFailuresShowAndKeepTheAreaSizes) {
-  const char* faults[] = {
-      R"([{"command": "ReadCard", "after": 0, "fault": "fail"}])",
-      R"([{"command": "ReadCard", "after": 1, "fault": "corrupt"}])",
-      R"([{"command": "WriteCard", "after": 1, "fault": "fail"}])",
+  const std::string faults[] = {
+      fault("ReadCard", 0, "fail"),
+      fault("ReadCard", 1, "corrupt"),
+      fault("WriteCard", 1, "fail"),
       // The scan reads the capacity once; then the card stops answering.
-      R"([{"command": "GetCapacity", "after": 1, "fault": "fail"}])",
-      R"([{"command": "WriteCard", "after": 0, "fault": "pull"}])",
+      fault("GetCapacity", 1, "fail"),
+      fault("WriteCard", 0, "pull"),
   };
-  for (const char* f : faults) {
+  for (const std::string& f : faults) {
     SCOPED_TRACE(f);
     startReader("VQ301C-A-1LUN", kRowVq301cA1Lun, f);
     sizeAreas(3, 5);
@@ -186,9 +186,8 @@ TEST_F(CardSteps, WithoutIncreaseTheSerialNumberStays) {
 // --- EEPROM ------------------------------------------------------------------------------------
 
 TEST_F(CardSteps, EepromParameterFailuresShowTheWriteError) {
-  for (const char* f : {R"([{"command": "WriteEEPROM", "after": 0, "fault": "fail"}])",
-                        R"([{"command": "ReadEEPROM", "after": 0, "fault": "fail"}])",
-                        R"([{"command": "ReadEEPROM", "after": 0, "fault": "corrupt"}])"}) {
+  for (const std::string& f : {fault("WriteEEPROM", 0, "fail"), fault("ReadEEPROM", 0, "fail"),
+                               fault("ReadEEPROM", 0, "corrupt")}) {
     SCOPED_TRACE(f);
     startReader("VQ348", kRowVq348, f);
     EXPECT_FALSE(eepromParameters());
@@ -200,14 +199,14 @@ TEST_F(CardSteps, EepromParameterFailuresShowTheWriteError) {
 // The parameter image lands first, so that the factory default has something to clear.
 TEST_F(CardSteps, EepromParameterImageLandsAndFactoryDefaultClearsItOrStopsWhereItFails) {
   struct Case {
-    const char* faults;
+    std::string faults;
     int progress;
     bool passed = false;
   } cases[] = {
       {"", 180, true},
-      {R"([{"command": "WriteEEPROM", "after": 1, "fault": "fail"}])", 10},
-      {R"([{"command": "ReadEEPROM", "after": 1, "fault": "fail"}])", 120},
-      {R"([{"command": "ReadEEPROM", "after": 1, "fault": "corrupt"}])", 180},
+      {fault("WriteEEPROM", 1, "fail"), 10},
+      {fault("ReadEEPROM", 1, "fail"), 120},
+      {fault("ReadEEPROM", 1, "corrupt"), 180},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.faults);
@@ -281,17 +280,14 @@ TEST_F(CardSteps, ImageStepsFailWhenTheReaderRefusesOrTheImageDoesNotFit) {
   struct Case {
     const char* name;
     bool iso;
-    const char* faults;
+    std::string faults;
     std::uint32_t areaSectors; // of the area the image goes to
     std::uint32_t size;
     std::uint32_t claimedSize; // what the station says the image holds
   } cases[] = {
-      {"iso write refused", true, R"([{"command": "WriteAutorun", "after": 1, "fault": "fail"}])",
-       400, 140000, 140000},
-      {"iso read-back corrupted", true,
-       R"([{"command": "ReadAutoRun", "after": 0, "fault": "corrupt"}])", 400, 140000, 140000},
-      {"binary read refused", false, R"([{"command": "ReadBin", "after": 0, "fault": "fail"}])",
-       400, 140000, 140000},
+      {"iso write refused", true, fault("WriteAutorun", 1, "fail"), 400, 140000, 140000},
+      {"iso read-back corrupted", true, fault("ReadAutoRun", 0, "corrupt"), 400, 140000, 140000},
+      {"binary read refused", false, fault("ReadBin", 0, "fail"), 400, 140000, 140000},
       {"binary larger than its area", false, "", 100, 140000, 140000},
       {"size beyond the loaded image", false, "", 400, 1000, 70000},
   };
@@ -324,8 +320,7 @@ TEST_F(CardSteps, CardCheckReadsTheCdromAreaSizeInMiB) {
     EXPECT_EQ(lastTrace(), kClosed);
   }
   // An unreadable card checks as zero, without retrying.
-  startReader("VQ301C-A-2LUN", kRowVq301cA2Lun,
-              R"([{"command": "GetCapacity", "after": 1, "fault": "fail"}])");
+  startReader("VQ301C-A-2LUN", kRowVq301cA2Lun, fault("GetCapacity", 1, "fail"));
   sizeAreas(0, 16384);
   trace.clear();
   EXPECT_EQ(onWorker([&] { return run::cardCheckMiB(context(), drive()); }), 0u);

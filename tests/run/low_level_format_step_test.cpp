@@ -132,7 +132,7 @@ TEST_F(LowLevelFormat, ProgressClimbsFromTheLunsBaseByTheShareOfTheLunDone) {
 
 struct Fault {
   const char* name;
-  const char* faults;
+  std::string faults;
   std::vector<std::string> linesBeforeFailure;
 };
 
@@ -152,18 +152,14 @@ TEST_P(LowLevelFormatFault, FailsRedKeepingTheLastGoodChunkUntilThen) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, LowLevelFormatFault,
     ::testing::Values(
-        Fault{"WriteRefused",
-              R"({"command": "WriteSector", "after": 2, "fault": "fail"})",
-              {"0KB\r\n", "64KB\r\n"}},
-        Fault{"ReadBackDiffers",
-              R"({"command": "ReadSector", "after": 1, "fault": "corrupt"})",
-              {"0KB\r\n"}},
-        Fault{"ReadBackRefused", R"({"command": "ReadSector", "after": 0, "fault": "fail"})", {}},
+        Fault{"WriteRefused", fault("WriteSector", 2, "fail"), {"0KB\r\n", "64KB\r\n"}},
+        Fault{"ReadBackDiffers", fault("ReadSector", 1, "corrupt"), {"0KB\r\n"}},
+        Fault{"ReadBackRefused", fault("ReadSector", 0, "fail"), {}},
         Fault{"ReaderPulledMidway",
-              R"({"command": "WriteSector", "after": 3, "fault": "pull"})",
+              fault("WriteSector", 3, "pull"),
               {"0KB\r\n", "64KB\r\n", "128KB\r\n"}},
         // The scan takes the first answer.
-        Fault{"NoCapacity", R"({"command": "GetCapacity", "after": 1, "fault": "fail"})", {}}),
+        Fault{"NoCapacity", fault("GetCapacity", 1, "fail"), {}}),
     kCaseName);
 
 } // namespace

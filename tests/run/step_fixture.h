@@ -30,6 +30,7 @@
 namespace tarvix::run_test {
 
 using Bytes = std::vector<std::uint8_t>;
+using testing::fault;
 
 inline const std::string kClosed = "m_hUSBDeviceHandle close handle";
 inline constexpr std::uint8_t kSubCapacity = 0x11;

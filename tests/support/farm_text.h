@@ -30,4 +30,13 @@ inline std::string farmText(const std::string& attached, int rootPorts = 2,
          R"(, "attached": [)" + attached + "]}]}";
 }
 
+// One entry of a reader's faults: `kind` at the `command`'s call after `after` calls, `times` times
+// (0: every call from then on).
+inline std::string fault(const std::string& command, int after, const std::string& kind,
+                         int times = 0) {
+  return R"({"command": ")" + command + R"(", "after": )" + std::to_string(after) +
+         R"(, "fault": ")" + kind + "\"" +
+         (times > 0 ? R"(, "times": )" + std::to_string(times) : "") + "}";
+}
+
 } // namespace tarvix::testing
