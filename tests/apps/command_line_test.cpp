@@ -61,56 +61,49 @@ const std::string kFarm = farmText(
             true),
     4, "0.001");
 
-TEST_F(CommandLine, BadInputIsRefusedWithOneClearMessage) {
+// Bad input and every refusal of the set-up exit 2 with one clear message, before any reader is
+// opened, told apart from a reader that failed (1).
+TEST_F(CommandLine, BadInputAndSetUpRefusalsExitTwoBeforeAnyReaderIsTouched) {
   const fs::path badFarm = write("bad.json", R"({"hostControllers": [{"rootHubPorts": 2,
     "attached": [{"port": 3, "reader": {"id": "x", "model": "VQ301A", "cardMiB": 8}}]}]})");
-  EXPECT_EQ(run("--headless --scan-only --farm " + badFarm.string()), 2);
-  EXPECT_NE(err.find("bad.json"), std::string::npos) << err;
-  EXPECT_EQ(out, "");
-
-  EXPECT_EQ(run("--headless --scan-only --settings " + (dir / "none.ini").string()), 2);
-  EXPECT_NE(err.find("cannot be read"), std::string::npos) << err;
-
-  EXPECT_EQ(run("--frobnicate"), 2);
-  EXPECT_NE(err.find("unknown option '--frobnicate'"), std::string::npos) << err;
-  EXPECT_EQ(run("--scan-only"), 2);
-  EXPECT_EQ(run("--simulate --farm x.json"), 2);
+  const std::string hub = "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\n";
+  const std::string onFarm = "--headless --farm " + write("farm.json", kFarm).string() +
+                             " --settings " + (dir / "s.ini").string() + " --report ";
+  const std::string report = onFarm + (dir / "r.json").string();
+  const struct {
+    std::string settings; // of s.ini
+    std::string args;
+    std::string message;
+  } refusals[] = {
+      {"", "--headless --scan-only --farm " + badFarm.string(), "bad.json"},
+      {"", "--headless --scan-only --settings " + (dir / "none.ini").string(), "cannot be read"},
+      {"", "--frobnicate", "unknown option '--frobnicate'"},
+      {"", "--scan-only", ""},
+      {"", "--simulate --farm x.json", ""},
+      {"[Test Item]\r\nnICType=3\r\nbCheckFormat=1\r\n", report, "no port-mapping mode"},
+      {"[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=4\r\nbCheckAutorun=1\r\n"
+       "szISOFilePath=" +
+           (dir / "none.iso").string() + "\r\n",
+       report, "Load ISO file Fail"},
+      {hub + "bCheckCopyFile=1\r\n[Copy File]\r\nbCheckFile01=1\r\nszFilePath01=" +
+           (dir / "none.txt").string() + "\r\n",
+       report, "Load \"copy file\" fail"},
+      {hub + "bCheckFormat=1\r\n", onFarm + (dir / "no/such/folder/r.json").string(),
+       "cannot be written"},
+  };
+  for (const auto& refusal : refusals) {
+    SCOPED_TRACE(refusal.args);
+    write("s.ini", refusal.settings);
+    EXPECT_EQ(run(refusal.args), 2);
+    EXPECT_NE(err.find(refusal.message), std::string::npos) << err;
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(read(dir / "state/tarvix/trace.log").find("GetUSBDeviceHandle"), std::string::npos)
+        << "a reader was opened";
+  }
   EXPECT_EQ(run("--help"), 0);
   EXPECT_NE(out.find("--scan-only"), std::string::npos);
   EXPECT_EQ(run("--version"), 0);
   EXPECT_EQ(out, "tarvix " TARVIX_VERSION "\n");
-}
-
-// Every refusal of the set-up exits 2 with its message before any reader is opened, and is told
-// apart from a reader that failed (1).
-TEST_F(CommandLine, SetUpRefusalsExitTwoBeforeAnyReaderIsTouched) {
-  const fs::path farm = write("farm.json", kFarm);
-  const std::string hub = "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\n";
-  const struct {
-    std::string settings;
-    std::string report;
-    std::string message;
-  } refusals[] = {
-      {"[Test Item]\r\nnICType=3\r\nbCheckFormat=1\r\n", "r.json", "no port-mapping mode"},
-      {"[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=4\r\nbCheckAutorun=1\r\n"
-       "szISOFilePath=" +
-           (dir / "none.iso").string() + "\r\n",
-       "r.json", "Load ISO file Fail"},
-      {hub + "bCheckCopyFile=1\r\n[Copy File]\r\nbCheckFile01=1\r\nszFilePath01=" +
-           (dir / "none.txt").string() + "\r\n",
-       "r.json", "Load \"copy file\" fail"},
-      {hub + "bCheckFormat=1\r\n", "no/such/folder/r.json", "cannot be written"},
-  };
-  for (const auto& refusal : refusals) {
-    const fs::path settings = write("s.ini", refusal.settings);
-    EXPECT_EQ(run("--headless --farm " + farm.string() + " --settings " + settings.string() +
-                  " --report " + (dir / refusal.report).string()),
-              2)
-        << refusal.message;
-    EXPECT_NE(err.find(refusal.message), std::string::npos) << err;
-    EXPECT_EQ(read(dir / "state/tarvix/trace.log").find("GetUSBDeviceHandle"), std::string::npos)
-        << refusal.message << ": a reader was opened";
-  }
 }
 
 // Splits a log that holds no quoted field into rows of fields.
