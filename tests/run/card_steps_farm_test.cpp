@@ -121,7 +121,7 @@ TEST_F(CardSteps, CardInformationLeavesTheLayoutInForce) {
   EXPECT_EQ(readDisk(0, 1), volume);
 }
 
-TEST_F(CardSteps, ConcurrentWorkersNeverShareASerialNumber) {
+TEST_F(CardSteps, ConcurrentWorkersNeverShareASerialNumberAndWithoutIncreaseAllShareOne) {
   startReader("VQ301C-A-1LUN", kRowVq301cA1Lun);
   constexpr int kWorkers = 21;
   std::vector<std::string> taken(kWorkers);
@@ -134,6 +134,11 @@ TEST_F(CardSteps, ConcurrentWorkersNeverShareASerialNumber) {
   for (int n = 41; n < 41 + kWorkers; ++n)
     expected.insert(run::nextSerialText(std::to_string(n - 1)));
   EXPECT_EQ(std::set<std::string>(taken.begin(), taken.end()), expected);
+  EXPECT_EQ(state->serialText, "000000000062");
+  // Without Increase every card gets the same number.
+  options.increaseSerial = false;
+  EXPECT_EQ(onWorker([&] { return run::takeSerialNumber(context()); }).value_or(""),
+            "000000000062");
   EXPECT_EQ(state->serialText, "000000000062");
 }
 
@@ -173,14 +178,6 @@ TEST_F(CardSteps, TheNextSerialNumberIsSavedBeforeACardGetsOne) {
     EXPECT_TRUE(std::ranges::any_of(
         trace.lines(), [](const std::string& l) { return l.starts_with("serial number: "); }));
   }
-}
-
-TEST_F(CardSteps, WithoutIncreaseTheSerialNumberStays) {
-  startReader("VQ301C-A-1LUN", kRowVq301cA1Lun);
-  options.increaseSerial = false;
-  EXPECT_EQ(onWorker([&] { return run::takeSerialNumber(context()); }).value_or(""),
-            "000000000041");
-  EXPECT_EQ(state->serialText, "000000000041");
 }
 
 // --- EEPROM ------------------------------------------------------------------------------------
