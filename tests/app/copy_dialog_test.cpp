@@ -1,19 +1,15 @@
 // The copy-file dialog as the operator uses it through the Copy File check box.
-#include "app/station_window.h"
-#include "support/fake_platform.h"
-#include "ui/headless/headless_host.h"
-
-#include <gtest/gtest.h>
+#include "app/window_fixture.h"
 
 namespace tarvix::app {
 namespace {
 
 using Answer = std::optional<std::filesystem::path>;
 
-class CopyFileDialog : public ::testing::Test {
+class CopyFileDialog : public WindowOnFakes {
 protected:
   CopyFileDialog() {
-    host.runAndWait([&] { window.initialise(); });
+    start();
     host.setPathResponder([&](const ui::PathRequest& r) -> Answer {
       requests.push_back(r);
       if (answers.empty()) return std::nullopt;
@@ -29,14 +25,11 @@ protected:
         dialog.onRowClicked(row, nowChecked);
     });
     host.runAndWait([&] {
-      window.setChecked(id::kCopyFile, false);
-      window.onClicked(id::kCopyFile);
+      window->setChecked(id::kCopyFile, false);
+      window->onClicked(id::kCopyFile);
     });
   }
 
-  testing::FakePlatform fake;
-  ui::HeadlessHost host;
-  StationWindow window{fake.platform, host};
   std::vector<Answer> answers;
   std::vector<ui::PathRequest> requests;
 };
@@ -44,7 +37,7 @@ protected:
 TEST_F(CopyFileDialog, ChosenRowsReachTheListAndADuplicateFileIsRefused) {
   answers = {"/data/a.bin", "/data/b.bin", "/data/a.bin", "/data/A.bin", "/data/Docs"};
   open({{0, true}, {1, true}, {4, true}, {2, true}, {6, true}});
-  const auto& list = window.copyList;
+  const auto& list = window->copyList;
   EXPECT_EQ(list.files[0].path, "/data/a.bin");
   EXPECT_EQ(list.files[1].path, "/data/b.bin");
   EXPECT_FALSE(list.files[4].chosen); // row 1 holds it already
@@ -53,28 +46,28 @@ TEST_F(CopyFileDialog, ChosenRowsReachTheListAndADuplicateFileIsRefused) {
   EXPECT_EQ(list.folder.path, "/data/Docs");
   EXPECT_EQ(host.messages().back(), "File has selected before!!......Please select other file!!");
   EXPECT_EQ(requests.back().kind, ui::PathRequest::Kind::Folder);
-  EXPECT_TRUE(window.checked(id::kCopyFile));
+  EXPECT_TRUE(window->checked(id::kCopyFile));
 }
 
 TEST_F(CopyFileDialog, CancelOrUncheckEmptiesARowAndNoRowTurnsTheStepOff) {
   answers = {"/data/a.bin"};
   open({{0, true}});
-  ASSERT_TRUE(window.copyList.files[0].chosen);
+  ASSERT_TRUE(window->copyList.files[0].chosen);
   open({{0, false}, {3, true}}); // unchecked by hand, then a cancelled file dialog
-  EXPECT_FALSE(window.copyList.files[0].chosen);
-  EXPECT_EQ(window.copyList.files[0].path, "");
-  EXPECT_FALSE(window.copyList.files[3].chosen);
-  EXPECT_FALSE(window.checked(id::kCopyFile));
+  EXPECT_FALSE(window->copyList.files[0].chosen);
+  EXPECT_EQ(window->copyList.files[0].path, "");
+  EXPECT_FALSE(window->copyList.files[3].chosen);
+  EXPECT_FALSE(window->checked(id::kCopyFile));
 }
 
 TEST_F(CopyFileDialog, RowsAreLabelledInTheOperatorsLanguage) {
   std::vector<std::string> labels;
-  host.runAndWait([&] { window.onRowSelected(id::kLanguage, 2); });
+  host.runAndWait([&] { window->onRowSelected(id::kLanguage, 2); });
   host.setCopyDialogScript([&](ui::CopyDialogModel& dialog) {
     for (int row = 0; row < ui::CopyDialogModel::kRows; ++row)
       labels.push_back(dialog.label(row));
   });
-  host.runAndWait([&] { window.onClicked(id::kCopyFile); });
+  host.runAndWait([&] { window->onClicked(id::kCopyFile); });
   EXPECT_EQ(labels.front(), "檔案 1");
   EXPECT_EQ(labels.back(), "資料夾");
 }

@@ -1,11 +1,5 @@
 // The settings file as the station uses it: start-up load, exit save, the Load and Save buttons.
-#include "app/station_window.h"
-#include "station/control_ids.h"
-#include "support/fake_platform.h"
-#include "support/temp_dir.h"
-#include "ui/headless/headless_host.h"
-
-#include <gtest/gtest.h>
+#include "app/window_fixture.h"
 
 #include <algorithm>
 #include <fstream>
@@ -18,27 +12,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Settings : public ::testing::Test {
+class Settings : public WindowOnFakes {
 protected:
-  Settings() { fake.system.executable = dir / "tarvix"; }
-  ~Settings() override { window.reset(); }
-
   void write(const fs::path& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
   }
   static std::string read(const fs::path& path) { return testing::readFile(path); }
-  void start() {
-    window = std::make_unique<StationWindow>(fake.platform, host);
-    onWindow([&] { window->initialise(); });
-  }
-  template <typename Body> void onWindow(Body&& body) { host.runAndWait(body); }
-  std::string text(int id) { return window->text(id); }
   fs::path defaultFile() const { return dir / "TarvixValue.ini"; }
-
-  testing::TempDir dir;
-  testing::FakePlatform fake;
-  ui::HeadlessHost host;
-  std::unique_ptr<StationWindow> window;
 };
 
 TEST_F(Settings, FreshStartWritesTheDefaultFileAtExit) {
@@ -95,35 +75,35 @@ TEST_F(Settings, StoredValuesReachTheWindow) {
   EXPECT_EQ(text(id::kSettingsPath), defaultFile().string());
 }
 
+// A loaded file leaves the window as a start with it would: a mapping mode it does not name stays,
+// and the model it names brings its own option group.
 TEST_F(Settings, LoadButtonReadsANamedFileAndExitLeavesItAlone) {
+  write(defaultFile(), "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=0\r\n");
   start();
-  const fs::path named = dir / "line2.ini";
-  const std::string content = "[Language]\r\nnLan=2\r\n[Test Item]\r\nszLabel=LINE2\r\n";
-  write(named, content);
+  fs::path named = dir / "nowhere.ini"; // first a file that cannot be read: nothing changes
   host.setPathResponder([&](const ui::PathRequest&) { return std::optional<fs::path>(named); });
+  onWindow([&] { window->onClicked(id::kLoadIni); });
+  EXPECT_NE(host.messages().back().find("cannot be read"), std::string::npos);
+  EXPECT_EQ(text(id::kSettingsPath), defaultFile().string());
+
+  named = dir / "line2.ini";
+  const std::string content =
+      "[Language]\r\nnLan=2\r\n[Test Item]\r\nnICType=8\r\nszLabel=LINE2\r\n";
+  write(named, content);
   onWindow([&] { window->onClicked(id::kLoadIni); });
   EXPECT_EQ(host.messages().back(), "Load file sucess !!");
   EXPECT_EQ(text(id::kDiskLabel), "LINE2");
   EXPECT_EQ(window->languageOffset(), 1000);
   EXPECT_EQ(text(id::kSettingsPath), named.string());
-
-  onWindow([&] { window->close(); });
-  EXPECT_EQ(read(named), content);
-  EXPECT_NE(read(defaultFile()).find("szLabel=LINE2"), std::string::npos);
-}
-
-TEST_F(Settings, ALoadedFileLeavesTheWindowAsAStartWithItWould) {
-  write(defaultFile(), "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=0\r\n");
-  start();
-  const fs::path named = dir / "eeprom-line.ini";
-  write(named, "[Test Item]\r\nnICType=8\r\n"); // no mapping mode: the one in force stays
-  host.setPathResponder([&](const ui::PathRequest&) { return std::optional<fs::path>(named); });
-  onWindow([&] { window->onClicked(id::kLoadIni); });
   EXPECT_TRUE(window->checked(id::kNoHubMap));
   EXPECT_TRUE(window->control(id::kAutoStart).enabled);
   EXPECT_EQ(window->icType, 8);
   EXPECT_TRUE(window->control(id::kLedSpeed).visible); // the EEPROM model's group
   EXPECT_EQ(window->control(id::kManufacturer).textLimit, 12);
+
+  onWindow([&] { window->close(); });
+  EXPECT_EQ(read(named), content);
+  EXPECT_NE(read(defaultFile()).find("szLabel=LINE2"), std::string::npos);
 }
 
 TEST_F(Settings, ADamagedLineCostsOnlyItselfAndOutlivesTheExitSave) {
@@ -147,9 +127,8 @@ TEST_F(Settings, ADamagedLineCostsOnlyItselfAndOutlivesTheExitSave) {
 TEST_F(Settings, ANamedStationFileIsReadAtStartAndSavedBackAtExit) {
   const fs::path named = dir / "line3.ini";
   write(named, "[CardInfor]\r\nszSerialNum=000000000077\r\n");
-  window = std::make_unique<StationWindow>(fake.platform, host);
   window->setStationSettingsPath(named);
-  onWindow([&] { window->initialise(); });
+  start();
   EXPECT_EQ(text(id::kSettingsPath), named.string());
   EXPECT_EQ(window->serialFile, named);
   onWindow([&] {
@@ -158,15 +137,6 @@ TEST_F(Settings, ANamedStationFileIsReadAtStartAndSavedBackAtExit) {
   });
   EXPECT_NE(read(named).find("szSerialNum=88\r\n"), std::string::npos);
   EXPECT_FALSE(fs::exists(defaultFile()));
-}
-
-TEST_F(Settings, LoadingAFileThatCannotBeReadChangesNothing) {
-  start();
-  host.setPathResponder(
-      [&](const ui::PathRequest&) { return std::optional<fs::path>(dir / "nowhere.ini"); });
-  onWindow([&] { window->onClicked(id::kLoadIni); });
-  EXPECT_NE(host.messages().back().find("cannot be read"), std::string::npos);
-  EXPECT_EQ(text(id::kSettingsPath), "");
 }
 
 TEST_F(Settings, SaveButtonWritesTheChosenFileOrSaysItCouldNot) {

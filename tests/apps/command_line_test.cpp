@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "support/farm_text.h"
 #include "support/temp_dir.h"
 
 #include <chrono>
@@ -51,101 +52,58 @@ protected:
   std::string err;
 };
 
-const char* kFarm = R"({"imageDir": "img", "timeScale": 0.001, "hostControllers": [
-  {"rootHubPorts": 4, "attached": [{"port": 2, "hub": {"ports": 7, "attached": [
-    {"port": 1, "reader": {"id": "r1", "model": "VQ301C-A-1LUN", "cardMiB": 8}},
-    {"port": 2, "reader": {"id": "r2", "model": "VQ301A", "cardMiB": 8}}]}}]}]})";
+using tarvix::testing::farmHub;
+using tarvix::testing::farmReader;
+using tarvix::testing::farmText;
 
-TEST_F(CommandLine, HeadlessScanReportsEveryPortBox) {
-  const fs::path farm = write("farm.json", kFarm);
-  const fs::path settings =
-      write("s.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\n");
-  ASSERT_EQ(run("--headless --scan-only --farm " + farm.string() + " --settings " +
-                settings.string() + " --report " + (dir / "report.json").string()),
-            0)
-      << err;
-  const auto report = nlohmann::json::parse(read(dir / "report.json"));
-  ASSERT_EQ(report["ports"].size(), 21u);
-  EXPECT_EQ(report["serialText"], "000000000001");
-  const auto& first = report["ports"][0];
-  EXPECT_EQ(first["port"], 1);
-  EXPECT_EQ(first["slots"].size(), 4u);
-  EXPECT_EQ(first["slots"][0]["label"], "D:");
-  EXPECT_EQ(first["slots"][0]["text"], "7 MB\r\n");
-  EXPECT_EQ(report["ports"][1]["slots"][0]["text"], "Not VQ301C\r\n-A-1LUN!!");
-  EXPECT_EQ(report["ports"][1]["slots"][0]["colour"], 1);
-  // The named file is the station's own for the run: the closing saves into it.
-  EXPECT_NE(read(settings).find("szSerialNum=000000000001"), std::string::npos);
-  EXPECT_FALSE(fs::exists(dir / "TarvixValue.ini"));
-}
+const std::string kFarm = farmText(
+    farmHub(2, farmReader(1, "r1", "VQ301C-A-1LUN", 8) + "," + farmReader(2, "r2", "VQ301A", 8),
+            true),
+    4, "0.001");
 
-// A reader the station refused was not prepared: the run does not count as passed, and the report
-// says which port and why.
-TEST_F(CommandLine, HeadlessRunFailsWhenAReaderWasRefused) {
-  const fs::path farm = write("farm.json", kFarm);
-  const fs::path settings = write("s.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\n"
-                                           "nICType=3\r\nbCheckFormat=1\r\n");
-  ASSERT_EQ(run("--headless --farm " + farm.string() + " --settings " + settings.string() +
-                " --report " + (dir / "report.json").string()),
-            1)
-      << err;
-  const auto report = nlohmann::json::parse(read(dir / "report.json"));
-  EXPECT_EQ(report["ports"][0]["picture"], "pass");
-  EXPECT_FALSE(report["ports"][0].contains("refused"));
-  EXPECT_EQ(report["ports"][1]["refused"], "Not VQ301C -A-1LUN!!");
-  EXPECT_NE(err.find("port 2 not started: Not VQ301C -A-1LUN!!"), std::string::npos) << err;
-}
-
-TEST_F(CommandLine, BadInputIsRefusedWithOneClearMessage) {
+// Bad input and every refusal of the set-up exit 2 with one clear message, before any reader is
+// opened, told apart from a reader that failed (1).
+TEST_F(CommandLine, BadInputAndSetUpRefusalsExitTwoBeforeAnyReaderIsTouched) {
   const fs::path badFarm = write("bad.json", R"({"hostControllers": [{"rootHubPorts": 2,
     "attached": [{"port": 3, "reader": {"id": "x", "model": "VQ301A", "cardMiB": 8}}]}]})");
-  EXPECT_EQ(run("--headless --scan-only --farm " + badFarm.string()), 2);
-  EXPECT_NE(err.find("bad.json"), std::string::npos) << err;
-  EXPECT_EQ(out, "");
-
-  EXPECT_EQ(run("--headless --scan-only --settings " + (dir / "none.ini").string()), 2);
-  EXPECT_NE(err.find("cannot be read"), std::string::npos) << err;
-
-  EXPECT_EQ(run("--frobnicate"), 2);
-  EXPECT_NE(err.find("unknown option '--frobnicate'"), std::string::npos) << err;
-  EXPECT_EQ(run("--scan-only"), 2);
-  EXPECT_EQ(run("--simulate --farm x.json"), 2);
+  const std::string hub = "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\n";
+  const std::string onFarm = "--headless --farm " + write("farm.json", kFarm).string() +
+                             " --settings " + (dir / "s.ini").string() + " --report ";
+  const std::string report = onFarm + (dir / "r.json").string();
+  const struct {
+    std::string settings; // of s.ini
+    std::string args;
+    std::string message;
+  } refusals[] = {
+      {"", "--headless --scan-only --farm " + badFarm.string(), "bad.json"},
+      {"", "--headless --scan-only --settings " + (dir / "none.ini").string(), "cannot be read"},
+      {"", "--frobnicate", "unknown option '--frobnicate'"},
+      {"", "--scan-only", ""},
+      {"", "--simulate --farm x.json", ""},
+      {"[Test Item]\r\nnICType=3\r\nbCheckFormat=1\r\n", report, "no port-mapping mode"},
+      {"[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=4\r\nbCheckAutorun=1\r\n"
+       "szISOFilePath=" +
+           (dir / "none.iso").string() + "\r\n",
+       report, "Load ISO file Fail"},
+      {hub + "bCheckCopyFile=1\r\n[Copy File]\r\nbCheckFile01=1\r\nszFilePath01=" +
+           (dir / "none.txt").string() + "\r\n",
+       report, "Load \"copy file\" fail"},
+      {hub + "bCheckFormat=1\r\n", onFarm + (dir / "no/such/folder/r.json").string(),
+       "cannot be written"},
+  };
+  for (const auto& refusal : refusals) {
+    SCOPED_TRACE(refusal.args);
+    write("s.ini", refusal.settings);
+    EXPECT_EQ(run(refusal.args), 2);
+    EXPECT_NE(err.find(refusal.message), std::string::npos) << err;
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(read(dir / "state/tarvix/trace.log").find("GetUSBDeviceHandle"), std::string::npos)
+        << "a reader was opened";
+  }
   EXPECT_EQ(run("--help"), 0);
   EXPECT_NE(out.find("--scan-only"), std::string::npos);
   EXPECT_EQ(run("--version"), 0);
   EXPECT_EQ(out, "tarvix " TARVIX_VERSION "\n");
-}
-
-// Every refusal of the set-up exits 2 with its message before any reader is opened, and is told
-// apart from a reader that failed (1).
-TEST_F(CommandLine, SetUpRefusalsExitTwoBeforeAnyReaderIsTouched) {
-  const fs::path farm = write("farm.json", kFarm);
-  const std::string hub = "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\n";
-  const struct {
-    std::string settings;
-    std::string report;
-    std::string message;
-  } refusals[] = {
-      {"[Test Item]\r\nnICType=3\r\nbCheckFormat=1\r\n", "r.json", "no port-mapping mode"},
-      {"[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=4\r\nbCheckAutorun=1\r\n"
-       "szISOFilePath=" +
-           (dir / "none.iso").string() + "\r\n",
-       "r.json", "Load ISO file Fail"},
-      {hub + "bCheckCopyFile=1\r\n[Copy File]\r\nbCheckFile01=1\r\nszFilePath01=" +
-           (dir / "none.txt").string() + "\r\n",
-       "r.json", "Load \"copy file\" fail"},
-      {hub + "bCheckFormat=1\r\n", "no/such/folder/r.json", "cannot be written"},
-  };
-  for (const auto& refusal : refusals) {
-    const fs::path settings = write("s.ini", refusal.settings);
-    EXPECT_EQ(run("--headless --farm " + farm.string() + " --settings " + settings.string() +
-                  " --report " + (dir / refusal.report).string()),
-              2)
-        << refusal.message;
-    EXPECT_NE(err.find(refusal.message), std::string::npos) << err;
-    EXPECT_EQ(read(dir / "state/tarvix/trace.log").find("GetUSBDeviceHandle"), std::string::npos)
-        << refusal.message << ": a reader was opened";
-  }
 }
 
 // Splits a log that holds no quoted field into rows of fields.
@@ -233,18 +191,22 @@ TEST_F(CommandLine, AFarmRunLeavesAProductionLogThatMatchesTheReport) {
   EXPECT_EQ(err.find("m_hUSBDeviceHandle"), std::string::npos) << err;
   EXPECT_EQ(out, "") << "live progress lines went into a pipe";
 
+  // A scan alone succeeds and reports every port box.
   ASSERT_EQ(run("--headless --scan-only --trace --farm " + farm.string() + " --settings " +
-                settings.string()),
+                settings.string() + " --report " + (dir / "scan.json").string()),
             0);
   EXPECT_NE(err.find("m_hUSBDeviceHandle close handle"), std::string::npos) << err;
+  EXPECT_EQ(nlohmann::json::parse(read(dir / "scan.json"))["ports"].size(), 21u);
 }
 
-// On a terminal a run shows a live line for each started port, and its result at the end.
-TEST_F(CommandLine, ATerminalShowsOneLineForEachStartedPort) {
+// A reader the station refused was not prepared: the run does not count as passed, and the report
+// and the operator are told which port and why. On a terminal a run shows a live line for each
+// started port, and its result at the end.
+TEST_F(CommandLine, ARefusedReaderFailsTheRunAndATerminalShowsEachStartedPort) {
   const fs::path farm = write("farm.json", kFarm);
   const fs::path settings = write("s.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\n"
                                            "nICType=3\r\nbCheckFormat=1\r\n");
-  // script(1) gives the station a terminal of its own.
+  // script(1) gives the station a terminal of its own, and its standard error with it.
   ASSERT_EQ(run("-qec '" + station.string() + " --headless --farm " + farm.string() +
                     " --settings " + settings.string() + " --report " + (dir / "r.json").string() +
                     "' /dev/null",
@@ -253,8 +215,12 @@ TEST_F(CommandLine, ATerminalShowsOneLineForEachStartedPort) {
       << err;
   EXPECT_NE(out.find("port  1  "), std::string::npos) << out;
   EXPECT_NE(out.rfind("pass"), std::string::npos) << out;
-  // Port 2's reader was refused, so it never started.
+  EXPECT_NE(out.find("port 2 not started: Not VQ301C -A-1LUN!!"), std::string::npos) << out;
   EXPECT_EQ(out.find("port  2  "), std::string::npos) << out;
+  const auto report = nlohmann::json::parse(read(dir / "r.json"));
+  EXPECT_EQ(report["ports"][0]["picture"], "pass");
+  EXPECT_FALSE(report["ports"][0].contains("refused"));
+  EXPECT_EQ(report["ports"][1]["refused"], "Not VQ301C -A-1LUN!!");
 }
 
 // The serial number a card holds: the card information block's serial descriptor, whose
@@ -274,9 +240,9 @@ std::string cardSerial(const fs::path& image) {
 TEST_F(CommandLine, AStationKilledAfterWritingASerialNeverHandsItOutAgain) {
   // A long read/write test after the card information, and a poll period of 100 ms, keep the
   // station busy after the serial number is on the card, so the kill lands before any exit save.
-  const fs::path farm = write("farm.json", R"({"imageDir": "img", "timeScale": 0.05,
-    "hostControllers": [{"rootHubPorts": 2, "attached": [{"port": 1, "reader": {"id": "r1",
-    "model": "VQ301C-A-1LUN", "cardMiB": 16, "writeMBps": 2}}]}]})");
+  const fs::path farm =
+      write("farm.json",
+            farmText(farmReader(1, "r1", "VQ301C-A-1LUN", 16, R"(, "writeMBps": 2)"), 2, "0.05"));
   const fs::path settings =
       write("line.ini", "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=3\r\n"
                         "bCheckCardInforEnable=1\r\nbCheckRWTest=1\r\nnRWTestCount=500\r\n"
@@ -346,5 +312,37 @@ TEST_F(CommandLine, AStalledCopyToolDiesWithAKilledStation) {
   }
   EXPECT_TRUE(gone) << "the copy tool outlived the station";
 }
+
+#ifdef TARVIX_WITH_WINDOW
+// A second start of the same executable ends silently while the first runs with its window. How
+// the lock is named, released and left behind is the instance lock's own test.
+TEST_F(CommandLine, ASecondStartEndsSilentlyWhileTheFirstRuns) {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  const pid_t first = ::fork();
+  ASSERT_GE(first, 0);
+  if (first == 0) {
+    ::execl(station.c_str(), station.c_str(), nullptr);
+    ::_exit(127);
+  }
+  // The first holds the lock once its open files show it.
+  const std::string lock = "." + station.stem().string() + ".instance.lock";
+  bool holds = false;
+  for (int i = 0; i < 200 && !holds; ++i) {
+    std::error_code error;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(first) + "/fd", error))
+      holds = holds || fs::read_symlink(fd.path(), error).filename() == lock;
+    if (!holds) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (holds) {
+    EXPECT_EQ(run(station.string(), "timeout 10"), 0);
+    EXPECT_EQ(out + err, "") << "a second start must print nothing";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(::waitpid(first, nullptr, WNOHANG), 0) << "the first station keeps running";
+  }
+  ::kill(first, SIGKILL);
+  ::waitpid(first, nullptr, 0);
+  EXPECT_TRUE(holds) << "the first station never took its lock";
+}
+#endif
 
 } // namespace

@@ -1,6 +1,5 @@
 // The copy files step on a farm card, read back with mtools: entries reached through a whole run
 // (so their paths pass the run preparation), and the step alone on a volume a run formatted.
-#include "app/window_port_display.h"
 #include "e2e/station_on_farm.h"
 #include "run/steps.h"
 #include "support/portable.h"
@@ -14,9 +13,7 @@ const std::string kCopyFileLoadFailed = "Load \"copy file\" fail......Please che
 // a file and a folder in the station's folder.
 std::unique_ptr<StationOnFarm> stationCopying(const std::string& entries) {
   auto station = std::make_unique<StationOnFarm>(
-      R"({"imageDir": "img", "timeScale": 0.0001, "hostControllers": [{"rootHubPorts": 2,
-      "attached": [)" +
-          farmReader(1, "r1", "VQ305A", 16) + "]}]}",
+      farmText(farmReader(1, "r1", "VQ305A", 16)),
       "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=5\r\nbCheckFormat=1\r\n"
       "bCheckCopyFile=1\r\n[Copy File]\r\n" +
           entries);
@@ -29,9 +26,10 @@ std::unique_ptr<StationOnFarm> stationCopying(const std::string& entries) {
 
 // What the card's volume holds at `path`, as mtools reads it.
 std::string onCard(StationOnFarm& station, const std::string& path) {
-  const auto disk = *station.farm->publicDisk(station.farm->letters("r1").at(0));
-  return mtools("mtype -i " + disk.image.string() + "@@" + std::to_string(disk.firstByte) +
-                " ::" + path);
+  const auto disk = station.farm->publicDisk(station.farm->letters("r1").at(0)).value();
+  return shell("mtype -i " + disk.image.string() + "@@" + std::to_string(disk.firstByte) +
+               " ::" + path)
+      .output;
 }
 
 TEST(CopyFiles, EntriesAreCheckedAndCopiedFromTheStationsFolder) {
@@ -58,6 +56,8 @@ TEST(CopyFiles, EntriesAreCheckedAndCopiedFromTheStationsFolder) {
     } else {
       EXPECT_TRUE(station->host.messages().empty());
       EXPECT_EQ(onCard(*station, c.onCard), c.content);
+      // The farm's clock runs ten thousand times faster, but the copy tool has its real time.
+      EXPECT_GE(station->system.shortestTimeoutNs.load(), std::int64_t{30'000'000'000});
     }
   }
 }
@@ -70,18 +70,14 @@ TEST(CopyFiles, NamesThatLookLikeOptionsAreCopiedAsFiles) {
   ASSERT_TRUE(station->runOnce()); // a fresh volume, nothing copied
   std::ofstream(station->dir() / "-n") << "not an option\n";
   std::ofstream(station->dir() / "-ivictim.img") << "nor this\n";
-  run::RunOptions options;
-  options.copyFiles = true;
-  options.copyList.files[0] = {true, "-n"};
-  options.copyList.files[1] = {true, "-ivictim.img"};
-  const run::StepContext withList{
-      station->window->platform(),
-      std::make_shared<app::WindowPortDisplay>(*station->window, *station->window),
-      *station->window, options, station->window->languageOffset()};
-  station::PortRecord& port = station->window->ports[0];
-  bool copied = false;
-  std::thread([&] { copied = run::copyFilesStep(withList, port.driveIndex[0], port, 1); }).join();
-  ASSERT_TRUE(copied);
+  ASSERT_TRUE(station->runStep([](const run::StepContext& c, station::PortRecord& port) {
+    run::RunOptions options = c.options;
+    options.copyFiles = true;
+    options.copyList.files[0] = {true, "-n"};
+    options.copyList.files[1] = {true, "-ivictim.img"};
+    const run::StepContext withList{c.platform, c.display, c.state, options, c.languageOffset};
+    return run::copyFilesStep(withList, port.driveIndex[0], port, 1);
+  }));
   EXPECT_EQ(onCard(*station, "/-n"), "not an option\n");
   EXPECT_EQ(onCard(*station, "/-ivictim.img"), "nor this\n");
 }

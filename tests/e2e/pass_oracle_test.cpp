@@ -128,17 +128,11 @@ Scene lay(const Job& job, const fs::path& dir) {
                                        R"(, "fault": ")" + job.fault->kind + R"(", "times": 1}])"
                                  : "";
   // A bystander of another model: the probe turns it away, so nothing may ever write to it.
-  const std::string bystander = row.kind.eeprom
-                                    ? R"("model": "VQ305A")"
-                                    : R"("model": "VQ348", "eeprom": "A5C3E1F00F1E3C5A")";
-  scene.farm = R"({"imageDir": ")" + (dir / "img").string() +
-               R"(", "timeScale": 0.0001, "hostControllers": [{"rootHubPorts": 2, "attached": [
-      {"port": 1, "hub": {"ports": 7, "chips": 2, "attached": [
-        {"port": 1, "reader": {"id": "dut", "model": ")" +
-               row.kind.model + R"(", )" + cards + faults + R"(}},
-        {"port": 2, "reader": {"id": "bystander", )" +
-               bystander + R"(, "cardSectors": )" + std::to_string(kBystanderBytes / 512) +
-               "}}]}}]}]}";
+  const std::string bystander = R"("cardSectors": )" + std::to_string(kBystanderBytes / 512) +
+                                (row.kind.eeprom ? "" : R"(, "eeprom": "A5C3E1F00F1E3C5A")");
+  scene.farm = farmText(
+      farmHub(1, farmReader(1, "dut", row.kind.model, cards + faults) + "," +
+                     farmReader(2, "bystander", row.kind.eeprom ? "VQ305A" : "VQ348", bystander)));
 
   scene.card = expectedCard(
       row.kind, steps,
@@ -336,6 +330,15 @@ constexpr bool kSanitized = false;
 
 class PassOracle : public ::testing::Test {
 protected:
+  // The four kinds, and with `full` every model row.
+  static std::vector<const ModelRow*> rowsFor(bool full) {
+    std::vector<const ModelRow*> rows;
+    for (const ModelRow& row : kKinds)
+      rows.push_back(&row);
+    for (const ModelRow& row : kPlainRows)
+      if (full) rows.push_back(&row);
+    return rows;
+  }
   // The fault runs for one row: every call position of every command and open once the run has
   // started, each with a one-shot fail, corrupt (only where data comes back), pull, and pull with
   // a newcomer.
@@ -359,14 +362,8 @@ protected:
 // with the capacity check on among all the other steps: none may ever pass.
 TEST_F(PassOracle, NoForgedCardPassesWithTheCapacityCheck) {
   const char* asked = std::getenv("TARVIX_ORACLE");
-  std::vector<const ModelRow*> rows;
-  for (const ModelRow& row : kKinds)
-    rows.push_back(&row);
-  if (asked != nullptr && asked == "full"sv)
-    for (const ModelRow& row : kPlainRows)
-      rows.push_back(&row);
   std::vector<Job> jobs;
-  for (const ModelRow* row : rows) {
+  for (const ModelRow* row : rowsFor(asked != nullptr && asked == "full"sv)) {
     const std::uint32_t mib = row->cardSectors / 2048;
     for (std::uint32_t real : {(row->cardSectors - 1) / 2048, std::max(1u, mib / 8)}) {
       for (const char* kind : {"wrap", "drop"})
@@ -392,12 +389,7 @@ TEST_F(PassOracle, NoInjectedFaultEndsInAFalsePassAHangOrAWriteElsewhere) {
   const char* asked = std::getenv("TARVIX_ORACLE");
   const char* mode = asked != nullptr && *asked != '\0' ? asked : kSanitized ? "clean" : "1";
   if (mode == "0"sv) GTEST_SKIP() << "set TARVIX_ORACLE=1 (or full) to sweep";
-  std::vector<const ModelRow*> rows;
-  for (const ModelRow& row : kKinds)
-    rows.push_back(&row);
-  if (mode == "full"sv)
-    for (const ModelRow& row : kPlainRows)
-      rows.push_back(&row);
+  const std::vector<const ModelRow*> rows = rowsFor(mode == "full"sv);
   const auto list = [](const char* what, const Job& job, const std::vector<std::string>& lines) {
     std::string joined;
     for (const std::string& line : lines)

@@ -1,12 +1,14 @@
 // A whole station (window model, headless host) on a simulated farm built from JSON text, with its
-// cards in a temporary folder. The farm's clock runs a thousand times faster than real time.
+// cards and settings in a temporary folder.
 #pragma once
 
 #include "app/station_report.h"
 #include "app/station_window.h"
+#include "app/window_port_display.h"
 #include "platform/sim/farm.h"
 #include "station/control_ids.h"
 #include "support/fake_platform.h"
+#include "support/farm_text.h"
 #include "support/temp_dir.h"
 #ifdef _WIN32
 #include "platform/windows/windows_system.h"
@@ -53,13 +55,15 @@ private:
 
 class StationOnFarm {
 public:
-  StationOnFarm(const std::string& farmJson, const std::string& settings) {
-    dir_ = makeTestFolder("tarvix-e2e-");
+  // Every "{dir}" in `settings` names the station's folder, where a test's files go.
+  StationOnFarm(const std::string& farmJson, std::string settings) {
     std::string error;
-    farm = platform::sim::Farm::fromText(farmJson, "test farm", dir_, error);
+    farm = platform::sim::Farm::fromText(farmJson, "test farm", dir_.path(), error);
     if (!farm) throw std::runtime_error(error);
     system.executable = dir_ / "tarvix";
-    std::ofstream(dir_ / "TarvixValue.ini", std::ios::binary) << settings;
+    for (std::size_t at; (at = settings.find("{dir}")) != std::string::npos;)
+      settings.replace(at, 5, dir_.path().string());
+    dir_.write("TarvixValue.ini", settings);
     platform_ = std::make_unique<platform::Platform>(
         platform::Platform{farm->clock(), trace, system, farm->drives(), farm->usbTree(),
                            farm->readerAccess(), farm->volumes()});
@@ -68,7 +72,6 @@ public:
   ~StationOnFarm() {
     window.reset();
     farm.reset();
-    std::filesystem::remove_all(dir_);
   }
 
   void start() {
@@ -79,7 +82,20 @@ public:
     host.runAndWait([&] { window->onClicked(station::id::kAutoStart); });
     return waitFor([&] { return window->runEnded(); }, limit);
   }
-  std::filesystem::path dir() const { return dir_; }
+  std::filesystem::path dir() const { return dir_.path(); }
+  // Runs `step` on a worker thread, as port 1's worker would, with the options the window shows.
+  template <typename Step> bool runStep(Step step) {
+    run::RunOptions options;
+    host.runAndWait([&] { options = window->readRunOptions(); });
+    bool passed = false;
+    std::thread([&] {
+      const run::StepContext context{window->platform(),
+                                     std::make_shared<app::WindowPortDisplay>(*window, *window),
+                                     *window, options, window->languageOffset()};
+      passed = step(context, window->ports[0]);
+    }).join();
+    return passed;
+  }
   nlohmann::ordered_json report() {
     nlohmann::ordered_json r;
     host.runAndWait([&] { r = app::stationReport(*window); });
@@ -105,17 +121,8 @@ public:
   std::unique_ptr<app::StationWindow> window;
 
 private:
-  std::filesystem::path dir_;
+  TempDir dir_; // removed after the destructor has ended the window and the farm
   std::unique_ptr<platform::Platform> platform_;
 };
-
-// What an mtools command prints, standard error included.
-inline std::string mtools(const std::string& command) { return shell(command).output; }
-
-// A reader entry of a farm file.
-inline std::string farmReader(int port, const std::string& id, const std::string& model, int mib) {
-  return R"({"port": )" + std::to_string(port) + R"(, "reader": {"id": ")" + id +
-         R"(", "model": ")" + model + R"(", "cardMiB": )" + std::to_string(mib) + "}}";
-}
 
 } // namespace tarvix::testing

@@ -1,5 +1,5 @@
 // The capacity check on farm cards: forged cards of every kind and many real sizes fail with
-// their real size, honest cards of every model pass and keep their content, and no card costs
+// their real size, honest cards of every layout pass and keep their content, and no card costs
 // more than 24 MiB of transfers.
 #include "run/step_fixture.h"
 
@@ -67,23 +67,17 @@ TEST_P(ForgedCards, FailWithTheirRealSize) {
   EXPECT_LE(bytesMoved(), kBudgetBytes);
 }
 
+// One MiB short and an eighth, as the pass oracle also runs them end to end; odd sizes; 0xFF reads.
 INSTANTIATE_TEST_SUITE_P(
     WrapAndDrop, ForgedCards,
     ::testing::Values(Forged{"wrapOneMiBShort", 64, 63, R"("forgery": "wrap")"},
-                      Forged{"wrapHalf", 64, 32, R"("forgery": "wrap")"},
-                      Forged{"wrapOdd", 64, 45, R"("forgery": "wrap")"},
                       Forged{"wrapEighth", 64, 8, R"("forgery": "wrap")"},
                       Forged{"dropOneMiBShort", 64, 63, R"("forgery": "drop")"},
                       Forged{"dropOdd", 64, 37, R"("forgery": "drop", "dropReads": "ff")"},
                       Forged{"dropEighth", 64, 8, R"("forgery": "drop")"},
-                      Forged{"wrapGiBOneMiBShort", 1024, 1023, R"("forgery": "wrap")"},
                       Forged{"wrapGiBThreeQuarters", 1024, 768, R"("forgery": "wrap")"},
-                      Forged{"wrapGiBEighth", 1024, 128, R"("forgery": "wrap")"},
-                      Forged{"dropGiBOneMiBShort", 1024, 1023, R"("forgery": "drop")"},
                       Forged{"dropGiBOdd", 1024, 700, R"("forgery": "drop", "dropReads": "ff")"},
-                      Forged{"dropGiBEighth", 1024, 128, R"("forgery": "drop")"},
                       Forged{"wrap32GiBOdd", 32768, 20011, R"("forgery": "wrap")"},
-                      Forged{"wrap32GiBThreeQuarters", 32768, 24576, R"("forgery": "wrap")"},
                       Forged{"drop32GiBOdd", 32768, 5003, R"("forgery": "drop")"}),
     kCaseName);
 
@@ -108,15 +102,12 @@ TEST_P(HonestCards, PassAndKeepTheirContent) {
   EXPECT_GE(bytesMoved(), 5u * 16 * 65536) << "a 16 MiB card gets a block in every MiB";
 }
 
+// Every layout of a model: the one-LUN models differ only in a product id the check never reads.
 INSTANTIATE_TEST_SUITE_P(
-    EveryModel, HonestCards,
-    ::testing::Values(Honest{"VQ301A", "VQ301A", 0, R"("cardMiB": 16)"},
-                      Honest{"VQ301B", "VQ301B", 1, R"("cardMiB": 16)"},
-                      Honest{"VQ301C", "VQ301C", 2, R"("cardMiB": 16)"},
-                      Honest{"VQ301C_A_1LUN", "VQ301C-A-1LUN", 3, R"("cardMiB": 16)"},
+    EveryLayout, HonestCards,
+    ::testing::Values(Honest{"VQ301C_A_1LUN", "VQ301C-A-1LUN", 3, R"("cardMiB": 16)"},
                       Honest{"VQ301C_A_2LUN", "VQ301C-A-2LUN", 4, R"("cardMiB": 16)"},
                       Honest{"VQ305A", "VQ305A", 5, R"("cardSectors": 33000)"},
-                      Honest{"VQ307B2B_1LUN", "VQ307B2B-1LUN", 6, R"("cardMiB": 16)"},
                       Honest{"VQ307B2B_2LUN", "VQ307B2B-2LUN", 7,
                              R"("cards": [{"cardMiB": 16}, {"cardMiB": 16}])"},
                       Honest{"VQ348", "VQ348", 8, R"("cardMiB": 16, "partitioned": true)"}),

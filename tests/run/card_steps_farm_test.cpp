@@ -23,7 +23,7 @@ protected:
   // A reader whose run writes the card information, the first serial number being 41.
   void startReader(const std::string& model, int icType, const std::string& faults = "") {
     start(R"("cardSectors": )" + std::to_string(kCardSectors) +
-              (faults.empty() ? "" : R"(, "faults": )" + faults),
+              (faults.empty() ? "" : R"(, "faults": [)" + faults + "]"),
           model, icType);
     options.writeParameter = true;
     options.increaseSerial = true;
@@ -73,7 +73,7 @@ TEST_F(CardSteps, CardInformationWritesTheBlockIntoTheLastSectorOnce) {
   EXPECT_EQ(line(), kInfoPassed);
   EXPECT_TRUE(port().cardInfoWritten);
   EXPECT_EQ(state->serialText, "000000000042");
-  EXPECT_EQ(display->serials.back(), "000000000041");
+  EXPECT_EQ(controls->texts(station::id::kSerial).back(), "000000000041");
   EXPECT_EQ(lastTrace(), kClosed);
   EXPECT_EQ(colour(), station::SlotColour::Idle);
 
@@ -86,15 +86,15 @@ TEST_F(CardSteps, CardInformationWritesTheBlockIntoTheLastSectorOnce) {
 }
 
 TEST_F(CardSteps, CardInformationFailuresShowAndKeepTheAreaSizes) {
-  const char* faults[] = {
-      R"([{"command": "ReadCard", "after": 0, "fault": "fail"}])",
-      R"([{"command": "ReadCard", "after": 1, "fault": "corrupt"}])",
-      R"([{"command": "WriteCard", "after": 1, "fault": "fail"}])",
+  const std::string faults[] = {
+      fault("ReadCard", 0, "fail"),
+      fault("ReadCard", 1, "corrupt"),
+      fault("WriteCard", 1, "fail"),
       // The scan reads the capacity once; then the card stops answering.
-      R"([{"command": "GetCapacity", "after": 1, "fault": "fail"}])",
-      R"([{"command": "WriteCard", "after": 0, "fault": "pull"}])",
+      fault("GetCapacity", 1, "fail"),
+      fault("WriteCard", 0, "pull"),
   };
-  for (const char* f : faults) {
+  for (const std::string& f : faults) {
     SCOPED_TRACE(f);
     startReader("VQ301C-A-1LUN", kRowVq301cA1Lun, f);
     sizeAreas(3, 5);
@@ -121,7 +121,7 @@ TEST_F(CardSteps, CardInformationLeavesTheLayoutInForce) {
   EXPECT_EQ(readDisk(0, 1), volume);
 }
 
-TEST_F(CardSteps, ConcurrentWorkersNeverShareASerialNumber) {
+TEST_F(CardSteps, ConcurrentWorkersNeverShareASerialNumberAndWithoutIncreaseAllShareOne) {
   startReader("VQ301C-A-1LUN", kRowVq301cA1Lun);
   constexpr int kWorkers = 21;
   std::vector<std::string> taken(kWorkers);
@@ -134,6 +134,11 @@ TEST_F(CardSteps, ConcurrentWorkersNeverShareASerialNumber) {
   for (int n = 41; n < 41 + kWorkers; ++n)
     expected.insert(run::nextSerialText(std::to_string(n - 1)));
   EXPECT_EQ(std::set<std::string>(taken.begin(), taken.end()), expected);
+  EXPECT_EQ(state->serialText, "000000000062");
+  // Without Increase every card gets the same number.
+  options.increaseSerial = false;
+  EXPECT_EQ(onWorker([&] { return run::takeSerialNumber(context()); }).value_or(""),
+            "000000000062");
   EXPECT_EQ(state->serialText, "000000000062");
 }
 
@@ -169,39 +174,17 @@ TEST_F(CardSteps, TheNextSerialNumberIsSavedBeforeACardGetsOne) {
     EXPECT_EQ(line(), "Information\r\nwrite fail!!");
     EXPECT_EQ(readImage((kCardSectors - 1) * 512, 512), Bytes(512, 0));
     EXPECT_FALSE(cardInformation()); // a second port of the run: no second message box
-    EXPECT_EQ(display->boxes.size(), c.folderGone ? 1u : 0u);
+    EXPECT_EQ(controls->boxes().size(), c.folderGone ? 1u : 0u);
     EXPECT_TRUE(std::ranges::any_of(
         trace.lines(), [](const std::string& l) { return l.starts_with("serial number: "); }));
   }
 }
 
-TEST_F(CardSteps, WithoutIncreaseTheSerialNumberStays) {
-  startReader("VQ301C-A-1LUN", kRowVq301cA1Lun);
-  options.increaseSerial = false;
-  EXPECT_EQ(onWorker([&] { return run::takeSerialNumber(context()); }).value_or(""),
-            "000000000041");
-  EXPECT_EQ(state->serialText, "000000000041");
-}
-
 // --- EEPROM ------------------------------------------------------------------------------------
 
-TEST_F(CardSteps, EepromParameterImageLandsInTheEeprom) {
-  startReader("VQ348", kRowVq348);
-  ASSERT_TRUE(eepromParameters());
-  const run::SectorImage expected = run::eepromParameterImage(runParameters());
-  const Bytes eeprom = farm->eepromBytes("r1");
-  ASSERT_GE(eeprom.size(), run::kEepromImageLength);
-  EXPECT_EQ(Bytes(eeprom.begin(), eeprom.begin() + run::kEepromImageLength),
-            Bytes(expected.begin(), expected.begin() + run::kEepromImageLength));
-  EXPECT_EQ(line(), "EEPROM \r\nWrite Sucess");
-  EXPECT_FALSE(port().cardInfoWritten); // this step never sets it
-  EXPECT_EQ(lastTrace(), kClosed);
-}
-
 TEST_F(CardSteps, EepromParameterFailuresShowTheWriteError) {
-  for (const char* f : {R"([{"command": "WriteEEPROM", "after": 0, "fault": "fail"}])",
-                        R"([{"command": "ReadEEPROM", "after": 0, "fault": "fail"}])",
-                        R"([{"command": "ReadEEPROM", "after": 0, "fault": "corrupt"}])"}) {
+  for (const std::string& f : {fault("WriteEEPROM", 0, "fail"), fault("ReadEEPROM", 0, "fail"),
+                               fault("ReadEEPROM", 0, "corrupt")}) {
     SCOPED_TRACE(f);
     startReader("VQ348", kRowVq348, f);
     EXPECT_FALSE(eepromParameters());
@@ -210,21 +193,28 @@ TEST_F(CardSteps, EepromParameterFailuresShowTheWriteError) {
   }
 }
 
-TEST_F(CardSteps, EepromFactoryDefaultClearsTheFirst128BytesOrStopsWhereItFails) {
+// The parameter image lands first, so that the factory default has something to clear.
+TEST_F(CardSteps, EepromParameterImageLandsAndFactoryDefaultClearsItOrStopsWhereItFails) {
   struct Case {
-    const char* faults;
+    std::string faults;
     int progress;
     bool passed = false;
   } cases[] = {
-      {"", 180, true}, // the parameter image first, so there is something to clear
-      {R"([{"command": "WriteEEPROM", "after": 1, "fault": "fail"}])", 10},
-      {R"([{"command": "ReadEEPROM", "after": 1, "fault": "fail"}])", 120},
-      {R"([{"command": "ReadEEPROM", "after": 1, "fault": "corrupt"}])", 180},
+      {"", 180, true},
+      {fault("WriteEEPROM", 1, "fail"), 10},
+      {fault("ReadEEPROM", 1, "fail"), 120},
+      {fault("ReadEEPROM", 1, "corrupt"), 180},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.faults);
     startReader("VQ348", kRowVq348, c.faults);
     ASSERT_TRUE(eepromParameters());
+    const run::SectorImage image = run::eepromParameterImage(runParameters());
+    const Bytes landed = farm->eepromBytes("r1");
+    ASSERT_GE(landed.size(), run::kEepromImageLength);
+    EXPECT_TRUE(std::equal(image.begin(), image.begin() + run::kEepromImageLength, landed.begin()));
+    EXPECT_EQ(line(), "EEPROM \r\nWrite Sucess");
+    EXPECT_FALSE(port().cardInfoWritten); // this step never sets it
     EXPECT_EQ(onWorker([&] { return run::eepromFactoryDefaultStep(context(), drive(), port()); }),
               c.passed);
     const Bytes eeprom = farm->eepromBytes("r1");
@@ -287,17 +277,14 @@ TEST_F(CardSteps, ImageStepsFailWhenTheReaderRefusesOrTheImageDoesNotFit) {
   struct Case {
     const char* name;
     bool iso;
-    const char* faults;
+    std::string faults;
     std::uint32_t areaSectors; // of the area the image goes to
     std::uint32_t size;
     std::uint32_t claimedSize; // what the station says the image holds
   } cases[] = {
-      {"iso write refused", true, R"([{"command": "WriteAutorun", "after": 1, "fault": "fail"}])",
-       400, 140000, 140000},
-      {"iso read-back corrupted", true,
-       R"([{"command": "ReadAutoRun", "after": 0, "fault": "corrupt"}])", 400, 140000, 140000},
-      {"binary read refused", false, R"([{"command": "ReadBin", "after": 0, "fault": "fail"}])",
-       400, 140000, 140000},
+      {"iso write refused", true, fault("WriteAutorun", 1, "fail"), 400, 140000, 140000},
+      {"iso read-back corrupted", true, fault("ReadAutoRun", 0, "corrupt"), 400, 140000, 140000},
+      {"binary read refused", false, fault("ReadBin", 0, "fail"), 400, 140000, 140000},
       {"binary larger than its area", false, "", 100, 140000, 140000},
       {"size beyond the loaded image", false, "", 400, 1000, 70000},
   };
@@ -330,8 +317,7 @@ TEST_F(CardSteps, CardCheckReadsTheCdromAreaSizeInMiB) {
     EXPECT_EQ(lastTrace(), kClosed);
   }
   // An unreadable card checks as zero, without retrying.
-  startReader("VQ301C-A-2LUN", kRowVq301cA2Lun,
-              R"([{"command": "GetCapacity", "after": 1, "fault": "fail"}])");
+  startReader("VQ301C-A-2LUN", kRowVq301cA2Lun, fault("GetCapacity", 1, "fail"));
   sizeAreas(0, 16384);
   trace.clear();
   EXPECT_EQ(onWorker([&] { return run::cardCheckMiB(context(), drive()); }), 0u);

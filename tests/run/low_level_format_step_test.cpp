@@ -1,7 +1,8 @@
 // The low-level format on farm cards: which sectors each extent zeroes and reads back, what the
 // line and the progress bar show on the way, and how a failing card ends. Also: every sector step
-// with its option off leaves the card alone.
+// and the volume format with its option off leave the card alone.
 #include "run/step_fixture.h"
+#include "run/volume_format_step.h"
 
 namespace tarvix::run_test {
 namespace {
@@ -27,6 +28,8 @@ TEST_F(StepOnFarm, StepsWithTheirOptionOffLeaveCardLineAndProgressAlone) {
                              station::PortRecord&) { return run::partitionSizeStep(c, d); }},
       {"capacity check", [](const run::StepContext& c, int d,
                             station::PortRecord&) { return run::capacityCheckStep(c, d); }},
+      {"volume format", [](const run::StepContext& c, int d,
+                           station::PortRecord&) { return run::formatVolumeStep(c, d); }},
   };
   for (const auto& [name, step] : steps) {
     SCOPED_TRACE(name);
@@ -129,7 +132,7 @@ TEST_F(LowLevelFormat, ProgressClimbsFromTheLunsBaseByTheShareOfTheLunDone) {
 
 struct Fault {
   const char* name;
-  const char* faults;
+  std::string faults;
   std::vector<std::string> linesBeforeFailure;
 };
 
@@ -149,18 +152,14 @@ TEST_P(LowLevelFormatFault, FailsRedKeepingTheLastGoodChunkUntilThen) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, LowLevelFormatFault,
     ::testing::Values(
-        Fault{"WriteRefused",
-              R"({"command": "WriteSector", "after": 2, "fault": "fail"})",
-              {"0KB\r\n", "64KB\r\n"}},
-        Fault{"ReadBackDiffers",
-              R"({"command": "ReadSector", "after": 1, "fault": "corrupt"})",
-              {"0KB\r\n"}},
-        Fault{"ReadBackRefused", R"({"command": "ReadSector", "after": 0, "fault": "fail"})", {}},
+        Fault{"WriteRefused", fault("WriteSector", 2, "fail"), {"0KB\r\n", "64KB\r\n"}},
+        Fault{"ReadBackDiffers", fault("ReadSector", 1, "corrupt"), {"0KB\r\n"}},
+        Fault{"ReadBackRefused", fault("ReadSector", 0, "fail"), {}},
         Fault{"ReaderPulledMidway",
-              R"({"command": "WriteSector", "after": 3, "fault": "pull"})",
+              fault("WriteSector", 3, "pull"),
               {"0KB\r\n", "64KB\r\n", "128KB\r\n"}},
         // The scan takes the first answer.
-        Fault{"NoCapacity", R"({"command": "GetCapacity", "after": 1, "fault": "fail"})", {}}),
+        Fault{"NoCapacity", fault("GetCapacity", 1, "fail"), {}}),
     kCaseName);
 
 } // namespace

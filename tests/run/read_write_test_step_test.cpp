@@ -130,7 +130,7 @@ TEST_F(ReadWriteTest, ThePatternAlwaysDiffersFromWhatTheCardHolds) {
 
 struct Fault {
   const char* name;
-  const char* faults;
+  std::string faults;
   bool cardUnchanged;
   int capacityErrors = 0;
 };
@@ -155,26 +155,17 @@ TEST_P(ReadWriteTestFault, FailsRedAndPutsTheSavedSectorsBack) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, ReadWriteTestFault,
     ::testing::Values(
-        Fault{"SavingReadRefused", R"({"command": "ReadSector", "after": 0, "fault": "fail"})",
-              true},
+        Fault{"SavingReadRefused", fault("ReadSector", 0, "fail"), true},
         // Reads of a round: the save twice, the pattern's read-back, the restore's read-back.
-        Fault{"SavingReadCorrupted",
-              R"({"command": "ReadSector", "after": 0, "fault": "corrupt", "times": 1})", true},
-        Fault{"PatternWriteRefused",
-              R"({"command": "WriteSector", "after": 0, "fault": "fail", "times": 1})", true},
-        Fault{"ReadBackRefused",
-              R"({"command": "ReadSector", "after": 2, "fault": "fail", "times": 1})", true},
-        Fault{"ReadBackDiffers",
-              R"({"command": "ReadSector", "after": 2, "fault": "corrupt", "times": 1})", true},
-        Fault{"RestoreReadsBackDifferent",
-              R"({"command": "ReadSector", "after": 3, "fault": "corrupt", "times": 1})", true},
-        Fault{"LaterRoundDiffers",
-              R"({"command": "ReadSector", "after": 6, "fault": "corrupt", "times": 1})", true},
-        Fault{"RestoreRefused", R"({"command": "WriteSector", "after": 1, "fault": "fail"})",
-              false},
-        Fault{"ReaderPulled", R"({"command": "WriteSector", "after": 2, "fault": "pull"})", false},
-        Fault{"NoCapacity", R"({"command": "GetCapacity", "after": 1, "fault": "fail"})", true,
-              10}),
+        Fault{"SavingReadCorrupted", fault("ReadSector", 0, "corrupt", 1), true},
+        Fault{"PatternWriteRefused", fault("WriteSector", 0, "fail", 1), true},
+        Fault{"ReadBackRefused", fault("ReadSector", 2, "fail", 1), true},
+        Fault{"ReadBackDiffers", fault("ReadSector", 2, "corrupt", 1), true},
+        Fault{"RestoreReadsBackDifferent", fault("ReadSector", 3, "corrupt", 1), true},
+        Fault{"LaterRoundDiffers", fault("ReadSector", 6, "corrupt", 1), true},
+        Fault{"RestoreRefused", fault("WriteSector", 1, "fail"), false},
+        Fault{"ReaderPulled", fault("WriteSector", 2, "pull"), false},
+        Fault{"NoCapacity", fault("GetCapacity", 1, "fail"), true, 10}),
     kCaseName);
 
 } // namespace

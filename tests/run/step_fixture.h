@@ -1,14 +1,16 @@
 // A production step run as a port's worker runs it: on its own thread, against one reader of a
-// simulated farm, with the station state the scan left. The step's requests, result lines and
-// progress positions are recorded on the way, so a test can check what the step did and in which
-// order.
+// simulated farm, with the station state the scan left. The step's requests are recorded, and what
+// it shows goes through the window's own port display onto recording controls, so a test can
+// check what the step did and in which order.
 #pragma once
 
+#include "app/window_port_display.h"
 #include "channel/command_blocks.h"
 #include "discovery/scans.h"
 #include "platform/sim/farm.h"
 #include "run/steps.h"
 #include "support/fake_platform.h"
+#include "support/farm_text.h"
 #include "support/recording_controls.h"
 #include "support/temp_dir.h"
 
@@ -28,6 +30,7 @@
 namespace tarvix::run_test {
 
 using Bytes = std::vector<std::uint8_t>;
+using testing::fault;
 
 inline const std::string kClosed = "m_hUSBDeviceHandle close handle";
 inline constexpr std::uint8_t kSubCapacity = 0x11;
@@ -102,43 +105,6 @@ private:
   std::vector<SentRequest> sent_;
 };
 
-// Keeps what a step showed, in order, per slot and per port, for the test to read once the step's
-// thread has ended. Message boxes are answered at once, as an operator's OK.
-class RecordingDisplay final : public run::PortDisplay {
-public:
-  void showLine(int slot, const std::string& t) override {
-    locked([&] { lines[slot].push_back(t); });
-  }
-  void showColour(int slot, station::SlotColour c) override {
-    locked([&] { colours[slot] = c; });
-  }
-  void setProgressRange(int, int, int) override {}
-  void setProgress(int port, int p) override {
-    locked([&] { progress[port].push_back(p); });
-  }
-  void showPicture(int, int) override {}
-  void showSerial(const std::string& serial) override {
-    locked([&] { serials.push_back(serial); });
-  }
-  void messageBox(const std::string& t) override {
-    locked([&] { boxes.push_back(t); });
-  }
-
-  std::map<int, std::vector<std::string>> lines;
-  std::map<int, station::SlotColour> colours; // the last of each slot
-  std::map<int, std::vector<int>> progress;
-  std::vector<std::string> serials;
-  std::vector<std::string> boxes;
-
-private:
-  // Workers of one test may show at once.
-  template <typename Change> void locked(Change change) {
-    std::lock_guard lock(mutex_);
-    change();
-  }
-  std::mutex mutex_;
-};
-
 // The farm's clock, whose tick a test may pin so that a step's draws repeat from run to run.
 class PinnableClock final : public platform::Clock {
 public:
@@ -168,11 +134,9 @@ protected:
     farm.reset();
     dir = std::make_unique<testing::TempDir>();
     std::string error;
-    farm = platform::sim::Farm::fromText(
-        R"({"imageDir": "img", "timeScale": 0.0001, "hostControllers": [{"rootHubPorts": 2,
-        "attached": [{"port": 1, "reader": {"id": "r1", "model": ")" +
-            model + R"(", )" + card + "}}]}]}",
-        "test farm", dir->path(), error);
+    farm =
+        platform::sim::Farm::fromText(testing::farmText(testing::farmReader(1, "r1", model, card)),
+                                      "test farm", dir->path(), error);
     ASSERT_TRUE(farm) << error;
     readers = std::make_unique<RecordingReaders>(farm->readerAccess());
     clock = std::make_unique<PinnableClock>(farm->clock());
@@ -187,7 +151,7 @@ protected:
     driveIndex_ = port().driveIndex[0];
     ASSERT_NE(driveIndex_, station::kNoDrive);
     slot_ = state->driveRecords[driveIndex_].slot;
-    display = std::make_shared<RecordingDisplay>();
+    controls = std::make_unique<testing::RecordingControls>();
     options = {};
     options.icType = icType;
     readers->clear();
@@ -198,7 +162,8 @@ protected:
   // freeze them. Any thread.
   run::StepContext context() {
     std::lock_guard lock(optionsMutex_);
-    return {*platform, display, *state, frozen_.emplace_back(options)};
+    return {*platform, std::make_shared<app::WindowPortDisplay>(*controls, *state), *state,
+            frozen_.emplace_back(options)};
   }
   // Runs `work` on a worker thread, as the port's worker would.
   template <typename Work> auto onWorker(Work work) {
@@ -215,12 +180,14 @@ protected:
   int drive() const { return driveIndex_; }
   // The last line a step showed on the slot of LUN `lun`; empty when none did.
   std::string line(int lun = 1) {
-    const auto& shown = display->lines[slot_ + lun - 1];
-    return shown.empty() ? "" : shown.back();
+    const auto texts = lines(lun);
+    return texts.empty() ? "" : texts.back();
   }
-  std::vector<std::string> lines() { return display->lines[slot_]; }
-  station::SlotColour colour() { return display->colours[slot_]; }
-  std::vector<int> progress() { return display->progress[1]; }
+  std::vector<std::string> lines(int lun = 1) {
+    return controls->texts(station::resultLineId(slot_ + lun - 1));
+  }
+  station::SlotColour colour() { return state->colourOf(slot_); }
+  std::vector<int> progress() { return controls->progress(station::progressBarId(1)); }
   std::string lastTrace() { return trace.lines().back(); }
   // Trace lines that are `text`, or with `prefix`, begin with it.
   int traced(std::string_view text, bool prefix = false) {
@@ -263,7 +230,8 @@ protected:
   std::unique_ptr<PinnableClock> clock;
   std::unique_ptr<platform::Platform> platform;
   std::unique_ptr<station::StationState> state;
-  std::shared_ptr<RecordingDisplay> display;
+  std::unique_ptr<testing::RecordingControls>
+      controls;            // what the steps showed, as the window would
   run::RunOptions options; // what the next context() freezes
 
 private:

@@ -1,7 +1,6 @@
 // Window controls that remember what was done to them: each control's last state, and in order
-// every text, progress position and message box. With a window behind them, every operation also
-// goes on to it and questions are answered by it. Workers set controls at once, so all of it is
-// kept under a lock.
+// every text, progress position and message box; no box is checked and no row chosen. Workers set
+// controls at once, so all of it is kept under a lock.
 #pragma once
 
 #include "station/controls.h"
@@ -24,49 +23,31 @@ public:
     station::FontChoice font = station::FontChoice::Default;
   };
 
-  RecordingControls() = default;
-  explicit RecordingControls(station::WindowControls& window) : window_(&window) {}
-
   void setText(int id, const std::string& t) override {
     note(
         id, [&](Control& c) { c.text = t; }, texts_, t);
-    if (window_) window_->setText(id, t);
   }
-  std::string text(int id) const override { return window_ ? window_->text(id) : get(id).text; }
+  std::string text(int id) const override { return get(id).text; }
   int number(int id) const override { return std::atoi(text(id).c_str()); }
-  bool checked(int id) const override { return window_ && window_->checked(id); }
-  void setChecked(int id, bool c) override {
-    if (window_) window_->setChecked(id, c);
-  }
+  bool checked(int) const override { return false; }
+  void setChecked(int, bool) override {}
   void enable(int id, bool on) override {
     note(id, [&](Control& c) { c.enabled = on; });
-    if (window_) window_->enable(id, on);
   }
-  void show(int id, bool v) override {
-    if (window_) window_->show(id, v);
-  }
+  void show(int, bool) override {}
   void setPicture(int id, int picture) override {
     note(id, [&](Control& c) { c.picture = picture; });
-    if (window_) window_->setPicture(id, picture);
   }
-  void setProgressRange(int id, int low, int high) override {
-    if (window_) window_->setProgressRange(id, low, high);
-  }
+  void setProgressRange(int, int, int) override {}
   void setProgress(int id, int position) override {
     note(
         id, [&](Control& c) { c.progress = position; }, progress_, position);
-    if (window_) window_->setProgress(id, position);
   }
-  void addRow(int id, const std::string& row) override {
-    if (window_) window_->addRow(id, row);
-  }
-  int selectedRow(int id) const override { return window_ ? window_->selectedRow(id) : -1; }
-  void setSelectedRow(int id, int row) override {
-    if (window_) window_->setSelectedRow(id, row);
-  }
+  void addRow(int, const std::string&) override {}
+  int selectedRow(int) const override { return -1; }
+  void setSelectedRow(int, int) override {}
   void setFont(int id, station::FontChoice font) override {
     note(id, [&](Control& c) { c.font = font; });
-    if (window_) window_->setFont(id, font);
   }
   void messageBox(const std::string& t) override {
     std::lock_guard lock(mutex_);
@@ -103,7 +84,6 @@ private:
     return it == lists.end() ? std::vector<T>{} : it->second;
   }
 
-  station::WindowControls* window_ = nullptr;
   mutable std::mutex mutex_;
   std::map<int, Control> controls_;
   std::map<int, std::vector<std::string>> texts_;
