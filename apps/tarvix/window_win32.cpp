@@ -162,7 +162,7 @@ int runWindow(int, char**, Backend& backend, const Options& options, const LogPl
     window.initialise();
     ui::StationView view(window);
     host.setParentWindow(view.handle());
-    host.setDialogFont(view.textFont());
+    host.setDialogFont([&view] { return view.textFont(); });
     host.setAboutHandler([&view] { view.showAboutBox(); });
     std::optional<ScreenshotHook> hook;
     if (const char* file = std::getenv("TARVIX_AUTOSTART_AND_SCREENSHOT"))

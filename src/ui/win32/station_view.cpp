@@ -213,7 +213,17 @@ void StationView::sync() {
     }
   }
   applyColours();
-  if (relayout) layout();
+  if (!relayout) return;
+  // A language with longer texts may need a wider window than the one it has.
+  RECT client;
+  GetClientRect(handle_, &client);
+  const int needed = layout();
+  if (needed > client.right && !IsZoomed(handle_)) {
+    RECT frame;
+    GetWindowRect(handle_, &frame);
+    SetWindowPos(handle_, nullptr, 0, 0, frame.right - frame.left + needed - client.right,
+                 frame.bottom - frame.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
 }
 
 void StationView::applyColours() {

@@ -247,7 +247,7 @@ void Win32Host::runCopyDialog(CopyDialogModel& model) {
 
   const UINT dpi = windowDpi(parent_);
   auto s = [dpi](int v) { return MulDiv(v, static_cast<int>(dpi), 96); };
-  CopyDialogState state{model, dialogFont_};
+  CopyDialogState state{model, dialogFont_ ? dialogFont_() : nullptr};
   const int rowHeight = s(26);
   RECT frame{0, 0, s(640), s(16) + rowHeight * (CopyDialogModel::kRows + 1) + s(8)};
   AdjustWindowRectEx(&frame, WS_POPUP | WS_CAPTION | WS_SYSMENU, FALSE, WS_EX_DLGMODALFRAME);

@@ -23,8 +23,8 @@ public:
   // The window that owns the dialogs.
   void setParentWindow(HWND parent) { parent_ = parent; }
   void setAboutHandler(Task about) { about_ = std::move(about); }
-  // The font of the copy-file dialog's rows; owned by the caller.
-  void setDialogFont(HFONT font) { dialogFont_ = font; }
+  // The font of the copy-file dialog's rows now (it follows the language); owned by the caller.
+  void setDialogFont(std::function<HFONT()> font) { dialogFont_ = std::move(font); }
 
   void post(Task task) override;
   void runAndWait(const Task& task) override;
@@ -46,7 +46,7 @@ private:
   DWORD thread_ = 0;
   HWND parent_ = nullptr;
   Task about_;
-  HFONT dialogFont_ = nullptr;
+  std::function<HFONT()> dialogFont_;
   std::mutex mutex_;
   std::deque<Task> queue_; // guarded by mutex_
   std::map<int, Task> timers_;
