@@ -202,10 +202,10 @@ void StationView::sync() {
       const app::ControlRecord& record = window_.control(control);
       auto it = shown_.find(control);
       if (it != shown_.end() && it->second == record) continue;
-      // New texts, rows or fonts change what the option area needs.
+      // New texts, rows, fonts or shown fields change what the option area needs.
       if (record.kind != ControlKind::ResultLine && record.kind != ControlKind::ProgressBar &&
           (it == shown_.end() || it->second.text != record.text || it->second.rows != record.rows ||
-           it->second.font != record.font)) {
+           it->second.font != record.font || it->second.visible != record.visible)) {
         relayout = true;
       }
       apply(record, child);
@@ -295,6 +295,7 @@ void StationView::apply(const app::ControlRecord& r, HWND child) {
 
 int StationView::naturalWidth(int control) const {
   const app::ControlRecord& r = window_.control(control);
+  if (!r.visible) return 0; // hidden fields leave their columns to the shown ones
   HWND child = children_.at(control);
   const HFONT font = isHubBox(control) ? fontFor(FontChoice::ArialBlack10) : fontFor(r.font);
   const int text = textWidth(child, font, r.text);
