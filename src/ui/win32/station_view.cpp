@@ -110,8 +110,7 @@ StationView::StationView(app::StationWindow& window)
   const int needed = layout();
   frame.right = std::max<LONG>(frame.right, needed);
   AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
-  SetWindowPos(handle_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  resize(frame.right - frame.left, frame.bottom - frame.top);
   SetTimer(handle_, kRepaintTimer, kRepaintMs, nullptr);
 }
 
@@ -221,9 +220,20 @@ void StationView::sync() {
   if (needed > client.right && !IsZoomed(handle_)) {
     RECT frame;
     GetWindowRect(handle_, &frame);
-    SetWindowPos(handle_, nullptr, 0, 0, frame.right - frame.left + needed - client.right,
-                 frame.bottom - frame.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    resize(frame.right - frame.left + needed - client.right, frame.bottom - frame.top);
   }
+}
+
+void StationView::resize(int width, int height) {
+  // Centred on its screen, and no larger than what the taskbar leaves of it.
+  MONITORINFO screen{};
+  screen.cbSize = sizeof screen;
+  GetMonitorInfoW(MonitorFromWindow(handle_, MONITOR_DEFAULTTONEAREST), &screen);
+  const RECT& work = screen.rcWork;
+  const int w = std::min<int>(width, work.right - work.left);
+  const int h = std::min<int>(height, work.bottom - work.top);
+  SetWindowPos(handle_, nullptr, work.left + (work.right - work.left - w) / 2,
+               work.top + (work.bottom - work.top - h) / 2, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void StationView::applyColours() {

@@ -59,6 +59,8 @@ private:
   // Lays every child out in the client area; the width the option area needs.
   int layout();
   void layoutPorts(int x, int y, int width, int height);
+  // Sizes the window's frame, within the screen it is on.
+  void resize(int width, int height);
 
   app::StationWindow& window_;
   HWND handle_ = nullptr;
