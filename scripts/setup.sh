@@ -9,7 +9,7 @@ packages=(
   libudev-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev
   mtools dosfstools
-  xvfb xauth fonts-wqy-microhei fonts-dejavu-core
+  xvfb xauth fonts-wqy-microhei fonts-dejavu-core python3
   clang-format
   dpkg-dev lintian
   clang libclang-rt-14-dev
