@@ -97,6 +97,11 @@ if [ "${TARVIX_WINDOW_CHECK:-1}" != 0 ]; then
       echo "test-windows: language $nLan: not every reader's port box shows pass" >&2
       exit 1
     fi
+    # Only the window's close writes the copy-file list: its section shows the close saved.
+    if ! grep -q '^\[Copy File\]' "$runs/window-$nLan/station.ini"; then
+      echo "test-windows: language $nLan: closing the window did not save the settings" >&2
+      exit 1
+    fi
     python3 scripts/bmp-to-png.py "$shot" "${shot%.bmp}.png"
   done
   echo "test-windows: the station window ran the farm to its end in all three languages" >&2
