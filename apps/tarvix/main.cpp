@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <thread>
 #ifdef _WIN32
@@ -26,6 +27,27 @@
 #endif
 
 namespace tarvix::cli {
+
+namespace {
+std::function<void(const std::string&)> tellInWindow(app::StationWindow& window,
+                                                     ui::WindowHost& host) {
+  return [&host, &window](const std::string& message) {
+    host.post([&window, message] { window.messageBox(message); });
+  };
+}
+// The trouble with the trace file and the log folder is told before any file's own warning.
+const std::vector<std::filesystem::path>&
+toldTroubleFirst(app::StationWindow& window, ui::WindowHost& host, const LogPlaces& places) {
+  if (!places.trouble.empty()) tellInWindow(window, host)(places.trouble);
+  return places.productionLogs;
+}
+} // namespace
+
+WindowProductionLog::WindowProductionLog(app::StationWindow& window, ui::WindowHost& host,
+                                         const LogPlaces& places)
+    : files_(toldTroubleFirst(window, host, places), tellInWindow(window, host)) {
+  window.productionBook.passOnTo(&files_);
+}
 
 void takeSettings(app::StationWindow& window, const Options& options) {
   // The named file is the station's own for this run: read at start, and saved back into.

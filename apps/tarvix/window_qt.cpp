@@ -16,13 +16,7 @@ int runWindow(int argc, char** argv, Backend& backend, const Options& options,
   QApplication application(argc, argv);
   ui::QtHost host;
   app::StationWindow window(backend.platform(), host);
-  // Shown once the window runs; a worker that finds a file unwritable posts it too.
-  auto tell = [&host, &window](const std::string& message) {
-    host.post([&window, message] { window.messageBox(message); });
-  };
-  if (!places.trouble.empty()) tell(places.trouble);
-  log::ProductionLogFiles productionLog(places.productionLogs, tell);
-  window.productionBook.passOnTo(&productionLog);
+  WindowProductionLog productionLog(window, host, places);
   takeSettings(window, options);
   window.initialise();
   ui::StationView view(window);

@@ -6,6 +6,8 @@
 #include "app/station_window.h"
 #include "backends.h"
 #include "command_line.h"
+#include "log/production_log_file.h"
+#include "ui/host.h"
 
 #include <filesystem>
 #include <string>
@@ -18,6 +20,16 @@ namespace tarvix::cli {
 struct LogPlaces {
   std::vector<std::filesystem::path> productionLogs;
   std::string trouble;
+};
+
+// A station window's production log, passed every finished port. What cannot be kept is shown in
+// the window once it runs; a worker that finds a file unwritable posts it too.
+class WindowProductionLog {
+public:
+  WindowProductionLog(app::StationWindow& window, ui::WindowHost& host, const LogPlaces& places);
+
+private:
+  log::ProductionLogFiles files_;
 };
 
 // Makes the file that --settings names the station's own for this run.
