@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -14,5 +15,11 @@ inline constexpr std::size_t kLabelFieldBytes = 11;
 // `utf8` converted character by character; stops before the first character that would pass
 // `maxBytes`, that has no form in the locale's set, or that is not valid UTF-8.
 std::string localeLabelBytes(std::string_view utf8, std::size_t maxBytes = kLabelFieldBytes);
+
+// One whole UTF-8 character in, its bytes in the target set out; false when it has none there.
+using CharacterEncoder = std::function<bool(std::string_view character, std::string& bytes)>;
+// The walk each system's localeLabelBytes makes with its own encoder.
+std::string encodeLabel(std::string_view utf8, std::size_t maxBytes,
+                        const CharacterEncoder& encode);
 
 } // namespace tarvix::platform::files

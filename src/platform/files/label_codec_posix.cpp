@@ -6,15 +6,6 @@
 namespace tarvix::platform::files {
 namespace {
 
-// Length of the UTF-8 sequence that `lead` starts; 0 for a byte that cannot start one.
-std::size_t sequenceLength(unsigned char lead) {
-  if (lead < 0x80) return 1;
-  if ((lead & 0xE0) == 0xC0) return 2;
-  if ((lead & 0xF0) == 0xE0) return 3;
-  if ((lead & 0xF8) == 0xF0) return 4;
-  return 0;
-}
-
 class Converter {
 public:
   explicit Converter(const char* toCodeset) : cd_(iconv_open(toCodeset, "UTF-8")) {}
@@ -51,18 +42,10 @@ std::string localeLabelBytes(std::string_view utf8, std::size_t maxBytes) {
   // process's.
   const char* codeset = nl_langinfo(CODESET);
   Converter converter(codeset);
-  std::string result;
-  if (!converter.ok()) return result;
-  std::string bytes;
-  for (std::size_t at = 0; at < utf8.size();) {
-    const std::size_t n = sequenceLength(static_cast<unsigned char>(utf8[at]));
-    if (n == 0 || at + n > utf8.size()) break;
-    if (!converter.convert(utf8.substr(at, n), bytes)) break;
-    if (result.size() + bytes.size() > maxBytes) break;
-    result += bytes;
-    at += n;
-  }
-  return result;
+  if (!converter.ok()) return {};
+  return encodeLabel(utf8, maxBytes, [&converter](std::string_view character, std::string& bytes) {
+    return converter.convert(character, bytes);
+  });
 }
 
 } // namespace tarvix::platform::files
