@@ -223,8 +223,11 @@ void MassStorageDevice::execute() {
     std::copy(request.sense.begin(), request.sense.begin() + sim::kFixedSenseBytes,
               sense_[lun_].begin());
   } else {
-    // A failure that carries no sense of its own (an image that cannot be read, a "fail" fault).
-    sense_[lun_] = fixedSense(sim::kKeyHardwareError, sim::kAscInternalTargetFailure);
+    // A failure that carries no sense of its own (an image that cannot be read, a "fail" fault)
+    // is the card's: a medium error. Not a hardware error, which the kernel retries for USB
+    // disks until the command's time runs out.
+    sense_[lun_] = fixedSense(sim::kKeyMediumError,
+                              dataIn_ ? sim::kAscUnrecoveredReadError : sim::kAscWriteError);
   }
   commandStatus_ = kCommandFailed;
   residue_ = static_cast<std::uint32_t>(data_.size());
