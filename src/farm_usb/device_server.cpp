@@ -136,9 +136,10 @@ private:
   // plug-in opens the socket again; an offered USB/IP connection is taken up.
   void reconcile() {
     const std::uint64_t generation = server_.farm.plugGeneration(reader_.id);
+    // The socket goes before the connection, so no host sees the close and reconnects at once.
+    if (server_.transport == Transport::Usbredir && generation == 0) closeListener();
     if (connection_ >= 0 && generation != generation_) closeConnection();
     if (server_.transport == Transport::Usbredir) {
-      if (generation == 0) closeListener();
       if (generation != 0 && listener_ < 0) {
         std::string error;
         listener_ = listenUnix(socketPath(), error);

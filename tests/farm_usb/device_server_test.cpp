@@ -72,7 +72,12 @@ protected:
   // A host attached to `readerId`; null when the reader cannot be attached.
   std::unique_ptr<UsbClient> attach(const std::string& readerId) {
     if (GetParam() == Transport::Usbredir) {
-      const int fd = connectUnix(dir / (readerId + ".sock"));
+      // A reader plugged in a moment ago may not have its socket yet.
+      int fd = connectUnix(dir / (readerId + ".sock"));
+      for (int tries = 0; fd < 0 && tries < 20; ++tries) {
+        ::usleep(50000);
+        fd = connectUnix(dir / (readerId + ".sock"));
+      }
       if (fd < 0) return nullptr;
       auto client = std::make_unique<RedirClient>(fd);
       if (!client->awaitDevice()) return nullptr;
