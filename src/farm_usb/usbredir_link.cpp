@@ -218,8 +218,12 @@ struct UsbredirLink::Callbacks {
       const Transfer reply =
           self.device_.bulkOut({data, data == nullptr ? 0 : static_cast<std::size_t>(length)});
       usbredirparser_free_packet_data(self.parser_, data);
-      usb_redir_bulk_packet_header answer = *header;
+      usb_redir_bulk_packet_header answer = *header; // the length says all was taken
       answer.status = redirStatus(reply.status);
+      if (reply.status == TransferStatus::Stall) {
+        answer.length = 0;
+        answer.length_high = 0;
+      }
       usbredirparser_send_bulk_packet(self.parser_, id, &answer, nullptr, 0);
     }
     self.sendDueIns();
