@@ -39,6 +39,7 @@ TEST(ProductionRun, CapacityCheckFailsAForgedCardFirstAndPassesAnHonestOne) {
   EXPECT_EQ(port(report, 2)["slots"][0]["realMiB"], 9);
   EXPECT_EQ(port(report, 1)["production"]["capacityCheck"], "genuine");
   EXPECT_EQ(port(report, 2)["production"]["capacityCheck"], "forged: real 9 MiB");
+  EXPECT_EQ(port(report, 2)["production"]["failure"], "Fake card!! real 9 MB");
   // Nothing after the check ran on the forged card: its serial number was never taken.
   EXPECT_EQ(report["serialText"], "000000000042");
 }
