@@ -17,6 +17,7 @@
 #include <numeric>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -121,7 +122,7 @@ public:
     std::vector<std::optional<std::uint64_t>> firstBroken;
     for (const Block& b : blocks_) {
       if (!written) break;
-      Bytes back(b.saved.size());
+      const auto back = scratch(b);
       written = read(back, b.first);
       firstBroken.push_back(brokenSector(back, b.first));
     }
@@ -166,19 +167,26 @@ private:
     return channel::WriteSector(holder_, data, static_cast<std::uint32_t>(first));
   }
 
+  // One block's room for what is read or written only for a moment: reused, never reallocated.
+  std::span<std::uint8_t> scratch(const Block& b) {
+    return std::span(scratch_).first(b.saved.size());
+  }
+
   // Read twice and compared: a save that read wrong once would be written back over good data.
   bool save(Block& b) {
-    Bytes again(b.saved.size());
-    return read(b.saved, b.first) && read(again, b.first) && again == b.saved;
+    const auto again = scratch(b);
+    return read(b.saved, b.first) && read(again, b.first) && std::ranges::equal(again, b.saved);
   }
 
   bool writeStamp(const Block& b) {
-    Bytes stamp(b.saved.size());
+    const auto stamp = scratch(b);
     for (std::uint32_t s = 0; s < b.sectors; ++s) {
-      for (std::size_t at = 0; at < channel::kSectorSize; at += kStampBytes) {
-        put64(&stamp[s * channel::kSectorSize + at], b.first + s);
-        put64(&stamp[s * channel::kSectorSize + at + 8], nonce_);
-      }
+      std::uint8_t* sector = &stamp[s * channel::kSectorSize];
+      put64(sector, b.first + s);
+      put64(sector + 8, nonce_);
+      // Every stamp of a sector is the same: the sector fills by doubling what it holds.
+      for (std::size_t filled = kStampBytes; filled < channel::kSectorSize; filled *= 2)
+        std::copy_n(sector, filled, sector + filled);
     }
     return write(stamp, b.first);
   }
@@ -192,7 +200,8 @@ private:
     return get64(sector);
   }
 
-  std::optional<std::uint64_t> brokenSector(const Bytes& back, std::uint64_t first) {
+  std::optional<std::uint64_t> brokenSector(std::span<const std::uint8_t> back,
+                                            std::uint64_t first) {
     for (std::size_t s = 0; s * channel::kSectorSize < back.size(); ++s) {
       const std::optional<std::uint64_t> named = stampOf(&back[s * channel::kSectorSize]);
       if (named == first + s) continue;
@@ -225,7 +234,7 @@ private:
       Block b = block(whole + (broken - whole) / 2);
       if (!save(b)) return false;
       const bool stamped = writeStamp(b);
-      Bytes back(b.saved.size());
+      const auto back = scratch(b);
       const bool read = stamped && this->read(back, b.first);
       if (!write(b.saved, b.first) || !read) return false;
       if (const auto at = brokenSector(back, b.first))
@@ -264,7 +273,7 @@ private:
     Block high = block(apart);
     if (!save(low) || !save(high)) return std::nullopt;
     const bool stamped = writeStamp(high) && writeStamp(low);
-    Bytes back(high.saved.size());
+    const auto back = scratch(high);
     const bool read = stamped && this->read(back, high.first);
     const bool restored = write(high.saved, high.first) && write(low.saved, low.first);
     if (!read || !restored) return std::nullopt;
@@ -276,6 +285,7 @@ private:
   const std::uint64_t nonce_;
   const std::uint64_t seed_;
   std::vector<Block> blocks_;
+  Bytes scratch_ = Bytes(kBlockBytes);
   std::uint64_t aliasGcd_ = 0;
   std::uint64_t realSectors_ = 0;
   std::uint64_t bytesMoved_ = 0;
