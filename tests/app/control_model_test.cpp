@@ -94,10 +94,15 @@ TEST_F(Controls, ABusyPortWakesTheWindowAtMostTwelveTimesASecondAndAnIdleOneNeve
     onWindow([&] { shown = model.control(progressBarId(1)).position; });
   }
   EXPECT_EQ(shown, kProgressMax);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the timer lapses
-  const std::uint64_t resting = host.wakes();
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(host.wakes(), resting);
+  // Once the timer has lapsed (one quiet period after the last change, later on a busy machine)
+  // nothing wakes the window: a stretch of 300 ms with no wake comes soon.
+  bool quiet = false;
+  for (int stretch = 0; stretch < 10 && !quiet; ++stretch) {
+    const std::uint64_t resting = host.wakes();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    quiet = host.wakes() == resting;
+  }
+  EXPECT_TRUE(quiet);
 }
 
 TEST_F(Controls, AnUnknownIdAssertsInDebugBuildsAndChangesNothingInRelease) {
