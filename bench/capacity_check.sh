@@ -26,8 +26,9 @@ JSON
 
 run() { # $1: what, $2: extra card fields
   farm "$2"
-  "$tarvix" --headless --trace --farm "$work/farm.json" --settings "$work/check.ini" \
-    --report "$work/r.json" >/dev/null 2>"$work/trace" || true
+  # The check's summary is a trace line: --trace puts it on standard error too.
+  XDG_STATE_HOME="$work/state" "$tarvix" --headless --trace --farm "$work/farm.json" \
+    --settings "$work/check.ini" --report "$work/r.json" >/dev/null 2>"$work/trace" || true
   line=$(grep -o 'Capacity check: .*' "$work/trace" | tail -1)
   [ -n "$line" ] || { echo "$1: the check did not run" >&2; cat "$work/trace" >&2; exit 1; }
   echo "$line" | awk -v what="$1" '{
@@ -38,9 +39,10 @@ run() { # $1: what, $2: extra card fields
   } END { exit bad }'
   [ "$mode" = callgrind ] || return 0
   farm "$2"
-  valgrind --tool=callgrind --toggle-collect='tarvix::run::capacityCheckStep*' \
-    --callgrind-out-file="$work/cg.out" "$tarvix" --headless --farm "$work/farm.json" \
-    --settings "$work/check.ini" --report "$work/r.json" >/dev/null 2>"$work/cg.log" || true
+  XDG_STATE_HOME="$work/state" valgrind --tool=callgrind \
+    --toggle-collect='tarvix::run::capacityCheckStep*' --callgrind-out-file="$work/cg.out" \
+    "$tarvix" --headless --farm "$work/farm.json" --settings "$work/check.ini" \
+    --report "$work/r.json" >/dev/null 2>"$work/cg.log" || true
   grep -o 'Collected : [0-9]*' "$work/cg.log" | awk '{
     printf "%-34s %6.1f M instructions (callgrind, limit 40 M)\n", "", $3 / 1e6
     exit ($3 > 40e6)
