@@ -1,6 +1,7 @@
 #include "app/control_model.h"
 
 #include "app/control_table.h"
+#include "app/window_timers.h"
 #include "station/numbering.h"
 
 #include <algorithm>
@@ -36,7 +37,7 @@ ControlModel::ControlModel(ui::WindowHost& host, std::vector<ControlRecord> reco
 
 ControlModel::~ControlModel() {
   // Runs after what workers posted before, so no timer is armed for a model that is gone.
-  auto stop = [this] { host_.stopTimer(kDisplayTimer); };
+  auto stop = [this] { host_.stopTimer(WindowTimers::kDisplay); };
   if (host_.onWindowThread()) {
     stop();
   } else {
@@ -103,8 +104,9 @@ void ControlModel::display(int id, DisplayQueue::Property property,
     ++revision_;
   });
   if (due) {
-    host_.post(
-        [this] { host_.armTimer(kDisplayTimer, kDisplayPeriod, [this] { flushDisplay(); }); });
+    host_.post([this] {
+      host_.armTimer(WindowTimers::kDisplay, kDisplayPeriod, [this] { flushDisplay(); });
+    });
   }
 }
 

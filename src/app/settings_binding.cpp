@@ -112,9 +112,10 @@ std::string message(int id) { return std::string(*text::lookup(id)); }
 } // namespace
 
 SettingsBinding::SettingsBinding(platform::Platform& platform, ui::WindowHost& host,
-                                 ControlModel& controls, station::StationState& state,
-                                 RunInputs& inputs)
-    : platform_(platform), host_(host), controls_(controls), state_(state), inputs_(inputs) {}
+                                 ControlModel& controls, run::SerialCounter& serials,
+                                 settings::CopyList& copyList)
+    : platform_(platform), host_(host), controls_(controls), serials_(serials),
+      copyList_(copyList) {}
 
 void SettingsBinding::resolveSettingsPath() {
   const auto fallbackPath = stationSettingsPath;
@@ -137,7 +138,7 @@ int SettingsBinding::load() {
   for (const std::string& skipped : profile.skippedLines())
     platform_.trace.line("settings: " + skipped);
   const int language = applySettings(profile);
-  inputs_.copyList.load(profile);
+  copyList_.load(profile);
   return language;
 }
 
@@ -152,11 +153,10 @@ int SettingsBinding::applySettings(const ProfileFile& profile) {
     controls_.setChecked(id::kHubMap, !noHub);
   }
 
-  state_.icType = storedNumber(profile, trace, section::kTestItem, key::kIcType, 0, kLastModelRow);
-  controls_.setSelectedRow(id::kIcType, state_.icType);
-  state_.llfSelect =
-      storedNumber(profile, trace, section::kTestItem, key::kLlfSelect, 0, kLastLlfRow);
-  controls_.setSelectedRow(id::kLlfExtent, state_.llfSelect);
+  controls_.setSelectedRow(id::kIcType, storedNumber(profile, trace, section::kTestItem,
+                                                     key::kIcType, 0, kLastModelRow));
+  controls_.setSelectedRow(id::kLlfExtent, storedNumber(profile, trace, section::kTestItem,
+                                                        key::kLlfSelect, 0, kLastLlfRow));
   for (const CheckKey& c : kTestItemChecks) {
     controls_.setChecked(c.control, profile.integer(c.section, c.key, 0) != 0);
   }
@@ -168,21 +168,19 @@ int SettingsBinding::applySettings(const ProfileFile& profile) {
     const std::string stored = profile.text(section::kTestItem, k, "");
     return settings::readable(stored) ? std::filesystem::path(stored) : std::filesystem::path();
   };
-  inputs_.isoPath = imagePath(key::kIsoFilePath);
-  controls_.setText(id::kIsoPath, inputs_.isoPath.string());
-  inputs_.binPath = imagePath(key::kBinFilePath);
-  controls_.setText(id::kBinaryPath, inputs_.binPath.string());
+  controls_.setText(id::kIsoPath, imagePath(key::kIsoFilePath).string());
+  controls_.setText(id::kBinaryPath, imagePath(key::kBinFilePath).string());
   applyOptionStates(controls_, OptionMoment::OptionChanged);
 
   for (const TextKey& t : kCardInforTexts)
     controls_.setText(t.control, storedText(profile, trace, t));
-  state_.serialText = controls_.text(id::kSerial);
+  serials_.startFrom(controls_.text(id::kSerial));
   controls_.setChecked(id::kIncrease, profile.integer(section::kCardInfor, key::kIncrease, 0) != 0);
   for (const TextKey& t : kInquiryTexts)
     controls_.setText(t.control, storedText(profile, trace, t));
-  state_.maxPowerValue = storedNumber(profile, trace, section::kCardInfor, key::kMaxPower,
-                                      fallback::kMaxPower, kLargestMaxPower);
-  controls_.setText(id::kMaxPower, std::to_string(state_.maxPowerValue));
+  controls_.setText(id::kMaxPower,
+                    std::to_string(storedNumber(profile, trace, section::kCardInfor, key::kMaxPower,
+                                                fallback::kMaxPower, kLargestMaxPower)));
   controls_.setSelectedRow(id::kLedSpeed,
                            storedNumber(profile, trace, section::kCardInfor, key::kLedSpeed,
                                         fallback::kLedSpeed, kLastLedRow));
@@ -200,11 +198,8 @@ bool SettingsBinding::save() {
   profile.setCheck(section::kHubPortMap, key::kCheckNoHub, controls_.checked(id::kNoHubMap));
   profile.setCheck(section::kHubPortMap, key::kCheckHub, controls_.checked(id::kHubMap));
 
-  if (controls_.selectedRow(id::kIcType) >= 0) state_.icType = controls_.selectedRow(id::kIcType);
   profile.setInteger(section::kTestItem, key::kIcType, controls_.selectedRow(id::kIcType));
   profile.setCheck(section::kTestItem, key::kCheckLowFormat, controls_.checked(id::kLlf));
-  if (controls_.selectedRow(id::kLlfExtent) >= 0)
-    state_.llfSelect = controls_.selectedRow(id::kLlfExtent);
   profile.setInteger(section::kTestItem, key::kLlfSelect, controls_.selectedRow(id::kLlfExtent));
   for (const CheckKey& c :
        {kTestItemChecks[1], kTestItemChecks[2], kTestItemChecks[3], kTestItemChecks[5],
@@ -223,10 +218,10 @@ bool SettingsBinding::save() {
   for (const TextKey& t : kInquiryTexts) {
     profile.setText(section::kCardInfor, t.key, controls_.text(t.control));
   }
-  profile.setInteger(section::kCardInfor, key::kMaxPower, state_.maxPowerValue);
+  profile.setInteger(section::kCardInfor, key::kMaxPower, controls_.number(id::kMaxPower));
   profile.setInteger(section::kCardInfor, key::kLedSpeed, controls_.selectedRow(id::kLedSpeed));
 
-  inputs_.copyList.save(profile);
+  copyList_.save(profile);
   return profile.save(settingsPath);
 }
 
@@ -240,7 +235,7 @@ void SettingsBinding::useStationFile() {
     stationSettingsPath = settings::stationSettingsPath(
         platform_.system.executablePath().parent_path(), settings::userConfigFolder());
   }
-  state_.serialFile = stationSettingsPath;
+  serials_.keepIn(stationSettingsPath);
 }
 
 ui::PathRequest SettingsBinding::settingsFileRequest(bool save) const {
