@@ -2,42 +2,29 @@
 // shows, the reset-to-default lock, the image choice and the port-mapping mode.
 #include "app/control_table.h"
 #include "app/option_locks.h"
+#include "app/option_table.h"
 #include "app/station_window.h"
 #include "station/control_ids.h"
 #include "station/numbering.h"
 #include "text/texts.h"
 
-#include <initializer_list>
-
 namespace tarvix::app {
 namespace {
 
-using Ids = std::initializer_list<int>;
+// Whether the model's view shows the controls of `group`.
+bool shows(const station::ModelView& view, ModelGroup group) {
+  switch (group) {
+  case ModelGroup::Always: return true;
+  case ModelGroup::CardInformation: return view.cardInformation;
+  case ModelGroup::CdromInquiry: return view.cdromInquiry;
+  case ModelGroup::CdromImage: return view.cdromImage;
+  case ModelGroup::BinaryImage: return view.binaryImage;
+  case ModelGroup::LedAndPower: return view.ledAndPower;
+  case ModelGroup::ResetToDefault: return view.resetToDefault;
+  }
+  return true;
+}
 
-constexpr Ids kCardInformation = {id::kWriteParameter,
-                                  id::kCardInfoGroup,
-                                  id::kVidLabel,
-                                  id::kPidLabel,
-                                  id::kManufacturerLabel,
-                                  id::kProductLabel,
-                                  id::kSerialLabel,
-                                  id::kVid,
-                                  id::kPid,
-                                  id::kManufacturer,
-                                  id::kProduct,
-                                  id::kSerial,
-                                  id::kIncrease,
-                                  id::kDiskInquiryLabel,
-                                  id::kDiskVendorLabel,
-                                  id::kDiskProductLabel,
-                                  id::kDiskVendor,
-                                  id::kDiskProduct};
-constexpr Ids kCdromInquiry = {id::kCdromInquiryLabel, id::kCdromVendorLabel,
-                               id::kCdromProductLabel, id::kCdromVendor, id::kCdromProduct};
-constexpr Ids kCdromImage = {id::kCdromIso, id::kLoadIso, id::kIsoPath, id::kCdromGroup};
-constexpr Ids kBinaryImage = {id::kBinaryFile, id::kLoadBinary, id::kBinaryPath, id::kBinaryGroup};
-constexpr Ids kLedAndPower = {id::kLedSpeedLabel, id::kLedSpeed, id::kMaxPowerLabel, id::kMaxPower,
-                              id::kPowerMa};
 int characters(const std::string& s) {
   int count = 0;
   for (char c : s)
@@ -47,21 +34,13 @@ int characters(const std::string& s) {
 
 } // namespace
 
-void StationWindow::showGroup(std::initializer_list<int> controls, bool visible) {
-  for (int control : controls)
-    controls_.show(control, visible);
-}
-
 void StationWindow::onModelSelected() {
   const int row = controls_.selectedRow(id::kIcType);
   if (const station::ModelTraits* model = station::modelTraits(row)) {
     const station::ModelView& view = model->view;
-    showGroup(kCardInformation, view.cardInformation);
-    showGroup(kCdromInquiry, view.cdromInquiry);
-    showGroup(kCdromImage, view.cdromImage);
-    showGroup(kBinaryImage, view.binaryImage);
-    showGroup(kLedAndPower, view.ledAndPower);
-    controls_.show(id::kResetToDefault, view.resetToDefault);
+    for (const OptionSpec& spec : optionTable()) {
+      if (spec.group != ModelGroup::Always) controls_.show(spec.id, shows(view, spec.group));
+    }
     if (!view.cardInformation) controls_.setChecked(id::kWriteParameter, false);
     if (!view.cdromImage) controls_.setChecked(id::kCdromIso, false);
     if (!view.binaryImage) controls_.setChecked(id::kBinaryFile, false);

@@ -1,6 +1,7 @@
 #include "app/run_controller.h"
 
 #include "app/option_locks.h"
+#include "app/option_table.h"
 #include "app/window_port_display.h"
 #include "app/window_timers.h"
 #include "station/control_ids.h"
@@ -105,38 +106,12 @@ void RunController::waitForWorkers() {
 namespace tarvix::app {
 
 run::RunOptions RunController::readRunOptions() const {
-  run::RunOptions o;
-  o.icType = controls_.selectedRow(id::kIcType);
-  o.resetToDefault = controls_.checked(id::kResetToDefault);
-  o.capacityCheck = controls_.checked(id::kCapacityCheck);
-  o.lowLevelFormat = controls_.checked(id::kLlf);
-  o.llfSelect = controls_.selectedRow(id::kLlfExtent);
-  o.format = controls_.checked(id::kFormat);
-  o.diskLabel = controls_.text(id::kDiskLabel);
-  o.readWriteTest = controls_.checked(id::kReadWriteTest);
-  o.rwTestCount = controls_.number(id::kReadWriteCount);
-  o.writeParameter = controls_.checked(id::kWriteParameter);
-  o.increaseSerial = controls_.checked(id::kIncrease);
-  o.serialStart = run::paddedSerial(controls_.text(id::kSerial));
-  run::CardParameters& card = o.card;
-  card.vid = controls_.text(id::kVid);
-  card.pid = controls_.text(id::kPid);
-  card.manufacturer = controls_.text(id::kManufacturer);
-  card.product = controls_.text(id::kProduct);
-  card.diskVendor = controls_.text(id::kDiskVendor);
-  card.diskProduct = controls_.text(id::kDiskProduct);
-  card.cdromVendor = controls_.text(id::kCdromVendor);
-  card.cdromProduct = controls_.text(id::kCdromProduct);
-  card.maxPowerGiven = !controls_.text(id::kMaxPower).empty();
-  card.maxPowerValue = controls_.number(id::kMaxPower);
-  card.ledSpeedRow = controls_.selectedRow(id::kLedSpeed);
-  o.cdromArea = controls_.checked(id::kCdromIso);
-  o.isoPath = controls_.text(id::kIsoPath);
-  o.binaryArea = controls_.checked(id::kBinaryFile);
-  o.binPath = controls_.text(id::kBinaryPath);
-  o.copyFiles = controls_.checked(id::kCopyFile);
-  o.copyList = copyList_;
-  return o;
+  run::RunOptions options;
+  for (const OptionSpec& spec : optionTable()) {
+    if (spec.field != nullptr) spec.field(options, controls_.control(spec.id));
+  }
+  options.copyList = copyList_;
+  return options;
 }
 
 } // namespace tarvix::app

@@ -12,14 +12,6 @@
 namespace tarvix::app {
 namespace {
 
-// Edit text limits, set once the window exists.
-constexpr std::pair<int, int> kTextLimits[] = {
-    {id::kVid, 4},         {id::kPid, 4},          {id::kManufacturer, 9},
-    {id::kProduct, 19},    {id::kSerial, 12},      {id::kDiskVendor, 8},
-    {id::kCdromVendor, 8}, {id::kDiskProduct, 16}, {id::kCdromProduct, 16},
-    {id::kMaxPower, 3},    {id::kDiskLabel, 11},   {id::kReadWriteCount, kReadWriteCountDigits},
-};
-
 constexpr int kLanguageRows[] = {text::kLanguageEnglish, text::kLanguageSimplified,
                                  text::kLanguageTraditional};
 
@@ -82,8 +74,6 @@ void StationWindow::loadStation() {
   for (int row : kLanguageRows)
     controls_.addRow(id::kLanguage, std::string(*text::lookup(row)));
   platform_.system.applySystemAdjustments();
-  for (auto [control, limit] : kTextLimits)
-    controls_.setTextLimit(control, limit);
   readers_.hubTable = {};
   for (int hub = 1; hub <= station::kHubCount; ++hub)
     controls_.show(station::hubBoxId(hub), false);

@@ -27,7 +27,6 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -121,7 +120,6 @@ private:
 
   void relabelWriteParameter();
   // Option handlers.
-  void showGroup(std::initializer_list<int> controls, bool visible);
   void onModelSelected();
   void onResetToDefaultClicked();
   void onMaxPowerEdited();
