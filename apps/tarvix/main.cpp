@@ -50,6 +50,13 @@ WindowProductionLog::WindowProductionLog(app::StationWindow& window, ui::WindowH
   window.passRecordsTo(&files_);
 }
 
+OpenedWindow::OpenedWindow(Backend& backend, ui::WindowHost& host, const Options& options,
+                           const LogPlaces& places)
+    : window(backend.platform(), host), productionLog_(window, host, places) {
+  takeSettings(window, options);
+  window.initialise();
+}
+
 void takeSettings(app::StationWindow& window, const Options& options) {
   // The named file is the station's own for this run: read at start, and saved back into.
   if (!options.settings.empty()) {

@@ -26,50 +26,32 @@ ControlRecord optionRecord(const OptionSpec& spec) {
   return r;
 }
 
+// A port grid record of `kind`, `text` and shown as `visible`.
+ControlRecord gridRecord(int id, ControlKind kind, std::string text = {}, bool visible = true) {
+  ControlRecord r;
+  r.id = id;
+  r.kind = kind;
+  r.text = std::move(text);
+  r.visible = visible;
+  return r;
+}
+
 void addPortGrid(std::vector<ControlRecord>& controls) {
   using namespace station;
-  for (int hub = 1; hub <= kHubCount; ++hub) {
-    ControlRecord box;
-    box.id = hubBoxId(hub);
-    box.kind = K::GroupBox;
-    box.text = "HUB " + std::to_string(hub);
-    controls.push_back(box);
-  }
+  for (int hub = 1; hub <= kHubCount; ++hub)
+    controls.push_back(gridRecord(hubBoxId(hub), K::GroupBox, "HUB " + std::to_string(hub)));
   for (int port = 1; port <= kPortCount; ++port) {
-    ControlRecord box;
-    box.id = portBoxId(port);
-    box.kind = K::GroupBox;
-    box.text = "Port " + std::to_string(port);
-    controls.push_back(box);
-
-    ControlRecord picture;
-    picture.id = statusPictureId(port);
-    picture.kind = K::Picture;
-    picture.picture = text::kBlankPicture;
-    controls.push_back(picture);
-
-    ControlRecord progress;
-    progress.id = progressBarId(port);
-    progress.kind = K::ProgressBar;
-    progress.rangeHigh = kProgressMax;
-    controls.push_back(progress);
-
+    controls.push_back(gridRecord(portBoxId(port), K::GroupBox, "Port " + std::to_string(port)));
+    controls.push_back(gridRecord(statusPictureId(port), K::Picture));
+    controls.back().picture = text::kBlankPicture;
+    controls.push_back(gridRecord(progressBarId(port), K::ProgressBar));
+    controls.back().rangeHigh = kProgressMax;
     for (int lun = 1; lun <= kLunsPerPort; ++lun) {
       const int slot = slotNumber(port, lun);
       const bool shown = lun <= kVisibleLuns; // LUNs 3 and 4 keep lines nobody sees
-      ControlRecord label;
-      label.id = slotLabelId(slot);
-      label.kind = K::PushButton;
-      label.text = std::to_string(slot);
-      label.visible = shown;
-      controls.push_back(label);
-
-      ControlRecord line;
-      line.id = resultLineId(slot);
-      line.kind = K::ResultLine;
-      line.readOnly = true;
-      line.visible = shown;
-      controls.push_back(line);
+      controls.push_back(gridRecord(slotLabelId(slot), K::PushButton, std::to_string(slot), shown));
+      controls.push_back(gridRecord(resultLineId(slot), K::ResultLine, {}, shown));
+      controls.back().readOnly = true;
     }
   }
 }

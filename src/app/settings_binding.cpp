@@ -12,7 +12,6 @@ namespace tarvix::app {
 namespace {
 
 namespace key = settings::key;
-namespace fallback = settings::fallback;
 using settings::ProfileFile;
 namespace section = settings::section;
 

@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace tarvix::run {
@@ -45,10 +46,6 @@ std::string capacityCheckText(const PortOutcome& outcome);
 
 // Where a finished port's outcome goes. Called on the worker's thread; never waits on the window
 // thread.
-class OutcomeSink {
-public:
-  virtual ~OutcomeSink() = default;
-  virtual void finished(const PortOutcome& outcome) = 0;
-};
+using OutcomeSink = std::function<void(const PortOutcome& outcome)>;
 
 } // namespace tarvix::run

@@ -192,7 +192,8 @@ void ProductionRun::startWorker(int n, int languageOffset, PortOutcome started) 
     workers_.emplace_back([this, &record, context = stepContext(languageOffset),
                            binding = ReaderBinding::capture(readers_, record),
                            started = std::move(started)] {
-      runSlotWorker(context, record, binding, started, *this);
+      runSlotWorker(context, record, binding, started,
+                    [this](const PortOutcome& outcome) { finished(outcome); });
       if (workerEnded_) workerEnded_();
       --liveWorkers_;
     });

@@ -24,14 +24,14 @@
 
 namespace tarvix::run {
 
-class ProductionRun final : private OutcomeSink {
+class ProductionRun final {
 public:
   // Keeps references to all it is given. `display` shows what the port starts and the workers
   // show; `readers` is the station's drive table and port records.
   ProductionRun(platform::Platform& platform, station::StationState& readers,
                 SerialCounter& serials, std::shared_ptr<PortDisplay> display);
   // Joins every worker; the caller has let them finish (they may need the window thread).
-  ~ProductionRun() override;
+  ~ProductionRun();
   ProductionRun(const ProductionRun&) = delete;
   ProductionRun& operator=(const ProductionRun&) = delete;
 
@@ -68,7 +68,7 @@ private:
   void startWorker(int n, int languageOffset, PortOutcome started);
   void refuse(int n, text::PictureRole picture, std::string why, int languageOffset);
   StepContext stepContext(int languageOffset);
-  void finished(const PortOutcome& outcome) override;
+  void finished(const PortOutcome& outcome);
   void setOutcome(int n, PortOutcome outcome);
 
   platform::Platform& platform_;

@@ -39,7 +39,7 @@ public:
   // The port's LUNs are taken as they were bound at the start: a removal pass may clear the port
   // record and the drive records while the worker still runs.
   Worker(StepContext& context, PortRecord& port, const ReaderBinding& binding, PortOutcome& outcome,
-         OutcomeSink& sink)
+         const OutcomeSink& sink)
       : c_(context), port_(port), binding_(binding), outcome_(outcome), record_(outcome.record),
         sink_(sink), n_(port.portNumber) {
     c_.outcome = &outcome_;
@@ -256,7 +256,7 @@ private:
     outcome_.stage = PortStage::Finished;
     outcome_.picture = resultPicture(result);
     c_.outcome = nullptr;
-    sink_.finished(outcome_);
+    sink_(outcome_);
   }
 
   void end(int position) {
@@ -277,7 +277,7 @@ private:
   const ReaderBinding& binding_;
   PortOutcome& outcome_;
   log::ProductionRecord& record_;
-  OutcomeSink& sink_;
+  const OutcomeSink& sink_;
   const int n_;
   std::array<int, station::kLunsPerPort> drives_{};
   std::array<LunKind, station::kLunsPerPort> kinds_{};
@@ -287,7 +287,7 @@ private:
 } // namespace
 
 void runSlotWorker(StepContext context, station::PortRecord& port, const ReaderBinding& binding,
-                   PortOutcome outcome, OutcomeSink& sink) {
+                   PortOutcome outcome, const OutcomeSink& sink) {
   context.binding = &binding;
   Worker(context, port, binding, outcome, sink).run();
 }

@@ -14,6 +14,6 @@ namespace tarvix::run {
 // of the reader; the worker completes it (steps and their times, what was written, the result)
 // and hands it to `sink` once the port is finished, before it marks the port done.
 void runSlotWorker(StepContext context, station::PortRecord& port, const ReaderBinding& binding,
-                   PortOutcome outcome, OutcomeSink& sink);
+                   PortOutcome outcome, const OutcomeSink& sink);
 
 } // namespace tarvix::run
