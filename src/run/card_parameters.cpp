@@ -1,5 +1,7 @@
 #include "run/card_parameters.h"
 
+#include "settings/station_file.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -16,7 +18,7 @@ constexpr std::string_view kSerialTooLong = "serial number: more than 12 digits,
 constexpr std::string_view kSerialNotSaved = "serial number: the next one cannot be saved in ";
 constexpr std::string_view kSerialNotSavedMessage =
     "The serial number counter could not be saved, so no card of this run gets a serial number "
-    "until it can be. The settings file: ";
+    "until it can be: ";
 
 // Card information block: offsets in the sector, fixed texts and defaults.
 namespace card {
@@ -249,7 +251,8 @@ std::optional<std::string> takeSerialNumber(const StepContext& context) {
     const std::string file = context.serials.file().string();
     context.platform.trace.line(std::string(kSerialNotSaved) + file);
     if (taken.firstNotSaved)
-      context.display->messageBox(std::string(kSerialNotSavedMessage) + file);
+      context.display->messageBox(std::string(kSerialNotSavedMessage) +
+                                  settings::notSavedText(context.serials.file()));
     return std::nullopt;
   }
   // Shown once the series' lock is released: no worker waits on the window thread holding it.

@@ -128,8 +128,8 @@ void ProductionRun::startPort(int n, int languageOffset) {
   context.binding = &binding;
   std::uint32_t sectors = 0;
   std::uint32_t sectorSize = 0;
+  ReaderSession m_hUSBDeviceHandle(context, firstIndex);
   {
-    ReaderSession m_hUSBDeviceHandle(context, firstIndex);
     // A failed open or query leaves `sectors` at 0, judged below.
     (void)channel::GetCapacity(m_hUSBDeviceHandle, sectors, sectorSize,
                                static_cast<unsigned>(first.lun - 1));
@@ -183,6 +183,8 @@ void ProductionRun::startPort(int n, int languageOffset) {
   setOutcome(n, started);
   // The lun kinds are in the port record now: the binding takes them along.
   startWorker(n, languageOffset, std::move(started));
+  // The worker opens the reader again by itself.
+  m_hUSBDeviceHandle.close();
 }
 
 void ProductionRun::startWorker(int n, int languageOffset, PortOutcome started) {

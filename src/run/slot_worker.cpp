@@ -2,6 +2,7 @@
 
 #include "channel/replies.h"
 #include "discovery/probe.h"
+#include "platform/trace.h"
 #include "run/reader_session.h"
 #include "run/steps.h"
 #include "station/models.h"
@@ -289,6 +290,8 @@ private:
 void runSlotWorker(StepContext context, station::PortRecord& port, const ReaderBinding& binding,
                    PortOutcome outcome, const OutcomeSink& sink) {
   context.binding = &binding;
+  // Every trace line of this thread names the port, through whichever layer writes it.
+  const platform::TracedPortScope tracing(port.portNumber);
   Worker(context, port, binding, outcome, sink).run();
 }
 

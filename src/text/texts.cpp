@@ -112,6 +112,7 @@ constexpr Entry kTable[] = {
     {5100, "Capacity Check"},
     {5101, "Fake card!!\r\nreal %d MB"},
     {5102, "Capacity\r\nCheck Fail!!"},
+    {5103, "ReInitialCard\r\nFail!!"},
     {5110, "Disk Label \"%s\": a FAT volume label cannot hold it, so no run starts."},
     {5111, "Serial Number \"%s\": the card information holds twelve digits at most, so no run "
            "starts."},
@@ -199,6 +200,7 @@ constexpr Entry kTable[] = {
     {6100, "容量检测"},
     {6101, "假卡!!\r\n实际 %d MB"},
     {6102, "容量检测\r\n失败!!"},
+    {6103, "重新初始化卡\r\n失败!!"},
     {6110, "硬盘标籤 \"%s\"：FAT 卷标无法容纳，因此不开始测试。"},
     {6111, "序号 \"%s\"：卡片资讯最多只能容纳十二位数字，因此不开始测试。"},
     {6112, "%s：不是普通文件，因此不开始测试"},
@@ -285,6 +287,7 @@ constexpr Entry kTable[] = {
     {7100, "容量檢測"},
     {7101, "假卡!!\r\n實際 %d MB"},
     {7102, "容量檢測\r\n失敗!!"},
+    {7103, "重新初始化卡\r\n失敗!!"},
     {7110, "硬碟標籤 \"%s\"：FAT 磁碟區標籤無法容納，因此不開始測試。"},
     {7111, "序號 \"%s\"：卡片資訊最多只能容納十二位數字，因此不開始測試。"},
     {7112, "%s：不是一般檔案，因此不開始測試"},

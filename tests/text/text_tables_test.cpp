@@ -14,8 +14,8 @@ TEST(TextTables, EveryItemExistsInAllThreeLanguagesExceptTheGaps) {
       EXPECT_EQ(lookup(id + offset).has_value(), !gap) << id + offset;
     }
   }
-  for (int id : {kCapacityCheckLabel, kFakeCardRealSize, kCapacityCheckFailed, kLabelNotFat,
-                 kSerialTooLong, kNotARegularFile, kImageTooLarge}) {
+  for (int id : {kCapacityCheckLabel, kFakeCardRealSize, kCapacityCheckFailed, kReInitialCardFailed,
+                 kLabelNotFat, kSerialTooLong, kNotARegularFile, kImageTooLarge}) {
     for (int offset : {kEnglish, kSimplifiedChinese, kTraditionalChinese})
       EXPECT_TRUE(lookup(id + offset)) << id + offset;
   }
