@@ -23,8 +23,14 @@ RunController::RunController(platform::Platform& platform, ui::WindowHost& host,
       copyList_(copyList), languageOffset_(languageOffset),
       production_(platform, readers, serials,
                   std::make_shared<WindowPortDisplay>(controls, readers)) {
-  // What a worker showed last is in the window when the run is seen to end.
-  production_.onWorkerEnd([this] { host_.runAndWait([this] { controls_.flushDisplay(); }); });
+  // What a worker showed last is in the window when the run is seen to end, and the worker's end
+  // is a window event, which whoever waits for the run's end is woken by.
+  production_.onWorkerEnd([this](const std::function<void()>& ended) {
+    host_.runAndWait([&] {
+      controls_.flushDisplay();
+      ended();
+    });
+  });
 }
 
 RunController::~RunController() { stop(); }

@@ -196,8 +196,12 @@ void ProductionRun::startWorker(int n, int languageOffset, PortOutcome started) 
                            started = std::move(started)] {
       runSlotWorker(context, record, binding, started,
                     [this](const PortOutcome& outcome) { finished(outcome); });
-      if (workerEnded_) workerEnded_();
-      --liveWorkers_;
+      const std::function<void()> ended = [this] { --liveWorkers_; };
+      if (workerEnded_) {
+        workerEnded_(ended);
+      } else {
+        ended();
+      }
     });
   } catch (const std::system_error& error) {
     // The system would not give the port a thread: that port fails, the station runs on.

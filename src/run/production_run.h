@@ -37,8 +37,10 @@ public:
 
   // Where finished ports' records go beyond their outcomes; set before any worker starts.
   void passRecordsTo(log::ProductionLog* files) { files_ = files; }
-  // Runs on each worker's thread as it ends, once its outcome is handed over.
-  void onWorkerEnd(std::function<void()> ended) { workerEnded_ = std::move(ended); }
+  // Runs on each worker's thread as it ends, once its outcome is handed over, with what counts
+  // the worker as ended: whoever calls it may carry that over to the thread that waits for it.
+  using WorkerEnd = std::function<void(const std::function<void()>& ended)>;
+  void onWorkerEnd(WorkerEnd ended) { workerEnded_ = std::move(ended); }
 
   // Workers still alive, of this run or the last.
   int liveWorkers() const { return liveWorkers_; }
@@ -76,7 +78,7 @@ private:
   SerialCounter& serials_;
   std::shared_ptr<PortDisplay> display_;
   log::ProductionLog* files_ = nullptr;
-  std::function<void()> workerEnded_;
+  WorkerEnd workerEnded_;
   PreparedRun prepared_; // replaced only while no worker is alive
   mutable std::mutex outcomesLock_;
   std::array<PortOutcome, station::kPortCount> outcomes_;
