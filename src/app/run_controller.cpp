@@ -5,6 +5,7 @@
 #include "app/window_port_display.h"
 #include "app/window_timers.h"
 #include "station/control_ids.h"
+#include "text/text_ids.h"
 
 namespace tarvix::app {
 namespace {
@@ -61,7 +62,26 @@ std::optional<run::Preparation> RunController::prepareFromControls() {
   const std::string serial = run::paddedSerial(typed);
   if (serial != typed) controls_.setText(id::kSerial, serial);
   serials_.startFrom(serial); // no worker is alive to take it
-  return run::prepareRun(readRunOptions(), platform_);
+  return prepare();
+}
+
+run::Preparation RunController::prepare() const {
+  const run::RunOptions options = readRunOptions();
+  if (!options.resetToDefault) {
+    for (const OptionSpec& spec : optionTable()) {
+      const Setting& t = spec.setting;
+      if (t.kind != Stored::Text && t.kind != Stored::Number) continue;
+      // Only what the run uses: a step's value while its box is checked.
+      if (spec.lock.enabledBy != 0 && !controls_.checked(spec.lock.enabledBy)) continue;
+      const std::string value = controls_.text(spec.id);
+      if (runTakes(t, value)) continue;
+      run::Preparation refused;
+      refused.refusal = run::Refusal{text::kStoredValueUnusable, {std::string(t.key), value}};
+      refused.copyList = copyList_;
+      return refused;
+    }
+  }
+  return run::prepareRun(options, platform_);
 }
 
 bool RunController::start(run::Preparation preparation) {

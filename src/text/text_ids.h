@@ -74,6 +74,7 @@ enum TextId : int {
   kSerialTooLong = 5111,
   kNotARegularFile = 5112,
   kImageTooLarge = 5113,
+  kStoredValueUnusable = 5114, // "%s=%s": the settings key and the value it holds
 };
 
 } // namespace tarvix::text
