@@ -69,7 +69,7 @@ nlohmann::ordered_json stationReport(const StationWindow& window) {
     for (int lun = 1; lun <= kLunsPerPort; ++lun) {
       const int s = slotNumber(n, lun);
       const run::ShownLine& left = outcome.lines[lun - 1];
-      const SlotColour colour = finished ? left.colour : window.readers().slotColour[s - 1].load();
+      const SlotColour colour = finished ? left.colour : window.control(resultLineId(s)).colour;
       nlohmann::ordered_json slot = {
           {"slot", s},
           {"label", window.control(slotLabelId(s)).text},

@@ -128,8 +128,8 @@ void StationWindow::onLoadSettingsClicked() {
 void StationWindow::clearReaders() {
   for (auto& letter : readers_.slotDriveLetter)
     letter = 0;
-  for (auto& colour : readers_.slotColour)
-    colour = station::SlotColour::Idle;
+  for (int slot = 1; slot <= station::kSlotCount; ++slot)
+    controls_.setColour(station::resultLineId(slot), station::SlotColour::Idle);
   for (auto& port : readers_.ports)
     port.clear();
 }
