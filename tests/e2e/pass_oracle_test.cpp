@@ -472,7 +472,9 @@ TEST_F(PassOracle, NoForgedCardPassesWithTheCapacityCheck) {
   std::vector<std::uint32_t> reals;
   for (const ModelRow* row : rowsFor(asked != nullptr && asked == "full"sv)) {
     const std::uint32_t mib = row->cardSectors / 2048;
-    for (std::uint32_t real : {(row->cardSectors - 1) / 2048, std::max(1u, mib / 8)}) {
+    // At least a whole MiB short, as the check tells sizes to the MiB: a card short of only the
+    // part-MiB past its last whole one (32 MiB and a sector on 32 MiB of flash) passes it.
+    for (std::uint32_t real : {(row->cardSectors - 2048) / 2048, std::max(1u, mib / 8)}) {
       for (const char* kind : {"wrap", "drop"}) {
         reals.push_back(real);
         jobs.push_back(
