@@ -131,6 +131,7 @@ bool RunController::prepareRun() {
   }
   joinFinishedWorkers();
   state_.rwTestCount = controls_.number(id::kReadWriteCount);
+  platform_.system.ignoreSerialNumbersOf(controls_.text(id::kVid), controls_.text(id::kPid));
   std::string serial = controls_.text(id::kSerial);
   if (serial.size() < kSerialLength) {
     serial.insert(0, kSerialLength - serial.size(), '0');

@@ -1,5 +1,6 @@
 // The run control alone: what a run could not write, or an image it could not hold, stops it
-// before it is prepared, and the operator is told which.
+// before it is prepared, and the operator is told which; the identity typed in reaches the system
+// at each run start.
 #include "app/control_table.h"
 #include "app/run_controller.h"
 #include "support/fake_platform.h"
@@ -75,6 +76,17 @@ TEST_F(Run, WhatARunCannotWriteOrHoldStopsItBeforeItStarts) {
     EXPECT_FALSE(run.runPrepared()) << c.said;
   }
 #endif
+}
+
+TEST_F(Run, EachPreparationNamesTheTypedIdentityToTheSystem) {
+  onWindow([&] {
+    controls.setText(id::kVid, "3C7D");
+    controls.setText(id::kPid, "A7");
+    run.onAutoStart(); // prepared: no reader, so it polls
+    run.onAutoStart(); // the poll's own call prepares nothing
+  });
+  EXPECT_EQ(fake.system.ignoredIdentities, std::vector<std::string>{"3C7D/A7"});
+  EXPECT_TRUE(run.runPrepared());
 }
 
 } // namespace

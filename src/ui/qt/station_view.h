@@ -11,6 +11,7 @@
 class QGridLayout;
 class QGroupBox;
 class QLayout;
+class QScrollArea;
 class QTimer;
 
 namespace tarvix::app {
@@ -33,6 +34,7 @@ public:
 
 protected:
   void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
   QWidget* make(int id);
@@ -41,6 +43,15 @@ private:
   QWidget* buildPortBox(int port);
   void apply(const app::ControlRecord& record, QWidget* widget);
   void applyColours();
+  // Every field and label of the option area at least as wide as the widest text it may show.
+  void fitWidths();
+  // The width `widget` needs to show a text `textWidth` pixels wide.
+  int fittingWidth(QWidget* widget, int textWidth) const;
+  // The option area and the port grid whole where the screen has the room; no larger than the
+  // screen, scrolling within, where it has not.
+  QSize defaultSize();
+  // The option area's strip: its own height, and its scroll bar's when it scrolls.
+  void fitOptionStrip();
 
   app::StationWindow& window_;
   std::map<int, QWidget*> widgets_;
@@ -48,6 +59,8 @@ private:
   std::map<int, int> shownColour_;          // slot colour each result line shows now
   std::uint64_t shownRevision_ = ~0ULL;
   QTimer* repaint_ = nullptr;
+  QScrollArea* scroll_ = nullptr;  // everything
+  QScrollArea* options_ = nullptr; // the option area, sideways
 };
 
 } // namespace tarvix::ui

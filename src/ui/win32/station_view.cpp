@@ -1,13 +1,17 @@
 #include "ui/win32/station_view.h"
 
+#include "app/fitting_texts.h"
 #include "app/station_window.h"
 #include "station/control_ids.h"
 #include "station/numbering.h"
 #include "station/records.h"
 #include "text/pictures.h"
 #include "text/texts.h"
+#include "ui/shown_row.h"
+#include "ui/win32/about_dialog.h"
 #include "ui/win32/dpi.h"
 #include "ui/win32/pictures.h"
+#include "ui/win32/resource_ids.h"
 #include "ui/win32/wide_text.h"
 
 #include <commctrl.h>
@@ -26,6 +30,9 @@ constexpr UINT_PTR kRepaintTimer = 1;
 constexpr UINT kRepaintMs = 50;
 constexpr int kRowHeight = 24; // at 96 DPI, as every further length here
 constexpr int kGap = 6;
+constexpr int kMinimumHubHeight = 150;
+// Scroll bars show when the screen is too small for everything: nothing is ever cut off.
+constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW | WS_HSCROLL | WS_VSCROLL;
 
 bool isHubBox(int control) { return control >= hubBoxId(1) && control <= hubBoxId(kHubCount); }
 bool isPortBox(int control) { return control >= portBoxId(1) && control <= portBoxId(kPortCount); }
@@ -52,17 +59,21 @@ HFONT makeFont(int points, UINT dpi, int weight, const wchar_t* face) {
                      CLEARTYPE_QUALITY, DEFAULT_PITCH, face);
 }
 
-int textWidth(HWND child, HFONT font, const std::string& text) {
+// The width of `text` drawn in `font`.
+int textWidth(HFONT font, const std::string& text) {
   if (text.empty()) return 0;
-  HDC dc = GetDC(child);
+  HDC dc = CreateCompatibleDC(nullptr);
   HGDIOBJ old = SelectObject(dc, font);
   const std::wstring shown = wide(text);
   SIZE size{};
   GetTextExtentPoint32W(dc, shown.c_str(), static_cast<int>(shown.size()), &size);
   SelectObject(dc, old);
-  ReleaseDC(child, dc);
+  DeleteDC(dc);
   return size.cx;
 }
+
+constexpr int kLanguageOffsets[] = {text::kEnglish, text::kSimplifiedChinese,
+                                    text::kTraditionalChinese};
 
 } // namespace
 
@@ -76,7 +87,6 @@ StationView::StationView(app::StationWindow& window)
   type.hInstance = instance;
   type.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   type.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-  type.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
   type.lpszClassName = kViewClass;
   RegisterClassW(&type);
   slotBrushes_[static_cast<int>(SlotColour::Idle)] = GetSysColorBrush(COLOR_BTNFACE);
@@ -87,11 +97,13 @@ StationView::StationView(app::StationWindow& window)
   }
 
   // No WS_CLIPCHILDREN: the window paints the inside of its group boxes, which do not.
-  handle_ = CreateWindowExW(0, kViewClass, wide(window_.caption()).c_str(), WS_OVERLAPPEDWINDOW,
+  handle_ = CreateWindowExW(0, kViewClass, wide(window_.caption()).c_str(), kWindowStyle,
                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
                             nullptr, instance, this);
   dpi_ = windowDpi(handle_);
+  setIcons();
   makeFonts();
+  // In id order: the order Tab goes through them.
   for (int control : window_.controlIds())
     children_[control] = make(window_.control(control));
   // Group boxes go to the bottom, so the controls they frame draw over them.
@@ -109,7 +121,7 @@ StationView::StationView(app::StationWindow& window)
   RECT frame{0, 0, s(1260), s(820)};
   const int needed = layout();
   frame.right = std::max<LONG>(frame.right, needed);
-  AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
+  AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
   resize(frame.right - frame.left, frame.bottom - frame.top);
   SetTimer(handle_, kRepaintTimer, kRepaintMs, nullptr);
 }
@@ -117,6 +129,8 @@ StationView::StationView(app::StationWindow& window)
 StationView::~StationView() {
   if (IsWindow(handle_)) DestroyWindow(handle_);
   for (HFONT font : fonts_)
+    DeleteObject(font);
+  for (HFONT font : languageFonts_)
     DeleteObject(font);
   for (HBRUSH brush : slotBrushes_)
     if (brush != GetSysColorBrush(COLOR_BTNFACE)) DeleteObject(brush);
@@ -126,6 +140,11 @@ int StationView::s(int value) const { return scaled(value, dpi_); }
 
 void StationView::makeFonts() {
   fontLanguage_ = window_.languageOffset();
+  for (HFONT font : languageFonts_)
+    DeleteObject(font);
+  for (std::size_t i = 0; i < languageFonts_.size(); ++i)
+    languageFonts_[i] = makeFont(9, dpi_, FW_NORMAL, faceFor(kLanguageOffsets[i]));
+  fitted_.clear();
   fonts_[static_cast<int>(FontChoice::Default)] =
       makeFont(9, dpi_, FW_NORMAL, faceFor(fontLanguage_));
   fonts_[static_cast<int>(FontChoice::ArialBlack10)] = makeFont(10, dpi_, FW_HEAVY, L"Arial Black");
@@ -204,8 +223,10 @@ void StationView::sync() {
       // New texts, rows, fonts or shown fields change what the option area needs.
       if (record.kind != ControlKind::ResultLine && record.kind != ControlKind::ProgressBar &&
           (it == shown_.end() || it->second.text != record.text || it->second.rows != record.rows ||
-           it->second.font != record.font || it->second.visible != record.visible)) {
+           it->second.font != record.font || it->second.visible != record.visible ||
+           it->second.textLimit != record.textLimit)) {
         relayout = true;
+        fitted_.erase(control);
       }
       apply(record, child);
       shown_[control] = record;
@@ -288,7 +309,8 @@ void StationView::apply(const app::ControlRecord& r, HWND child) {
       for (const std::string& row : r.rows)
         SendMessageW(child, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(row).c_str()));
     }
-    SendMessageW(child, CB_SETCURSEL, static_cast<WPARAM>(r.selectedRow), 0);
+    SendMessageW(child, CB_SETCURSEL, static_cast<WPARAM>(shownRow(r, window_.languageOffset())),
+                 0);
     break;
   }
   case ControlKind::Picture: InvalidateRect(child, nullptr, FALSE); break;
@@ -303,37 +325,59 @@ void StationView::apply(const app::ControlRecord& r, HWND child) {
   applying_ = false;
 }
 
+int StationView::widestText(int control) const {
+  const app::ControlRecord& r = window_.control(control);
+  // A label may show any language's text, each drawn in its language's face.
+  const bool labelFont = !isHubBox(control) && r.font == FontChoice::Default;
+  int widest = 0;
+  for (const std::string& text : app::textsShownWhole(r)) {
+    if (!labelFont) {
+      widest = std::max(
+          widest,
+          textWidth(isHubBox(control) ? fontFor(FontChoice::ArialBlack10) : fontFor(r.font), text));
+      continue;
+    }
+    for (HFONT font : languageFonts_)
+      widest = std::max(widest, textWidth(font, text));
+  }
+  return widest;
+}
+
 int StationView::naturalWidth(int control) const {
   const app::ControlRecord& r = window_.control(control);
   if (!r.visible) return 0; // hidden fields leave their columns to the shown ones
-  HWND child = children_.at(control);
-  const HFONT font = isHubBox(control) ? fontFor(FontChoice::ArialBlack10) : fontFor(r.font);
-  const int text = textWidth(child, font, r.text);
+  auto cached = fitted_.find(control);
+  if (cached != fitted_.end()) return cached->second;
+  const int text = widestText(control);
+  int width = s(60);
   switch (r.kind) {
-  case ControlKind::PushButton: return text + s(20);
-  case ControlKind::CheckBox: return text + s(24);
-  case ControlKind::Label: return text + s(4);
-  case ControlKind::GroupBox: return text + s(24);
-  case ControlKind::DropDown: {
-    int widest = 0;
-    for (const std::string& row : r.rows)
-      widest = std::max(widest, textWidth(child, font, row));
-    return widest + s(32);
+  case ControlKind::PushButton: width = text + s(20); break;
+  case ControlKind::CheckBox: width = text + s(24); break;
+  case ControlKind::Label: width = text + s(4); break;
+  case ControlKind::GroupBox: width = text + s(24); break;
+  case ControlKind::DropDown: width = text + s(32); break;
+  case ControlKind::Edit: {
+    // Paths show their start and scroll; every other edit holds the most it may be typed.
+    if (text == 0) {
+      width = control == id::kSettingsPath ? s(120) : s(230);
+      break;
+    }
+    const LRESULT margins = SendMessageW(children_.at(control), EM_GETMARGINS, 0, 0);
+    // The sunken border, the edit's own margins, and a caret's width with a pixel to spare.
+    width = text + s(4) + LOWORD(margins) + HIWORD(margins) + s(3);
+    break;
   }
-  case ControlKind::Edit:
-    if (control == id::kVid || control == id::kPid || control == id::kReadWriteCount) return s(52);
-    if (control == id::kMaxPower) return s(40);
-    if (control == id::kBinaryPath || control == id::kIsoPath) return s(230);
-    return s(100);
-  default: return s(60);
+  default: break;
   }
+  fitted_[control] = width;
+  return width;
 }
 
 void StationView::placeAt(int control, int x, int y, int w, int h) {
   HWND child = children_.at(control);
   // A drop-down list's height is its open list's.
   if (window_.control(control).kind == ControlKind::DropDown) h *= 8;
-  SetWindowPos(child, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(child, nullptr, x - scroll_.x, y - scroll_.y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 SIZE StationView::grid(const std::vector<Cell>& cells, int x, int y, bool place) {
@@ -376,9 +420,7 @@ SIZE StationView::group(int groupId, const std::vector<Cell>& cells, int x, int 
   return size;
 }
 
-int StationView::layout() {
-  RECT client;
-  GetClientRect(handle_, &client);
+SIZE StationView::arrange(int width, int height, bool place) {
   const int margin = s(8);
   const int gap = s(kGap);
   const int h = s(kRowHeight);
@@ -388,20 +430,25 @@ int StationView::layout() {
   for (int control : {id::kNoHubMap, id::kHubMap, id::kAutoStart, id::kAutoStop, id::kLoadIni,
                       id::kSaveIni, id::kIcLabel, id::kIcType}) {
     const int w = naturalWidth(control);
-    placeAt(control, x, rowY, w, h);
+    if (place) placeAt(control, x, rowY, w, h);
     x += w + gap;
   }
-  int right = client.right - margin - s(96);
-  placeAt(id::kLogo, right, margin, s(96), topHeight);
-  int w = naturalWidth(id::kLanguage);
-  right -= gap + w;
-  placeAt(id::kLanguage, right, rowY, w, h);
-  w = naturalWidth(id::kLanguageLabel);
-  right -= gap + w;
-  placeAt(id::kLanguageLabel, right, rowY, w, h);
-  const int pathWidth = std::max(s(120), right - s(12) - x);
-  placeAt(id::kSettingsPath, x, rowY, pathWidth, h);
-  int needed = x + pathWidth + s(12) + (client.right - margin - right) + margin;
+  const int logoWidth = s(96);
+  const int languageWidth = naturalWidth(id::kLanguage);
+  const int languageLabelWidth = naturalWidth(id::kLanguageLabel);
+  const int rightItems = languageLabelWidth + gap + languageWidth + gap + logoWidth;
+  const int pathWidth =
+      std::max(naturalWidth(id::kSettingsPath), width - margin - rightItems - s(12) - x);
+  int needed = x + naturalWidth(id::kSettingsPath) + s(12) + rightItems + margin;
+  if (place) {
+    placeAt(id::kSettingsPath, x, rowY, pathWidth, h);
+    int right = x + pathWidth + s(12);
+    placeAt(id::kLanguageLabel, right, rowY, languageLabelWidth, h);
+    right += languageLabelWidth + gap;
+    placeAt(id::kLanguage, right, rowY, languageWidth, h);
+    right += languageWidth + gap;
+    placeAt(id::kLogo, right, margin, logoWidth, topHeight);
+  }
 
   const int y = margin + topHeight + gap;
   const SIZE general = group(id::kGeneralTestGroup,
@@ -415,7 +462,7 @@ int StationView::layout() {
                               {id::kCopyFile, 3, 0},
                               {id::kResetToDefault, 3, 1, 2},
                               {id::kCapacityCheck, 4, 0}},
-                             margin, y, true);
+                             margin, y, place);
   const int cardX = margin + general.cx + gap;
   const SIZE card = group(id::kCardInfoGroup,
                           {{id::kWriteParameter, 0, 0, 2},
@@ -445,10 +492,10 @@ int StationView::layout() {
                            {id::kCdromVendor, 4, 2},
                            {id::kCdromProductLabel, 4, 3},
                            {id::kCdromProduct, 4, 4, 2}},
-                          cardX, y, true);
+                          cardX, y, place);
   const int imagesX = cardX + card.cx + gap;
   auto images = [&](int box, int check, int load, int path, int top) {
-    return group(box, {{check, 0, 0}, {load, 0, 1}, {path, 1, 0, 2}}, imagesX, top, true);
+    return group(box, {{check, 0, 0}, {load, 0, 1}, {path, 1, 0, 2}}, imagesX, top, place);
   };
   const SIZE binary =
       images(id::kBinaryGroup, id::kBinaryFile, id::kLoadBinary, id::kBinaryPath, y);
@@ -457,14 +504,90 @@ int StationView::layout() {
   needed = std::max<int>(needed, imagesX + std::max(binary.cx, iso.cx) + margin);
   const int optionsBottom = y + std::max<int>({general.cy, card.cy, binary.cy + gap + iso.cy});
   const int portsTop = optionsBottom + gap;
-  layoutPorts(margin, portsTop, client.right - 2 * margin, client.bottom - portsTop - margin);
+  const SIZE ports = portGridMinimum();
+  if (place) {
+    // The port grid keeps to the window's width while it holds the grid, so all seven ports of a
+    // hub stay in view as the option area scrolls sideways.
+    RECT client;
+    GetClientRect(handle_, &client);
+    const bool pinned = client.right - 2 * margin >= ports.cx;
+    layoutPorts(pinned ? margin + scroll_.x : margin, portsTop,
+                pinned ? client.right - 2 * margin : std::max<int>(width - 2 * margin, ports.cx),
+                std::max<int>(height - portsTop - margin, ports.cy));
+  }
+  return {std::max<LONG>(needed, ports.cx + 2 * margin), portsTop + ports.cy + margin};
+}
+
+int StationView::layout() {
+  if (laying_) {
+    // A scroll bar came or went, and the client area with it: lay out again at the end.
+    layAgain_ = true;
+    return content_.cx;
+  }
+  laying_ = true;
+  SIZE needed{};
+  do {
+    layAgain_ = false;
+    RECT client;
+    GetClientRect(handle_, &client);
+    needed = arrange(0, 0, false);
+    content_ = {std::max(client.right, needed.cx), std::max(client.bottom, needed.cy)};
+    setScrollBar(SB_HORZ, content_.cx, client.right, scroll_.x);
+    setScrollBar(SB_VERT, content_.cy, client.bottom, scroll_.y);
+    if (!layAgain_) arrange(content_.cx, content_.cy, true);
+  } while (layAgain_);
+  laying_ = false;
   InvalidateRect(handle_, nullptr, TRUE);
-  return needed;
+  return needed.cx;
+}
+
+void StationView::setScrollBar(int bar, int content, int page, LONG& position) {
+  position = std::clamp<LONG>(position, 0, std::max(0, content - page));
+  SCROLLINFO info{};
+  info.cbSize = sizeof info;
+  info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+  info.nMax = content - 1;
+  info.nPage = static_cast<UINT>(std::max(page, 0));
+  info.nPos = position;
+  SetScrollInfo(handle_, bar, &info, TRUE);
+}
+
+void StationView::scrollBy(int bar, int code, int wheelSteps) {
+  SCROLLINFO info{};
+  info.cbSize = sizeof info;
+  info.fMask = SIF_ALL;
+  GetScrollInfo(handle_, bar, &info);
+  LONG& position = bar == SB_HORZ ? scroll_.x : scroll_.y;
+  const int line = s(kRowHeight);
+  switch (code) {
+  case SB_LINEUP: position -= line; break;
+  case SB_LINEDOWN: position += line; break;
+  case SB_PAGEUP: position -= static_cast<LONG>(info.nPage); break;
+  case SB_PAGEDOWN: position += static_cast<LONG>(info.nPage); break;
+  case SB_THUMBTRACK:
+  case SB_THUMBPOSITION: position = info.nTrackPos; break;
+  case SB_TOP: position = 0; break;
+  case SB_BOTTOM: position = info.nMax; break;
+  default: position -= wheelSteps * 3 * line; break;
+  }
+  layout();
+}
+
+SIZE StationView::portGridMinimum() const {
+  // A port box holds its title, its picture and two slot lines with room for a message line.
+  int title = 0;
+  for (int port = 1; port <= kPortCount; ++port)
+    title = std::max(title, naturalWidth(portBoxId(port)));
+  const int portWidth = std::max({title, s(text::kPictureWidth) + s(12), s(34 + 12 + 96)});
+  const int pad = s(6);
+  const int gap = s(4);
+  return {2 * pad + kPortsPerHub * portWidth + (kPortsPerHub - 1) * gap,
+          kHubCount * s(kMinimumHubHeight) + (kHubCount - 1) * gap};
 }
 
 void StationView::layoutPorts(int x, int y, int width, int height) {
   const int gap = s(4);
-  const int hubHeight = std::max(s(150), (height - 2 * gap) / kHubCount);
+  const int hubHeight = std::max(s(kMinimumHubHeight), (height - 2 * gap) / kHubCount);
   const int title = s(20);
   const int pad = s(6);
   const int portWidth = (width - 2 * pad - (kPortsPerHub - 1) * gap) / kPortsPerHub;
@@ -527,14 +650,20 @@ LRESULT StationView::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return 0;
   case WM_DPICHANGED: {
     dpi_ = HIWORD(wParam);
+    setIcons();
     fontLanguage_ = -1; // new fonts at the new size on the next sync
     const auto* suggested = reinterpret_cast<const RECT*>(lParam);
     SetWindowPos(handle_, nullptr, suggested->left, suggested->top,
                  suggested->right - suggested->left, suggested->bottom - suggested->top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
+    // The new scale may make the window larger than its screen: kept within it, it scrolls.
+    resize(suggested->right - suggested->left, suggested->bottom - suggested->top);
     sync();
     return 0;
   }
+  case WM_HSCROLL:
+  case WM_VSCROLL: scrollBy(message == WM_HSCROLL ? SB_HORZ : SB_VERT, LOWORD(wParam), 0); return 0;
+  case WM_MOUSEWHEEL: scrollBy(SB_VERT, -1, GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA); return 0;
   case WM_CTLCOLORSTATIC: {
     const int control = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
     if (!isResultLine(control)) break;
@@ -580,8 +709,18 @@ void StationView::onCommand(int control, int code) {
   sync();
 }
 
-void StationView::showAboutBox() {
-  MessageBoxW(handle_, L"Tarvix 1.0.0.6 \u7248", L"Tarvix", MB_OK | MB_ICONINFORMATION);
+void StationView::showAboutBox() { runAboutDialog(handle_); }
+
+void StationView::setIcons() {
+  // The station's icon at the sizes this screen's scale asks for; the system's own without it.
+  // 32 and 16 pixels at 100 %, as the system's large and small icons are.
+  for (const auto& [which, size96] : {std::pair{ICON_BIG, 32}, {ICON_SMALL, 16}}) {
+    const int size = s(size96);
+    HANDLE icon = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(TARVIX_ICON), IMAGE_ICON,
+                             size, size, LR_SHARED);
+    if (icon == nullptr) icon = LoadIconW(nullptr, IDI_APPLICATION);
+    SendMessageW(handle_, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
+  }
 }
 
 } // namespace tarvix::ui

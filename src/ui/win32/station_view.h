@@ -48,16 +48,28 @@ private:
   void onCommand(int id, int code);
   HWND make(const app::ControlRecord& record);
   void makeFonts();
+  void setIcons();
   HFONT fontFor(station::FontChoice choice) const;
   void apply(const app::ControlRecord& record, HWND child);
   void applyColours();
   int s(int value) const;
+  // The widest text `id` may have to show, in the faces it may be drawn in.
+  int widestText(int id) const;
+  // The width `id` needs to show every text it may have to show whole.
   int naturalWidth(int id) const;
+  // Places `id` at content coordinates: the scroll position moves everything.
   void placeAt(int id, int x, int y, int w, int h);
   SIZE grid(const std::vector<Cell>& cells, int x, int y, bool place);
   SIZE group(int groupId, const std::vector<Cell>& cells, int x, int y, bool place);
-  // Lays every child out in the client area; the width the option area needs.
+  // Lays every child out in a content area `width` by `height` when `place`; the least size the
+  // content needs with every text whole.
+  SIZE arrange(int width, int height, bool place);
+  // Lays every child out in the client area, scrolling when it is smaller than the content; the
+  // width the content needs.
   int layout();
+  void setScrollBar(int bar, int content, int page, LONG& position);
+  void scrollBy(int bar, int code, int wheelSteps);
+  SIZE portGridMinimum() const;
   void layoutPorts(int x, int y, int width, int height);
   // Sizes the window's frame, within the screen it is on.
   void resize(int width, int height);
@@ -66,7 +78,13 @@ private:
   HWND handle_ = nullptr;
   UINT dpi_ = 96;
   int fontLanguage_ = -1;
-  std::array<HFONT, 3> fonts_{}; // one per FontChoice
+  std::array<HFONT, 3> fonts_{};         // one per FontChoice
+  std::array<HFONT, 3> languageFonts_{}; // the labels' face of each language, for measuring
+  mutable std::map<int, int> fitted_;    // natural widths while texts and fonts stay
+  POINT scroll_{};
+  SIZE content_{};
+  bool laying_ = false;
+  bool layAgain_ = false;
   std::map<int, HWND> children_;
   std::map<int, app::ControlRecord> shown_; // what each child shows now
   std::vector<int> shownColour_;            // slot colour each result line shows now
