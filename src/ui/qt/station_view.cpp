@@ -30,8 +30,8 @@
 #include <QScrollBar>
 #include <QStyle>
 #include <QStyleOption>
-#include <QTimer>
 #include <QVBoxLayout>
+#include <utility>
 
 #include <algorithm>
 
@@ -41,8 +41,6 @@ namespace {
 using app::ControlKind;
 namespace id = station::id;
 using namespace station;
-
-constexpr int kRepaintMs = 50;
 
 bool isHubBox(int control) { return control >= hubBoxId(1) && control <= hubBoxId(kHubCount); }
 
@@ -128,9 +126,17 @@ StationView::StationView(app::StationWindow& window, QWidget* parent)
   scroll_->setWidget(content);
   root->addWidget(scroll_, 1);
 
-  repaint_ = new QTimer(this);
-  connect(repaint_, &QTimer::timeout, this, [this] { sync(); });
-  repaint_->start(kRepaintMs);
+  // Redrawn once per pass of the event loop that changed the model, and never while it rests.
+  window_.setOnChange([this] {
+    if (std::exchange(syncQueued_, true)) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          syncQueued_ = false;
+          sync();
+        },
+        Qt::QueuedConnection);
+  });
   fitOptionStrip();
   resize(defaultSize());
 }
@@ -220,6 +226,8 @@ void StationView::fitWidths() {
     if (qobject_cast<QLineEdit*>(widget) != nullptr) widget->setMaximumWidth(width);
   }
 }
+
+StationView::~StationView() { window_.setOnChange(nullptr); }
 
 QWidget* StationView::widgetFor(int control) const {
   auto it = widgets_.find(control);
