@@ -1,10 +1,10 @@
 // The station window on Windows: the Win32 host and the window model drawn by the Win32 view.
 #include "app/fitting_texts.h"
+#include "app/shown_row.h"
 #include "log/production_log_file.h"
 #include "station/control_ids.h"
 #include "station/numbering.h"
 #include "text/pictures.h"
-#include "ui/shown_row.h"
 #include "ui/win32/dpi.h"
 #include "ui/win32/station_view.h"
 #include "ui/win32/wide_text.h"
@@ -208,7 +208,7 @@ private:
       if (r.kind == app::ControlKind::ProgressBar) continue;
       std::string expected = r.text;
       if (r.kind == app::ControlKind::DropDown) {
-        const int row = ui::shownRow(r, window_.languageOffset());
+        const int row = app::shownRow(r, window_.languageOffset());
         expected = row >= 0 && row < static_cast<int>(r.rows.size())
                        ? r.rows[static_cast<std::size_t>(row)]
                        : std::string();
@@ -284,10 +284,8 @@ int runWindow(int, char**, Backend& backend, const Options& options, const LogPl
   int status = 0;
   {
     ui::Win32Host host;
-    app::StationWindow window(backend.platform(), host);
-    WindowProductionLog productionLog(window, host, places);
-    takeSettings(window, options);
-    window.initialise();
+    OpenedWindow station(backend, host, options, places);
+    app::StationWindow& window = station.window;
     ui::StationView view(window);
     host.setParentWindow(view.handle());
     host.setDialogFont([&view] { return view.textFont(); });

@@ -1,13 +1,14 @@
 #include "ui/win32/station_view.h"
 
 #include "app/fitting_texts.h"
+#include "app/option_table.h"
+#include "app/shown_row.h"
 #include "app/station_window.h"
 #include "station/control_ids.h"
 #include "station/numbering.h"
 #include "station/records.h"
 #include "text/pictures.h"
 #include "text/texts.h"
-#include "ui/shown_row.h"
 #include "ui/win32/about_dialog.h"
 #include "ui/win32/dpi.h"
 #include "ui/win32/pictures.h"
@@ -17,6 +18,8 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace tarvix::ui {
 namespace {
@@ -26,8 +29,8 @@ namespace id = station::id;
 using namespace station;
 
 constexpr wchar_t kViewClass[] = L"TarvixStation";
-constexpr UINT_PTR kRepaintTimer = 1;
-constexpr UINT kRepaintMs = 50;
+// Posted to the window when the model changed; the flag keeps one on its way at a time.
+constexpr UINT kSyncQueued = WM_APP + 1;
 constexpr int kRowHeight = 24; // at 96 DPI, as every further length here
 constexpr int kGap = 6;
 constexpr int kMinimumHubHeight = 150;
@@ -123,10 +126,14 @@ StationView::StationView(app::StationWindow& window)
   frame.right = std::max<LONG>(frame.right, needed);
   AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
   resize(frame.right - frame.left, frame.bottom - frame.top);
-  SetTimer(handle_, kRepaintTimer, kRepaintMs, nullptr);
+  // Redrawn once per pass of the message loop that changed the model, and never while it rests.
+  window_.setOnChange([this] {
+    if (!std::exchange(syncQueued_, true)) PostMessageW(handle_, kSyncQueued, 0, 0);
+  });
 }
 
 StationView::~StationView() {
+  window_.setOnChange(nullptr);
   if (IsWindow(handle_)) DestroyWindow(handle_);
   for (HFONT font : fonts_)
     DeleteObject(font);
@@ -259,7 +266,7 @@ void StationView::resize(int width, int height) {
 
 void StationView::applyColours() {
   for (int slot = 1; slot <= kSlotCount; ++slot) {
-    const int colour = static_cast<int>(window_.slotColour[slot - 1].load());
+    const int colour = static_cast<int>(window_.readers().slotColour[slot - 1].load());
     if (shownColour_[slot - 1] == colour) continue;
     shownColour_[slot - 1] = colour;
     InvalidateRect(children_.at(resultLineId(slot)), nullptr, TRUE);
@@ -309,8 +316,8 @@ void StationView::apply(const app::ControlRecord& r, HWND child) {
       for (const std::string& row : r.rows)
         SendMessageW(child, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(row).c_str()));
     }
-    SendMessageW(child, CB_SETCURSEL, static_cast<WPARAM>(shownRow(r, window_.languageOffset())),
-                 0);
+    SendMessageW(child, CB_SETCURSEL,
+                 static_cast<WPARAM>(app::shownRow(r, window_.languageOffset())), 0);
     break;
   }
   case ControlKind::Picture: InvalidateRect(child, nullptr, FALSE); break;
@@ -410,7 +417,13 @@ SIZE StationView::grid(const std::vector<Cell>& cells, int x, int y, bool place)
   return {spanned(0, columns), rows * h + (rows - 1) * gap};
 }
 
-SIZE StationView::group(int groupId, const std::vector<Cell>& cells, int x, int y, bool place) {
+SIZE StationView::group(app::Area area, int x, int y, bool place) {
+  std::vector<Cell> cells;
+  for (const app::OptionSpec& spec : app::optionTable()) {
+    if (spec.cell.area == area)
+      cells.push_back({spec.id, spec.cell.row, spec.cell.column, spec.cell.span});
+  }
+  const int groupId = app::areaFrame(area);
   const int pad = s(10);
   const int title = s(20);
   const SIZE inner = grid(cells, x + pad, y + title, place);
@@ -426,81 +439,54 @@ SIZE StationView::arrange(int width, int height, bool place) {
   const int h = s(kRowHeight);
   const int topHeight = s(34);
   const int rowY = margin + (topHeight - h) / 2;
+  // The top bar: cells left of the stretching one from the left, the others from the right.
+  std::vector<const app::OptionSpec*> bar;
+  const app::OptionSpec* stretching = nullptr;
+  for (const app::OptionSpec& spec : app::optionTable()) {
+    if (spec.cell.area != app::Area::TopBar) continue;
+    if (spec.cell.stretch) stretching = &spec;
+    bar.push_back(&spec);
+  }
+  std::sort(bar.begin(), bar.end(),
+            [](auto* a, auto* b) { return a->cell.column < b->cell.column; });
   int x = margin;
-  for (int control : {id::kNoHubMap, id::kHubMap, id::kAutoStart, id::kAutoStop, id::kLoadIni,
-                      id::kSaveIni, id::kIcLabel, id::kIcType}) {
-    const int w = naturalWidth(control);
-    if (place) placeAt(control, x, rowY, w, h);
+  auto cell = bar.begin();
+  for (; *cell != stretching; ++cell) {
+    const int w = naturalWidth((*cell)->id);
+    if (place) placeAt((*cell)->id, x, rowY, w, h);
     x += w + gap;
   }
-  const int logoWidth = s(96);
-  const int languageWidth = naturalWidth(id::kLanguage);
-  const int languageLabelWidth = naturalWidth(id::kLanguageLabel);
-  const int rightItems = languageLabelWidth + gap + languageWidth + gap + logoWidth;
-  const int pathWidth =
-      std::max(naturalWidth(id::kSettingsPath), width - margin - rightItems - s(12) - x);
-  int needed = x + naturalWidth(id::kSettingsPath) + s(12) + rightItems + margin;
+  // The logo fills the bar's height; the rest sit on its row.
+  auto isLogo = [&](const app::OptionSpec* spec) {
+    return window_.control(spec->id).kind == ControlKind::Picture;
+  };
+  auto barWidth = [&](const app::OptionSpec* spec) {
+    return isLogo(spec) ? s(96) : naturalWidth(spec->id);
+  };
+  int rightItems = s(12) - gap; // the cells after the stretching one, and the room before them
+  for (auto after = cell + 1; after != bar.end(); ++after)
+    rightItems += gap + barWidth(*after);
+  const int pathWidth = std::max(naturalWidth(stretching->id), width - margin - rightItems - x);
+  int needed = x + naturalWidth(stretching->id) + rightItems + margin;
   if (place) {
-    placeAt(id::kSettingsPath, x, rowY, pathWidth, h);
-    int right = x + pathWidth + s(12);
-    placeAt(id::kLanguageLabel, right, rowY, languageLabelWidth, h);
-    right += languageLabelWidth + gap;
-    placeAt(id::kLanguage, right, rowY, languageWidth, h);
-    right += languageWidth + gap;
-    placeAt(id::kLogo, right, margin, logoWidth, topHeight);
+    placeAt(stretching->id, x, rowY, pathWidth, h);
+    int right = x + pathWidth + s(12) - gap;
+    for (auto after = cell + 1; after != bar.end(); ++after) {
+      const int w = barWidth(*after);
+      right += gap;
+      placeAt((*after)->id, right, isLogo(*after) ? margin : rowY, w,
+              isLogo(*after) ? topHeight : h);
+      right += w;
+    }
   }
 
   const int y = margin + topHeight + gap;
-  const SIZE general = group(id::kGeneralTestGroup,
-                             {{id::kLlf, 0, 0},
-                              {id::kLlfExtent, 0, 1},
-                              {id::kFormat, 1, 0},
-                              {id::kDiskLabelLabel, 1, 1},
-                              {id::kDiskLabel, 1, 2},
-                              {id::kReadWriteTest, 2, 0},
-                              {id::kReadWriteCount, 2, 1},
-                              {id::kCopyFile, 3, 0},
-                              {id::kResetToDefault, 3, 1, 2},
-                              {id::kCapacityCheck, 4, 0}},
-                             margin, y, place);
+  const SIZE general = group(app::Area::GeneralTest, margin, y, place);
   const int cardX = margin + general.cx + gap;
-  const SIZE card = group(id::kCardInfoGroup,
-                          {{id::kWriteParameter, 0, 0, 2},
-                           {id::kVidLabel, 0, 2},
-                           {id::kVid, 0, 3},
-                           {id::kPidLabel, 0, 4},
-                           {id::kPid, 0, 5},
-                           {id::kLedSpeedLabel, 0, 6},
-                           {id::kLedSpeed, 0, 7, 2},
-                           {id::kManufacturerLabel, 1, 0},
-                           {id::kManufacturer, 1, 1},
-                           {id::kProductLabel, 1, 2},
-                           {id::kProduct, 1, 3, 3},
-                           {id::kMaxPowerLabel, 1, 6},
-                           {id::kMaxPower, 1, 7},
-                           {id::kPowerMa, 1, 8},
-                           {id::kSerialLabel, 2, 0},
-                           {id::kSerial, 2, 1},
-                           {id::kIncrease, 2, 2},
-                           {id::kDiskInquiryLabel, 3, 0},
-                           {id::kDiskVendorLabel, 3, 1},
-                           {id::kDiskVendor, 3, 2},
-                           {id::kDiskProductLabel, 3, 3},
-                           {id::kDiskProduct, 3, 4, 2},
-                           {id::kCdromInquiryLabel, 4, 0},
-                           {id::kCdromVendorLabel, 4, 1},
-                           {id::kCdromVendor, 4, 2},
-                           {id::kCdromProductLabel, 4, 3},
-                           {id::kCdromProduct, 4, 4, 2}},
-                          cardX, y, place);
+  const SIZE card = group(app::Area::CardInformation, cardX, y, place);
   const int imagesX = cardX + card.cx + gap;
-  auto images = [&](int box, int check, int load, int path, int top) {
-    return group(box, {{check, 0, 0}, {load, 0, 1}, {path, 1, 0, 2}}, imagesX, top, place);
-  };
-  const SIZE binary =
-      images(id::kBinaryGroup, id::kBinaryFile, id::kLoadBinary, id::kBinaryPath, y);
-  const SIZE iso =
-      images(id::kCdromGroup, id::kCdromIso, id::kLoadIso, id::kIsoPath, y + binary.cy + gap);
+  const SIZE binary = group(app::Area::BinaryImage, imagesX, y, place);
+  const SIZE iso = group(app::Area::CdromImage, imagesX, y + binary.cy + gap, place);
   needed = std::max<int>(needed, imagesX + std::max(binary.cx, iso.cx) + margin);
   const int optionsBottom = y + std::max<int>({general.cy, card.cy, binary.cy + gap + iso.cy});
   const int portsTop = optionsBottom + gap;
@@ -639,8 +625,9 @@ LRESULT StationView::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     break;
-  case WM_TIMER:
-    if (wParam == kRepaintTimer) sync();
+  case kSyncQueued:
+    syncQueued_ = false;
+    sync();
     return 0;
   case WM_SIZE:
     if (wParam != SIZE_MINIMIZED && !children_.empty()) {
@@ -682,7 +669,7 @@ LRESULT StationView::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   }
   case WM_CLOSE: DestroyWindow(handle_); return 0;
   case WM_DESTROY:
-    KillTimer(handle_, kRepaintTimer);
+    window_.setOnChange(nullptr);
     PostQuitMessage(0);
     return 0;
   default: break;

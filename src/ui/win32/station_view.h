@@ -1,11 +1,14 @@
 // The station window on the plain Win32 API: one child window per control record, with the
-// record's id, laid out as the Qt view lays them out. It repaints at a steady rate from the
-// model's latest state (so twenty-one busy workers never flood it), and forwards the operator's
-// clicks, edits, selections and the system menu's About item to the model's handlers.
+// record's id, laid out from the option table as the Qt view lays them out. It repaints from the
+// model's latest state once per pass of the message loop that changed it (workers' changes reach
+// the model at the display queue's pace, so twenty-one busy workers never flood it), and forwards
+// the operator's clicks, edits, selections and the system menu's About item to the model's
+// handlers.
 // Window thread only.
 #pragma once
 
 #include "app/control.h"
+#include "app/option_table.h"
 
 #include <windows.h>
 
@@ -60,7 +63,8 @@ private:
   // Places `id` at content coordinates: the scroll position moves everything.
   void placeAt(int id, int x, int y, int w, int h);
   SIZE grid(const std::vector<Cell>& cells, int x, int y, bool place);
-  SIZE group(int groupId, const std::vector<Cell>& cells, int x, int y, bool place);
+  // Lays out the cells of `area` in the group box that frames it when `place`; its size.
+  SIZE group(app::Area area, int x, int y, bool place);
   // Lays every child out in a content area `width` by `height` when `place`; the least size the
   // content needs with every text whole.
   SIZE arrange(int width, int height, bool place);
@@ -90,7 +94,8 @@ private:
   std::vector<int> shownColour_;            // slot colour each result line shows now
   std::array<HBRUSH, 4> slotBrushes_{};
   std::uint64_t shownRevision_ = ~0ULL;
-  bool applying_ = false; // edits' change notices are the view's own, not the operator's
+  bool applying_ = false;   // edits' change notices are the view's own, not the operator's
+  bool syncQueued_ = false; // a redraw is on its way through the message loop
 };
 
 } // namespace tarvix::ui
