@@ -279,7 +279,13 @@ QWidget* StationView::make(int control) {
     line->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     line->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     line->setLineWrapMode(QPlainTextEdit::NoWrap);
-    line->setFrameShape(QFrame::StyledPanel);
+    // A plain box is filled, not stroked: the style's panel stroke loses its top and left edge
+    // where a screen scale such as 150 % puts it on a fraction of a pixel.
+    line->setFrameStyle(QFrame::Box | QFrame::Plain);
+    line->setLineWidth(1);
+    QPalette outline = line->palette();
+    outline.setColor(QPalette::WindowText, palette().color(QPalette::Mid));
+    line->setPalette(outline);
     line->document()->setDocumentMargin(1);
     line->setAutoFillBackground(true);
     return line;
