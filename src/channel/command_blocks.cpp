@@ -95,28 +95,9 @@ PassThroughRequest setCDRomSizeRequest(std::uint32_t sectors) {
   return vendorTransfer(Command::SetCDRomSize, sectors, 0);
 }
 
-PassThroughRequest writeCardRequest(std::uint32_t startSector, std::uint32_t length) {
-  return vendorTransfer(Command::WriteCard, startSector, length);
-}
-
-PassThroughRequest readCardRequest(std::uint32_t startSector, std::uint32_t length) {
-  return vendorTransfer(Command::ReadCard, startSector, length);
-}
-
-PassThroughRequest writeBinRequest(std::uint32_t startSector, std::uint32_t length) {
-  return vendorTransfer(Command::WriteBin, startSector, length);
-}
-
-PassThroughRequest readBinRequest(std::uint32_t startSector, std::uint32_t length) {
-  return vendorTransfer(Command::ReadBin, startSector, length);
-}
-
-PassThroughRequest writeAutorunRequest(std::uint32_t startSector, std::uint32_t length) {
-  return vendorTransfer(Command::WriteAutorun, startSector, length);
-}
-
-PassThroughRequest readAutoRunRequest(std::uint32_t startSector, std::uint32_t length) {
-  return vendorTransfer(Command::ReadAutoRun, startSector, length);
+PassThroughRequest areaTransferRequest(Command command, std::uint32_t startSector,
+                                       std::uint32_t length) {
+  return vendorTransfer(command, startSector, length);
 }
 
 PassThroughRequest getCapacityUnitRequest(unsigned unitNumber) {
