@@ -67,21 +67,21 @@ std::optional<run::Preparation> RunController::prepareFromControls() {
 
 run::Preparation RunController::prepare() const {
   const run::RunOptions options = readRunOptions();
-  if (!options.resetToDefault) {
-    for (const OptionSpec& spec : optionTable()) {
-      const Setting& t = spec.setting;
-      if (t.kind != Stored::Text && t.kind != Stored::Number) continue;
-      // Only what the run uses: a step's value while its box is checked.
-      if (spec.lock.enabledBy != 0 && !controls_.checked(spec.lock.enabledBy)) continue;
-      const std::string value = controls_.text(spec.id);
-      if (runTakes(t, value)) continue;
-      run::Preparation refused;
-      refused.refusal = run::Refusal{text::kStoredValueUnusable, {std::string(t.key), value}};
-      refused.copyList = copyList_;
-      return refused;
-    }
+  // Prepared first in every case: it names the identity to the system, refused or not.
+  run::Preparation preparation = run::prepareRun(options, platform_);
+  if (!preparation.run || options.resetToDefault) return preparation;
+  for (const OptionSpec& spec : optionTable()) {
+    const Setting& t = spec.setting;
+    if (t.kind != Stored::Text && t.kind != Stored::Number) continue;
+    // Only what the run uses: a step's value while its box is checked.
+    if (spec.lock.enabledBy != 0 && !controls_.checked(spec.lock.enabledBy)) continue;
+    const std::string value = controls_.text(spec.id);
+    if (runTakes(t, value)) continue;
+    preparation.run.reset();
+    preparation.refusal = run::Refusal{text::kStoredValueUnusable, {std::string(t.key), value}};
+    return preparation;
   }
-  return run::prepareRun(options, platform_);
+  return preparation;
 }
 
 bool RunController::start(run::Preparation preparation) {
