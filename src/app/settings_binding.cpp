@@ -7,6 +7,8 @@
 #include "station/control_ids.h"
 #include "text/texts.h"
 
+#include <optional>
+
 namespace tarvix::app {
 namespace {
 
@@ -176,7 +178,10 @@ int SettingsBinding::applySettings(const ProfileFile& profile) {
 
   for (const TextKey& t : kCardInforTexts)
     controls_.setText(t.control, storedText(profile, trace, t));
-  state_.serialText = controls_.text(id::kSerial);
+  // The station's file (none yet, at a first start) holds the serial number counter; a number
+  // loaded from another file is the operator's, as if typed, and becomes the counter at Auto Start.
+  if (settingsPath.empty() || settingsPath == state_.serialFile)
+    state_.serialText = controls_.text(id::kSerial);
   controls_.setChecked(id::kIncrease, profile.integer(section::kCardInfor, key::kIncrease, 0) != 0);
   for (const TextKey& t : kInquiryTexts)
     controls_.setText(t.control, storedText(profile, trace, t));
@@ -191,10 +196,18 @@ int SettingsBinding::applySettings(const ProfileFile& profile) {
 }
 
 bool SettingsBinding::save() {
+  // The station's file holds the counter other stations on this computer take from: it is read
+  // and written under their lock, and keeps their advance unless the operator typed a number.
+  const bool counterFile = settingsPath == state_.serialFile;
+  std::optional<settings::SerialCounterLock> counter;
+  if (counterFile) counter.emplace(settingsPath);
   ProfileFile profile;
   std::string ignored;
   // Keys of other tools in the same file stay where they are.
   if (settings::readable(settingsPath)) profile.load(settingsPath, ignored);
+  const bool keepCounter = counterFile && controls_.text(id::kSerial) == state_.serialText &&
+                           profile.has(section::kCardInfor, key::kSerialNum);
+  const std::string counterValue = profile.text(section::kCardInfor, key::kSerialNum, "");
 
   profile.setInteger(section::kLanguage, key::kLan, controls_.selectedRow(id::kLanguage) + 1);
   profile.setCheck(section::kHubPortMap, key::kCheckNoHub, controls_.checked(id::kNoHubMap));
@@ -219,6 +232,7 @@ bool SettingsBinding::save() {
   for (const TextKey& t : kCardInforTexts) {
     profile.setText(section::kCardInfor, t.key, controls_.text(t.control));
   }
+  if (keepCounter) profile.setText(section::kCardInfor, key::kSerialNum, counterValue);
   profile.setCheck(section::kCardInfor, key::kIncrease, controls_.checked(id::kIncrease));
   for (const TextKey& t : kInquiryTexts) {
     profile.setText(section::kCardInfor, t.key, controls_.text(t.control));
@@ -237,8 +251,9 @@ void SettingsBinding::saveToStationFile() {
 
 void SettingsBinding::useStationFile() {
   if (stationSettingsPath.empty()) {
-    stationSettingsPath = settings::stationSettingsPath(
-        platform_.system.executablePath().parent_path(), settings::userConfigFolder());
+    stationSettingsPath =
+        settings::stationSettingsPath(platform_.system.executablePath().parent_path(),
+                                      settings::stationWideFolder(), settings::userConfigFolder());
   }
   state_.serialFile = stationSettingsPath;
 }

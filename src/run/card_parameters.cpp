@@ -17,6 +17,10 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::string_view kSerialTooLong = "serial number: more than 12 digits, not written: ";
 constexpr std::string_view kSerialNotSaved = "serial number: the next one cannot be saved in ";
+constexpr std::string_view kSerialNotTaken = "serial number: none from the production line: ";
+constexpr std::string_view kSerialNotTakenMessage =
+    "No serial number could be taken from the production line, so the cards that need one fail "
+    "until it can be: ";
 constexpr std::string_view kSerialNotSavedMessage =
     "The serial number counter could not be saved, so no card of this run gets a serial number "
     "until it can be. The settings file: ";
@@ -242,15 +246,51 @@ std::string nextSerialText(std::string_view serial) {
   return next;
 }
 
+namespace {
+
+// A number from the production line's series: recorded there against this station and port
+// before any card gets it, so no other station ever takes it.
+std::optional<std::string> takeFromLine(const StepContext& context) {
+  station::StationState& state = context.state;
+  const int port = context.production != nullptr ? context.production->port : 0;
+  std::string why;
+  std::optional<std::string> serial = state.serialSource->take(port, why);
+  if (serial && serial->size() > kSerialMinimumDigits) {
+    why = std::string(kSerialTooLong) + *serial;
+    serial.reset();
+  }
+  if (!serial) {
+    context.platform.trace.line(std::string(kSerialNotTaken) + why);
+    bool firstFailure = false;
+    {
+      std::lock_guard lock(state.stationLock);
+      firstFailure = !std::exchange(state.serialSaveFailed, true);
+    }
+    if (firstFailure) context.display->messageBox(std::string(kSerialNotTakenMessage) + why);
+    return std::nullopt;
+  }
+  context.display->showSerial(*serial);
+  return serial;
+}
+
+} // namespace
+
 std::optional<std::string> takeSerialNumber(const StepContext& context) {
   station::StationState& state = context.state;
+  if (state.serialSource != nullptr) return takeFromLine(context);
   const bool increase = context.options.increaseSerial;
   std::string serial;
   bool saved = true;
   bool firstFailure = false;
   {
     std::lock_guard lock(state.stationLock);
-    serial = state.serialText;
+    // The counter is shared with the other stations on this computer: the number to take is the
+    // one in the file, read and advanced under a lock they all take.
+    std::optional<settings::SerialCounterLock> counter;
+    if (increase) counter.emplace(state.serialFile);
+    serial = increase && counter->held()
+                 ? settings::storedSerialNumber(state.serialFile).value_or(state.serialText)
+                 : state.serialText;
     // A longer serial would be cut to its first twelve digits: another reader's serial number.
     if (serial.size() > kSerialMinimumDigits) {
       context.platform.trace.line(std::string(kSerialTooLong) + serial);
@@ -258,7 +298,7 @@ std::optional<std::string> takeSerialNumber(const StepContext& context) {
     }
     if (increase) {
       const std::string next = nextSerialText(serial);
-      saved = settings::saveSerialNumber(state.serialFile, next);
+      saved = counter->held() && settings::saveSerialNumber(state.serialFile, next);
       if (saved) {
         state.serialText = next;
       } else {
@@ -275,24 +315,29 @@ std::optional<std::string> takeSerialNumber(const StepContext& context) {
   }
   // Shown once the lock is released: no worker waits on the window thread while holding it.
   if (increase) context.display->showSerial(serial);
-  if (context.production != nullptr) context.production->serial = serial;
   return serial;
 }
 
-std::optional<SectorImage> buildCardInformationSector(const StepContext& context) {
+std::optional<SectorImage> buildCardInformationSector(const StepContext& context,
+                                                      std::string& serial) {
   CardParameters p = context.options.card;
-  auto serial = takeSerialNumber(context);
-  if (!serial) return std::nullopt;
-  p.serial = std::move(*serial);
+  auto taken = takeSerialNumber(context);
+  if (!taken) return std::nullopt;
+  p.serial = serial = std::move(*taken);
   return cardInformationSector(p);
 }
 
-std::optional<SectorImage> buildEepromParameterImage(const StepContext& context) {
+std::optional<SectorImage> buildEepromParameterImage(const StepContext& context,
+                                                     std::string& serial) {
   CardParameters p = context.options.card;
-  auto serial = takeSerialNumber(context);
-  if (!serial) return std::nullopt;
-  p.serial = std::move(*serial);
+  auto taken = takeSerialNumber(context);
+  if (!taken) return std::nullopt;
+  p.serial = serial = std::move(*taken);
   return eepromParameterImage(p);
+}
+
+void noteSerialWritten(const StepContext& context, const std::string& serial) {
+  if (context.production != nullptr) context.production->serial = serial;
 }
 
 } // namespace tarvix::run

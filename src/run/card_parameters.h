@@ -32,17 +32,25 @@ SectorImage eepromParameterImage(const CardParameters& parameters);
 // (left-filled with "0"), never cut.
 std::string nextSerialText(std::string_view serial);
 
-// The serial number for one reader. With Increase checked, under the station lock: advances the
-// station's serial number and saves the advanced one in the settings file, so no two readers get
-// the same one even across a crash; then shows the one taken in the serial edit. Nothing, with a
+// The serial number for one reader. With Increase checked, under the station lock and the
+// counter's lock that every station process on this computer takes: takes the number the settings
+// file holds and saves the advanced one there, so no two readers get the same one, whichever
+// station or account prepares them, even across a crash; then shows the one taken in the serial
+// edit. Nothing, with a
 // trace line (and, once per run, a message box), when the serial number cannot be written whole
 // or the advanced one cannot be saved.
+// On a production line every number comes from the line's series instead (Increase or not), and
+// one that cannot be taken fails the card the same way.
 [[nodiscard]] std::optional<std::string> takeSerialNumber(const StepContext& context);
 
 // The builders as the steps use them: the run's card information, one serial number taken per
-// call. Nothing
-// when no serial number could be taken.
-[[nodiscard]] std::optional<SectorImage> buildCardInformationSector(const StepContext& context);
-[[nodiscard]] std::optional<SectorImage> buildEepromParameterImage(const StepContext& context);
+// call and given in `serial`. Nothing when no serial number could be taken.
+[[nodiscard]] std::optional<SectorImage> buildCardInformationSector(const StepContext& context,
+                                                                    std::string& serial);
+[[nodiscard]] std::optional<SectorImage> buildEepromParameterImage(const StepContext& context,
+                                                                   std::string& serial);
+// The port's production record names `serial` as the one its reader holds: called once the
+// write is read back whole, so a number taken but not written is never recorded as used.
+void noteSerialWritten(const StepContext& context, const std::string& serial);
 
 } // namespace tarvix::run

@@ -14,6 +14,7 @@ inline constexpr std::string_view kHubPortMap = "Hub Port map";
 inline constexpr std::string_view kTestItem = "Test Item";
 inline constexpr std::string_view kCardInfor = "CardInfor";
 inline constexpr std::string_view kCopyFile = "Copy File";
+inline constexpr std::string_view kLine = "Line";
 } // namespace section
 
 namespace key {
@@ -46,6 +47,11 @@ inline constexpr std::string_view kCdromVendor = "szCDROMVendor";
 inline constexpr std::string_view kCdromProduct = "szCDROMProduct";
 inline constexpr std::string_view kMaxPower = "nMaxPower";
 inline constexpr std::string_view kLedSpeed = "nLEDSpeed";
+// The production line: its database (a libpq connection string or "service=NAME"), the serial
+// series the station takes from, and the station's name in the line's records.
+inline constexpr std::string_view kConnection = "szConnection";
+inline constexpr std::string_view kSeries = "szSeries";
+inline constexpr std::string_view kStation = "szStation";
 } // namespace key
 
 namespace fallback {
@@ -62,6 +68,7 @@ inline constexpr std::string_view kCdromVendor = "USB Mass ";
 inline constexpr std::string_view kCdromProduct = "Storage Device  ";
 inline constexpr int kMaxPower = 203;
 inline constexpr int kLedSpeed = 3;
+inline constexpr std::string_view kSeries = "default";
 } // namespace fallback
 
 } // namespace tarvix::settings

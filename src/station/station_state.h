@@ -5,6 +5,7 @@
 
 #include "station/drive_record.h"
 #include "station/records.h"
+#include "station/serial_source.h"
 
 #include <array>
 #include <atomic>
@@ -47,6 +48,9 @@ struct StationState {
   std::string serialText;
   std::filesystem::path serialFile;
   bool serialSaveFailed = false; // the run has already told the operator
+  // The production line's series, when the station is on a line: every serial number comes from
+  // it instead. Owned elsewhere; set before the first run.
+  SerialSource* serialSource = nullptr;
   std::mutex stationLock;
   // Set when the station closes: work that waits on something outside (the copy tool) stops.
   std::atomic<bool> closing{false};

@@ -122,27 +122,39 @@ TEST_F(Profile, AWriterKilledMidSaveLeavesTheOldFileOrTheNew) {
 #endif
 }
 
-TEST_F(Profile, TheStationFileGoesWhereItCanBeWritten) {
+TEST_F(Profile, TheStationFileIsBesideABuildTreeAndStationWideWhenInstalled) {
   const fs::path config = dir.path() / "config";
+  const fs::path station = dir.path() / "station";
   const fs::path writable = dir.path() / "bin";
   fs::create_directories(writable);
   const fs::path kept = dir.path() / "kept";
   fs::create_directories(kept);
   write("kept/TarvixValue.ini", "[Language]\r\n");
-  // /proc takes no new file from anyone, root included: the read-only folder of an installation.
-  const std::pair<fs::path, fs::path> cases[] = {
-      {writable, writable / "TarvixValue.ini"},
-      {kept, kept / "TarvixValue.ini"},
 #ifdef _WIN32
-      {"/proc", config / "Tarvix" / "TarvixValue.ini"},
+  const fs::path perUser = config / "Tarvix" / "TarvixValue.ini";
 #else
-      {"/proc", config / "tarvix" / "TarvixValue.ini"},
+  const fs::path perUser = config / "tarvix" / "TarvixValue.ini";
+#endif
+  // /proc takes no new file from anyone, root included: the read-only folder of an installation.
+  // /usr/bin takes root's, and still is no place for settings.
+  struct Case {
+    fs::path executableFolder;
+    fs::path stationFolder;
+    fs::path expected;
+  };
+  const Case cases[] = {
+      {writable, station, writable / "TarvixValue.ini"},  {kept, station, kept / "TarvixValue.ini"},
+      {"/proc", station, station / "TarvixValue.ini"},    {"/proc", {}, perUser},
+#ifndef _WIN32
+      {"/usr/bin", station, station / "TarvixValue.ini"},
 #endif
   };
-  for (const auto& [folder, expected] : cases) {
-    EXPECT_EQ(stationSettingsPath(folder, config), expected) << folder;
-    EXPECT_TRUE(fs::is_directory(expected.parent_path())) << folder;
+  for (const Case& c : cases) {
+    EXPECT_EQ(stationSettingsPath(c.executableFolder, c.stationFolder, config), c.expected)
+        << c.executableFolder << " " << c.stationFolder;
   }
+  EXPECT_TRUE(fs::is_directory(perUser.parent_path()));
+  EXPECT_FALSE(fs::exists(station)); // the package makes it, never a station
   EXPECT_EQ(std::distance(fs::directory_iterator(writable), fs::directory_iterator()), 0);
 }
 
