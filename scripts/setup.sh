@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libudev-dev nlohmann-json3-dev
+  libpq-dev postgresql postgresql-common
   libgtest-dev libgmock-dev
   mtools dosfstools
   xvfb xauth fonts-wqy-microhei fonts-dejavu-core python3

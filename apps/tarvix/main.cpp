@@ -4,9 +4,11 @@
 #include "app/station_window.h"
 #include "backends.h"
 #include "command_line.h"
+#include "line_setup.h"
 #include "log/production_log_file.h"
 #include "platform/sim/farm.h"
 #include "settings/profile_file.h"
+#include "settings/station_file.h"
 #include "station/control_ids.h"
 #include "terminal_progress.h"
 #include "ui/headless/headless_host.h"
@@ -36,17 +38,32 @@ std::function<void(const std::string&)> tellInWindow(app::StationWindow& window,
   };
 }
 // The trouble with the trace file and the log folder is told before any file's own warning.
-const std::vector<std::filesystem::path>&
-toldTroubleFirst(app::StationWindow& window, ui::WindowHost& host, const LogPlaces& places) {
+const LogPlaces& toldTroubleFirst(app::StationWindow& window, ui::WindowHost& host,
+                                  const LogPlaces& places) {
   if (!places.trouble.empty()) tellInWindow(window, host)(places.trouble);
-  return places.productionLogs;
+  return places;
 }
 } // namespace
 
+StationLogs::StationLogs(const LogPlaces& places, std::function<void(const std::string&)> warn)
+    : line_(places.line), files_(places.productionLogs, warn) {
+  if (line_ != nullptr && !line_->spoolWritable()) warn(line_->spoolTrouble());
+}
+
+void StationLogs::attach(app::StationWindow& window) {
+  window.productionBook.passOnTo(this);
+  window.serialSource = line_;
+}
+
+void StationLogs::add(const log::ProductionRecord& record) {
+  if (line_ != nullptr) line_->add(record);
+  files_.add(record);
+}
+
 WindowProductionLog::WindowProductionLog(app::StationWindow& window, ui::WindowHost& host,
                                          const LogPlaces& places)
-    : files_(toldTroubleFirst(window, host, places), tellInWindow(window, host)) {
-  window.productionBook.passOnTo(&files_);
+    : logs_(toldTroubleFirst(window, host, places), tellInWindow(window, host)) {
+  logs_.attach(window);
 }
 
 void takeSettings(app::StationWindow& window, const Options& options) {
@@ -67,6 +84,8 @@ using cli::takeSettings;
 namespace fs = std::filesystem;
 
 constexpr int kUsageError = 2;
+// How long a headless run waits, at its end, for its records to reach the line.
+constexpr auto kLinePatience = std::chrono::seconds(20);
 constexpr int kReaderFailed = 1;
 // The trace file's bound; the older part is kept as trace.log.1, so at most twice this is kept.
 constexpr std::uint64_t kTraceFileLimit = 4u << 20;
@@ -90,17 +109,19 @@ int fail(const std::string& message) {
 }
 
 LogPlaces logPlaces(const fs::path& folder, const platform::FileTrace& trace,
-                    const cli::Options& options) {
+                    const cli::Options& options, bool stationWide) {
   LogPlaces places;
+  const std::string lost = stationWide ? "no trace file is kept"
+                                       : "no trace file and no "
+                                         "production log are kept";
   if (folder.empty()) {
-    places.trouble = "neither XDG_STATE_HOME nor HOME is set, so no trace file and no "
-                     "production log are kept";
+    places.trouble = "neither XDG_STATE_HOME nor HOME is set, so " + lost;
   } else if (!trace.writing()) {
-    places.trouble = folder.string() + ": cannot be created or written, so no trace file and no "
-                                       "production log are kept there";
-  } else {
+    places.trouble = folder.string() + ": cannot be created or written, so " + lost + " there";
+  } else if (!stationWide) {
     places.productionLogs.push_back(folder / "production.csv");
   }
+  if (stationWide) places.productionLogs.push_back(settings::stationLogFolder() / "production.csv");
   if (!options.log.empty()) places.productionLogs.push_back(options.log);
   return places;
 }
@@ -168,12 +189,15 @@ std::vector<cli::PortLine> portLines(const app::StationWindow& window) {
 // The run prepared once on a station with no readers, so that whatever would refuse it (no
 // mapping mode, an image, a copy file, a card text) refuses it before any reader is touched. The
 // refusals as the operator would read them; none when the run can start.
-std::vector<std::string> setUpRefusals(cli::Backend& backend, const cli::Options& options) {
+std::vector<std::string> setUpRefusals(cli::Backend& backend, const cli::Options& options,
+                                       const LogPlaces& places) {
   auto empty = cli::makeEmptyFarm(backend);
   if (!empty) return {"the settings could not be checked on a station without readers"};
   ui::HeadlessHost host;
   app::StationWindow rehearsal(empty->platform(), host);
   takeSettings(rehearsal, options);
+  // A line that cannot give serial numbers refuses the run before any reader is touched.
+  rehearsal.serialSource = places.line;
   std::vector<std::string> refusals;
   host.runAndWait([&] {
     rehearsal.initialise();
@@ -193,15 +217,15 @@ std::vector<std::string> setUpRefusals(cli::Backend& backend, const cli::Options
 int runHeadless(cli::Backend& backend, const cli::Options& options, const LogPlaces& places) {
   if (!places.trouble.empty()) say(places.trouble);
   if (!options.scanOnly) {
-    const auto refusals = setUpRefusals(backend, options);
+    const auto refusals = setUpRefusals(backend, options, places);
     for (const std::string& refusal : refusals)
       say(refusal);
     if (!refusals.empty()) return kUsageError;
   }
-  log::ProductionLogFiles productionLog(places.productionLogs, say);
+  cli::StationLogs productionLog(places, say);
   ui::HeadlessHost host;
   app::StationWindow window(backend.platform(), host);
-  window.productionBook.passOnTo(&productionLog);
+  productionLog.attach(window);
   takeSettings(window, options);
   nlohmann::ordered_json report;
   // Start-up applies the stored mapping mode: full scan and probe.
@@ -231,6 +255,12 @@ int runHeadless(cli::Backend& backend, const cli::Options& options, const LogPla
   if (progress) progress->show(lines, true);
   for (const std::string& message : host.messages())
     say(message);
+  if (places.line != nullptr) {
+    if (const std::size_t waiting = places.line->drain(kLinePatience); waiting > 0) {
+      say(std::to_string(waiting) + " production records wait for the line database; the " +
+          "station sends them when it next starts");
+    }
+  }
   if (!writeReport(report, options.report)) {
     return fail(options.report.string() + ": cannot be written");
   }
@@ -273,6 +303,14 @@ int main(int argc, char** argv) {
   }
 
   NativeSystem instance;
+  const fs::path executableFolder = instance.executablePath().parent_path();
+  // The station's own settings file, where the line is named too.
+  const fs::path stationFile =
+      options->settings.empty()
+          ? settings::stationSettingsPath(executableFolder, settings::stationWideFolder(),
+                                          settings::userConfigFolder())
+          : options->settings;
+  if (options->lineInit || options->lineReport) return cli::runLineTool(*options, stationFile);
   // A second station for the same readers (or the same farm) ends silently.
   if (!instance.acquireInstanceLock(cli::instanceLockName(*options, instance.executablePath()))) {
     return 0;
@@ -283,7 +321,19 @@ int main(int argc, char** argv) {
   const fs::path folder = cli::stateFolder();
   platform::FileTrace trace(folder.empty() ? fs::path() : folder / "trace.log", kTraceFileLimit,
                             options->trace);
-  const LogPlaces places = logPlaces(folder, trace, *options);
+  // An installed station's files are the station's, shared by its operators; one run from a build
+  // tree or with settings of its own keeps them beside the trace file.
+  const bool stationWide = options->settings.empty() && !settings::stationWideFolder().empty() &&
+                           settings::installedStation(executableFolder);
+  LogPlaces places = logPlaces(folder, trace, *options, stationWide);
+  std::optional<line::LineConfig> lineConfig;
+  const fs::path spoolFolder = stationWide      ? settings::stationWideFolder()
+                               : folder.empty() ? stationFile.parent_path()
+                                                : folder;
+  if (!cli::chooseLine(*options, stationFile, instance.hostName(), spoolFolder, lineConfig, error))
+    return fail(error);
+  std::optional<line::LineStation> line;
+  if (lineConfig) places.line = &line.emplace(*lineConfig, trace, say);
   auto backend = cli::makeBackend(*options, trace, error);
   if (!backend) return fail(error);
   return options->headless ? runHeadless(*backend, *options, places)

@@ -10,6 +10,7 @@
 #include "channel/vendor_commands.h"
 #include "run/card_parameters.h"
 #include "run/slot_worker.h"
+#include "settings/station_file.h"
 #include "settings/value_rules.h"
 #include "station/control_ids.h"
 #include "station/models.h"
@@ -132,13 +133,14 @@ bool RunController::prepareRun() {
   joinFinishedWorkers();
   state_.rwTestCount = controls_.number(id::kReadWriteCount);
   std::string serial = controls_.text(id::kSerial);
-  if (serial.size() < kSerialLength) {
-    serial.insert(0, kSerialLength - serial.size(), '0');
-    controls_.setText(id::kSerial, serial);
-  }
+  // Unchanged since the station last knew the counter, the edit may be behind another station's.
+  const bool typed = serial != state_.serialText;
+  if (serial.size() < kSerialLength) serial.insert(0, kSerialLength - serial.size(), '0');
+  serial = settings::startingSerialNumber(state_.serialFile, serial, typed);
+  controls_.setText(id::kSerial, serial);
   state_.serialText = serial; // no worker is alive to take it
   state_.serialSaveFailed = false;
-  if (!cardTextsWritable() || !loadImages() || !addCopyFileSizes()) return false;
+  if (!cardTextsWritable() || !lineReady() || !loadImages() || !addCopyFileSizes()) return false;
   runOptions_ = readRunOptions();
   started_ = {};
   for (station::CapacityCheckRecord& check : state_.capacityChecks)
@@ -148,6 +150,15 @@ bool RunController::prepareRun() {
   applyOptionStates(controls_, OptionMoment::RunStarts);
   controls_.enable(id::kAutoStop, false);
   return true;
+}
+
+bool RunController::lineReady() {
+  // Refused now rather than guessed later: a number not taken from the line could repeat one.
+  if (state_.serialSource == nullptr || !controls_.checked(id::kWriteParameter)) return true;
+  std::string why;
+  if (state_.serialSource->ready(why)) return true;
+  controls_.messageBox("The production line cannot give serial numbers, so no run starts: " + why);
+  return false;
 }
 
 bool RunController::cardTextsWritable() {

@@ -72,6 +72,9 @@ private:
   // False, with a message box naming the field, when the run would write a label FAT cannot
   // hold or a serial number the card information cannot hold whole.
   bool cardTextsWritable();
+  // False, with a message box saying why, when the run writes serial numbers on a production
+  // line that cannot give them now.
+  bool lineReady();
   bool loadImages();
   // Sizes, checks and reads one image, adding its area's bytes to `bytes`; false with the
   // message box shown when it cannot be used.

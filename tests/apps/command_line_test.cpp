@@ -90,6 +90,11 @@ TEST_F(CommandLine, BadInputAndSetUpRefusalsExitTwoBeforeAnyReaderIsTouched) {
        report, "Load \"copy file\" fail"},
       {hub + "bCheckFormat=1\r\n", onFarm + (dir / "no/such/folder/r.json").string(),
        "cannot be written"},
+      // A run that writes serial numbers on a line that cannot give them, and a password where
+      // anyone who reads the command line or the settings would see it.
+      {hub + "bCheckCardInforEnable=1\r\n", report + " --line 'host=127.0.0.1 port=1'",
+       "The production line cannot give serial numbers, so no run starts"},
+      {hub + "[Line]\r\nszConnection=password=secret\r\n", report, "names a password"},
   };
   for (const auto& refusal : refusals) {
     SCOPED_TRACE(refusal.args);

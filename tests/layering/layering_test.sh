@@ -19,12 +19,12 @@ refuse() {
     status=1
   fi
 }
-core=(station text channel fat settings log discovery run app ui/headless)
+core=(station text channel fat settings log line discovery run app ui/headless)
 refuse "${core[@]}" -- 'Q[A-Za-z]|qt/' "the core includes no Qt"
 refuse "${core[@]}" -- 'sys/|linux/|unistd\.h|fcntl\.h|windows\.h' \
   "the core includes no operating-system header"
 refuse "${core[@]}" -- 'platform/(linux|windows|sim)/|ui/qt/' "the core includes no backend"
-refuse station text channel fat settings log discovery run platform ui/headless -- 'app/' \
+refuse station text channel fat settings log line discovery run platform ui/headless -- 'app/' \
   "nothing below the window model includes it"
 refuse platform/sim platform/files -- 'platform/(linux|windows)/' \
   "the farm and the file helpers do not use a system's backend"
