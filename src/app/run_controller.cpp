@@ -135,8 +135,8 @@ bool RunController::prepareRun() {
   std::string serial = controls_.text(id::kSerial);
   // Unchanged since the station last knew the counter, the edit may be behind another station's.
   const bool typed = serial != state_.serialText;
-  if (serial.size() < kSerialLength) serial.insert(0, kSerialLength - serial.size(), '0');
   serial = settings::startingSerialNumber(state_.serialFile, serial, typed);
+  if (serial.size() < kSerialLength) serial.insert(0, kSerialLength - serial.size(), '0');
   controls_.setText(id::kSerial, serial);
   state_.serialText = serial; // no worker is alive to take it
   state_.serialSaveFailed = false;
@@ -426,6 +426,9 @@ void RunController::waitForWorkers() {
     host_.runPending(std::chrono::milliseconds(20));
   joinFinishedWorkers();
   controls_.flushDisplay();
+  // The edit shows the number a card took last; saved as it is, the next start would hand that
+  // number out again. It shows the station's next number, as at a run's end.
+  if (runPrepared_) controls_.setText(id::kSerial, state_.serialText);
 }
 
 } // namespace tarvix::app

@@ -291,6 +291,9 @@ std::optional<std::string> takeSerialNumber(const StepContext& context) {
     serial = increase && counter->held()
                  ? settings::storedSerialNumber(state.serialFile).value_or(state.serialText)
                  : state.serialText;
+    // Kept as typed or stored ("41"), it goes on the card as twelve digits.
+    if (serial.size() < kSerialMinimumDigits)
+      serial.insert(0, kSerialMinimumDigits - serial.size(), '0');
     // A longer serial would be cut to its first twelve digits: another reader's serial number.
     if (serial.size() > kSerialMinimumDigits) {
       context.platform.trace.line(std::string(kSerialTooLong) + serial);
