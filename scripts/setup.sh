@@ -1,21 +1,28 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the station need.
+# Installs every Debian package the build, the tests and the station need; with --station only
+# what building and running the station needs (its compiler, libraries, copy tool and fonts).
 # Idempotent: quiet and quick when everything is already there.
 set -euo pipefail
 
-packages=(
+station=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
-  libudev-dev nlohmann-json3-dev
-  libpq-dev postgresql postgresql-common
-  libgtest-dev libgmock-dev
-  mtools dosfstools
-  xvfb xauth fonts-wqy-microhei fonts-dejavu-core python3
-  clang-format
-  dpkg-dev lintian
-  clang libclang-rt-14-dev
-  g++-mingw-w64-x86-64-posix wine64 googletest
+  libudev-dev nlohmann-json3-dev libpq-dev
+  mtools fonts-wqy-microhei
 )
+packages=("${station[@]}")
+if [ "${1:-}" != "--station" ]; then
+  packages+=(
+    libgtest-dev libgmock-dev
+    dosfstools
+    postgresql postgresql-common
+    xvfb xauth fonts-dejavu-core python3
+    clang-format
+    dpkg-dev lintian
+    clang libclang-rt-14-dev
+    g++-mingw-w64-x86-64-posix wine64 googletest
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,5 +1,6 @@
 // The station: one instance per executable name (and farm), then the station window until the
 // operator closes it, or a headless scan that reports the port boxes.
+#include "app/control_table.h"
 #include "app/station_report.h"
 #include "app/station_window.h"
 #include "backends.h"
@@ -19,7 +20,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
-#include <thread>
+#include <optional>
 #ifdef _WIN32
 #include "platform/windows/windows_system.h"
 #include <io.h>
@@ -237,14 +238,12 @@ int runHeadless(cli::Backend& backend, const cli::Options& options, const LogPla
   std::vector<cli::PortLine> lines;
   if (!options.scanOnly) {
     host.runAndWait([&] { window.onClicked(station::id::kAutoStart); });
-    bool ended = false;
-    while (!ended) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      host.runAndWait([&] {
-        ended = window.runEnded();
-        if (progress) lines = portLines(window);
-      });
-      if (progress) progress->show(lines, false);
+    // Asleep until the run's end; a person at the terminal sees the ports between.
+    std::optional<std::chrono::nanoseconds> redraw;
+    if (progress) redraw = cli::kRedrawPeriod;
+    while (!host.waitUntil([&] { return window.runEnded(); }, redraw)) {
+      host.runAndWait([&] { lines = portLines(window); });
+      progress->show(lines, false);
     }
   }
   host.runAndWait([&] {
@@ -253,8 +252,13 @@ int runHeadless(cli::Backend& backend, const cli::Options& options, const LogPla
     window.close();
   });
   if (progress) progress->show(lines, true);
-  for (const std::string& message : host.messages())
-    say(message);
+  // A port's box names its port, as its caption does in the window.
+  const std::string portCaption = std::string(app::kApplicationName) + ": ";
+  for (const auto& box : host.messageBoxes()) {
+    say(box.caption.starts_with(portCaption)
+            ? box.caption.substr(portCaption.size()) + ": " + log::oneLine(box.text)
+            : box.text);
+  }
   if (places.line != nullptr) {
     if (const std::size_t waiting = places.line->drain(kLinePatience); waiting > 0) {
       say(std::to_string(waiting) + " production records wait for the line database; the " +

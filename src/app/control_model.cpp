@@ -1,6 +1,7 @@
 #include "app/control_model.h"
 
 #include "app/control_table.h"
+#include "platform/trace.h"
 #include "station/numbering.h"
 
 #include <algorithm>
@@ -12,8 +13,9 @@
 namespace tarvix::app {
 namespace {
 
-// How often queued port box changes reach the window: a smooth bar, and few wake-ups.
-constexpr auto kDisplayPeriod = std::chrono::milliseconds(80);
+// How often queued port box changes reach the window: a smooth bar, and ten wake-ups a second
+// however busy the ports are, which leaves room for the run's own timer within twelve.
+constexpr auto kDisplayPeriod = std::chrono::milliseconds(100);
 
 // The port boxes' result lines, bars and pictures: where workers show how their port is doing.
 bool inPortBox(int id) {
@@ -67,7 +69,7 @@ template <typename Change> void ControlModel::change(int id, Change&& apply) {
   if (r == nullptr) return; // no such control: nothing to change
   auto run = [&] {
     apply(*r);
-    ++revision_;
+    revise();
   };
   if (host_.onWindowThread()) {
     run();
@@ -98,19 +100,30 @@ void ControlModel::display(int id, DisplayQueue::Property property,
   }
   ControlRecord* r = find(id);
   if (r == nullptr) return;
-  const bool due = displayQueue_.put(id, property, [this, r, apply = std::move(apply)] {
+  const bool armTimer = displayQueue_.put(id, property, [this, r, apply = std::move(apply)] {
     apply(*r);
-    ++revision_;
+    revise();
   });
-  if (due) {
-    host_.post(
-        [this] { host_.armTimer(kDisplayTimer, kDisplayPeriod, [this] { flushDisplay(); }); });
-  }
+  if (armTimer) host_.post([this] { armDisplayTimer(); });
+}
+
+void ControlModel::armDisplayTimer() {
+  host_.armTimer(kDisplayTimer, kDisplayPeriod, [this] {
+    auto [due, again] = displayQueue_.takeOnTimer();
+    for (const DisplayQueue::Apply& apply : due)
+      apply();
+    if (again) armDisplayTimer();
+  });
 }
 
 void ControlModel::flushDisplay() {
   for (const DisplayQueue::Apply& apply : displayQueue_.take())
     apply();
+}
+
+void ControlModel::revise() {
+  ++revision_;
+  if (onChange_) onChange_();
 }
 
 void ControlModel::setText(int id, const std::string& text) {
@@ -190,7 +203,11 @@ void ControlModel::setTextLimit(int id, int limit) {
 }
 
 void ControlModel::messageBox(const std::string& text) {
-  auto show = [&] { host_.messageBox(text, std::string(kApplicationName)); };
+  // A box a port's worker shows says which port in its caption: twenty-one may be at work.
+  std::string caption(kApplicationName);
+  if (const int port = platform::tracedPort(); port != 0)
+    caption += std::string(kPortCaption) + std::to_string(port);
+  auto show = [&] { host_.messageBox(text, caption); };
   if (host_.onWindowThread()) {
     show();
   } else {

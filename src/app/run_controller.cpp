@@ -342,9 +342,10 @@ void RunController::startPort(int n) {
   record.busy = true;
   started_[n - 1] = true;
   stepContext().showPicture(n, text::PictureRole::Busy);
-  m_hUSBDeviceHandle.close();
   startWorker(record, run::ReaderBinding::capture(state_, record),
               startedRecord(n, std::uint64_t{sectors} * sectorSize));
+  // The worker opens the reader again by itself.
+  m_hUSBDeviceHandle.close();
 }
 
 log::ProductionRecord RunController::startedRecord(int n, std::uint64_t cardBytes) const {
@@ -370,9 +371,12 @@ void RunController::startWorker(station::PortRecord& record, run::ReaderBinding 
     workers_.emplace_back([this, &record, context = stepContext(), binding = std::move(binding),
                            started = std::move(started)] {
       run::runSlotWorker(context, record, binding, started, productionBook_);
-      // What the worker showed last is in the window when the run is seen to end.
-      host_.runAndWait([this] { controls_.flushDisplay(); });
-      --liveWorkers_;
+      // What the worker showed last is in the window when the run is seen to end, and the
+      // worker's end is a window event, which whoever waits for the run's end is woken by.
+      host_.runAndWait([this] {
+        controls_.flushDisplay();
+        --liveWorkers_;
+      });
     });
   } catch (const std::system_error& error) {
     // The system would not give the port a thread: that port fails, the station runs on.

@@ -78,6 +78,14 @@ fs::path stationSettingsPath(const fs::path& executableFolder, const fs::path& s
   return folder / kDefaultFileName;
 }
 
+std::string notSavedText(const fs::path& file) {
+  const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+  std::string text = file.string() + ": cannot be written";
+  if (!folderTakesFiles(folder))
+    text += ", nor can its folder " + folder.string() + " take a new file";
+  return text;
+}
+
 fs::path userConfigFolder() {
 #ifdef _WIN32
   // The roaming application data of the user, as Windows programs keep their settings.
@@ -91,7 +99,11 @@ fs::path userConfigFolder() {
 }
 
 SerialCounterLock::SerialCounterLock(const fs::path& file)
-    : lock_(file.empty() ? fs::path() : fs::path(file) += ".lock") {}
+    : besideLock_(file.empty() ? fs::path() : fs::path(file) += ".lock") {
+  // In a folder that takes no new file the settings are rewritten in place, so the file itself
+  // can carry the lock.
+  if (!besideLock_.held() && !file.empty() && readable(file)) fileLock_.emplace(file);
+}
 
 std::optional<std::string> storedSerialNumber(const fs::path& file) {
   ProfileFile profile;

@@ -32,20 +32,27 @@ std::filesystem::path stationSettingsPath(const std::filesystem::path& executabl
 std::filesystem::path userConfigFolder();
 
 // The lock every station process on this computer holds while it reads and advances the counter
-// in `file`: taken on "<file>.lock" beside it, as the file itself is replaced whole at each save.
-// Not held when that folder cannot be written; the counter cannot be saved then either.
+// in `file`: taken on "<file>.lock" beside it, as the file itself is replaced whole at each save;
+// on the file itself when its folder takes no new file (it is then rewritten in place). Not held
+// when neither can be opened; the counter cannot be saved then either.
 class SerialCounterLock {
 public:
   explicit SerialCounterLock(const std::filesystem::path& file);
-  bool held() const { return lock_.held(); }
+  bool held() const { return besideLock_.held() || (fileLock_ && fileLock_->held()); }
 
 private:
-  platform::files::ProcessLock lock_;
+  platform::files::ProcessLock besideLock_;
+  std::optional<platform::files::ProcessLock> fileLock_;
 };
 
 // szSerialNum as `file` holds it now; nothing when the file or the key is missing. A number read
 // to be handed out is read under the counter's lock.
 std::optional<std::string> storedSerialNumber(const std::filesystem::path& file);
+
+// Why `file` was not saved, for the operator: "<file>: cannot be written", and, when its folder
+// takes no new file either (so nothing could be saved there), ", nor can its folder <folder> take
+// a new file".
+std::string notSavedText(const std::filesystem::path& file);
 
 // Writes `next` as szSerialNum into `file`, atomically, leaving every other line as it was; a new
 // file gets the sections up to CardInfor in their usual order, so the exit save fills them in
