@@ -165,12 +165,15 @@ TEST_F(Profile, AWritableFileInAFolderThatTakesNoNewFileIsSavedInPlace) {
     SCOPED_TRACE(fileWritable);
     write("installed/TarvixValue.ini", "[Language]\r\nnLan=1\r\n");
     fs::permissions(file, fileWritable ? fs::perms::all : fs::perms::owner_all);
+    // The serial number counter in it can be locked exactly when it can be saved.
     const std::string said = asOrdinaryAccount([&] {
       ProfileFile p;
       p.setInteger("Language", "nLan", 2);
-      return p.save(file) ? std::string("saved") : notSavedText(file);
+      const bool locked = SerialCounterLock(file).held();
+      return (p.save(file) ? std::string("saved") : notSavedText(file)) +
+             (locked ? ", locked" : "");
     });
-    EXPECT_EQ(said, fileWritable ? "saved"
+    EXPECT_EQ(said, fileWritable ? "saved, locked"
                                  : file.string() + ": cannot be written, nor can its folder " +
                                        folder.string() + " take a new file");
     EXPECT_EQ(read(file), "[Language]\r\nnLan=" + std::string(fileWritable ? "2" : "1") + "\r\n");
