@@ -85,8 +85,10 @@ using cli::takeSettings;
 namespace fs = std::filesystem;
 
 constexpr int kUsageError = 2;
-// How long a headless run waits, at its end, for its records to reach the line.
+// How long a headless run waits, at its end, for its records to reach the line; and a closed
+// window, whose operator is waiting.
 constexpr auto kLinePatience = std::chrono::seconds(20);
+constexpr auto kWindowLinePatience = std::chrono::seconds(3);
 constexpr int kReaderFailed = 1;
 // The trace file's bound; the older part is kept as trace.log.1, so at most twice this is kept.
 constexpr std::uint64_t kTraceFileLimit = 4u << 20;
@@ -340,6 +342,9 @@ int main(int argc, char** argv) {
   if (lineConfig) places.line = &line.emplace(*lineConfig, trace, say);
   auto backend = cli::makeBackend(*options, trace, error);
   if (!backend) return fail(error);
-  return options->headless ? runHeadless(*backend, *options, places)
-                           : runWindow(argc, argv, *backend, *options, places);
+  if (options->headless) return runHeadless(*backend, *options, places);
+  const int status = runWindow(argc, argv, *backend, *options, places);
+  // The last ports' records have a moment to reach the line; what does not waits in the spool.
+  if (places.line != nullptr) places.line->drain(kWindowLinePatience);
+  return status;
 }
