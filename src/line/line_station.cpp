@@ -202,7 +202,9 @@ std::string LineStation::spoolTrouble() const {
 std::size_t LineStation::drain(std::chrono::milliseconds patience) {
   const auto deadline = Clock::now() + patience;
   std::unique_lock lock(wakeMutex_);
+  // A pass of its own: the spool may have grown since the last one found it empty.
   work_ = true;
+  spoolEmpty_ = false;
   wake_.notify_all();
   wake_.wait_until(lock, deadline, [&] { return spoolEmpty_; });
   if (spoolEmpty_) return 0;
