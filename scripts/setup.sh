@@ -7,7 +7,8 @@ set -euo pipefail
 station=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
-  libudev-dev nlohmann-json3-dev libpq-dev
+  # The configure step finds the device server's usbredir library even for the station alone.
+  libudev-dev nlohmann-json3-dev libusbredirparser-dev libpq-dev
   mtools fonts-wqy-microhei
 )
 packages=("${station[@]}")

@@ -1,9 +1,8 @@
 #include "line_setup.h"
 
+#include "app/settings_binding.h"
 #include "line/line_report.h"
 #include "line/schema.h"
-#include "settings/profile_file.h"
-#include "settings/settings_keys.h"
 
 #include <cstdio>
 
@@ -26,19 +25,15 @@ std::string fileSafe(const std::string& name) {
 bool chooseLine(const Options& options, const std::filesystem::path& settingsFile,
                 const std::string& hostName, const std::filesystem::path& spoolFolder,
                 std::optional<line::LineConfig>& line, std::string& error) {
-  settings::ProfileFile profile;
-  std::string ignored;
-  if (settings::readable(settingsFile)) profile.load(settingsFile, ignored);
-  using settings::key::kConnection;
-  using settings::section::kLine;
-  const std::string connection = options.line.value_or(profile.text(kLine, kConnection, ""));
-  if (!options.line && !profile.has(kLine, kConnection)) return true;
-  error = line::connectionRefusal(connection);
+  app::LineSetting setting = app::lineSetting(settingsFile, hostName);
+  if (options.line) setting.connection = options.line;
+  if (!setting.connection) return true;
+  error = line::connectionRefusal(*setting.connection);
   if (!error.empty()) return false;
   line::LineConfig config;
-  config.connection = connection;
-  config.series = profile.text(kLine, settings::key::kSeries, settings::fallback::kSeries);
-  config.station = profile.text(kLine, settings::key::kStation, hostName);
+  config.connection = *setting.connection;
+  config.series = setting.series;
+  config.station = setting.station;
   if (config.series.empty() || config.station.empty()) {
     error = settingsFile.string() + ": [Line] names an empty series or station";
     return false;

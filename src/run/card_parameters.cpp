@@ -1,11 +1,11 @@
 #include "run/card_parameters.h"
 
 #include "settings/station_file.h"
+#include "text/texts.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <limits>
-#include <mutex>
 #include <span>
 #include <utility>
 #include <vector>
@@ -18,9 +18,6 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::string_view kSerialTooLong = "serial number: more than 12 digits, not written: ";
 constexpr std::string_view kSerialNotSaved = "serial number: the next one cannot be saved in ";
 constexpr std::string_view kSerialNotTaken = "serial number: none from the production line: ";
-constexpr std::string_view kSerialNotTakenMessage =
-    "No serial number could be taken from the production line, so the cards that need one fail "
-    "until it can be: ";
 constexpr std::string_view kSerialNotSavedMessage =
     "The serial number counter could not be saved, so no card of this run gets a serial number "
     "until it can be: ";
@@ -242,84 +239,35 @@ std::string nextSerialText(std::string_view serial) {
   }
   if (value < kMax) ++value;
   std::string next = std::to_string(value);
-  if (next.size() < kSerialMinimumDigits) next.insert(0, kSerialMinimumDigits - next.size(), '0');
-  return next;
+  return paddedSerial(std::move(next));
 }
-
-namespace {
-
-// A number from the production line's series: recorded there against this station and port
-// before any card gets it, so no other station ever takes it.
-std::optional<std::string> takeFromLine(const StepContext& context) {
-  station::StationState& state = context.state;
-  const int port = context.production != nullptr ? context.production->port : 0;
-  std::string why;
-  std::optional<std::string> serial = state.serialSource->take(port, why);
-  if (serial && serial->size() > kSerialMinimumDigits) {
-    why = std::string(kSerialTooLong) + *serial;
-    serial.reset();
-  }
-  if (!serial) {
-    context.platform.trace.line(std::string(kSerialNotTaken) + why);
-    bool firstFailure = false;
-    {
-      std::lock_guard lock(state.stationLock);
-      firstFailure = !std::exchange(state.serialSaveFailed, true);
-    }
-    if (firstFailure) context.display->messageBox(std::string(kSerialNotTakenMessage) + why);
-    return std::nullopt;
-  }
-  context.display->showSerial(*serial);
-  return serial;
-}
-
-} // namespace
 
 std::optional<std::string> takeSerialNumber(const StepContext& context) {
-  station::StationState& state = context.state;
-  if (state.serialSource != nullptr) return takeFromLine(context);
   const bool increase = context.options.increaseSerial;
-  std::string serial;
-  bool saved = true;
-  bool firstFailure = false;
-  {
-    std::lock_guard lock(state.stationLock);
-    // The counter is shared with the other stations on this computer: the number to take is the
-    // one in the file, read and advanced under a lock they all take.
-    std::optional<settings::SerialCounterLock> counter;
-    if (increase) counter.emplace(state.serialFile);
-    serial = increase && counter->held()
-                 ? settings::storedSerialNumber(state.serialFile).value_or(state.serialText)
-                 : state.serialText;
-    // Kept as typed or stored ("41"), it goes on the card as twelve digits.
-    if (serial.size() < kSerialMinimumDigits)
-      serial.insert(0, kSerialMinimumDigits - serial.size(), '0');
-    // A longer serial would be cut to its first twelve digits: another reader's serial number.
-    if (serial.size() > kSerialMinimumDigits) {
-      context.platform.trace.line(std::string(kSerialTooLong) + serial);
-      return std::nullopt;
-    }
-    if (increase) {
-      const std::string next = nextSerialText(serial);
-      saved = counter->held() && settings::saveSerialNumber(state.serialFile, next);
-      if (saved) {
-        state.serialText = next;
-      } else {
-        firstFailure = !std::exchange(state.serialSaveFailed, true);
-      }
-    }
-  }
-  if (!saved) {
-    context.platform.trace.line(std::string(kSerialNotSaved) + state.serialFile.string());
-    if (firstFailure) {
-      context.display->messageBox(std::string(kSerialNotSavedMessage) +
-                                  settings::notSavedText(state.serialFile));
-    }
+  const int port = context.outcome != nullptr ? context.outcome->record.port : 0;
+  const SerialCounter::Taken taken = context.serials.take(increase, port);
+  if (!taken.lineRefusal.empty()) {
+    context.platform.trace.line(std::string(kSerialNotTaken) + taken.lineRefusal);
+    if (taken.firstFailure)
+      context.display->messageBox(text::localizedWith(text::kLineGaveNoSerial,
+                                                      context.languageOffset, {taken.lineRefusal}));
     return std::nullopt;
   }
-  // Shown once the lock is released: no worker waits on the window thread while holding it.
-  if (increase) context.display->showSerial(serial);
-  return serial;
+  if (taken.tooLong) {
+    context.platform.trace.line(std::string(kSerialTooLong) + context.serials.next());
+    return std::nullopt;
+  }
+  if (taken.notSaved) {
+    const std::string file = context.serials.file().string();
+    context.platform.trace.line(std::string(kSerialNotSaved) + file);
+    if (taken.firstFailure)
+      context.display->messageBox(std::string(kSerialNotSavedMessage) +
+                                  settings::notSavedText(context.serials.file()));
+    return std::nullopt;
+  }
+  // Shown once the series' lock is released: no worker waits on the window thread holding it.
+  if (increase || context.serials.onLine()) context.display->showSerial(*taken.serial);
+  return taken.serial;
 }
 
 std::optional<SectorImage> buildCardInformationSector(const StepContext& context,
@@ -341,7 +289,7 @@ std::optional<SectorImage> buildEepromParameterImage(const StepContext& context,
 }
 
 void noteSerialWritten(const StepContext& context, const std::string& serial) {
-  if (context.production != nullptr) context.production->serial = serial;
+  if (context.outcome != nullptr) context.outcome->record.serial = serial;
 }
 
 } // namespace tarvix::run

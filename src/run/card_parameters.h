@@ -6,6 +6,7 @@
 #pragma once
 
 #include "run/run_options.h"
+#include "run/serial_counter.h"
 #include "run/step_context.h"
 
 #include <array>
@@ -19,7 +20,6 @@ namespace tarvix::run {
 
 inline constexpr std::size_t kSectorBytes = 512;
 inline constexpr std::size_t kEepromImageLength = 93;
-inline constexpr std::size_t kSerialMinimumDigits = 12;
 
 using SectorImage = std::array<std::uint8_t, kSectorBytes>;
 
@@ -32,15 +32,12 @@ SectorImage eepromParameterImage(const CardParameters& parameters);
 // (left-filled with "0"), never cut.
 std::string nextSerialText(std::string_view serial);
 
-// The serial number for one reader. With Increase checked, under the station lock and the
-// counter's lock that every station process on this computer takes: takes the number the settings
-// file holds and saves the advanced one there, so no two readers get the same one, whichever
-// station or account prepares them, even across a crash; then shows the one taken in the serial
-// edit. Nothing, with a
-// trace line (and, once per run, a message box), when the serial number cannot be written whole
-// or the advanced one cannot be saved.
-// On a production line every number comes from the line's series instead (Increase or not), and
-// one that cannot be taken fails the card the same way.
+// The serial number for one reader, from the run's series. With Increase checked the series
+// advances and the advanced number is saved first, so no two readers get the same one even
+// across a crash, whichever station on this computer takes it; on a production line it comes
+// from the line's series (Increase or not), recorded there first. Then the one taken shows in the
+// serial edit. Nothing, with a trace line (and, once per run, a message box), when the serial
+// number cannot be written whole, the advanced one cannot be saved or the line gives none.
 [[nodiscard]] std::optional<std::string> takeSerialNumber(const StepContext& context);
 
 // The builders as the steps use them: the run's card information, one serial number taken per
@@ -49,8 +46,8 @@ std::string nextSerialText(std::string_view serial);
                                                                     std::string& serial);
 [[nodiscard]] std::optional<SectorImage> buildEepromParameterImage(const StepContext& context,
                                                                    std::string& serial);
-// The port's production record names `serial` as the one its reader holds: called once the
-// write is read back whole, so a number taken but not written is never recorded as used.
+// The port's record names `serial` as the one its reader holds: called once the write is read
+// back whole, so a number taken but not written is never recorded as used.
 void noteSerialWritten(const StepContext& context, const std::string& serial);
 
 } // namespace tarvix::run
