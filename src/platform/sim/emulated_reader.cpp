@@ -1,7 +1,7 @@
 #include "platform/sim/emulated_reader.h"
 
+#include "platform/byte_order.h"
 #include "platform/files/mbr.h"
-#include "platform/sim/byte_order.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -444,10 +444,8 @@ EmulatedReader::Outcome EmulatedReader::identity(std::uint8_t subCode, unsigned 
   std::fill(reply, reply + kVidPidReplyBytes, 0);
   switch (subCode) {
   case kSubIdentity:
-    reply[0] = static_cast<std::uint8_t>(plan_.vendorId >> 8);
-    reply[1] = static_cast<std::uint8_t>(plan_.vendorId);
-    reply[2] = static_cast<std::uint8_t>(plan_.productId >> 8);
-    reply[3] = static_cast<std::uint8_t>(plan_.productId);
+    putBigEndian16(&reply[0], plan_.vendorId);
+    putBigEndian16(&reply[2], plan_.productId);
     break;
   case kSubCardType: {
     const unsigned slot = plan_.model.luns[lun] == LunKind::SecondCard ? 1 : 0;

@@ -1,4 +1,5 @@
 #include "platform/windows/windows_text.h"
+#include "platform/byte_order.h"
 
 #include <algorithm>
 #include <cctype>
@@ -37,12 +38,11 @@ template <typename Number> std::optional<Number> parseNumber(std::string_view te
 }
 
 std::uint32_t get32(std::span<const std::uint8_t> b, std::size_t at) {
-  return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
-         std::uint32_t{b[at + 3]} << 24;
+  return static_cast<std::uint32_t>(platform::littleEndian(&b[at], 4));
 }
 
 std::uint64_t get64(std::span<const std::uint8_t> b, std::size_t at) {
-  return std::uint64_t{get32(b, at)} | std::uint64_t{get32(b, at + 4)} << 32;
+  return platform::littleEndian(&b[at], 8);
 }
 
 void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t value) {
