@@ -3,7 +3,8 @@
 // and checked, the label and the serial number checked as a card can hold them, and on a
 // production line the line asked whether it can give serial numbers. Preparing reads no control
 // and shows nothing: a refusal names the text that tells the operator why, and the window shows
-// it, or the headless run prints it. Window thread; it reads files and asks the line only.
+// it, or the headless run prints it. Besides reading files and asking the line it only names the
+// card's reader identity to the system (the registry on Windows). The window thread.
 #pragma once
 
 #include "platform/platform.h"
