@@ -68,7 +68,7 @@ std::optional<run::Preparation> RunController::prepareFromControls() {
 run::Preparation RunController::prepare() const {
   const run::RunOptions options = readRunOptions();
   // Prepared first in every case: it names the identity to the system, refused or not.
-  run::Preparation preparation = run::prepareRun(options, platform_);
+  run::Preparation preparation = run::prepareRun(options, platform_, serials_);
   if (!preparation.run || options.resetToDefault) return preparation;
   for (const OptionSpec& spec : optionTable()) {
     const Setting& t = spec.setting;
@@ -90,9 +90,9 @@ bool RunController::start(run::Preparation preparation) {
     controls_.messageBox(run::refusalText(*preparation.refusal, languageOffset_));
     return false;
   }
-  const std::string& serial = preparation.run->options.serialStart;
+  // No worker is alive to take a number; another station may have taken some since.
+  const std::string serial = serials_.startRun(preparation.run->options.serialStart);
   if (controls_.text(id::kSerial) != serial) controls_.setText(id::kSerial, serial);
-  serials_.startFrom(serial);
   production_.begin(std::move(*preparation.run));
   runPrepared_ = true;
   applyOptionStates(controls_, OptionMoment::RunStarts);
@@ -125,6 +125,9 @@ void RunController::waitForWorkers() {
     host_.runPending(std::chrono::milliseconds(20));
   production_.joinWorkers();
   controls_.flushDisplay();
+  // The edit shows the number a card took last; saved as it is, the next start would hand that
+  // number out again. It shows the station's next number, as at a run's end.
+  if (runPrepared_) controls_.setText(id::kSerial, serials_.next());
 }
 
 } // namespace tarvix::app
