@@ -105,6 +105,9 @@ constexpr const char* kNoMappingMode =
     "no port-mapping mode is chosen (bCheckHub or bCheckNOHub in the settings), so no run can "
     "start";
 
+constexpr const char* kAnotherStation =
+    "another station is running on these readers, so this one does nothing";
+
 #ifdef _WIN32
 using NativeSystem = platform::windows::WindowsSystem;
 bool stdoutIsTerminal() { return ::_isatty(1) != 0; }
@@ -177,12 +180,42 @@ bool writeReport(const nlohmann::ordered_json& report, const std::filesystem::pa
 bool everyReaderPassed(const nlohmann::ordered_json& report) {
   bool any = false;
   for (const auto& port : report["ports"]) {
-    if (!port["holdsReader"] && !port["started"]) continue;
+    if (!port["holdsReader"] && !port["started"] && !port.contains("refused")) continue;
     any = true;
     if (!port["started"]) return false;
     if (port["picture"] != "pass" && port["picture"] != "default-pass") return false;
   }
   return any;
+}
+
+// The run in one line for the terminal: how many readers passed, which failed and with what,
+// and which were refused (each refused port's reason is on a line of its own).
+std::string summary(const nlohmann::ordered_json& report) {
+  int passed = 0;
+  std::string failed, refused;
+  int failures = 0, refusals = 0;
+  for (const auto& port : report["ports"]) {
+    const std::string n = std::to_string(port["port"].get<int>());
+    if (port.contains("refused")) {
+      refused += (refusals++ == 0 ? "" : ", ") + n;
+    } else if (port.contains("production")) {
+      const auto& production = port["production"];
+      const std::string result = production["result"];
+      if (result == "pass" || result == "default pass") {
+        ++passed;
+        continue;
+      }
+      const std::string failure = production["failure"];
+      failed += (failures++ == 0 ? "port " : "; port ") + n +
+                (result == "fail" ? "" : " (" + result + ")") + ": " + failure;
+    }
+  }
+  std::string line = std::to_string(passed) + " passed, " + std::to_string(failures) + " failed";
+  if (failures > 0) line += " (" + failed + ")";
+  line += ", " + std::to_string(refusals) + " refused";
+  if (refusals > 0) line += " (port" + std::string(refusals > 1 ? "s " : " ") + refused + ")";
+  if (passed + failures + refusals == 0) line += ": no reader was found in a port box";
+  return line;
 }
 
 // The started ports as the terminal shows them. Window thread.
@@ -221,9 +254,13 @@ int runHeadless(cli::Backend& backend, const cli::Options& options, const LogPla
       refusal = kNoMappingMode;
       return;
     }
-    preparation = run::prepareRun(window.readRunOptions(), backend.platform(), window.serials());
-    if (!preparation->run)
-      refusal = run::refusalText(*preparation->refusal, window.languageOffset());
+    preparation = window.prepareRun();
+    if (!preparation->run) {
+      // The window's text as it stands, then what a terminal can add: which file, and why.
+      const run::Refusal& why = *preparation->refusal;
+      refusal = run::refusalText(why, window.languageOffset());
+      if (!why.detail.empty()) refusal += " (" + why.detail + ")";
+    }
   });
   if (!refusal.empty()) {
     say(refusal);
@@ -282,6 +319,7 @@ int runHeadless(cli::Backend& backend, const cli::Options& options, const LogPla
                    port["refused"].get<std::string>().c_str());
     }
   }
+  say(summary(report));
   return everyReaderPassed(report) ? 0 : kReaderFailed;
 }
 
@@ -303,9 +341,12 @@ int main(int argc, char** argv) {
   if (!options->settings.empty() && !settings::readable(options->settings)) {
     return fail(options->settings.string() + ": cannot be read");
   }
-  // Found now rather than after every card was prepared.
-  if (!options->report.empty() && options->report != "-" && !writable(options->report)) {
-    return fail(options->report.string() + ": cannot be written");
+  // Found now rather than after every card was prepared; a log, like the report, goes only into
+  // a folder that is there.
+  for (const fs::path& file : {options->report, options->log}) {
+    if (!file.empty() && file != "-" && !writable(file)) {
+      return fail(file.string() + ": cannot be written");
+    }
   }
 
   NativeSystem instance;
@@ -317,9 +358,10 @@ int main(int argc, char** argv) {
                                           settings::userConfigFolder())
           : options->settings;
   if (options->lineInit || options->lineReport) return cli::runLineTool(*options, stationFile);
-  // A second station for the same readers (or the same farm) ends silently.
+  // A second station for the same readers (or the same farm) ends silently; a headless one says
+  // so, since a script would read its silence as every reader passed.
   if (!instance.acquireInstanceLock(cli::instanceLockName(*options, instance.executablePath()))) {
-    return 0;
+    return options->headless ? fail(kAnotherStation) : 0;
   }
   if (!options->headless && !haveDisplay()) {
     return fail(std::string("no display found.\n") + cli::kUsage);

@@ -49,6 +49,7 @@ struct ControlRecord {
   int rangeHigh = 100;
   int position = 0;
   station::FontChoice font = station::FontChoice::Default;
+  station::SlotColour colour = station::SlotColour::Idle; // a result line's background
 
   bool operator==(const ControlRecord&) const = default;
 };

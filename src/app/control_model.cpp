@@ -195,6 +195,10 @@ void ControlModel::setSelectedRow(int id, int row) {
   });
 }
 
+void ControlModel::setColour(int id, station::SlotColour colour) {
+  display(id, DisplayQueue::Property::Colour, [colour](ControlRecord& r) { r.colour = colour; });
+}
+
 void ControlModel::setFont(int id, station::FontChoice font) {
   change(id, [&](ControlRecord& r) { r.font = font; });
 }

@@ -43,6 +43,7 @@ public:
   int selectedRow(int id) const override;
   void setSelectedRow(int id, int row) override;
   void setFont(int id, station::FontChoice font) override;
+  void setColour(int id, station::SlotColour colour) override;
   void messageBox(const std::string& text) override;
   void setTextLimit(int id, int limit);
 

@@ -15,7 +15,7 @@ namespace tarvix::app {
 class DisplayQueue {
 public:
   // In the order a flush applies them: a bar's range before its position.
-  enum class Property { Range, Position, Text, Picture };
+  enum class Property { Range, Position, Text, Colour, Picture };
   using Apply = std::function<void()>;
 
   // Keeps `apply` as the latest change of (id, property). True when the flush timer is not armed,

@@ -2,11 +2,13 @@
 
 #include "run/serial_counter.h"
 #include "settings/settings_keys.h"
+#include "settings/value_rules.h"
 #include "station/control_ids.h"
 #include "station/models.h"
 #include "text/text_ids.h"
 
 #include <charconv>
+#include <limits>
 
 namespace tarvix::app {
 namespace {
@@ -188,7 +190,7 @@ constexpr OptionSpec kOptions[] = {
      {kGeneral, 2, 1},
      lockedUnless(id::kReadWriteTest),
      ModelGroup::Always,
-     textOf(section::kTestItem, key::kRwTestCount, "5", kReadWriteCountDigits, Allowed::Digits),
+     textOf(section::kTestItem, key::kRwTestCount, "5", kReadWriteCountDigits, Allowed::Count),
      [](RunOptions& o, R c) { o.rwTestCount = editNumber(c.text); },
      EditRule::Digits,
      kReadWriteCountDigits},
@@ -521,6 +523,22 @@ int areaFrame(Area area) {
   case Area::TopBar: break;
   }
   return 0;
+}
+
+bool runTakes(const Setting& setting, const std::string& value) {
+  switch (setting.allowed) {
+  case Allowed::Digits:
+  case Allowed::FatLabel: return true;
+  case Allowed::Count:
+    return settings::numberIn(value, 0, std::numeric_limits<int>::max()).has_value();
+  case Allowed::HexDigits:
+    return value.empty() ||
+           (settings::hexDigits(value) && static_cast<int>(value.size()) == setting.high);
+  case Allowed::Any: break;
+  }
+  if (setting.kind == Stored::Number)
+    return value.empty() || settings::numberIn(value, 0, setting.high).has_value();
+  return settings::characterCount(value) <= setting.high;
 }
 
 int editNumber(const std::string& text) {

@@ -55,12 +55,18 @@ enum class Stored {
   Check,        // 0 or 1
   MappingCheck, // one of the two mapping boxes: a file that names neither keeps the mode in force
   Row,          // a drop-down's row, 0 to `high`
-  Text,         // at most `high` characters, as `allowed` lets through
+  Text,         // typed: at most `high` characters, as `allowed` lets through
   Path,         // a file, dropped when it cannot be read
-  Number,       // 0 to `high`, shown as text in its edit
+  Number,       // 0 to `high`, shown as text in its edit (stored text shown whole)
   Language,     // the language number nLan, 0 (none) to `high`
 };
-enum class Allowed { Any, Digits, HexDigits, FatLabel };
+enum class Allowed {
+  Any,
+  Digits,    // the serial number: the run's preparation judges it
+  HexDigits, // a VID or PID: none, or exactly `high` of them
+  FatLabel,  // the run's preparation judges it
+  Count,     // a number of rounds, however many digits: the step runs any count
+};
 
 struct Setting {
   std::string_view section = {};
@@ -94,6 +100,9 @@ struct OptionSpec {
 std::span<const OptionSpec> optionTable();
 // The group box that frames `area`; 0 for the top bar.
 int areaFrame(Area area);
+// Whether a run can take `value` of a stored text or number as it stands: the settings file may
+// hold what the edit would not let one type, and it is shown whole, never replaced.
+bool runTakes(const Setting& setting, const std::string& value);
 // An edit's text read as a signed decimal number, 0 when it holds none.
 int editNumber(const std::string& text);
 

@@ -112,10 +112,9 @@ void StationWindow::chooseMapping(bool hubMap) {
   controls_.enable(id::kResetToDefault, true);
   controls_.enable(id::kNoHubMap, false);
   controls_.enable(id::kHubMap, false);
-  if (!hubMap) return;
   for (int hub = 1; hub <= station::kHubCount; ++hub) {
-    controls_.show(station::hubBoxId(hub), true);
-    controls_.setFont(station::hubBoxId(hub), station::FontChoice::ArialBlack10);
+    controls_.show(station::hubBoxId(hub), hubMap);
+    if (hubMap) controls_.setFont(station::hubBoxId(hub), station::FontChoice::ArialBlack10);
   }
 }
 

@@ -5,6 +5,7 @@
 #include "app/window_port_display.h"
 #include "app/window_timers.h"
 #include "station/control_ids.h"
+#include "text/text_ids.h"
 
 namespace tarvix::app {
 namespace {
@@ -60,7 +61,27 @@ std::optional<run::Preparation> RunController::prepareFromControls() {
   const std::string typed = controls_.text(id::kSerial);
   const std::string serial = run::paddedSerial(typed);
   if (serial != typed) controls_.setText(id::kSerial, serial);
-  return run::prepareRun(readRunOptions(), platform_, serials_);
+  serials_.startFrom(serial); // no worker is alive to take it
+  return prepare();
+}
+
+run::Preparation RunController::prepare() const {
+  const run::RunOptions options = readRunOptions();
+  // Prepared first in every case: it names the identity to the system, refused or not.
+  run::Preparation preparation = run::prepareRun(options, platform_, serials_);
+  if (!preparation.run || options.resetToDefault) return preparation;
+  for (const OptionSpec& spec : optionTable()) {
+    const Setting& t = spec.setting;
+    if (t.kind != Stored::Text && t.kind != Stored::Number) continue;
+    // Only what the run uses: a step's value while its box is checked.
+    if (spec.lock.enabledBy != 0 && !controls_.checked(spec.lock.enabledBy)) continue;
+    const std::string value = controls_.text(spec.id);
+    if (runTakes(t, value)) continue;
+    preparation.run.reset();
+    preparation.refusal = run::Refusal{text::kStoredValueUnusable, {std::string(t.key), value}};
+    return preparation;
+  }
+  return preparation;
 }
 
 bool RunController::start(run::Preparation preparation) {

@@ -33,6 +33,9 @@ public:
   // The run's preparation, made from the controls now; the serial edit is filled to twelve
   // digits first. Nothing while a worker of the last run is still ending.
   std::optional<run::Preparation> prepareFromControls();
+  // The run prepared from the options the controls show now: a value the settings file held
+  // that the run cannot take as it stands refuses it, naming its key.
+  run::Preparation prepare() const;
   // Starts a prepared run (the copy list kept as it left it), or shows its refusal. False when
   // refused.
   bool start(run::Preparation preparation);

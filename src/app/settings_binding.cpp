@@ -8,6 +8,7 @@
 #include "station/control_ids.h"
 #include "text/texts.h"
 
+#include <limits>
 #include <optional>
 
 namespace tarvix::app {
@@ -21,24 +22,17 @@ void traceRefused(platform::TraceSink& trace, std::string_view key, const std::s
   trace.line("settings: " + std::string(key) + "=" + value + " is not allowed, default used");
 }
 
-bool allows(Allowed allowed, const std::string& value) {
-  switch (allowed) {
-  case Allowed::Any: return true;
-  case Allowed::Digits: return settings::decimalDigits(value);
-  case Allowed::HexDigits: return settings::hexDigits(value);
-  case Allowed::FatLabel: return settings::fatLabel(value);
-  }
-  return false;
+// A stored text is shown whole, whatever the edit would let one type: a run that cannot use it
+// as it stands refuses it by its key rather than have it changed unseen.
+std::string storedText(const ProfileFile& profile, const Setting& t) {
+  if (t.kind != Stored::Number) return profile.text(t.section, t.key, t.fallbackText);
+  if (!profile.has(t.section, t.key)) return std::to_string(t.fallbackNumber);
+  std::string value = profile.text(t.section, t.key, "");
+  value.erase(0, value.find_first_not_of(' '));
+  return value;
 }
 
-std::string storedText(const ProfileFile& profile, platform::TraceSink& trace, const Setting& t) {
-  std::string value = profile.text(t.section, t.key, t.fallbackText);
-  if (settings::characterCount(value) <= t.high && allows(t.allowed, value)) return value;
-  traceRefused(trace, t.key, value);
-  return std::string(t.fallbackText);
-}
-
-// A stored number outside the rows or digits its control offers takes the default.
+// A stored row outside those its control offers takes the default.
 int storedNumber(const ProfileFile& profile, platform::TraceSink& trace, const Setting& t) {
   if (!profile.has(t.section, t.key)) return t.fallbackNumber;
   std::string value = profile.text(t.section, t.key, "");
@@ -46,6 +40,16 @@ int storedNumber(const ProfileFile& profile, platform::TraceSink& trace, const S
   if (const auto n = settings::numberIn(value, 0, t.high)) return *n;
   traceRefused(trace, t.key, value);
   return t.fallbackNumber;
+}
+
+// "PATH: reason" for a file that cannot be read.
+std::string whyUnreadable(const std::filesystem::path& path) {
+  std::error_code error;
+  const auto status = std::filesystem::status(path, error);
+  const std::string why = error                                       ? error.message()
+                          : !std::filesystem::is_regular_file(status) ? "not a regular file"
+                                                                      : "cannot be read";
+  return path.string() + ": " + why;
 }
 
 std::string message(int id) { return std::string(*text::lookup(id)); }
@@ -107,26 +111,30 @@ int SettingsBinding::applySettings(const ProfileFile& profile) {
       controls_.setChecked(spec.id, profile.integer(t.section, t.key, 0) != 0);
       break;
     case Stored::Row: controls_.setSelectedRow(spec.id, storedNumber(profile, trace, t)); break;
-    case Stored::Text: controls_.setText(spec.id, storedText(profile, trace, t)); break;
+    case Stored::Text:
+    case Stored::Number: controls_.setText(spec.id, storedText(profile, t)); break;
     case Stored::Path: {
-      // An image that is gone is dropped rather than carried into a run.
+      // An image that is gone is dropped rather than carried into a run; a terminal is told
+      // which it was when a run then misses it.
       const std::string stored = profile.text(t.section, t.key, "");
-      controls_.setText(spec.id, settings::readable(stored) ? stored : std::string());
+      const bool kept = settings::readable(stored);
+      controls_.setText(spec.id, kept ? stored : std::string());
+      droppedPaths_[spec.id] = kept || stored.empty() ? std::string() : whyUnreadable(stored);
       break;
     }
-    case Stored::Number:
-      controls_.setText(spec.id, std::to_string(storedNumber(profile, trace, t)));
-      break;
     case Stored::Language: language = &t; break; // read last, as the window applies it last
     }
   }
-  // A file that picks no mapping mode leaves the one in force: unchecking both boxes would leave
-  // them disabled and every plug and pull ignored.
+  // The mapping mode holds for the station's life: a file's mode is applied only while none is
+  // in force, and otherwise kept for the next start. A file that picks none changes nothing.
   const bool noHub = profile.integer(section::kHubPortMap, key::kCheckNoHub, 0) != 0;
   const bool hub = profile.integer(section::kHubPortMap, key::kCheckHub, 0) != 0;
   if (noHub || hub) {
-    controls_.setChecked(id::kNoHubMap, noHub);
-    controls_.setChecked(id::kHubMap, !noHub);
+    keptMapping_ = {noHub, !noHub};
+    if (!controls_.checked(id::kNoHubMap) && !controls_.checked(id::kHubMap)) {
+      controls_.setChecked(id::kNoHubMap, noHub);
+      controls_.setChecked(id::kHubMap, !noHub);
+    }
   }
   applyOptionStates(controls_, OptionMoment::OptionChanged);
   // The station's file (none yet, at a first start) holds the serial number counter; a number
@@ -153,14 +161,29 @@ bool SettingsBinding::save() {
     const Setting& t = spec.setting;
     switch (t.kind) {
     case Stored::None: break;
-    case Stored::Check:
-    case Stored::MappingCheck:
-      profile.setCheck(t.section, t.key, controls_.checked(spec.id));
+    case Stored::Check: profile.setCheck(t.section, t.key, controls_.checked(spec.id)); break;
+    case Stored::MappingCheck: {
+      // The mode last read from a file, or else the one the operator picked.
+      const bool picked = keptMapping_.noHub || keptMapping_.hub;
+      const bool noHubKey = spec.id == id::kNoHubMap;
+      const bool kept = noHubKey ? keptMapping_.noHub : keptMapping_.hub;
+      profile.setCheck(t.section, t.key, picked ? kept : controls_.checked(spec.id));
       break;
+    }
     case Stored::Row: profile.setInteger(t.section, t.key, controls_.selectedRow(spec.id)); break;
     case Stored::Text:
     case Stored::Path: profile.setText(t.section, t.key, controls_.text(spec.id)); break;
-    case Stored::Number: profile.setInteger(t.section, t.key, controls_.number(spec.id)); break;
+    case Stored::Number: {
+      // What is no number was stored so, and stays so.
+      const std::string shown = controls_.text(spec.id);
+      if (settings::numberIn(shown, std::numeric_limits<int>::min(),
+                             std::numeric_limits<int>::max())) {
+        profile.setInteger(t.section, t.key, controls_.number(spec.id));
+      } else {
+        profile.setText(t.section, t.key, shown);
+      }
+      break;
+    }
     case Stored::Language:
       profile.setInteger(t.section, t.key, controls_.selectedRow(spec.id) + 1);
       break;

@@ -1,7 +1,8 @@
 // The settings file against the window: which file is read, what every key sets at load, what is
 // written back at save, and the files the Load and Save buttons ask for. It sets the window's
 // controls, the serial number series and the copy list; what the window does after a load
-// (language, mapping mode, the power text) stays the window's. Window thread only.
+// (language, mapping mode, the power text) stays the window's. A mapping mode read while one is
+// in force is kept for the next start, not applied. Window thread only.
 #pragma once
 
 #include "app/control_model.h"
@@ -12,6 +13,7 @@
 #include "ui/host.h"
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -53,12 +55,25 @@ public:
   bool chooseFileToLoad();
   // The Save button: asks for a file and writes it, telling the operator how that went.
   void onSaveClicked();
+  // The image path the last load dropped from path edit `id`, as "PATH: reason"; empty when none.
+  std::string droppedPath(int id) const {
+    const auto found = droppedPaths_.find(id);
+    return found == droppedPaths_.end() ? std::string() : found->second;
+  }
 
 private:
   void resolveSettingsPath();
   // The stored language number.
   int applySettings(const settings::ProfileFile& profile);
   ui::PathRequest settingsFileRequest(bool save) const;
+
+  // The mapping mode the settings name for the next start, once a file has named one.
+  struct MappingChoice {
+    bool noHub = false;
+    bool hub = false;
+  };
+  MappingChoice keptMapping_;
+  std::map<int, std::string> droppedPaths_;
 
   platform::Platform& platform_;
   ui::WindowHost& host_;

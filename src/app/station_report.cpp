@@ -63,32 +63,37 @@ nlohmann::ordered_json stationReport(const StationWindow& window) {
   nlohmann::ordered_json ports = nlohmann::ordered_json::array();
   for (int n = 1; n <= kPortCount; ++n) {
     const run::PortOutcome outcome = window.outcome(n);
+    // A finished port's lines are those its run ended with, whatever a later probe shows.
+    const bool finished = outcome.stage == run::PortStage::Finished;
     nlohmann::ordered_json slots = nlohmann::ordered_json::array();
     for (int lun = 1; lun <= kLunsPerPort; ++lun) {
       const int s = slotNumber(n, lun);
+      const run::ShownLine& left = outcome.lines[lun - 1];
+      const SlotColour colour = finished ? left.colour : window.control(resultLineId(s)).colour;
       nlohmann::ordered_json slot = {
           {"slot", s},
           {"label", window.control(slotLabelId(s)).text},
-          {"text", window.control(resultLineId(s)).text},
-          {"colour", static_cast<int>(window.readers().slotColour[s - 1].load())},
+          {"text", finished ? left.text : window.control(resultLineId(s)).text},
+          {"colour", static_cast<int>(colour)},
           {"visible", window.control(resultLineId(s)).visible}};
       addCapacityCheck(outcome.capacityChecks[lun - 1], slot);
       slots.push_back(std::move(slot));
     }
     const bool holdsReader = !window.readers().ports[n - 1].empty();
-    const bool started =
-        outcome.stage == run::PortStage::Started || outcome.stage == run::PortStage::Finished;
+    const bool started = outcome.stage == run::PortStage::Started || finished;
     nlohmann::ordered_json entry = {{"port", n},
                                     {"picture", text::roleName(outcome.picture)},
                                     {"progress", window.control(progressBarId(n)).position},
                                     {"holdsReader", holdsReader},
                                     {"started", started},
                                     {"slots", std::move(slots)}};
-    if (holdsReader && !started) {
-      entry["refused"] =
-          outcome.stage == run::PortStage::Refused ? outcome.refusal : std::string(kNotLookedAt);
+    // A port refused in this run says so even once its reader is gone.
+    if (outcome.stage == run::PortStage::Refused) {
+      entry["refused"] = outcome.refusal;
+    } else if (holdsReader && !started) {
+      entry["refused"] = kNotLookedAt;
     }
-    if (outcome.stage == run::PortStage::Finished) entry["production"] = production(outcome.record);
+    if (finished) entry["production"] = production(outcome.record);
     ports.push_back(std::move(entry));
   }
   nlohmann::ordered_json report = {{"serialText", window.serials().next()},

@@ -111,21 +111,40 @@ void StationWindow::loadSettings() {
 }
 
 void StationWindow::onLoadSettingsClicked() {
+  const bool modeInForce = mappingModeChosen();
   if (!settings_.chooseFileToLoad()) return;
   loadSettings();
-  // The window ends as a start-up with this file would leave it: the mapping mode's scan and the
-  // model's groups, limits and probe.
-  applySavedMappingChoice();
+  // The file's options take effect as their handlers would have them: the model's groups, limits
+  // and probe, and the step boxes' locks. The mapping mode in force stays; without one, the file's
+  // is applied as at start-up.
+  if (modeInForce) {
+    onModelSelected();
+  } else {
+    applySavedMappingChoice();
+  }
   controls_.messageBox(std::string(*text::lookup(text::kSettingsLoaded)));
 }
 
 void StationWindow::clearReaders() {
   for (auto& letter : readers_.slotDriveLetter)
     letter = 0;
-  for (auto& colour : readers_.slotColour)
-    colour = station::SlotColour::Idle;
+  for (int slot = 1; slot <= station::kSlotCount; ++slot)
+    controls_.setColour(station::resultLineId(slot), station::SlotColour::Idle);
   for (auto& port : readers_.ports)
     port.clear();
+}
+
+run::Preparation StationWindow::prepareRun() const {
+  run::Preparation preparation = run_.prepare();
+  // An image the settings named but the load dropped: the terminal hears which, and why.
+  if (run::Refusal* refusal = preparation.refusal ? &*preparation.refusal : nullptr) {
+    const int path = refusal->text == text::kIsoLoadFailed      ? id::kIsoPath
+                     : refusal->text == text::kBinaryLoadFailed ? id::kBinaryPath
+                                                                : 0;
+    if (path != 0 && controls_.text(path).empty() && !settings_.droppedPath(path).empty())
+      refusal->detail = settings_.droppedPath(path);
+  }
+  return preparation;
 }
 
 // --- Operator input -------------------------------------------------------------------------

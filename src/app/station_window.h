@@ -79,6 +79,8 @@ public:
   // What a run does, as the controls say now. Window thread only; a run keeps what it read when
   // it was prepared.
   run::RunOptions readRunOptions() const { return run_.readRunOptions(); }
+  // The run prepared from the controls as they are, without starting it. Window thread.
+  run::Preparation prepareRun() const;
   // Starts a run prepared elsewhere (the headless station prepares before it scans), or shows
   // its refusal; false when refused. Window thread.
   bool startRun(run::Preparation preparation) { return run_.start(std::move(preparation)); }

@@ -1,6 +1,6 @@
 // What a step shows, carried onto the window's controls: from a worker, the control operations
-// queue the latest value of each control for the window thread, so the last one always shows. The
-// slot colours live in the station state, where the window paints them from.
+// queue the latest value of each control for the window thread, so the last one always shows. A
+// slot's colour goes the same way as its text, so the two always show together.
 #pragma once
 
 #include "run/port_display.h"
@@ -19,7 +19,9 @@ public:
   void showLine(int slot, const std::string& text) override {
     controls_.setText(station::resultLineId(slot), text);
   }
-  void showColour(int slot, station::SlotColour colour) override { state_.colourOf(slot) = colour; }
+  void showColour(int slot, station::SlotColour colour) override {
+    controls_.setColour(station::resultLineId(slot), colour);
+  }
   void setProgressRange(int port, int low, int high) override {
     controls_.setProgressRange(station::progressBarId(port), low, high);
   }

@@ -127,7 +127,7 @@ private:
   }
 
   void show(int slot, SlotColour colour, const std::string& text) {
-    state_.colourOf(slot) = colour;
+    controls_.setColour(station::resultLineId(slot), colour);
     controls_.setText(station::resultLineId(slot), text);
   }
 

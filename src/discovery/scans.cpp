@@ -64,7 +64,7 @@ void Scanner::removalPass() {
       controls_.enable(station::resultLineId(slot), false);
       controls_.setText(station::slotLabelId(slot), "");
       controls_.setText(station::resultLineId(slot), "");
-      state_.colourOf(slot) = station::SlotColour::Idle;
+      controls_.setColour(station::resultLineId(slot), station::SlotColour::Idle);
     }
     record.reset();
   }

@@ -1,7 +1,8 @@
 // How one port fared in the current run, kept as a record rather than read back from what its box
 // shows: whether it was started or refused and why, the picture the run left in its box, what
 // the capacity check found on each LUN, and once the port is finished its production record
-// (result, failure, steps and their durations, serial number, VID:PID, size, USB path, drives).
+// (result, failure, steps and their durations, serial number, VID:PID, size, USB path, drives)
+// and the result lines it left.
 // The port box, the report and the production log are drawn from it. A worker fills its port's
 // record alone and hands it over when the port is finished.
 #pragma once
@@ -30,11 +31,20 @@ struct CapacityCheckResult {
   std::uint32_t realMiB = 0; // what a forged card really holds
 };
 
+// A result line as the port's worker left it.
+struct ShownLine {
+  std::string text;
+  station::SlotColour colour = station::SlotColour::Idle;
+};
+
 struct PortOutcome {
   PortStage stage = PortStage::Untouched;
   text::PictureRole picture = text::PictureRole::Blank; // what the run left in the box
   std::string refusal;                                  // why it was refused, on one line
   std::array<CapacityCheckResult, station::kLunsPerPort> capacityChecks{}; // by LUN
+  // By LUN, what the worker showed last: a probe after the run may show the card's size in the
+  // box again, but the report tells what the run ended with.
+  std::array<ShownLine, station::kLunsPerPort> lines{};
   log::ProductionRecord record;
 };
 

@@ -5,6 +5,7 @@
 #include "settings/value_rules.h"
 #include "text/texts.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -19,13 +20,29 @@ constexpr std::uint64_t kMemoryMarginKiB = 51200;
 constexpr std::uint64_t kLargestImageBytes = 0xFFFFFFFFu;
 constexpr std::uint32_t kBinaryAreaExtra = 512;
 
-// Exactly `size` bytes of `path`, read once into one allocation; nothing when it cannot.
-std::optional<std::vector<std::uint8_t>> readImage(const fs::path& path, std::uint64_t size) {
+constexpr std::string_view kNoFileChosen = "no file is chosen";
+constexpr std::string_view kReadEndedEarly = "the file ended before its size was read";
+
+// "PATH: reason", the system's words for what went wrong; the reason alone without a path.
+std::string because(const fs::path& path, std::string_view reason) {
+  return path.empty() ? std::string(reason) : path.string() + ": " + std::string(reason);
+}
+std::string lastSystemError() { return std::error_code(errno, std::generic_category()).message(); }
+
+// Exactly `size` bytes of `path`, read once into one allocation; nothing, with why, when it cannot.
+std::optional<std::vector<std::uint8_t>> readImage(const fs::path& path, std::uint64_t size,
+                                                   std::string& why) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
+  if (!in) {
+    why = lastSystemError();
+    return std::nullopt;
+  }
   std::vector<std::uint8_t> bytes(size);
   in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size));
-  if (static_cast<std::uint64_t>(in.gcount()) != size) return std::nullopt;
+  if (static_cast<std::uint64_t>(in.gcount()) != size) {
+    why = kReadEndedEarly;
+    return std::nullopt;
+  }
   return bytes;
 }
 
@@ -50,15 +67,15 @@ public:
   }
 
 private:
-  bool refuse(text::TextId text, std::vector<std::string> arguments = {}) {
-    result_.refusal = Refusal{text, std::move(arguments)};
+  bool refuse(text::TextId text, std::vector<std::string> arguments = {}, std::string detail = {}) {
+    result_.refusal = Refusal{text, std::move(arguments), std::move(detail)};
     return false;
   }
 
   bool cardTextsWritable() {
     // The label edit takes any character; FAT does not, and fsck.fat would call the volume
     // damaged.
-    if (options_.format && !settings::fatLabel(options_.diskLabel))
+    if (options_.format && !settings::fatLabelAsWritten(options_.diskLabel))
       return refuse(text::kLabelNotFat, {options_.diskLabel});
     // Past twelve digits a serial number would be cut into one already handed out.
     const std::string& serial = options_.serialStart;
@@ -107,12 +124,19 @@ private:
     if (fs::exists(status) && !fs::is_regular_file(status))
       return refuse(text::kNotARegularFile, {path.string()});
     const std::uint64_t size = fs::file_size(path, error);
-    if (path.empty() || error) return refuse(failed);
+    if (path.empty()) return refuse(failed, {}, because(path, kNoFileChosen));
+    if (error) return refuse(failed, {}, because(path, error.message()));
     if (size + extra > kLargestImageBytes) return refuse(text::kImageTooLarge, {path.string()});
     bytes += size + extra;
-    if (!memoryAllows(bytes)) return refuse(text::kRamTooSmall);
-    auto read = readImage(path, size);
-    if (!read) return refuse(failed);
+    if (!memoryAllows(bytes)) {
+      return refuse(text::kRamTooSmall, {},
+                    because(path, "needs " + std::to_string(bytes >> 20) + " MiB with the images " +
+                                      "before it, " + std::to_string(availableKiB_ >> 10) +
+                                      " MiB are free"));
+    }
+    std::string why;
+    auto read = readImage(path, size, why);
+    if (!read) return refuse(failed, {}, because(path, why));
     image = std::move(*read);
     return true;
   }
@@ -123,25 +147,30 @@ private:
     // runs: the entry checked is the entry copied, and no path can read as one of the tool's
     // options.
     const fs::path folder = platform_.system.executablePath().parent_path();
-    const auto drop = [&](settings::CopyRow& row) {
+    const auto drop = [&](settings::CopyRow& row, std::string_view why) {
+      const std::string detail = because(row.path.empty() ? fs::path() : fs::path(row.path), why);
       row.path.clear();
       row.chosen = false;
-      return refuse(text::kCopyFileLoadFailed);
+      return refuse(text::kCopyFileLoadFailed, {}, detail);
     };
     settings::CopyList& list = result_.copyList;
     std::uint64_t total = 0;
     for (settings::CopyRow& row : list.files) {
       if (!row.chosen) continue;
       if (!row.path.empty()) row.path = (folder / row.path).string();
+      if (row.path.empty()) return drop(row, kNoFileChosen);
       std::error_code error;
       const auto size = fs::file_size(row.path, error);
-      if (error || !settings::readable(row.path)) return drop(row);
+      if (error) return drop(row, error.message());
+      if (!settings::readable(row.path)) return drop(row, lastSystemError());
       total += static_cast<std::uint32_t>(size);
     }
     if (list.folder.chosen) {
       if (!list.folder.path.empty()) list.folder.path = (folder / list.folder.path).string();
       std::error_code error;
-      if (!fs::is_directory(list.folder.path, error)) return drop(list.folder);
+      if (list.folder.path.empty()) return drop(list.folder, kNoFileChosen);
+      if (!fs::is_directory(list.folder.path, error))
+        return drop(list.folder, error ? error.message() : "not a folder");
     }
     run_.neededSectors += static_cast<std::uint32_t>(total >> 9);
     return true;

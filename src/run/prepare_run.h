@@ -19,10 +19,12 @@
 
 namespace tarvix::run {
 
-// Why a run cannot start: an English text id and what fills its "%s" fields, in order.
+// Why a run cannot start: an English text id and what fills its "%s" fields, in order, and for a
+// terminal the file and the system's reason, which the window's fixed texts do not name.
 struct Refusal {
   text::TextId text;
   std::vector<std::string> arguments;
+  std::string detail = {}; // "PATH: reason"; empty when the text says it all
 
   bool operator==(const Refusal&) const = default;
 };

@@ -9,6 +9,7 @@
 #include "text/pictures.h"
 
 #include <array>
+#include <memory>
 
 namespace tarvix::run {
 namespace {
@@ -34,6 +35,42 @@ constexpr std::string_view kStepFormatAfterAreas = "format after areas";
 constexpr std::string_view kStepCopyFiles = "copy files";
 constexpr std::string_view kStepControllerReset = "controller reset";
 constexpr std::string_view kStepEepromDefaults = "EEPROM factory defaults";
+
+// The port's display, noting in the outcome what each of the port's result lines shows last.
+class NotingDisplay final : public PortDisplay {
+public:
+  NotingDisplay(std::shared_ptr<PortDisplay> shown, const ReaderBinding& binding,
+                PortOutcome& outcome)
+      : shown_(std::move(shown)), binding_(binding), outcome_(outcome) {}
+
+  void showLine(int slot, const std::string& text) override {
+    if (ShownLine* line = lineOf(slot)) line->text = text;
+    shown_->showLine(slot, text);
+  }
+  void showColour(int slot, station::SlotColour colour) override {
+    if (ShownLine* line = lineOf(slot)) line->colour = colour;
+    shown_->showColour(slot, colour);
+  }
+  void setProgressRange(int port, int low, int high) override {
+    shown_->setProgressRange(port, low, high);
+  }
+  void setProgress(int port, int position) override { shown_->setProgress(port, position); }
+  void showPicture(int port, int pictureId) override { shown_->showPicture(port, pictureId); }
+  void showSerial(const std::string& serial) override { shown_->showSerial(serial); }
+  void messageBox(const std::string& text) override { shown_->messageBox(text); }
+
+private:
+  ShownLine* lineOf(int slot) {
+    for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
+      if (slot != 0 && binding_.lun(lun).slot == slot) return &outcome_.lines[lun - 1];
+    }
+    return nullptr;
+  }
+
+  std::shared_ptr<PortDisplay> shown_;
+  const ReaderBinding& binding_;
+  PortOutcome& outcome_;
+};
 
 class Worker {
 public:
@@ -290,6 +327,7 @@ private:
 void runSlotWorker(StepContext context, station::PortRecord& port, const ReaderBinding& binding,
                    PortOutcome outcome, const OutcomeSink& sink) {
   context.binding = &binding;
+  context.display = std::make_shared<NotingDisplay>(context.display, binding, outcome);
   // Every trace line of this thread names the port, through whichever layer writes it.
   const platform::TracedPortScope tracing(port.portNumber);
   Worker(context, port, binding, outcome, sink).run();

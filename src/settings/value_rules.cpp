@@ -1,5 +1,7 @@
 #include "settings/value_rules.h"
 
+#include "platform/files/label_codec.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -43,6 +45,10 @@ bool fatLabel(std::string_view label) {
            const auto u = static_cast<unsigned char>(c);
            return u >= 0x20 && u != 0x7F && kForbiddenInLabel.find(c) == std::string_view::npos;
          });
+}
+
+bool fatLabelAsWritten(std::string_view label) {
+  return fatLabel(label) && platform::files::labelHeldWhole(label);
 }
 
 } // namespace tarvix::settings

@@ -3,6 +3,8 @@
 // thread while the worker waits.
 #pragma once
 
+#include "station/records.h"
+
 #include <string>
 
 namespace tarvix::station {
@@ -28,6 +30,8 @@ public:
   virtual int selectedRow(int id) const = 0; // -1: no selection
   virtual void setSelectedRow(int id, int row) = 0;
   virtual void setFont(int id, FontChoice font) = 0;
+  // A result line's background: the state its slot is in.
+  virtual void setColour(int id, SlotColour colour) = 0;
   // A modal message box with a single OK button.
   virtual void messageBox(const std::string& text) = 0;
 };

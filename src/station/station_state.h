@@ -16,7 +16,6 @@ namespace tarvix::station {
 struct StationState {
   std::array<PortRecord, kPortCount> ports;
   std::array<std::atomic<char>, kSlotCount> slotDriveLetter{};
-  std::array<std::atomic<SlotColour>, kSlotCount> slotColour{};
   std::array<DriveRecord, kDriveCount> driveRecords; // index = letter - 'A'
   HubTable hubTable{};
   std::array<int, kHubCount> hubPortCount{}; // ports of each numbered hub's first chip
@@ -25,7 +24,6 @@ struct StationState {
   std::uint32_t driveMaskCurrent = 0;
 
   PortRecord& port(int n) { return ports[n - 1]; }
-  std::atomic<SlotColour>& colourOf(int slot) { return slotColour[slot - 1]; }
   std::atomic<char>& letterOf(int slot) { return slotDriveLetter[slot - 1]; }
   DriveRecord& record(char letter) { return driveRecords[letter - 'A']; }
 };

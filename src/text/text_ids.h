@@ -75,8 +75,9 @@ enum TextId : int {
   kNotARegularFile = 5112,
   kImageTooLarge = 5113,
   // The production line: "%s" says why it gives no serial number.
-  kLineGivesNoSerials = 5114, // a run that writes serial numbers is refused
-  kLineGaveNoSerial = 5115,   // a card of a run under way fails
+  kLineGivesNoSerials = 5114,  // a run that writes serial numbers is refused
+  kLineGaveNoSerial = 5115,    // a card of a run under way fails
+  kStoredValueUnusable = 5116, // "%s=%s": the settings key and the value it holds
 };
 
 } // namespace tarvix::text

@@ -121,6 +121,8 @@ constexpr Entry kTable[] = {
     {5114, "The production line cannot give serial numbers, so no run starts: %s"},
     {5115, "No serial number could be taken from the production line, so the cards that need one "
            "fail until it can be: %s"},
+    {5116, "%s=%s in the settings: the run cannot use it as it stands (too long, or not what the "
+           "field holds), so no run starts."},
     {6000, "无集线器"},
     {6001, "使用集线器"},
     {6002, "自动测试开始"},
@@ -210,6 +212,7 @@ constexpr Entry kTable[] = {
     {6113, "%s：4 GiB 或更大的映像文件无法写入卡片，因此不开始测试"},
     {6114, "生产线无法提供序号，因此不开始测试：%s"},
     {6115, "无法从生产线取得序号，需要序号的卡片将失败，直到可以取得为止：%s"},
+    {6116, "设定 %s=%s：测试无法按原样使用（过长，或不是该栏位能容纳的值），因此不开始测试。"},
     {7000, "無集線器"},
     {7001, "使用集線器"},
     {7002, "自動測試開始"},
@@ -299,6 +302,7 @@ constexpr Entry kTable[] = {
     {7113, "%s：4 GiB 或更大的映像檔無法寫入卡片，因此不開始測試"},
     {7114, "生產線無法提供序號，因此不開始測試：%s"},
     {7115, "無法從生產線取得序號，需要序號的卡片將失敗，直到可以取得為止：%s"},
+    {7116, "設定 %s=%s：測試無法照原樣使用（過長，或不是該欄位能容納的值），因此不開始測試。"},
 };
 
 constexpr bool sortedById() {

@@ -73,8 +73,8 @@ TEST_F(Settings, StoredValuesReachTheWindow) {
   EXPECT_EQ(text(id::kSettingsPath), defaultFile().string());
 }
 
-// A loaded file leaves the window as a start with it would: a mapping mode it does not name stays,
-// and the model it names brings its own option group.
+// A loaded file leaves the window as a start with it would, but for the mapping mode in force,
+// which stays: the model it names brings its own option group.
 TEST_F(Settings, LoadButtonReadsANamedFileAndExitLeavesItAlone) {
   write(defaultFile(), "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=0\r\n");
   start();
@@ -85,15 +85,18 @@ TEST_F(Settings, LoadButtonReadsANamedFileAndExitLeavesItAlone) {
   EXPECT_EQ(text(id::kSettingsPath), defaultFile().string());
 
   named = dir / "line2.ini";
-  const std::string content =
-      "[Language]\r\nnLan=2\r\n[Test Item]\r\nnICType=8\r\nszLabel=LINE2\r\n";
+  const std::string content = "[Language]\r\nnLan=2\r\n[Hub Port map]\r\nbCheckHub=1\r\n"
+                              "[Test Item]\r\nnICType=8\r\nszLabel=LINE2\r\n";
   write(named, content);
   onWindow([&] { window->onClicked(id::kLoadIni); });
   EXPECT_EQ(host.messages().back(), "Load file sucess !!");
   EXPECT_EQ(text(id::kDiskLabel), "LINE2");
   EXPECT_EQ(window->languageOffset(), 1000);
   EXPECT_EQ(text(id::kSettingsPath), named.string());
+  // The mapping mode holds for the station's life; the file's is kept for the next start.
   EXPECT_TRUE(window->controls().checked(id::kNoHubMap));
+  EXPECT_FALSE(window->controls().checked(id::kHubMap));
+  EXPECT_FALSE(window->control(station::hubBoxId(1)).visible);
   EXPECT_TRUE(window->control(id::kAutoStart).enabled);
   EXPECT_EQ(window->controls().selectedRow(id::kIcType), 8);
   EXPECT_TRUE(window->control(id::kLedSpeed).visible); // the EEPROM model's group
@@ -101,7 +104,8 @@ TEST_F(Settings, LoadButtonReadsANamedFileAndExitLeavesItAlone) {
 
   onWindow([&] { window->close(); });
   EXPECT_EQ(read(named), content);
-  EXPECT_NE(read(defaultFile()).find("szLabel=LINE2"), std::string::npos);
+  for (const char* line : {"szLabel=LINE2\r\n", "bCheckHub=1\r\n", "bCheckNOHub=0\r\n"})
+    EXPECT_NE(read(defaultFile()).find(line), std::string::npos) << line;
 }
 
 TEST_F(Settings, ADamagedLineCostsOnlyItselfAndOutlivesTheExitSave) {
@@ -164,43 +168,51 @@ TEST_F(Settings, SaveButtonWritesTheChosenFileOrSaysItCouldNot) {
   EXPECT_EQ(host.messages().back().rfind(answer.string() + ": cannot be written", 0), 0u);
 }
 
-TEST_F(Settings, StoredValuesTheEditsWouldRefuseTakeTheirDefaults) {
+// A stored value is shown whole, whatever the edit would let one type; a run uses it as it stands
+// or refuses it by its key. Only a drop-down's row outside its list takes the default.
+TEST_F(Settings, StoredValuesAreShownWholeAndARunTakesThemOrNamesTheirKey) {
   struct Case {
     std::string lines; // of one section
     int control;
-    std::string shown; // an edit's text, or a combo's row
+    std::string shown;   // an edit's text, or a combo's row
+    std::string refusal; // what refuses the run; empty: it is prepared
   };
   const std::string full = "\xEF\xBC\x91\xEF\xBC\x92"; // full-width 1 and 2
+  const std::string rw = "[Test Item]\r\nbCheckRWTest=1\r\nnRWTestCount=";
+  const std::string card = "[Test Item]\r\nbCheckCardInforEnable=1\r\n[CardInfor]\r\n";
   const Case cases[] = {
-      {"[Test Item]\r\nnRWTestCount=abc", id::kReadWriteCount, "5"},
-      {"[Test Item]\r\nnRWTestCount=2147483647", id::kReadWriteCount, "5"},
-      {"[Test Item]\r\nnICType=9", id::kIcType, "0"},
-      {"[Test Item]\r\nnICType=-1", id::kIcType, "0"},
-      {"[Test Item]\r\nszLabel=A*B", id::kDiskLabel, "Public Disk"},
-      {"[Test Item]\r\nszLabel=.", id::kDiskLabel, "Public Disk"},
-      {"[Test Item]\r\nszLabel=TAB\tIN", id::kDiskLabel, "Public Disk"},
-      {"[CardInfor]\r\nszSerialNum=-5", id::kSerial, "000000000001"},
-      {"[CardInfor]\r\nszSerialNum=" + full, id::kSerial, "000000000001"},
-      {"[CardInfor]\r\nszSerialNum=1234567890123", id::kSerial, "000000000001"},
-      {"[CardInfor]\r\nszVID=3C7O", id::kVid, "3C7D"},
-      {"[CardInfor]\r\nnMaxPower=4096", id::kMaxPower, "203"},
-      {"[CardInfor]\r\nnLEDSpeed=7", id::kLedSpeed, "3"},
-      // What the edits would take passes untouched.
-      {"[Test Item]\r\nszLabel=CARD 2", id::kDiskLabel, "CARD 2"},
-      {"[CardInfor]\r\nszVendor=Acme Corp", id::kManufacturer, "Acme Corp"},
-      {"[CardInfor]\r\nszVID=1b2c", id::kVid, "1b2c"},
+      {rw + "10000", id::kReadWriteCount, "10000", ""},
+      {rw + "abc", id::kReadWriteCount, "abc", "nRWTestCount=abc in the settings"},
+      {rw + "2147483648", id::kReadWriteCount, "2147483648", "nRWTestCount=2147483648 in"},
+      {"[Test Item]\r\nnRWTestCount=abc", id::kReadWriteCount, "abc", ""}, // no test, no use
+      {"[Test Item]\r\nnICType=9", id::kIcType, "0", ""},
+      {"[Test Item]\r\nbCheckFormat=1\r\nszLabel=A*B", id::kDiskLabel, "A*B", "Disk Label \"A*B\""},
+      {"[Test Item]\r\nbCheckFormat=1\r\nszLabel=TWELVE CHARS", id::kDiskLabel, "TWELVE CHARS",
+       "Disk Label \"TWELVE CHARS\""},
+      {card + "szSerialNum=" + full, id::kSerial, full, "Serial Number"},
+      {card + "szVID=3C7O", id::kVid, "3C7O", "szVID=3C7O in the settings"},
+      {card + "szPID=A7", id::kPid, "A7", "szPID=A7 in the settings"},
+      {card + "szDiskVendor=NINE CHAR", id::kDiskVendor, "NINE CHAR", "szDiskVendor=NINE CHAR"},
+      {card + "nMaxPower=4096", id::kMaxPower, "4096", "nMaxPower=4096 in the settings"},
+      {card + "nLEDSpeed=7", id::kLedSpeed, "3", ""},
+      {card + "szVendor=Acme Corp\r\nszVID=1b2c", id::kManufacturer, "Acme Corp", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lines);
     write(defaultFile(), c.lines + "\r\n");
-    fake.trace.clear();
     start();
     const ControlRecord& r = window->control(c.control);
     EXPECT_EQ(r.kind == ControlKind::DropDown ? std::to_string(r.selectedRow) : r.text, c.shown);
-    const bool refused = std::ranges::any_of(fake.trace.lines(), [](const std::string& l) {
-      return l.find("is not allowed, default used") != std::string::npos;
+    onWindow([&] {
+      const run::Preparation prepared = window->prepareRun();
+      const std::string refusal =
+          prepared.refusal ? run::refusalText(*prepared.refusal, 0) : std::string();
+      EXPECT_TRUE(refusal.starts_with(c.refusal)) << refusal;
+      EXPECT_EQ(prepared.run.has_value(), c.refusal.empty()) << refusal;
+      if (prepared.run && prepared.run->options.readWriteTest) {
+        EXPECT_EQ(std::to_string(prepared.run->options.rwTestCount), c.shown);
+      }
     });
-    EXPECT_EQ(refused, c.lines.find(c.shown) == std::string::npos); // a default came in
     window.reset();
   }
 }

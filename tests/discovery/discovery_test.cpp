@@ -232,6 +232,7 @@ public:
     Scanner(*onFarm, controls, state).fullScan({.hubMap = true}, {icType, offset});
   }
   std::string line(int slot) const { return controls.get(station::resultLineId(slot)).text; }
+  SlotColour colour(int slot) const { return controls.get(station::resultLineId(slot)).colour; }
 
   TempDir dir;
   platform::CapturingTrace trace;
@@ -272,7 +273,7 @@ TEST(Probe, AcceptsOnlyTheChosenModel) {
     const bool accepted = c.mismatchText == 0;
     const std::string expected = accepted ? "8 MB\r\n" : std::string(*text::lookup(c.mismatchText));
     EXPECT_EQ(scan.line(1), expected) << "row " << c.icType << ", " << c.model;
-    EXPECT_EQ(scan.state.colourOf(1), accepted ? SlotColour::Idle : SlotColour::Failed);
+    EXPECT_EQ(scan.colour(1), accepted ? SlotColour::Idle : SlotColour::Failed);
     EXPECT_EQ(scan.state.port(1).ready, accepted) << c.model;
     EXPECT_EQ(scan.controls.get(station::slotLabelId(1)).text, "D:");
     EXPECT_EQ(scan.controls.get(station::slotLabelId(1)).font, station::FontChoice::ArialBlack16);
@@ -286,7 +287,7 @@ TEST(Probe, RejectsForeignDevicesAndEmptySlotsInTheOperatorsLanguage) {
                   0, 2000);
     EXPECT_EQ(scan.line(1), "不是VALT\r\n裝置!!");
     EXPECT_EQ(scan.line(5), "沒有T flash\r\n卡!!");
-    EXPECT_EQ(scan.state.colourOf(5), SlotColour::Failed);
+    EXPECT_EQ(scan.colour(5), SlotColour::Failed);
     EXPECT_FALSE(scan.state.record('E').present);
   }
   // A reader that cannot be opened reads as vendor 0000.

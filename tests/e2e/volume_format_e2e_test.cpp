@@ -66,7 +66,12 @@ TEST_F(VolumeFormat, ARefusedWriteOrAMissingCapacityFailsRed) {
           "bCheckFormat=1\r\n");
     EXPECT_FALSE(formatFirstLun());
     EXPECT_EQ(line(), "Format \r\nFail !!\r\n");
-    EXPECT_EQ(station->window->readers().slotColour[0], station::SlotColour::Failed);
+    station::SlotColour colour{};
+    station->host.runAndWait([&] {
+      station->window->controls().flushDisplay();
+      colour = station->window->control(station::resultLineId(1)).colour;
+    });
+    EXPECT_EQ(colour, station::SlotColour::Failed);
     int capacityErrors = 0;
     for (const auto& l : station->trace.lines())
       capacityErrors += l.rfind("GetCapacity Error Code", 0) == 0;

@@ -1,7 +1,8 @@
 // A run's preparation alone: what a card could not hold, an image that cannot be read or held, a
 // copy entry that is gone, or a production line that cannot give the serial numbers the run
-// writes refuses the run with the text that says why, before any port starts; the reader identity
-// typed in reaches the system either way.
+// writes refuses the run with the text that says why (and, for a terminal, the file and the
+// system's reason), before any port starts; the reader identity typed in reaches the system either
+// way.
 #include "run/prepare_run.h"
 #include "run/serial_counter.h"
 #include "support/fake_platform.h"
@@ -52,7 +53,7 @@ TEST(PrepareRun, WhatARunCannotWriteOrHoldRefusesItWithItsReason) {
     const char* name;
     void (*choose)(RunOptions&, const fs::path& value);
     fs::path value;
-    std::optional<Refusal> refusal; // nothing: the run is prepared
+    std::optional<Refusal> refusal; // nothing: the run is prepared; its detail is the file's
     std::uint64_t memory = 8ULL << 30;
     bool lineDown = false;
   };
@@ -68,13 +69,18 @@ TEST(PrepareRun, WhatARunCannotWriteOrHoldRefusesItWithItsReason) {
   };
   const Case cases[] = {
       {"label FAT cannot hold", label, "A:B", Refusal{text::kLabelNotFat, {"A:B"}}},
+      // The tests run in the C locale, whose character set holds no Chinese.
+      {"label the character set cannot hold", label, "标签", Refusal{text::kLabelNotFat, {"标签"}}},
       {"serial past twelve digits", serial, "1000000000000",
        Refusal{text::kSerialTooLong, {"1000000000000"}}},
       {"folder", binary, folder, Refusal{text::kNotARegularFile, {folder.string()}}},
       {"4 GiB", binary, huge, Refusal{text::kImageTooLarge, {huge.string()}}},
-      {"no file", binary, dir / "gone.bin", Refusal{text::kBinaryLoadFailed, {}}},
-      {"too little memory", binary, image, Refusal{text::kRamTooSmall, {}}, 40ULL << 20},
-      {"copy entry gone", copy, "gone.txt", Refusal{text::kCopyFileLoadFailed, {}}},
+      {"no file", binary, dir / "gone.bin",
+       Refusal{text::kBinaryLoadFailed, {}, (dir / "gone.bin").string()}},
+      {"too little memory", binary, image, Refusal{text::kRamTooSmall, {}, image.string()},
+       40ULL << 20},
+      {"copy entry gone", copy, "gone.txt",
+       Refusal{text::kCopyFileLoadFailed, {}, (dir / "gone.txt").string()}},
       {"image read", binary, image, std::nullopt},
       {"line down, serial written", serial, "1", Refusal{text::kLineGivesNoSerials, {"down"}},
        8ULL << 30, true},
@@ -94,7 +100,19 @@ TEST(PrepareRun, WhatARunCannotWriteOrHoldRefusesItWithItsReason) {
     options.card.vid = "3C7D", options.card.pid = "A7";
     c.choose(options, c.value);
     const Preparation prepared = prepareRun(options, fake.platform, serials);
-    EXPECT_EQ(prepared.refusal, c.refusal);
+    ASSERT_EQ(prepared.refusal.has_value(), c.refusal.has_value());
+    if (c.refusal) {
+      EXPECT_EQ(prepared.refusal->text, c.refusal->text);
+      EXPECT_EQ(prepared.refusal->arguments, c.refusal->arguments);
+      // The file, then the system's own words for what is wrong with it.
+      const std::string& detail = prepared.refusal->detail;
+      const std::string& file = c.refusal->detail;
+      if (file.empty()) {
+        EXPECT_EQ(detail, "");
+      } else {
+        EXPECT_TRUE(detail.starts_with(file + ": ") && detail.size() > file.size() + 2) << detail;
+      }
+    }
     EXPECT_EQ(prepared.run.has_value(), !c.refusal.has_value());
     if (prepared.run) {
       EXPECT_EQ(prepared.run->images.binary.size(), 4096u);

@@ -191,7 +191,7 @@ protected:
   std::vector<std::string> lines(int lun = 1) {
     return controls->texts(station::resultLineId(slot_ + lun - 1));
   }
-  station::SlotColour colour() { return state->colourOf(slot_); }
+  station::SlotColour colour() { return controls->get(station::resultLineId(slot_)).colour; }
   std::vector<int> progress() { return controls->progress(station::progressBarId(1)); }
   std::string lastTrace() { return trace.lines().back(); }
   // Trace lines that are `text`, or with `prefix`, begin with it.

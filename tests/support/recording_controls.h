@@ -21,6 +21,7 @@ public:
     int picture = 0;
     int progress = -1;
     station::FontChoice font = station::FontChoice::Default;
+    station::SlotColour colour = station::SlotColour::Idle;
   };
 
   void setText(int id, const std::string& t) override {
@@ -48,6 +49,9 @@ public:
   void setSelectedRow(int, int) override {}
   void setFont(int id, station::FontChoice font) override {
     note(id, [&](Control& c) { c.font = font; });
+  }
+  void setColour(int id, station::SlotColour colour) override {
+    note(id, [&](Control& c) { c.colour = colour; });
   }
   void messageBox(const std::string& t) override {
     std::lock_guard lock(mutex_);

@@ -142,11 +142,11 @@ TEST_F(QtWindow, PortBoxesShowResultsColoursAndPictures) {
   window.controls().setPicture(statusPictureId(3), 132);
   window.controls().setProgress(progressBarId(3), 120);
   window.controls().setText(resultLineId(slotNumber(1, 1)), "61 MB\r\n");
-  window.readers().slotColour[slotNumber(1, 1) - 1] = SlotColour::Passed;
+  window.controls().setColour(resultLineId(slotNumber(1, 1)), SlotColour::Passed);
   window.controls().setText(resultLineId(slotNumber(2, 1)), "Format \r\nFail !!\r\n");
-  window.readers().slotColour[slotNumber(2, 1) - 1] = SlotColour::Failed;
+  window.controls().setColour(resultLineId(slotNumber(2, 1)), SlotColour::Failed);
   window.controls().setText(resultLineId(slotNumber(3, 1)), "Start Test !!\r\n");
-  window.readers().slotColour[slotNumber(3, 1) - 1] = SlotColour::Running;
+  window.controls().setColour(resultLineId(slotNumber(3, 1)), SlotColour::Running);
   // The Chinese pictures of the other roles, to look at.
   const int chinese[] = {142, 145, 146, 147, 148, 152, 153};
   for (int i = 0; i < 7; ++i)

@@ -1,5 +1,7 @@
 #include "platform/files/label_codec.h"
 
+#include <limits>
+
 namespace tarvix::platform::files {
 namespace {
 
@@ -13,6 +15,21 @@ std::size_t sequenceLength(unsigned char lead) {
 }
 
 } // namespace
+
+bool labelHeldWhole(std::string_view utf8) {
+  // Character by character, so that one the set lacks is seen rather than cut off.
+  std::size_t bytes = 0;
+  for (std::size_t at = 0; at < utf8.size();) {
+    const std::size_t n = sequenceLength(static_cast<unsigned char>(utf8[at]));
+    if (n == 0 || at + n > utf8.size()) return false;
+    const std::size_t held =
+        localeLabelBytes(utf8.substr(at, n), std::numeric_limits<std::size_t>::max()).size();
+    if (held == 0) return false;
+    bytes += held;
+    at += n;
+  }
+  return bytes <= kLabelFieldBytes;
+}
 
 std::string encodeLabel(std::string_view utf8, std::size_t maxBytes,
                         const CharacterEncoder& encode) {

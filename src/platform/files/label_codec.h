@@ -16,6 +16,10 @@ inline constexpr std::size_t kLabelFieldBytes = 11;
 // `maxBytes`, that has no form in the locale's set, or that is not valid UTF-8.
 std::string localeLabelBytes(std::string_view utf8, std::size_t maxBytes = kLabelFieldBytes);
 
+// True when `utf8` is held whole: every character has a form in the locale's set and all of them
+// fit the label field, so nothing of it is cut.
+bool labelHeldWhole(std::string_view utf8);
+
 // One whole UTF-8 character in, its bytes in the target set out; false when it has none there.
 using CharacterEncoder = std::function<bool(std::string_view character, std::string& bytes)>;
 // The walk each system's localeLabelBytes makes with its own encoder.

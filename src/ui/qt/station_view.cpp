@@ -419,7 +419,7 @@ void StationView::sync() {
 
 void StationView::applyColours() {
   for (int slot = 1; slot <= kSlotCount; ++slot) {
-    const int colour = static_cast<int>(window_.readers().slotColour[slot - 1].load());
+    const int colour = static_cast<int>(window_.control(resultLineId(slot)).colour);
     auto it = shownColour_.find(slot);
     if (it != shownColour_.end() && it->second == colour) continue;
     shownColour_[slot] = colour;

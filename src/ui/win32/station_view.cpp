@@ -266,7 +266,7 @@ void StationView::resize(int width, int height) {
 
 void StationView::applyColours() {
   for (int slot = 1; slot <= kSlotCount; ++slot) {
-    const int colour = static_cast<int>(window_.readers().slotColour[slot - 1].load());
+    const int colour = static_cast<int>(window_.control(resultLineId(slot)).colour);
     if (shownColour_[slot - 1] == colour) continue;
     shownColour_[slot - 1] = colour;
     InvalidateRect(children_.at(resultLineId(slot)), nullptr, TRUE);
