@@ -1,0 +1,169 @@
+#!/usr/bin/env bash
+# The kernel stage: the station under a real Linux kernel. Boots Debian 12's kernel in QEMU (TCG)
+# with the host's files shared into the guest, serves the simulated readers to it as USB devices
+# (tarvix-farm over usbredir and USB/IP), runs the station there headless as an operator of group
+# "tarvix", and judges every card here on the host from the device server's images with the pass
+# oracle's reading. The boots and their scenarios are in tests/kernel/scenarios.sh.
+# TARVIX_KERNEL=0 skips the stage; TARVIX_KERNEL_BOOTS="plain hubs" runs only those boots.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$PWD
+if [ "${TARVIX_KERNEL:-1}" = "0" ]; then
+  echo "kernel stage: skipped, as TARVIX_KERNEL=0 asks" >&2
+  exit 0
+fi
+started=$SECONDS
+budget_seconds=360
+build="$(cd "${TARVIX_BUILD_DIR:-build}" && pwd)"
+stage="$build/kernel-stage"
+cache="${TARVIX_KERNEL_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/tarvix/kernel}"
+# Debian 12's kernel; when the archive no longer has it, the one linux-image-amd64 names.
+kernel_package=linux-image-6.1.0-57-amd64
+judge_tool="$build/tests/kernel/kernel_stage_judge"
+farm_tool="$build/apps/tarvix-farm/tarvix-farm"
+
+say() { echo "kernel stage: $*" >&2; }
+judge() { "$judge_tool" "$@"; }
+
+for tool in "$judge_tool" "$build/apps/tarvix/tarvix"; do
+  [ -x "$tool" ] || { say "$tool is not built (scripts/build.sh builds it)"; exit 1; }
+done
+
+# The kernel package, downloaded once into the cache and unpacked beside it.
+fetch_kernel() {
+  mkdir -p "$cache"
+  if ! ls "$cache/$kernel_package"_*.deb >/dev/null 2>&1; then
+    if ! (cd "$cache" && apt-get download "$kernel_package" >/dev/null 2>&1); then
+      kernel_package=$(apt-cache depends linux-image-amd64 | sed -n 's/.*Depends: \(linux-image-.*\)/\1/p' | head -n 1)
+      say "the pinned kernel is gone from the archive; taking $kernel_package"
+      (cd "$cache" && apt-get download "$kernel_package" >/dev/null)
+    fi
+  fi
+  unpacked="$cache/$kernel_package"
+  if [ ! -d "$unpacked" ]; then
+    dpkg-deb -x "$cache/$kernel_package"_*.deb "$unpacked.tmp"
+    mv "$unpacked.tmp" "$unpacked"
+  fi
+  vmlinuz=$(ls "$unpacked"/boot/vmlinuz-*)
+  modules=$(ls -d "$unpacked"/lib/modules/*)
+}
+
+# The initramfs, built again only when the kernel or the files it is made of change.
+make_initramfs() {
+  initramfs="$stage/initramfs.cpio.gz"
+  local stamp
+  stamp=$(cat tests/kernel/make-initramfs.sh tests/kernel/init <(echo "$modules") | sha256sum)
+  if [ ! -f "$initramfs" ] || [ "$(cat "$initramfs.stamp" 2>/dev/null)" != "$stamp" ]; then
+    bash tests/kernel/make-initramfs.sh "$modules" "$initramfs"
+    echo "$stamp" >"$initramfs.stamp"
+  fi
+}
+
+# The device server for the boot's readers, with its standard input and output kept for pulls
+# and plugs. `serve FARM MODE...` (MODE: --usbredir DIR or --usbip PORT).
+farm_pid=""
+serve() {
+  [ -x "$farm_tool" ] || { say "$farm_tool is not built"; return 1; }
+  coproc FARM { exec "$farm_tool" --farm "$@" 2>>"$run/farm.log"; }
+  farm_pid=$FARM_PID
+  local waited=0
+  until grep -q "serving" "$run/farm.log" 2>/dev/null; do
+    sleep 0.1
+    waited=$((waited + 1))
+    if [ "$waited" -gt 100 ] || ! kill -0 "$farm_pid" 2>/dev/null; then
+      say "the device server did not start: $(tail -n 3 "$run/farm.log")"
+      return 1
+    fi
+  done
+}
+unserve() {
+  [ -n "$farm_pid" ] || return 0
+  kill -TERM "$farm_pid" 2>/dev/null || true
+  wait "$farm_pid" 2>/dev/null || true
+  farm_pid=""
+}
+farm_says() {
+  local reply
+  echo "$*" >&"${FARM[1]}"
+  IFS= read -r -t 10 reply <&"${FARM[0]}" || reply="no answer"
+  echo "$reply"
+}
+
+results=()
+# One request of the guest, answered with one line.
+answer() {
+  local request=$1 verb=${1%% *} what=${1#* } t0=$SECONDS
+  case $verb in
+  pull | plug) farm_says "$request" ;;
+  judge)
+    local verdict
+    if verdict=$("judge_${what//-/_}" 2>&1); then
+      results+=("pass  $boot/$what")
+      echo pass
+    else
+      results+=("FAIL  $boot/$what")
+      failed=1
+      say "$boot/$what failed:"
+      printf '%s\n' "$verdict" | sed 's/^/    /' >&2
+      echo fail
+    fi
+    say "$boot/$what judged in $((SECONDS - t0)) s" ;;
+  *) echo "unknown request" ;;
+  esac
+}
+
+run_boot() {
+  boot=$1
+  run="$stage/run/$boot"
+  rm -rf "$run"
+  mkdir -p "$run"
+  echo "$build" >"$run/build-dir"
+  local boot_started=$SECONDS
+  qemu_devices=()
+  "host_$boot"
+  mkfifo "$run/ctl.in" "$run/ctl.out"
+  qemu-system-x86_64 -accel tcg -machine q35 -m 1536 -smp 1 -nodefaults -nographic -no-reboot \
+    -kernel "$vmlinuz" -initrd "$initramfs" \
+    -append "console=ttyS0 quiet panic=-1 tarvix_guest=$repo/tests/kernel/guest.sh tarvix_out=$run tarvix_boot=$boot" \
+    -serial "file:$run/console.log" -serial "pipe:$run/ctl" \
+    -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
+    -virtfs "local,path=$run,mount_tag=out,security_model=none,multidevs=remap" \
+    -device qemu-xhci,id=xhci,p2=8,p3=8 "${qemu_devices[@]}" >"$run/qemu.log" 2>&1 &
+  local qemu=$! request
+  exec 7<>"$run/ctl.out" 8<>"$run/ctl.in"
+  while kill -0 "$qemu" 2>/dev/null; do
+    if IFS= read -r -t 1 request <&7; then
+      answer "$request" >&8
+    fi
+    if [ $((SECONDS - boot_started)) -gt 600 ]; then
+      say "$boot: the guest is still running after 600 s; stopping it"
+      kill "$qemu"
+    fi
+  done
+  wait "$qemu" || true
+  exec 7<&- 8>&-
+  unserve
+  local guest_exit
+  guest_exit=$(cat "$run/guest-exit" 2>/dev/null || echo none)
+  if [ "$guest_exit" != 0 ]; then
+    results+=("FAIL  $boot (the guest's exit: $guest_exit; see $run/console.log)")
+    failed=1
+    tail -n 20 "$run/console.log" | sed 's/^/    /' >&2
+  fi
+  say "$boot: $((SECONDS - boot_started)) s"
+}
+
+# shellcheck source=tests/kernel/scenarios.sh
+source tests/kernel/scenarios.sh
+failed=0
+mkdir -p "$stage"
+fetch_kernel
+make_initramfs
+for boot in ${TARVIX_KERNEL_BOOTS:-plain}; do
+  run_boot "$boot"
+done
+printf '%s\n' "${results[@]}" >&2
+took=$((SECONDS - started))
+say "$took s of wall time (budget $budget_seconds s)"
+[ "$took" -le "$budget_seconds" ] || say "over budget"
+exit "$failed"

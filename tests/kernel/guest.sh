@@ -1,0 +1,84 @@
+#!/bin/bash
+# The kernel stage inside the guest, run by the guest's init in a chroot on the host's files.
+# Installs the station as the Debian package does (udev rule, group "tarvix", cap_sys_rawio on
+# the executable), starts udevd, makes an operator account in the station's group, and then runs
+# the boot's part of tests/kernel/scenarios.sh. Talks to the host over the second serial port:
+# one line out ("pull r5", "judge production", ...), one line back.
+# Environment from the kernel's command line: tarvix_out (the run folder, shared writable with
+# the host at the same path), tarvix_boot (which boot this is).
+set -uo pipefail
+export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
+export LANG=C.UTF-8
+here="$(cd "$(dirname "$0")" && pwd)"
+repo="$(cd "$here/../.." && pwd)"
+out=$tarvix_out
+build=$(cat "$out/build-dir")
+
+say() { echo "guest: $*"; }
+
+# The host's answer to one request.
+stty -F /dev/ttyS1 raw -echo
+exec 9<>/dev/ttyS1
+ask() {
+  local reply
+  echo "$*" >&9
+  IFS= read -r reply <&9
+  echo "$reply"
+}
+
+install_station() {
+  install -D -m 0644 "$repo/packaging/70-tarvix.rules" /usr/lib/udev/rules.d/70-tarvix.rules
+  export SYSTEMD_IGNORE_CHROOT=1
+  /lib/systemd/systemd-udevd --daemon
+  install -m 0755 "$build/apps/tarvix/tarvix" /usr/bin/tarvix
+  sh "$repo/packaging/postinst" configure
+  # Debian has a group "operator" of its own already.
+  useradd --create-home --no-user-group --gid users --groups tarvix operator
+  udevadm settle
+}
+
+# Waits until `count` disks sit below USB devices and udev has handled them.
+wait_disks() {
+  local count=$1 waited=0
+  until [ "$(usb_disks | wc -l)" -ge "$count" ]; do
+    sleep 0.5
+    waited=$((waited + 1))
+    if [ "$waited" -gt 180 ]; then
+      say "only $(usb_disks | wc -l) of $count disks came"
+      return 1
+    fi
+  done
+  udevadm settle
+}
+usb_disks() { ls -d /sys/bus/usb/devices/*/*/host*/target*/*/block/* 2>/dev/null; }
+
+# The disk node of the USB device at `path` (such as 1-2.3).
+disk_at() { basename "$(ls -d /sys/bus/usb/devices/"$1"/*/host*/target*/*/block/* 2>/dev/null | head -n 1)"; }
+
+# Each line with the time it came, to see where a run's time goes.
+stamped() {
+  local line
+  while IFS= read -r line; do
+    printf '%s %s\n' "$(date +%T.%3N)" "$line"
+  done
+}
+
+# One headless run of the station as the operator, in $out/NAME: settings TarvixValue.ini there,
+# report.json, stderr and the exit code (exit) back.
+station() {
+  local name=$1
+  shift
+  local dir=$out/$name
+  chown -R operator: "$dir"
+  local t0=$SECONDS
+  runuser -u operator -- env HOME=/home/operator XDG_STATE_HOME="$dir/state" \
+    tarvix --headless --settings "$dir/TarvixValue.ini" --report "$dir/report.json" --trace "$@" \
+    2> >(stamped >"$dir/stderr")
+  echo $? >"$dir/exit"
+  say "$name: station exit $(cat "$dir/exit") after $((SECONDS - t0)) s"
+}
+
+install_station
+# shellcheck source=tests/kernel/scenarios.sh
+source "$here/scenarios.sh"
+"guest_$tarvix_boot"
