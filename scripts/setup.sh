@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
-  libudev-dev nlohmann-json3-dev
+  libudev-dev nlohmann-json3-dev libusbredirparser-dev
   libgtest-dev libgmock-dev
   mtools dosfstools
   xvfb xauth fonts-wqy-microhei fonts-dejavu-core python3

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The folder layering the build relies on, checked on the sources: the core includes no Qt, no
 # operating-system header and no backend; nothing below the window model includes it; the farm
-# and the shared file helpers do not lean on a system's backend, nor one backend on the other.
+# and the shared file helpers do not lean on a system's backend, nor one backend on the other; the
+# farm's device server stands on the farm alone.
 # Usage: layering_test.sh SRC_DIR
 set -uo pipefail
 src=$1
@@ -31,6 +32,9 @@ refuse platform/sim platform/files -- 'platform/(linux|windows)/' \
 refuse platform/linux -- 'platform/windows/|windows\.h' "the Linux backend uses nothing of Windows"
 refuse platform/windows -- 'platform/linux/|sys/|unistd\.h' "the Windows backend uses nothing of Linux"
 refuse platform/files -- 'platform/sim/' "the file helpers do not use the farm"
+refuse "${core[@]}" platform -- 'farm_usb/' "nothing of the station uses the farm's device server"
+refuse farm_usb -- '(station|text|channel|fat|settings|log|discovery|run|app|ui)/|platform/(linux|windows)/' \
+  "the device server stands on the farm and the platform layer alone"
 # The platform interfaces themselves are as bare as the core.
 if grep -nE '^#include [<"](Q[A-Za-z]|sys/|linux/|unistd\.h|fcntl\.h|windows\.h|platform/(linux|windows|sim)/)' \
   "$src"/platform/*.h "$src"/ui/host.h; then

@@ -163,11 +163,6 @@ TEST_F(FarmTest, BlocksThatAreNotExactlyAsLaidOutEndInCheckCondition) {
       {"unknown opcode", readSectorRequest(0, 512), [](R& r) { r.commandBlock[0] = 0x88; }},
       {"READ(10) flags", readSectorRequest(0, 512), [](R& r) { r.commandBlock[1] = 0x08; }},
       {"READ(10) count", readSectorRequest(0, 512), [](R& r) { r.commandBlock[8] = 2; }},
-      {"over 64 KiB", readSectorRequest(0, 65536),
-       [](R& r) {
-         r.dataLength = 66048;
-         r.commandBlock[8] = 0x81;
-       }},
       {"capacity both forms", getCapacityCardRequest(), [](R& r) { r.commandBlock[5] = 1; }},
       {"capacity length", getCapacityCardRequest(), [](R& r) { r.dataLength = 16; }},
       {"no-data with data", reInitialCardRequest(),

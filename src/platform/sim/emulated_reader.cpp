@@ -1,6 +1,7 @@
 #include "platform/sim/emulated_reader.h"
 
 #include "platform/files/mbr.h"
+#include "platform/sim/byte_order.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,26 +16,11 @@ constexpr int kNoMedium = ENXIO; // Windows' C library has no "no medium"
 #endif
 namespace {
 
-std::uint32_t bigEndian32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) << 24 | static_cast<std::uint32_t>(bytes[1]) << 16 |
-         static_cast<std::uint32_t>(bytes[2]) << 8 | bytes[3];
-}
-std::uint32_t bigEndian16(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) << 8 | bytes[1];
-}
-void putBigEndian32(std::uint8_t* bytes, std::uint32_t value) {
-  bytes[0] = static_cast<std::uint8_t>(value >> 24);
-  bytes[1] = static_cast<std::uint8_t>(value >> 16);
-  bytes[2] = static_cast<std::uint8_t>(value >> 8);
-  bytes[3] = static_cast<std::uint8_t>(value);
-}
 std::uint32_t littleEndian32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[3]) << 24 | static_cast<std::uint32_t>(bytes[2]) << 16 |
-         static_cast<std::uint32_t>(bytes[1]) << 8 | bytes[0];
+  return static_cast<std::uint32_t>(littleEndian(bytes, 4));
 }
 void putLittleEndian32(std::uint8_t* bytes, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i)
-    bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  putLittleEndian(bytes, value, 4);
 }
 
 bool zero(const std::uint8_t* block, std::initializer_list<int> indexes) {
@@ -59,8 +45,7 @@ std::uint8_t decode(const PassThroughRequest& request, Decoded& out) {
   if (b[0] == kRead10Opcode || b[0] == kWrite10Opcode) {
     out.op = b[0] == kRead10Opcode ? Op::ReadSector : Op::WriteSector;
     if (!zero(b, {1, 6, 9, 10, 11, 12, 13, 14, 15})) return kAscInvalidField;
-    if (bigEndian16(b + 7) != length / kSectorBytes || length > kMaxTransferBytes)
-      return kAscInvalidField;
+    if (bigEndian16(b + 7) != length / kSectorBytes) return kAscInvalidField;
     if (in != (out.op == Op::ReadSector)) return kAscInvalidField;
     out.argument = bigEndian32(b + 2);
     return kNoRefusal;
@@ -333,6 +318,7 @@ bool EmulatedReader::execute(std::uint64_t generation, unsigned lun, PassThrough
 
 EmulatedReader::Outcome EmulatedReader::run(unsigned lun, PassThroughRequest& request,
                                             int& ioError) {
+  if (isStandardCommand(request.commandBlock[0])) return standardCommand(lun, request);
   Decoded decoded;
   const std::uint8_t asc = decode(request, decoded);
   if (asc != kNoRefusal) return Refusal{kKeyIllegalRequest, asc};

@@ -1,6 +1,7 @@
 // One farm reader's controller: its card images, the layout of areas in force, its EEPROM, the
 // faults armed on it. It answers pass-through requests on its logical units exactly as the
-// command set lays them out and refuses everything else with CHECK CONDITION.
+// command set lays them out, and the standard commands a system's disk driver sends to any USB
+// disk, and refuses everything else with CHECK CONDITION.
 // Thread-safe: every method takes the reader's own lock, so requests from several handles and
 // volume writes on the same reader run one at a time; different readers never share a lock.
 #pragma once
@@ -122,6 +123,10 @@ private:
   explicit EmulatedReader(const ReaderPlan& plan) : plan_(plan) {}
 
   Outcome run(unsigned lun, PassThroughRequest& request, int& ioError);
+  static bool isStandardCommand(std::uint8_t opcode);
+  Outcome standardCommand(unsigned lun, PassThroughRequest& request) const;
+  Outcome inquiry(unsigned lun, PassThroughRequest& request) const;
+  Outcome modeSense(unsigned lun, PassThroughRequest& request) const;
   Outcome transfer(const Area& area, std::uint64_t startSector, PassThroughRequest& request,
                    bool toCard, int& ioError);
   Outcome reInitialise(int& ioError);

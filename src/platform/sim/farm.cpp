@@ -80,6 +80,11 @@ struct Farm::Impl {
   void plugLocked(Slot& slot);
   void deliver(DeviceEvent event);
   void throttle(const Slot& slot, bool write, std::uint64_t bytes);
+  // How a hang shows: a handle's send waits out the request's time-out; a USB device returns at
+  // once and leaves its host waiting for the reply that never comes.
+  enum class Hang : std::uint8_t { WaitOut, ReturnAtOnce };
+  // Faults, the emulator and the bandwidth model for one request on one unit.
+  bool carryOut(const Handle& unit, PassThroughRequest& request, Hang hang);
   UsbPort hubPort(int hub) const;
   UsbPort devicePort(const Slot& slot) const;
   UsbPort* portOf(UsbPort& parent, const HubPlan& hub, int port) const;
@@ -288,7 +293,6 @@ public:
 
   bool send(ReaderHandle handle, PassThroughRequest& request) override {
     Handle entry{};
-    EmulatedReader* reader = nullptr;
     {
       std::lock_guard lock(farm_.mutex);
       const auto found = farm_.handles.find(handle);
@@ -297,39 +301,8 @@ public:
         return false;
       }
       entry = found->second;
-      reader = farm_.slots[entry.slot].reader.get();
     }
-    const Op op = commandOf(request);
-    const std::string_view name =
-        op == Op::Unknown ? std::string_view() : kOpNames[static_cast<std::size_t>(op)];
-    const FaultVerdict fault = name.empty() ? FaultVerdict::None : reader->takeFault(name);
-    request.senseKey = 0;
-    if (fault != FaultVerdict::None && fault != FaultVerdict::Corrupt) {
-      if (!reader->pluggedAs(entry.generation)) {
-        request.errorCode = ENODEV;
-        return false;
-      }
-      if (fault == FaultVerdict::Pull) {
-        farm_.pull(reader->plan().id);
-        request.errorCode = ENODEV;
-      } else if (fault == FaultVerdict::Hang) {
-        farm_.clock.sleepMs(request.timeoutSeconds * 1000);
-        request.errorCode = ETIMEDOUT;
-      } else if (fault == FaultVerdict::UnitAttention) {
-        checkCondition(request, kKeyUnitAttention, kAscPowerOnOrReset);
-      } else {
-        request.errorCode = EIO;
-      }
-      return false;
-    }
-    if (!reader->execute(entry.generation, entry.lun, request)) return false;
-    reader->noteSuccess(name);
-    if (fault == FaultVerdict::Corrupt && request.direction == DataDirection::In &&
-        request.dataLength > 0)
-      request.data[corruptedByte(request.dataLength)] ^= 0xFF;
-    farm_.throttle(farm_.slots[entry.slot], request.direction == DataDirection::Out,
-                   request.dataLength);
-    return true;
+    return farm_.carryOut(entry, request, Hang::WaitOut);
   }
 
   void close(ReaderHandle handle) override {
@@ -439,6 +412,40 @@ void Farm::Impl::throttle(const Slot& slot, bool write, std::uint64_t bytes) {
   for (Link* link : slot.upstream)
     path[count++] = link;
   bandwidth.pass({path.data(), count}, bytes);
+}
+
+bool Farm::Impl::carryOut(const Handle& unit, PassThroughRequest& request, Hang hang) {
+  EmulatedReader& reader = *slots[unit.slot].reader;
+  const Op op = commandOf(request);
+  const std::string_view name =
+      op == Op::Unknown ? std::string_view() : kOpNames[static_cast<std::size_t>(op)];
+  const FaultVerdict fault = name.empty() ? FaultVerdict::None : reader.takeFault(name);
+  request.senseKey = 0;
+  if (fault != FaultVerdict::None && fault != FaultVerdict::Corrupt) {
+    if (!reader.pluggedAs(unit.generation)) {
+      request.errorCode = ENODEV;
+      return false;
+    }
+    if (fault == FaultVerdict::Pull) {
+      pull(reader.plan().id);
+      request.errorCode = ENODEV;
+    } else if (fault == FaultVerdict::Hang) {
+      if (hang == Hang::WaitOut) clock.sleepMs(request.timeoutSeconds * 1000);
+      request.errorCode = ETIMEDOUT;
+    } else if (fault == FaultVerdict::UnitAttention) {
+      checkCondition(request, kKeyUnitAttention, kAscPowerOnOrReset);
+    } else {
+      request.errorCode = EIO;
+    }
+    return false;
+  }
+  if (!reader.execute(unit.generation, unit.lun, request)) return false;
+  reader.noteSuccess(name);
+  if (fault == FaultVerdict::Corrupt && request.direction == DataDirection::In &&
+      request.dataLength > 0)
+    request.data[corruptedByte(request.dataLength)] ^= 0xFF;
+  throttle(slots[unit.slot], request.direction == DataDirection::Out, request.dataLength);
+  return true;
 }
 
 UsbPort* Farm::Impl::portOf(UsbPort& parent, const HubPlan& hub, int port) const {
@@ -580,6 +587,33 @@ UsbTree& Farm::usbTree() { return *impl_->tree; }
 ReaderAccess& Farm::readerAccess() { return *impl_->access; }
 Volumes& Farm::volumes() { return *impl_->volumes; }
 bool Farm::plug(std::string_view readerId) { return impl_->plug(readerId); }
+
+std::uint64_t Farm::plugGeneration(std::string_view readerId) const {
+  std::lock_guard lock(impl_->mutex);
+  const std::optional<std::size_t> index = impl_->find(readerId);
+  return index && impl_->slots[*index].plugged ? impl_->slots[*index].generation : 0;
+}
+
+bool Farm::sendToUnit(std::string_view readerId, std::uint64_t generation, unsigned lun,
+                      PassThroughRequest& request) {
+  Impl::Handle unit{};
+  {
+    std::lock_guard lock(impl_->mutex);
+    const std::optional<std::size_t> index = impl_->find(readerId);
+    if (!index || !impl_->slots[*index].plugged || impl_->slots[*index].generation != generation) {
+      request.errorCode = ENODEV;
+      return false;
+    }
+    if (lun >= impl_->slots[*index].reader->lunCount()) {
+      request.errorCode = EINVAL;
+      return false;
+    }
+    unit = {*index, lun, generation};
+  }
+  return impl_->carryOut(unit, request, Impl::Hang::ReturnAtOnce);
+}
+
+const FarmPlan& Farm::plan() const { return impl_->plan; }
 bool Farm::pull(std::string_view readerId) { return impl_->pull(readerId); }
 
 void Farm::start() {

@@ -9,6 +9,7 @@
 #include "platform/drives.h"
 #include "platform/reader_access.h"
 #include "platform/sim/emulated_reader.h"
+#include "platform/sim/farm_plan.h"
 #include "platform/usb_tree.h"
 #include "platform/volumes.h"
 
@@ -50,6 +51,18 @@ public:
   // at a time; the listener must not wait for another thread that might plug, pull or replace it.
   bool plug(std::string_view readerId);
   bool pull(std::string_view readerId);
+  // Which plug-in of a reader is current: a number that changes at every plug-in; 0 while the
+  // reader is pulled out or unknown.
+  std::uint64_t plugGeneration(std::string_view readerId) const;
+  // Sends `request` to logical unit `lun` (0-based) of a reader as its USB device receives it:
+  // addressed by reader and unit, not by letter (the kernel names the disks, and a farm of
+  // two-unit readers has more units than letters), with the same faults, emulator and bandwidth
+  // as a handle's send, except that a hang returns at once with ETIMEDOUT. ENODEV when the plug-in
+  // `generation` is over (the reader was pulled, perhaps by a fault). Any thread.
+  bool sendToUnit(std::string_view readerId, std::uint64_t generation, unsigned lun,
+                  PassThroughRequest& request);
+  // The farm file as read; fixed for the farm's life.
+  const FarmPlan& plan() const;
   // Starts the farm file's timed events on the farm's clock; once. Stopped by the destructor.
   void start();
 

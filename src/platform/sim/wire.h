@@ -10,6 +10,8 @@
 namespace tarvix::platform::sim {
 
 inline constexpr std::uint32_t kSectorBytes = 512;
+// A vendor transfer's limit. READ(10) and WRITE(10) carry as many sectors as their count field
+// holds: the system's own disk driver sends up to 120 KiB at a time.
 inline constexpr std::uint32_t kMaxTransferBytes = 65536;
 inline constexpr std::uint32_t kEepromBytes = 256;
 // FactoryTotalDefault clears this much of the EEPROM.
@@ -21,6 +23,19 @@ inline constexpr std::uint32_t kConfigurationBytes = 16;
 inline constexpr std::uint8_t kVendorOpcode = 0xFB;
 inline constexpr std::uint8_t kRead10Opcode = 0x28;
 inline constexpr std::uint8_t kWrite10Opcode = 0x2A;
+// The standard commands a system's disk and CD-ROM drivers send to every USB disk they meet.
+inline constexpr std::uint8_t kTestUnitReadyOpcode = 0x00;
+inline constexpr std::uint8_t kRequestSenseOpcode = 0x03;
+inline constexpr std::uint8_t kInquiryOpcode = 0x12;
+inline constexpr std::uint8_t kModeSense6Opcode = 0x1A;
+inline constexpr std::uint8_t kStartStopUnitOpcode = 0x1B;
+inline constexpr std::uint8_t kPreventAllowOpcode = 0x1E;
+inline constexpr std::uint8_t kReadCapacity10Opcode = 0x25;
+inline constexpr std::uint8_t kSynchronizeCache10Opcode = 0x35;
+inline constexpr std::uint8_t kModeSense10Opcode = 0x5A;
+inline constexpr std::uint8_t kServiceActionInOpcode = 0x9E;
+inline constexpr std::uint8_t kReadCapacity16Action = 0x10;
+inline constexpr std::uint8_t kReportLunsOpcode = 0xA0;
 inline constexpr std::array<std::uint8_t, 3> kVendorSignature = {0x51, 0x4B, 0x5A};
 inline constexpr std::uint16_t kVendorId = 0x3C7D;
 
@@ -125,15 +140,21 @@ inline constexpr bool readsData(Op op) {
 // Fixed-format sense data a refusal leaves in the request's sense area.
 inline constexpr std::uint8_t kSenseResponseCode = 0x70;
 inline constexpr std::uint8_t kSenseAdditionalLength = 0x0A;
+inline constexpr std::uint8_t kKeyNoSense = 0x00;
 inline constexpr std::uint8_t kKeyNotReady = 0x02;
+inline constexpr std::uint8_t kKeyHardwareError = 0x04;
 inline constexpr std::uint8_t kKeyIllegalRequest = 0x05;
 inline constexpr std::uint8_t kKeyUnitAttention = 0x06;
 inline constexpr std::uint8_t kKeyDataProtect = 0x07;
 inline constexpr std::uint8_t kAscInvalidOpcode = 0x20;
 inline constexpr std::uint8_t kAscLbaOutOfRange = 0x21;
+inline constexpr std::uint8_t kAscLunNotSupported = 0x25;
 inline constexpr std::uint8_t kAscInvalidField = 0x24;
 inline constexpr std::uint8_t kAscWriteProtected = 0x27;
 inline constexpr std::uint8_t kAscPowerOnOrReset = 0x29;
 inline constexpr std::uint8_t kAscNoMedium = 0x3A;
+inline constexpr std::uint8_t kAscInternalTargetFailure = 0x44;
+// Fixed-format sense data is this long: the additional length plus the eight bytes before it.
+inline constexpr std::uint8_t kFixedSenseBytes = 8 + kSenseAdditionalLength;
 
 } // namespace tarvix::platform::sim
