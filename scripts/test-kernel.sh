@@ -59,12 +59,20 @@ make_initramfs() {
   fi
 }
 
-# The device server for the boot's readers, with its standard input and output kept for pulls
-# and plugs. `serve FARM MODE...` (MODE: --usbredir DIR or --usbip PORT).
+# The device server for the boot's readers, its standard input and output kept for pulls and
+# plugs. `serve FARM` serves them over usbredir and adds their QEMU devices (the xhci, its hubs,
+# a usb-redir device on each reader's port); `serve FARM --usbip PORT` serves them over USB/IP.
 farm_pid=""
 serve() {
   [ -x "$farm_tool" ] || { say "$farm_tool is not built"; return 1; }
-  coproc FARM { exec "$farm_tool" --farm "$@" 2>>"$run/farm.log"; }
+  local farm=$1
+  shift
+  if [ $# -eq 0 ]; then
+    set -- --usbredir "$run/sockets"
+    mkdir -p "$run/sockets"
+    mapfile -t -O "${#qemu_devices[@]}" qemu_devices < <("$farm_tool" --farm "$farm" --qemu-args "$run/sockets")
+  fi
+  coproc FARM { exec "$farm_tool" --farm "$farm" "$@" 2>>"$run/farm.log"; }
   farm_pid=$FARM_PID
   local waited=0
   until grep -q "serving" "$run/farm.log" 2>/dev/null; do
@@ -112,26 +120,31 @@ answer() {
   esac
 }
 
+cpu_seconds() { echo $(($1 / $(getconf CLK_TCK))); }
+
 run_boot() {
   boot=$1
   run="$stage/run/$boot"
   rm -rf "$run"
   mkdir -p "$run"
   echo "$build" >"$run/build-dir"
+  cp "$deb" "$run/tarvix.deb"
   local boot_started=$SECONDS
   qemu_devices=()
   "host_$boot"
   mkfifo "$run/ctl.in" "$run/ctl.out"
-  qemu-system-x86_64 -accel tcg -machine q35 -m 1536 -smp 1 -nodefaults -nographic -no-reboot \
+  qemu-system-x86_64 -accel tcg -machine q35 -m 1536 -smp ${TARVIX_KERNEL_CPUS:-1} -nodefaults -nographic -no-reboot \
     -kernel "$vmlinuz" -initrd "$initramfs" \
     -append "console=ttyS0 quiet panic=-1 tarvix_guest=$repo/tests/kernel/guest.sh tarvix_out=$run tarvix_boot=$boot" \
     -serial "file:$run/console.log" -serial "pipe:$run/ctl" \
     -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
     -virtfs "local,path=$run,mount_tag=out,security_model=none,multidevs=remap" \
-    -device qemu-xhci,id=xhci,p2=8,p3=8 "${qemu_devices[@]}" >"$run/qemu.log" 2>&1 &
+    "${qemu_devices[@]}" >"$run/qemu.log" 2>&1 &
   local qemu=$! request
   exec 7<>"$run/ctl.out" 8<>"$run/ctl.in"
   while kill -0 "$qemu" 2>/dev/null; do
+    # Its user and system ticks, kept while it still runs.
+    awk '{print $14 + $15}' "/proc/$qemu/stat" >"$run/qemu.cpu" 2>/dev/null || true
     if IFS= read -r -t 1 request <&7; then
       answer "$request" >&8
     fi
@@ -140,6 +153,7 @@ run_boot() {
       kill "$qemu"
     fi
   done
+  qemu_cpu=$(cat "$run/qemu.cpu" 2>/dev/null || echo 0)
   wait "$qemu" || true
   exec 7<&- 8>&-
   unserve
@@ -150,7 +164,8 @@ run_boot() {
     failed=1
     tail -n 20 "$run/console.log" | sed 's/^/    /' >&2
   fi
-  say "$boot: $((SECONDS - boot_started)) s"
+  # The guest's processor time says what the boot would take on an idle machine.
+  say "$boot: $((SECONDS - boot_started)) s, the guest's processor $(cpu_seconds "$qemu_cpu") s"
 }
 
 # shellcheck source=tests/kernel/scenarios.sh
@@ -159,6 +174,10 @@ failed=0
 mkdir -p "$stage"
 fetch_kernel
 make_initramfs
+# The station as the Debian package installs it, made from this build.
+rm -rf "$stage/package"
+(cd "$build" && cpack -G DEB -B "$stage/package" -D CPACK_OUTPUT_FILE_PREFIX="$stage/package" >/dev/null)
+deb=$(ls "$stage"/package/tarvix_*.deb)
 for boot in ${TARVIX_KERNEL_BOOTS:-plain}; do
   run_boot "$boot"
 done

@@ -12,7 +12,6 @@ export LANG=C.UTF-8
 here="$(cd "$(dirname "$0")" && pwd)"
 repo="$(cd "$here/../.." && pwd)"
 out=$tarvix_out
-build=$(cat "$out/build-dir")
 
 say() { echo "guest: $*"; }
 
@@ -26,15 +25,47 @@ ask() {
   echo "$reply"
 }
 
+# The package as apt installs it on a running system: udevd already runs and the readers are
+# plugged in; the package is unpacked, then configured. A device event between the two (a reader
+# plugged in meanwhile) has udevd read the new rule before the configuration runs. dpkg keeps its
+# records apart: the host's own take minutes to read over 9p, and the station's dependencies are
+# there anyway.
 install_station() {
-  install -D -m 0644 "$repo/packaging/70-tarvix.rules" /usr/lib/udev/rules.d/70-tarvix.rules
+  local admin=/var/lib/tarvix-stage-dpkg
+  mkdir -p "$admin/info" "$admin/updates" "$admin/triggers"
+  touch "$admin/status"
   export SYSTEMD_IGNORE_CHROOT=1
   /lib/systemd/systemd-udevd --daemon
-  install -m 0755 "$build/apps/tarvix/tarvix" /usr/bin/tarvix
-  sh "$repo/packaging/postinst" configure
+  udevadm trigger --action=add --settle
+  say "udevd up at $SECONDS s"
+  dpkg --admindir="$admin" --force-depends --unpack "$out/tarvix.deb" >/dev/null
+  say "unpacked at $SECONDS s"
+  udevadm trigger --action=change --settle --subsystem-match=block
+  dpkg --admindir="$admin" --force-depends --configure tarvix >/dev/null
+  udevadm settle
+  say "configured at $SECONDS s"
   # Debian has a group "operator" of its own already.
   useradd --create-home --no-user-group --gid users --groups tarvix operator
-  udevadm settle
+}
+
+# The readers' disk and SCSI generic nodes belong to group tarvix, as the package's rule says, and
+# nothing else does; otherwise every run would only wait out its opens.
+readers_are_the_operators() {
+  local node dev vendor ok=0
+  for dev in /sys/class/block/sd* /sys/class/scsi_generic/sg*; do
+    [ -e "$dev" ] || continue
+    node=/dev/$(basename "$dev")
+    vendor=$(cat "$(readlink -f "$dev")"/../../../../../../idVendor 2>/dev/null ||
+      udevadm info -q property "$dev" | sed -n 's/^ID_VENDOR_ID=//p')
+    if [ "$vendor" = 3c7d ] && [ "$(stat -c %G "$node")" != tarvix ]; then
+      say "$node of a reader is $(stat -c '%U:%G %a' "$node"), not the station's group's"
+      ok=1
+    elif [ "$vendor" != 3c7d ] && [ "$(stat -c %G "$node")" = tarvix ]; then
+      say "$node is not a reader's but is given to the station's group"
+      ok=1
+    fi
+  done
+  return $ok
 }
 
 # Waits until `count` disks sit below USB devices and udev has handled them.
