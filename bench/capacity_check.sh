@@ -19,8 +19,9 @@ run() { # $1: what, $2: extra card fields
   {"port": 1, "reader": {"id": "r1", "model": "VQ301C-A-1LUN", "cardMiB": 32768,
    "readMBps": 35, "writeMBps": 25 $2}}]}]}
 JSON
-  "$tarvix" --headless --farm "$work/farm.json" --settings "$work/check.ini" \
-    --report "$work/r.json" >/dev/null 2>"$work/trace" || true
+  # The check's summary is a trace line: --trace puts it on standard error too.
+  XDG_STATE_HOME="$work/state" "$tarvix" --headless --trace --farm "$work/farm.json" \
+    --settings "$work/check.ini" --report "$work/r.json" >/dev/null 2>"$work/trace" || true
   line=$(grep -o 'Capacity check: .*' "$work/trace" | tail -1)
   [ -n "$line" ] || { echo "$1: the check did not run" >&2; cat "$work/trace" >&2; exit 1; }
   echo "$line" | awk -v what="$1" '{

@@ -1,5 +1,6 @@
 // The station: one instance per executable name (and farm), then the station window until the
 // operator closes it, or a headless scan that reports the port boxes.
+#include "app/control_table.h"
 #include "app/station_report.h"
 #include "app/station_window.h"
 #include "backends.h"
@@ -229,8 +230,13 @@ int runHeadless(cli::Backend& backend, const cli::Options& options, const LogPla
     window.close();
   });
   if (progress) progress->show(lines, true);
-  for (const std::string& message : host.messages())
-    say(message);
+  // A port's box names its port, as its caption does in the window.
+  const std::string portCaption = std::string(app::kApplicationName) + ": ";
+  for (const auto& box : host.messageBoxes()) {
+    say(box.caption.starts_with(portCaption)
+            ? box.caption.substr(portCaption.size()) + ": " + log::oneLine(box.text)
+            : box.text);
+  }
   if (!writeReport(report, options.report)) {
     return fail(options.report.string() + ": cannot be written");
   }

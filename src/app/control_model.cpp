@@ -1,6 +1,7 @@
 #include "app/control_model.h"
 
 #include "app/control_table.h"
+#include "platform/trace.h"
 #include "station/numbering.h"
 
 #include <algorithm>
@@ -190,7 +191,11 @@ void ControlModel::setTextLimit(int id, int limit) {
 }
 
 void ControlModel::messageBox(const std::string& text) {
-  auto show = [&] { host_.messageBox(text, std::string(kApplicationName)); };
+  // A box a port's worker shows says which port in its caption: twenty-one may be at work.
+  std::string caption(kApplicationName);
+  if (const int port = platform::tracedPort(); port != 0)
+    caption += std::string(kPortCaption) + std::to_string(port);
+  auto show = [&] { host_.messageBox(text, caption); };
   if (host_.onWindowThread()) {
     show();
   } else {

@@ -331,9 +331,10 @@ void RunController::startPort(int n) {
   record.busy = true;
   started_[n - 1] = true;
   stepContext().showPicture(n, text::PictureRole::Busy);
-  m_hUSBDeviceHandle.close();
   startWorker(record, run::ReaderBinding::capture(state_, record),
               startedRecord(n, std::uint64_t{sectors} * sectorSize));
+  // The worker opens the reader again by itself.
+  m_hUSBDeviceHandle.close();
 }
 
 log::ProductionRecord RunController::startedRecord(int n, std::uint64_t cardBytes) const {

@@ -232,7 +232,12 @@ bool SettingsBinding::save() {
 
 void SettingsBinding::saveToStationFile() {
   settingsPath = stationSettingsPath;
-  if (!save()) platform_.trace.line("settings: " + settingsPath.string() + ": cannot be written");
+  // Closing the station must not lose its settings without a word.
+  if (!save()) {
+    const std::string why = settings::notSavedText(settingsPath);
+    platform_.trace.line("settings: " + why);
+    controls_.messageBox(why);
+  }
 }
 
 void SettingsBinding::useStationFile() {
@@ -272,7 +277,7 @@ void SettingsBinding::onSaveClicked() {
   settingsPath = *chosen;
   controls_.setText(id::kSettingsPath, settingsPath.string());
   if (!save()) {
-    controls_.messageBox(settingsPath.string() + ": cannot be written");
+    controls_.messageBox(settings::notSavedText(settingsPath));
     return;
   }
   controls_.messageBox(message(text::kSettingsSaved));

@@ -1,5 +1,6 @@
 // The USB face of a farm reader: the descriptors a host reads while it enumerates the device, a
-// full- or high-speed mass-storage device of one Bulk-Only interface. Pure functions.
+// full- or high-speed mass-storage device of one Bulk-Only interface, and the numbers of the
+// requests its endpoint 0 takes. Pure functions.
 #pragma once
 
 #include "platform/sim/farm_plan.h"
@@ -29,6 +30,27 @@ inline constexpr std::uint8_t kConfigurationDescriptor = 0x02;
 inline constexpr std::uint8_t kStringDescriptor = 0x03;
 inline constexpr std::uint8_t kDeviceQualifierDescriptor = 0x06;
 inline constexpr std::uint8_t kOtherSpeedConfigurationDescriptor = 0x07;
+
+// Requests of endpoint 0: the standard ones and the two of the Bulk-Only class.
+inline constexpr std::uint8_t kGetStatus = 0x00;
+inline constexpr std::uint8_t kClearFeature = 0x01;
+inline constexpr std::uint8_t kSetFeature = 0x03;
+inline constexpr std::uint8_t kSetAddress = 0x05;
+inline constexpr std::uint8_t kGetDescriptor = 0x06;
+inline constexpr std::uint8_t kGetConfiguration = 0x08;
+inline constexpr std::uint8_t kSetConfiguration = 0x09;
+inline constexpr std::uint8_t kGetInterface = 0x0A;
+inline constexpr std::uint8_t kSetInterface = 0x0B;
+inline constexpr std::uint8_t kGetMaxLun = 0xFE;
+inline constexpr std::uint8_t kBulkOnlyReset = 0xFF;
+inline constexpr std::uint16_t kEndpointHalt = 0x00; // the feature
+// A request's type byte: direction (bit 7), type (bits 6-5), recipient (bits 4-0).
+inline constexpr std::uint8_t kRequestIn = 0x80;
+inline constexpr std::uint8_t kStandardType = 0;
+inline constexpr std::uint8_t kClassType = 1;
+inline constexpr std::uint8_t kRecipientDevice = 0;
+inline constexpr std::uint8_t kRecipientInterface = 1;
+inline constexpr std::uint8_t kRecipientEndpoint = 2;
 
 inline constexpr std::uint16_t bulkPacketBytes(Speed speed) {
   return speed == Speed::High ? 512 : 64;

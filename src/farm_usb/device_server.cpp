@@ -11,6 +11,7 @@
 #include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -86,6 +87,12 @@ public:
     thread_ = std::thread([this] { run(); });
   }
   void wake() { poke(wake_); }
+  // Ends the connection's traffic from another thread, so that a read or write waiting on a
+  // peer that went quiet mid-message returns and the worker can stop.
+  void interrupt() {
+    std::lock_guard lock(connectionMutex_);
+    if (connection_ >= 0) ::shutdown(connection_, SHUT_RDWR);
+  }
   void join() {
     if (thread_.joinable()) thread_.join();
   }
@@ -136,9 +143,10 @@ private:
   // plug-in opens the socket again; an offered USB/IP connection is taken up.
   void reconcile() {
     const std::uint64_t generation = server_.farm.plugGeneration(reader_.id);
+    // The socket goes before the connection, so no host sees the close and reconnects at once.
+    if (server_.transport == Transport::Usbredir && generation == 0) closeListener();
     if (connection_ >= 0 && generation != generation_) closeConnection();
     if (server_.transport == Transport::Usbredir) {
-      if (generation == 0) closeListener();
       if (generation != 0 && listener_ < 0) {
         std::string error;
         listener_ = listenUnix(socketPath(), error);
@@ -160,7 +168,7 @@ private:
       setBusy(false);
       return;
     }
-    connection_ = offered;
+    setConnection(offered);
     generation_ = generation;
     usbip_ = std::make_unique<UsbipLink>(connection_, server_.farm, reader_, generation_);
     say(reader_.id, "USB/IP device imported");
@@ -170,7 +178,7 @@ private:
     const int connection = acceptConnection(listener_);
     if (connection < 0) return;
     setNonBlocking(connection, true);
-    connection_ = connection;
+    setConnection(connection);
     generation_ = server_.farm.plugGeneration(reader_.id);
     setBusy(true);
     // QEMU's hubs are full-speed hubs: a reader behind one runs at full speed, as a real
@@ -187,7 +195,10 @@ private:
     if (connection_ < 0) return;
     redir_.reset();
     usbip_.reset();
-    closeSocket(connection_);
+    {
+      std::lock_guard lock(connectionMutex_);
+      closeSocket(connection_);
+    }
     setBusy(false);
     say(reader_.id, "connection closed");
   }
@@ -196,6 +207,11 @@ private:
     if (listener_ < 0) return;
     closeSocket(listener_);
     ::unlink(socketPath().c_str()); // so that QEMU's reconnects fail until the plug-in
+  }
+
+  void setConnection(int connection) {
+    std::lock_guard lock(connectionMutex_);
+    connection_ = connection;
   }
 
   void setBusy(bool busy) {
@@ -208,6 +224,7 @@ private:
   int wake_;
   std::uint32_t deviceNumber_;
   int listener_ = -1;
+  std::mutex connectionMutex_; // guards changes of connection_ against interrupt()
   int connection_ = -1;
   std::uint64_t generation_ = 0;
   std::unique_ptr<UsbredirLink> redir_;
@@ -251,8 +268,10 @@ DeviceServer::Impl::~Impl() {
   stopping = true;
   if (stopWake >= 0) poke(stopWake);
   if (acceptor.joinable()) acceptor.join();
-  for (Worker& worker : workers)
+  for (Worker& worker : workers) {
     worker.wake();
+    worker.interrupt();
+  }
   for (Worker& worker : workers)
     worker.join();
   workers.clear();

@@ -25,24 +25,6 @@ constexpr std::uint32_t kMaxDataBytes = 0xFFFF * sim::kSectorBytes;
 constexpr std::uint8_t kCommandPassed = 0;
 constexpr std::uint8_t kCommandFailed = 1;
 
-// Standard and class requests of endpoint 0.
-constexpr std::uint8_t kGetStatus = 0x00;
-constexpr std::uint8_t kClearFeature = 0x01;
-constexpr std::uint8_t kSetFeature = 0x03;
-constexpr std::uint8_t kSetAddress = 0x05;
-constexpr std::uint8_t kGetDescriptor = 0x06;
-constexpr std::uint8_t kGetConfiguration = 0x08;
-constexpr std::uint8_t kSetConfiguration = 0x09;
-constexpr std::uint8_t kGetInterface = 0x0A;
-constexpr std::uint8_t kSetInterface = 0x0B;
-constexpr std::uint8_t kGetMaxLun = 0xFE;
-constexpr std::uint8_t kBulkOnlyReset = 0xFF;
-constexpr std::uint16_t kEndpointHalt = 0x00;
-constexpr std::uint8_t kStandardType = 0;
-constexpr std::uint8_t kClassType = 1;
-constexpr std::uint8_t kRecipientInterface = 1;
-constexpr std::uint8_t kRecipientEndpoint = 2;
-
 std::array<std::uint8_t, 18> fixedSense(std::uint8_t key, std::uint8_t asc) {
   std::array<std::uint8_t, 18> sense{};
   sense[0] = sim::kSenseResponseCode;
@@ -69,8 +51,7 @@ MassStorageDevice::MassStorageDevice(sim::Farm& farm, const sim::ReaderPlan& rea
   sense_.fill(fixedSense(sim::kKeyNoSense, 0));
 }
 
-Transfer MassStorageDevice::control(const SetupPacket& setup,
-                                    std::span<const std::uint8_t> /*dataOut*/) {
+Transfer MassStorageDevice::control(const SetupPacket& setup) {
   const std::uint8_t type = (setup.requestType >> 5) & 0x03;
   Transfer reply = type == kStandardType ? standardRequest(setup)
                    : type == kClassType  ? classRequest(setup)
@@ -223,8 +204,11 @@ void MassStorageDevice::execute() {
     std::copy(request.sense.begin(), request.sense.begin() + sim::kFixedSenseBytes,
               sense_[lun_].begin());
   } else {
-    // A failure that carries no sense of its own (an image that cannot be read, a "fail" fault).
-    sense_[lun_] = fixedSense(sim::kKeyHardwareError, sim::kAscInternalTargetFailure);
+    // A failure that carries no sense of its own (an image that cannot be read, a "fail" fault)
+    // is the card's: a medium error. Not a hardware error, which the kernel retries for USB
+    // disks until the command's time runs out.
+    sense_[lun_] = fixedSense(sim::kKeyMediumError,
+                              dataIn_ ? sim::kAscUnrecoveredReadError : sim::kAscWriteError);
   }
   commandStatus_ = kCommandFailed;
   residue_ = static_cast<std::uint32_t>(data_.size());

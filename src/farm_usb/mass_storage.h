@@ -45,7 +45,8 @@ public:
   MassStorageDevice(platform::sim::Farm& farm, const platform::sim::ReaderPlan& reader,
                     std::uint64_t generation, Speed speed);
 
-  Transfer control(const SetupPacket& setup, std::span<const std::uint8_t> dataOut);
+  // A control transfer; none of the requests the device takes carries data to it.
+  Transfer control(const SetupPacket& setup);
   Transfer bulkOut(std::span<const std::uint8_t> data);
   // Bulk IN requests wait in arrival order until the device has something to send: a request
   // may come before its command, and after a hang none is answered until a reset.

@@ -62,7 +62,7 @@ bool UsbipLink::serve() {
                             static_cast<std::uint16_t>(platform::sim::littleEndian(s + 2, 2)),
                             static_cast<std::uint16_t>(platform::sim::littleEndian(s + 4, 2)),
                             static_cast<std::uint16_t>(platform::sim::littleEndian(s + 6, 2))};
-    const Transfer reply = device_.control(setup, data);
+    const Transfer reply = device_.control(setup);
     const auto length = static_cast<std::uint32_t>(in ? reply.data.size() : data.size());
     if (!send(usbip::submitReply(header.sequenceNumber, urbStatus(reply.status), length,
                                  in ? std::span<const std::uint8_t>(reply.data)

@@ -14,11 +14,6 @@ namespace {
 
 constexpr const char* kVersion = "tarvix-farm";
 constexpr std::uint8_t kEndpointIndexIn = 0x10; // usbredir's endpoint tables put IN after OUT
-constexpr std::uint8_t kRequestSetInterface = 0x0B;
-constexpr std::uint8_t kRequestGetConfiguration = 0x08;
-constexpr std::uint8_t kRequestSetConfiguration = 0x09;
-constexpr std::uint8_t kRecipientInterface = 0x01;
-constexpr std::uint8_t kDirectionIn = 0x80;
 
 constexpr std::uint8_t endpointIndex(std::uint8_t endpoint) {
   return static_cast<std::uint8_t>(((endpoint & kEndpointDirectionIn) != 0 ? kEndpointIndexIn : 0) |
@@ -82,7 +77,7 @@ struct UsbredirLink::Callbacks {
     usb_redir_ep_info_header endpoints{};
     for (std::uint8_t& type : endpoints.type)
       type = usb_redir_type_invalid;
-    for (const std::uint8_t control : {std::uint8_t{0x00}, kDirectionIn}) {
+    for (const std::uint8_t control : {std::uint8_t{0x00}, kRequestIn}) {
       endpoints.type[endpointIndex(control)] = usb_redir_type_control;
       endpoints.max_packet_size[endpointIndex(control)] = kControlPacketBytes;
     }
@@ -107,15 +102,14 @@ struct UsbredirLink::Callbacks {
                                usb_redir_set_configuration_header* request) {
     UsbredirLink& self = link(priv);
     const Transfer reply =
-        self.device_.control({0x00, kRequestSetConfiguration, request->configuration, 0, 0}, {});
+        self.device_.control({kRecipientDevice, kSetConfiguration, request->configuration, 0, 0});
     usb_redir_configuration_status_header status{redirStatus(reply.status), request->configuration};
     usbredirparser_send_configuration_status(self.parser_, id, &status);
   }
 
   static void getConfiguration(void* priv, std::uint64_t id) {
     UsbredirLink& self = link(priv);
-    const Transfer reply =
-        self.device_.control({kDirectionIn, kRequestGetConfiguration, 0, 0, 1}, {});
+    const Transfer reply = self.device_.control({kRequestIn, kGetConfiguration, 0, 0, 1});
     usb_redir_configuration_status_header status{
         redirStatus(reply.status), reply.data.empty() ? std::uint8_t{0} : reply.data[0]};
     usbredirparser_send_configuration_status(self.parser_, id, &status);
@@ -125,7 +119,7 @@ struct UsbredirLink::Callbacks {
                             usb_redir_set_alt_setting_header* request) {
     UsbredirLink& self = link(priv);
     const Transfer reply = self.device_.control(
-        {kRecipientInterface, kRequestSetInterface, request->alt, request->interface, 0}, {});
+        {kRecipientInterface, kSetInterface, request->alt, request->interface, 0});
     usb_redir_alt_setting_status_header status{redirStatus(reply.status), request->interface,
                                                request->alt};
     usbredirparser_send_alt_setting_status(self.parser_, id, &status);
@@ -196,12 +190,11 @@ struct UsbredirLink::Callbacks {
   static void disconnectAck(void*) {}
 
   static void control(void* priv, std::uint64_t id, usb_redir_control_packet_header* header,
-                      std::uint8_t* data, int length) {
+                      std::uint8_t* data, int /*length*/) {
     UsbredirLink& self = link(priv);
     const SetupPacket setup{header->requesttype, header->request, header->value, header->index,
                             header->length};
-    const Transfer reply =
-        self.device_.control(setup, {data, data == nullptr ? 0 : static_cast<std::size_t>(length)});
+    const Transfer reply = self.device_.control(setup);
     usbredirparser_free_packet_data(self.parser_, data);
     usb_redir_control_packet_header answer = *header;
     answer.status = redirStatus(reply.status);
@@ -225,8 +218,12 @@ struct UsbredirLink::Callbacks {
       const Transfer reply =
           self.device_.bulkOut({data, data == nullptr ? 0 : static_cast<std::size_t>(length)});
       usbredirparser_free_packet_data(self.parser_, data);
-      usb_redir_bulk_packet_header answer = *header;
+      usb_redir_bulk_packet_header answer = *header; // the length says all was taken
       answer.status = redirStatus(reply.status);
+      if (reply.status == TransferStatus::Stall) {
+        answer.length = 0;
+        answer.length_high = 0;
+      }
       usbredirparser_send_bulk_packet(self.parser_, id, &answer, nullptr, 0);
     }
     self.sendDueIns();

@@ -27,7 +27,9 @@ std::chrono::nanoseconds ScaledClock::realDuration(std::uint32_t ms) const {
       static_cast<std::int64_t>(static_cast<double>(ms) * 1e6 * scale_));
 }
 
-LocalTime ScaledClock::localTime() const {
+LocalTime ScaledClock::localTime() const { return localTimeNow(); }
+
+LocalTime localTimeNow() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   std::tm parts{};

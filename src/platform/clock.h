@@ -32,6 +32,9 @@ public:
   virtual LocalTime localTime() const = 0;
 };
 
+// The wall clock's local time now, whatever a clock's scale.
+LocalTime localTimeNow();
+
 // Real time multiplied by `scale` (1.0 is real time, 0.01 makes a 500 ms wait last 5 ms).
 class ScaledClock final : public Clock {
 public:

@@ -1,5 +1,7 @@
 #include "platform/trace.h"
 
+#include "platform/clock.h"
+
 #include <cstdio>
 
 namespace tarvix::platform {
@@ -14,7 +16,27 @@ std::FILE* openTrace(const std::filesystem::path& path, bool fresh) {
 #endif
 }
 
+thread_local int portOfThread = 0;
+
+// "2026-12-08 16:24:11.123 port 3: " or, outside a port's work, "2026-12-08 16:24:11.123 ".
+std::string linePrefix() {
+  const LocalTime t = localTimeNow();
+  char prefix[64];
+  const int port = tracedPort();
+  std::snprintf(prefix, sizeof prefix, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.year, t.month,
+                t.day, t.hour, t.minute, t.second, t.millisecond);
+  std::string text = prefix;
+  if (port != 0) text += "port " + std::to_string(port) + ": ";
+  return text;
+}
+
 } // namespace
+
+int tracedPort() { return portOfThread; }
+
+TracedPortScope::TracedPortScope(int port) : previous_(portOfThread) { portOfThread = port; }
+
+TracedPortScope::~TracedPortScope() { portOfThread = previous_; }
 
 FileTrace::FileTrace(std::filesystem::path file, std::uint64_t limit, bool alsoStderr)
     : path_(std::move(file)), limit_(limit), alsoStderr_(alsoStderr) {
@@ -28,7 +50,8 @@ FileTrace::~FileTrace() {
   if (file_ != nullptr) std::fclose(file_);
 }
 
-void FileTrace::line(std::string_view text) {
+void FileTrace::line(std::string_view fixed) {
+  const std::string text = linePrefix().append(fixed);
   std::lock_guard lock(mutex_);
   if (alsoStderr_) {
     std::fwrite(text.data(), 1, text.size(), stderr);

@@ -3,8 +3,6 @@
 #include "channel/command_blocks.h"
 #include "channel/reader_handle.h"
 #include "channel/vendor_commands.h"
-#include "run/card_information_sector.h"
-#include "run/card_parameters.h"
 #include "run/lun_capacity.h"
 #include "run/reader_session.h"
 #include "run/steps.h"
@@ -36,6 +34,8 @@ constexpr int kResetProgressFactory = 120;
 constexpr int kResetProgressDone = 180;
 
 constexpr std::uint64_t kSector = channel::kSectorSize;
+// The card's last sector holds the card information, outside the public disk and the areas.
+constexpr std::uint64_t kInformationSectors = 1;
 
 // The hidden area holds the image and its header sector: whole sectors, rounded up.
 std::optional<std::uint32_t> binAreaSectors(std::uint64_t bytes) {
@@ -61,7 +61,8 @@ std::uint64_t isoLength(const StepContext& context) {
   return error ? context.state.isoSize : static_cast<std::uint64_t>(length);
 }
 
-// Opens the reader, sends one area size, and reports a refusal with its box and trace line.
+// Opens the reader, sends one area size, and reports a refusal with its box and trace line; the
+// port's line keeps the box's text, so the port names what failed after the box is closed.
 template <typename Command>
 bool setAreaSize(const StepContext& context, int driveIndex, std::optional<std::uint32_t> sectors,
                  Command command, std::string_view errorBox, std::string_view failed,
@@ -70,6 +71,7 @@ bool setAreaSize(const StepContext& context, int driveIndex, std::optional<std::
   ReaderSession m_hUSBDeviceHandle(context, driveIndex);
   // A size the controller cannot be told is refused like a size it turned down.
   if (!sectors || !command(m_hUSBDeviceHandle, *sectors)) {
+    context.showFailure(context.drive(driveIndex).slot, std::string(errorBox));
     context.display->messageBox(std::string(errorBox));
     platform.trace.line(failed);
     return false;
@@ -78,23 +80,18 @@ bool setAreaSize(const StepContext& context, int driveIndex, std::optional<std::
   return true;
 }
 
-// Whether the layout in force is the one the card records, with the sizes just set: the public
-// disk is the card less its last sector and both areas. The card may answer late after being
-// re-laid, so the capacities are asked with retries.
-bool layoutInForce(channel::ReaderHandleHolder& m_hUSBDeviceHandle, platform::Clock& clock, int lun,
-                   std::optional<std::uint32_t> binSectors,
-                   std::optional<std::uint32_t> cdromSectors) {
-  const std::uint32_t cardSectors =
+// Whether the card took the sizes just set: the public disk the reader reports after re-laying
+// leaves room on the card for both areas and the card information sector. Only the two
+// capacities are read, not how the controller places its areas, which is its own business. The
+// card may answer late after being re-laid, so the capacities are asked with retries.
+bool areasMadeRoom(channel::ReaderHandleHolder& m_hUSBDeviceHandle, platform::Clock& clock, int lun,
+                   std::uint32_t binSectors, std::uint32_t cdromSectors) {
+  const std::uint64_t cardSectors =
       sectorCountWithRetries(m_hUSBDeviceHandle, clock, CapacityForm::Card, lun);
-  SectorImage sector{};
-  if (cardSectors == 0 || !channel::ReadCard(m_hUSBDeviceHandle, sector, cardSectors - 1))
-    return false;
-  const RecordedAreaSizes recorded = recordedAreaSizes(sector);
   const std::uint64_t publicSectors =
       sectorCountWithRetries(m_hUSBDeviceHandle, clock, CapacityForm::Unit, lun);
-  return publicSectors != 0 && publicSectors + 1 + binSectors.value_or(recorded.binSectors) +
-                                       cdromSectors.value_or(recorded.cdromSectors) ==
-                                   cardSectors;
+  return publicSectors != 0 &&
+         publicSectors + binSectors + cdromSectors + kInformationSectors <= cardSectors;
 }
 
 } // namespace
@@ -122,9 +119,12 @@ bool partitionSizeStep(const StepContext& context, int driveIndex) {
   ReaderSession m_hUSBDeviceHandle(context, driveIndex);
   (void)channel::ReInitialCard(m_hUSBDeviceHandle);
   platform.clock.sleepMs(kReInitialisePauseMs);
-  const bool laidOut =
-      layoutInForce(m_hUSBDeviceHandle, platform.clock, record.lun, binSectors, cdromSectors);
-  if (!laidOut) platform.trace.line(kReInitialiseFailed);
+  const bool laidOut = areasMadeRoom(m_hUSBDeviceHandle, platform.clock, record.lun,
+                                     binSectors.value_or(0), cdromSectors.value_or(0));
+  if (!laidOut) {
+    platform.trace.line(kReInitialiseFailed);
+    context.showFailure(record.slot, text::kReInitialCardFailed);
+  }
   return laidOut;
 }
 

@@ -2,7 +2,8 @@
 // are lost or land on lower addresses. Blocks stamped in every sector with that sector's number
 // and a value fresh for this run go to positions spread over the LUN, highest first, and are read
 // back: a lost write reads back as something else, and an aliased one is overwritten by the lower
-// block written after it. What the blocks covered is saved before and written back after.
+// block written after it. Single sectors then find the flash's end to the sector. What the stamps
+// covered is saved before and written back after.
 #include "channel/command_blocks.h"
 #include "channel/reader_handle.h"
 #include "channel/vendor_commands.h"
@@ -26,19 +27,13 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint64_t kBlockSectors = channel::kSectorsPerTransfer;
-constexpr std::uint64_t kMiBSectors = (1u << 20) / channel::kSectorSize;
+constexpr std::uint64_t kSectorBytes = channel::kSectorSize;
+constexpr std::uint64_t kMiBSectors = (1u << 20) / kSectorBytes;
 constexpr std::size_t kSpreadBlocks = 64;
 constexpr std::uint64_t kLowMiB = 32;
 constexpr std::size_t kAliasProbes = 1024; // the whole top half of a 64 GiB card
 // Saves, stamps, read-backs and restores together, on a card of any size.
 constexpr std::uint64_t kByteBudget = 24u << 20;
-constexpr std::uint64_t kBlockBytes = channel::kMaxTransferBytes;
-// Two saving reads, the stamp, its read-back and the restore.
-constexpr std::uint64_t kProbeBytes = 5 * kBlockBytes;
-// A divisor probe moves two blocks: four saving reads, two stamps, one read-back, two restores.
-constexpr std::uint64_t kDivisorProbeBytes = 9 * kBlockBytes;
-constexpr int kDivisorProbes = 4;
-constexpr std::uint64_t kDivisorSearch = 1024; // divisors looked at past the first candidate
 constexpr std::size_t kStampBytes = 16;
 constexpr std::string_view kSizeField = "%d";
 constexpr std::string_view kTraceHead = "Capacity check: ";
@@ -62,6 +57,19 @@ std::uint64_t get64(const std::uint8_t* at) {
   for (int i = 7; i >= 0; --i)
     value = value << 8 | at[i];
   return value;
+}
+
+// The prime factors of `n`, each once.
+std::vector<std::uint64_t> primeFactors(std::uint64_t n) {
+  std::vector<std::uint64_t> primes;
+  for (std::uint64_t p = 2; p * p <= n; ++p) {
+    if (n % p != 0) continue;
+    primes.push_back(p);
+    while (n % p == 0)
+      n /= p;
+  }
+  if (n > 1) primes.push_back(n);
+  return primes;
 }
 
 // The first and last block, the first block of every MiB that is a power of two, the last whole
@@ -99,6 +107,11 @@ struct Block {
   Bytes saved;
 };
 
+// What a sector read back holds: its own stamp, the stamp of another sector (both are one place on
+// the flash), no stamp of this run (the write was lost), or a stamp of this run read back wrong
+// (the reader, not the card, is at fault).
+enum class Reading { Own, Alias, Lost, Damaged };
+
 enum class Outcome { Genuine, Forged, Unfinished };
 
 class CapacityCheck {
@@ -114,36 +127,34 @@ public:
     for (Block& b : blocks_) {
       if (!save(b)) return Outcome::Unfinished;
     }
-    bool written = true;
+    bool moved = true;
     // Highest first: a lower block written later overwrites what aliased onto it.
-    for (auto b = blocks_.rbegin(); written && b != blocks_.rend(); ++b)
-      written = writeStamp(*b);
-    std::vector<std::optional<std::uint64_t>> firstBroken;
+    for (auto b = blocks_.rbegin(); moved && b != blocks_.rend(); ++b)
+      moved = write(stamped(b->first, b->sectors), b->first);
     for (const Block& b : blocks_) {
-      if (!written) break;
+      if (!moved) break;
       Bytes back(b.saved.size());
-      written = read(back, b.first);
-      firstBroken.push_back(brokenSector(back, b.first));
+      moved = read(back, b.first);
+      if (moved) judgeBlock(b, back);
     }
-    std::array<std::uint8_t, channel::kSectorSize> sector{};
+    std::array<std::uint8_t, kSectorBytes> sector{};
     for (std::uint64_t at : aliasProbes(lastMiB)) {
-      if (!written) break;
+      if (!moved) break;
       if (std::ranges::any_of(blocks_, [&](const Block& b) { return b.first == at; })) continue;
-      written = read(sector, at);
-      if (const auto named = stampOf(sector.data())) {
-        aliasGcd_ = std::gcd(aliasGcd_, distance(at, *named));
-        firstBroken.push_back(at);
-      }
+      moved = read(sector, at);
+      // Not written by this run: only a stamp that landed on it says anything.
+      const Reading kind = moved ? reading(sector.data(), at) : Reading::Own;
+      if (kind == Reading::Alias || kind == Reading::Damaged) judge(sector, at);
     }
     // Every save goes back whatever happened; aliased blocks saved the same bytes, so the order
     // does not matter.
     bool restored = true;
     for (const Block& b : blocks_)
       restored = write(b.saved, b.first) && restored;
-    if (!written || !restored) return Outcome::Unfinished;
-    if (std::ranges::none_of(firstBroken, [](const auto& s) { return s.has_value(); }))
-      return Outcome::Genuine;
-    return estimate(firstBroken) ? Outcome::Forged : Outcome::Unfinished;
+    if (!moved || !restored || damaged_) return Outcome::Unfinished;
+    if (aliasGcd_ == 0 && lowestLost_ == sectorCount_) return Outcome::Genuine;
+    const bool found = aliasGcd_ != 0 ? wrapSize() : dropSize();
+    return found ? Outcome::Forged : Outcome::Unfinished;
   }
 
   std::uint64_t realSectors() const { return realSectors_; }
@@ -154,8 +165,9 @@ private:
   Block block(std::uint64_t first) const {
     const auto sectors =
         static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlockSectors, sectorCount_ - first));
-    return {first, sectors, Bytes(sectors * channel::kSectorSize)};
+    return {first, sectors, Bytes(sectors * kSectorBytes)};
   }
+  static Block sectorAt(std::uint64_t at) { return {at, 1, Bytes(kSectorBytes)}; }
 
   bool read(std::span<std::uint8_t> data, std::uint64_t first) {
     bytesMoved_ += data.size();
@@ -172,103 +184,126 @@ private:
     return read(b.saved, b.first) && read(again, b.first) && again == b.saved;
   }
 
-  bool writeStamp(const Block& b) {
-    Bytes stamp(b.saved.size());
-    for (std::uint32_t s = 0; s < b.sectors; ++s) {
-      for (std::size_t at = 0; at < channel::kSectorSize; at += kStampBytes) {
-        put64(&stamp[s * channel::kSectorSize + at], b.first + s);
-        put64(&stamp[s * channel::kSectorSize + at + 8], nonce_);
+  Bytes stamped(std::uint64_t first, std::uint32_t sectors) const {
+    Bytes stamp(sectors * kSectorBytes);
+    for (std::uint32_t s = 0; s < sectors; ++s) {
+      for (std::size_t at = 0; at < kSectorBytes; at += kStampBytes) {
+        put64(&stamp[s * kSectorBytes + at], first + s);
+        put64(&stamp[s * kSectorBytes + at + 8], nonce_);
       }
     }
-    return write(stamp, b.first);
+    return stamp;
   }
 
   // The sector a sector's stamp names, or nothing when it holds no whole stamp of this run.
   std::optional<std::uint64_t> stampOf(const std::uint8_t* sector) const {
     if (get64(sector + 8) != nonce_) return std::nullopt;
-    for (std::size_t at = kStampBytes; at < channel::kSectorSize; at += kStampBytes) {
+    for (std::size_t at = kStampBytes; at < kSectorBytes; at += kStampBytes) {
       if (!std::equal(sector, sector + kStampBytes, sector + at)) return std::nullopt;
     }
     return get64(sector);
   }
 
-  std::optional<std::uint64_t> brokenSector(const Bytes& back, std::uint64_t first) {
-    for (std::size_t s = 0; s * channel::kSectorSize < back.size(); ++s) {
-      const std::optional<std::uint64_t> named = stampOf(&back[s * channel::kSectorSize]);
-      if (named == first + s) continue;
-      // A stamp of another sector: the two are one place on the flash, a multiple of its size
-      // apart.
-      if (named) aliasGcd_ = std::gcd(aliasGcd_, distance(*named, first + s));
-      return first + s;
+  Reading reading(const std::uint8_t* sector, std::uint64_t at) const {
+    if (const auto named = stampOf(sector)) return *named == at ? Reading::Own : Reading::Alias;
+    for (std::size_t group = 0; group < kSectorBytes; group += kStampBytes) {
+      if (get64(sector + group + 8) == nonce_) return Reading::Damaged;
     }
-    return std::nullopt;
+    return Reading::Lost;
   }
 
-  bool estimate(const std::vector<std::optional<std::uint64_t>>& firstBroken) {
-    std::uint64_t lowestBroken = sectorCount_;
-    std::uint64_t wholeBelow = 0;
-    for (std::size_t i = 0; i < firstBroken.size(); ++i) {
-      if (firstBroken[i]) lowestBroken = std::min(lowestBroken, *firstBroken[i]);
+  // Notes what sector `at` read back: an alias adds its distance, a multiple of the flash's size;
+  // a lost write marks where writes stop holding.
+  Reading judge(std::span<const std::uint8_t> sector, std::uint64_t at) {
+    const Reading kind = reading(sector.data(), at);
+    switch (kind) {
+    case Reading::Own: break;
+    case Reading::Alias:
+      aliasGcd_ = std::gcd(aliasGcd_, distance(at, *stampOf(sector.data())));
+      break;
+    case Reading::Lost: lowestLost_ = std::min(lowestLost_, at); break;
+    case Reading::Damaged: damaged_ = true; break;
     }
-    for (std::size_t i = 0; i < blocks_.size() && i < firstBroken.size(); ++i) {
-      const Block& b = blocks_[i];
-      if (!firstBroken[i] && b.first + b.sectors <= lowestBroken)
-        wholeBelow = std::max(wholeBelow, b.first + b.sectors);
-    }
-    return aliasGcd_ != 0 ? wrapSize(lowestBroken) : bisect(wholeBelow, lowestBroken);
+    return kind;
   }
 
-  // Lost writes: every sector below the flash's end holds, every one from it on does not.
-  bool bisect(std::uint64_t whole, std::uint64_t broken) {
-    while (broken - whole > std::max(kMiBSectors, broken / 100) &&
-           bytesMoved_ + kProbeBytes <= kByteBudget) {
-      Block b = block(whole + (broken - whole) / 2);
-      if (!save(b)) return false;
-      const bool stamped = writeStamp(b);
-      Bytes back(b.saved.size());
-      const bool read = stamped && this->read(back, b.first);
-      if (!write(b.saved, b.first) || !read) return false;
-      if (const auto at = brokenSector(back, b.first))
-        broken = *at;
-      else
-        whole = b.first + b.sectors;
+  // Judges every sector of a block read back; the sectors before its first failing one held.
+  void judgeBlock(const Block& b, const Bytes& back) {
+    std::uint64_t holdingEnd = b.first;
+    for (std::uint32_t s = 0; s < b.sectors; ++s) {
+      const std::span<const std::uint8_t> sector(&back[s * kSectorBytes], kSectorBytes);
+      if (judge(sector, b.first + s) == Reading::Own && holdingEnd == b.first + s) ++holdingEnd;
     }
-    realSectors_ = whole + (broken - whole) / 2;
+    if (holdingEnd != b.first) holdingEnds_.push_back(holdingEnd);
+  }
+
+  // One sector stamped and read back, what it held written back after: what it read back.
+  std::optional<Reading> probe(std::uint64_t at) {
+    Block b = sectorAt(at);
+    if (!save(b)) return std::nullopt;
+    const bool stampedWell = write(stamped(at, 1), at);
+    Bytes back(kSectorBytes);
+    const bool readWell = stampedWell && read(back, at);
+    if (!write(b.saved, at) || !readWell) return std::nullopt;
+    return reading(back.data(), at);
+  }
+
+  // Lost writes: every sector below the flash's end holds, every one from it on does not. Halving
+  // the gap between the highest holding sector and the lowest lost one finds the end exactly.
+  bool dropSize() {
+    std::uint64_t holds = 0;
+    for (std::uint64_t end : holdingEnds_) {
+      if (end <= lowestLost_) holds = std::max(holds, end);
+    }
+    std::uint64_t lost = lowestLost_;
+    while (holds < lost) {
+      if (bytesMoved_ + 5 * kSectorBytes > kByteBudget) return false;
+      const std::uint64_t middle = holds + (lost - holds) / 2;
+      const std::optional<Reading> back = probe(middle);
+      if (back == Reading::Own) {
+        holds = middle + 1;
+      } else if (back == Reading::Lost) {
+        lost = middle;
+      } else {
+        return false; // unreadable, or a read the reader damaged
+      }
+    }
+    realSectors_ = lost;
     return true;
   }
 
-  // Aliased writes: the flash's size divides every distance between two aliased sectors, and the
-  // lowest broken sector lies beyond it. The largest m for which aliasGcd / m still aliases names
-  // it; a few probes tell the likely m apart.
-  bool wrapSize(std::uint64_t lowestBroken) {
-    std::uint64_t m = (aliasGcd_ + lowestBroken - 1) / lowestBroken;
-    while (aliasGcd_ % m != 0)
-      ++m;
-    realSectors_ = aliasGcd_ / m;
-    int probes = 0;
-    for (std::uint64_t k = m;
-         probes < kDivisorProbes && k < m + kDivisorSearch && aliasGcd_ / k >= kBlockSectors; ++k) {
-      if (aliasGcd_ % k != 0 || aliasGcd_ / k + kBlockSectors > sectorCount_) continue;
-      if (bytesMoved_ + kDivisorProbeBytes > kByteBudget) break;
-      ++probes;
-      const std::optional<bool> aliases = aliasesAt(aliasGcd_ / k);
-      if (!aliases) return false;
-      if (*aliases) realSectors_ = aliasGcd_ / k;
+  // Aliased writes: the flash's size divides every distance between two aliased sectors, so it is
+  // their greatest common divisor with some factors taken out. Each prime factor is taken out as
+  // long as the sector that far up still lands on sector 0.
+  bool wrapSize() {
+    std::uint64_t size = aliasGcd_;
+    for (std::uint64_t prime : primeFactors(aliasGcd_)) {
+      while (size % prime == 0) {
+        const std::optional<bool> aliases = aliasesAt(size / prime);
+        if (!aliases) return false;
+        if (!*aliases) break;
+        size /= prime;
+      }
     }
+    realSectors_ = size;
     return true;
   }
 
-  // Whether the block `apart` sectors up lands on the first block.
+  // Whether sector `apart` lands on sector 0: stamped first, then sector 0, then read back.
   std::optional<bool> aliasesAt(std::uint64_t apart) {
-    Block low = block(0);
-    Block high = block(apart);
+    if (bytesMoved_ + 9 * kSectorBytes > kByteBudget) return std::nullopt;
+    Block low = sectorAt(0);
+    Block high = sectorAt(apart);
     if (!save(low) || !save(high)) return std::nullopt;
-    const bool stamped = writeStamp(high) && writeStamp(low);
-    Bytes back(high.saved.size());
-    const bool read = stamped && this->read(back, high.first);
-    const bool restored = write(high.saved, high.first) && write(low.saved, low.first);
-    if (!read || !restored) return std::nullopt;
-    return stampOf(back.data()) == std::optional<std::uint64_t>(0);
+    const bool stampedWell = write(stamped(apart, 1), apart) && write(stamped(0, 1), 0);
+    Bytes back(kSectorBytes);
+    const bool readWell = stampedWell && read(back, apart);
+    const bool restored = write(high.saved, apart) && write(low.saved, 0);
+    if (!readWell || !restored) return std::nullopt;
+    const std::optional<std::uint64_t> named = stampOf(back.data());
+    // Neither its own stamp nor sector 0's: no answer to trust.
+    if (named != apart && named != std::optional<std::uint64_t>(0)) return std::nullopt;
+    return named == std::optional<std::uint64_t>(0);
   }
 
   channel::ReaderHandleHolder& holder_;
@@ -277,6 +312,9 @@ private:
   const std::uint64_t seed_;
   std::vector<Block> blocks_;
   std::uint64_t aliasGcd_ = 0;
+  std::uint64_t lowestLost_ = sectorCount_;
+  std::vector<std::uint64_t> holdingEnds_; // per block read back, the end of its leading good run
+  bool damaged_ = false;
   std::uint64_t realSectors_ = 0;
   std::uint64_t bytesMoved_ = 0;
 };
@@ -322,8 +360,7 @@ bool capacityCheckStep(const StepContext& context, int driveIndex) {
   case Outcome::Genuine: result.verdict = station::CapacityVerdict::Genuine; return true;
   case Outcome::Forged:
     result.verdict = station::CapacityVerdict::Forged;
-    context.display->showColour(record.slot, station::SlotColour::Failed);
-    context.display->showLine(
+    context.showFailure(
         record.slot,
         withSize(text::localized(text::kFakeCardRealSize, context.languageOffset), realMiB));
     return false;

@@ -20,7 +20,7 @@ std::uint64_t cardCheckMiB(const StepContext& context, int driveIndex) {
   // stays zero: no CD-ROM area.
   SectorImage sector{};
   (void)channel::ReadLastCardBlock(m_hUSBDeviceHandle, sector);
-  return recordedAreaSizes(sector).cdromSectors / kSectorsPerMiB;
+  return recordedCdromSectors(sector) / kSectorsPerMiB;
 }
 
 } // namespace tarvix::run

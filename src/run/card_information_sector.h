@@ -1,6 +1,5 @@
-// The card's last sector as the controller shares it with the station: its first half holds the
-// area sizes the controller lays the card out by, the second half the card information block the
-// station writes. Pure; any thread.
+// The card's last sector as the controller shares it with the station: the controller keeps the
+// CD-ROM area's size in it, and the station its card information block. Pure; any thread.
 #pragma once
 
 #include <cstddef>
@@ -12,19 +11,10 @@ namespace tarvix::run {
 // Where the station's card information block begins; everything before it is the controller's.
 inline constexpr std::size_t kInformationBlockAt = 256;
 
-struct RecordedAreaSizes {
-  std::uint32_t binSectors = 0;
-  std::uint32_t cdromSectors = 0;
-};
-
-// The hidden binary and CD-ROM area sizes in sectors, big-endian at bytes 8-11 and 12-15; the
-// controller takes them up when the card is re-initialised or plugged in.
-inline RecordedAreaSizes recordedAreaSizes(std::span<const std::uint8_t, 512> sector) {
-  const auto bigEndian = [&](std::size_t at) {
-    return std::uint32_t{sector[at]} << 24 | std::uint32_t{sector[at + 1]} << 16 |
-           std::uint32_t{sector[at + 2]} << 8 | sector[at + 3];
-  };
-  return {bigEndian(8), bigEndian(12)};
+// The CD-ROM area's size in sectors, big-endian at bytes 12-15.
+inline std::uint32_t recordedCdromSectors(std::span<const std::uint8_t, 512> sector) {
+  return std::uint32_t{sector[12]} << 24 | std::uint32_t{sector[13]} << 16 |
+         std::uint32_t{sector[14]} << 8 | sector[15];
 }
 
 } // namespace tarvix::run

@@ -19,7 +19,7 @@ constexpr std::string_view kSerialTooLong = "serial number: more than 12 digits,
 constexpr std::string_view kSerialNotSaved = "serial number: the next one cannot be saved in ";
 constexpr std::string_view kSerialNotSavedMessage =
     "The serial number counter could not be saved, so no card of this run gets a serial number "
-    "until it can be. The settings file: ";
+    "until it can be: ";
 
 // Card information block: offsets in the sector, fixed texts and defaults.
 namespace card {
@@ -269,7 +269,8 @@ std::optional<std::string> takeSerialNumber(const StepContext& context) {
   if (!saved) {
     context.platform.trace.line(std::string(kSerialNotSaved) + state.serialFile.string());
     if (firstFailure) {
-      context.display->messageBox(std::string(kSerialNotSavedMessage) + state.serialFile.string());
+      context.display->messageBox(std::string(kSerialNotSavedMessage) +
+                                  settings::notSavedText(state.serialFile));
     }
     return std::nullopt;
   }

@@ -2,6 +2,7 @@
 
 #include "channel/replies.h"
 #include "discovery/probe.h"
+#include "platform/trace.h"
 #include "run/reader_session.h"
 #include "run/steps.h"
 #include "station/models.h"
@@ -306,6 +307,8 @@ private:
 void runSlotWorker(StepContext context, station::PortRecord& port, const ReaderBinding& binding,
                    log::ProductionRecord record, log::ProductionLog& log) {
   context.binding = &binding;
+  // Every trace line of this thread names the port, through whichever layer writes it.
+  const platform::TracedPortScope tracing(port.portNumber);
   Worker(context, port, binding, record, log).run();
 }
 

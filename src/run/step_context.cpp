@@ -27,8 +27,13 @@ void StepContext::showText(int slot, text::TextId englishId) const {
 }
 
 void StepContext::showFailure(int slot, text::TextId englishId) const {
+  showFailure(slot, text::localized(englishId, languageOffset));
+}
+
+void StepContext::showFailure(int slot, const std::string& shown) const {
   display->showColour(slot, station::SlotColour::Failed);
-  showText(slot, englishId);
+  if (production != nullptr) production->failure = shown;
+  display->showLine(slot, shown);
 }
 
 void StepContext::showPicture(int port, text::PictureRole role) const {

@@ -47,6 +47,9 @@ struct StepContext {
   void showText(int slot, text::TextId englishId) const;
   // Shows a failure: the text, and the slot turns red.
   void showFailure(int slot, text::TextId englishId) const;
+  // The same for a text already in the shown language, or one the station shows in every
+  // language alike.
+  void showFailure(int slot, const std::string& shown) const;
   // Shows the status picture of `role` in port box `port`, in the current language.
   void showPicture(int port, text::PictureRole role) const;
 };

@@ -46,6 +46,14 @@ fs::path stationSettingsPath(const fs::path& executableFolder, const fs::path& c
   return folder / kDefaultFileName;
 }
 
+std::string notSavedText(const fs::path& file) {
+  const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+  std::string text = file.string() + ": cannot be written";
+  if (!folderTakesFiles(folder))
+    text += ", nor can its folder " + folder.string() + " take a new file";
+  return text;
+}
+
 fs::path userConfigFolder() {
 #ifdef _WIN32
   // The roaming application data of the user, as Windows programs keep their settings.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace tarvix::settings {
@@ -14,6 +15,11 @@ std::filesystem::path stationSettingsPath(const std::filesystem::path& executabl
                                           const std::filesystem::path& configHome);
 // $XDG_CONFIG_HOME, or ~/.config when it is not set; %APPDATA% on Windows.
 std::filesystem::path userConfigFolder();
+
+// Why `file` was not saved, for the operator: "<file>: cannot be written", and, when its folder
+// takes no new file either (so nothing could be saved there), ", nor can its folder <folder> take
+// a new file".
+std::string notSavedText(const std::filesystem::path& file);
 
 // Writes `next` as szSerialNum into `file`, atomically, leaving every other line as it was; a new
 // file gets the sections up to CardInfor in their usual order, so the exit save fills them in

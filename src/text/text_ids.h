@@ -68,6 +68,7 @@ enum TextId : int {
   kCapacityCheckLabel = 5100,
   kFakeCardRealSize = 5101, // "%d": the real size in MiB
   kCapacityCheckFailed = 5102,
+  kReInitialCardFailed = 5103, // the card did not take the area sizes
 };
 
 } // namespace tarvix::text

@@ -112,6 +112,7 @@ constexpr Entry kTable[] = {
     {5100, "Capacity Check"},
     {5101, "Fake card!!\r\nreal %d MB"},
     {5102, "Capacity\r\nCheck Fail!!"},
+    {5103, "ReInitialCard\r\nFail!!"},
     {6000, "无集线器"},
     {6001, "使用集线器"},
     {6002, "自动测试开始"},
@@ -194,6 +195,7 @@ constexpr Entry kTable[] = {
     {6100, "容量检测"},
     {6101, "假卡!!\r\n实际 %d MB"},
     {6102, "容量检测\r\n失败!!"},
+    {6103, "重新初始化卡\r\n失败!!"},
     {7000, "無集線器"},
     {7001, "使用集線器"},
     {7002, "自動測試開始"},
@@ -276,6 +278,7 @@ constexpr Entry kTable[] = {
     {7100, "容量檢測"},
     {7101, "假卡!!\r\n實際 %d MB"},
     {7102, "容量檢測\r\n失敗!!"},
+    {7103, "重新初始化卡\r\n失敗!!"},
 };
 
 constexpr bool sortedById() {

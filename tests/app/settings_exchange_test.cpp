@@ -158,7 +158,12 @@ TEST_F(Settings, SaveButtonWritesTheChosenFileOrSaysItCouldNot) {
 
   answer = dir / "no-such-folder" / "x.ini";
   onWindow([&] { window->onClicked(id::kSaveIni); });
-  EXPECT_NE(host.messages().back().find("cannot be written"), std::string::npos);
+  EXPECT_EQ(host.messages().back(), answer.string() + ": cannot be written, nor can its folder " +
+                                        answer.parent_path().string() + " take a new file");
+  // Nor are the settings lost without a word when the station closes.
+  window->setStationSettingsPath(answer);
+  onWindow([&] { window->close(); });
+  EXPECT_EQ(host.messages().back().rfind(answer.string() + ": cannot be written", 0), 0u);
 }
 
 TEST_F(Settings, StoredValuesTheEditsWouldRefuseTakeTheirDefaults) {

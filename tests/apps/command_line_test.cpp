@@ -10,6 +10,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <sys/wait.h>
@@ -123,8 +124,8 @@ std::vector<std::vector<std::string>> csvRows(const std::string& text) {
 }
 
 // A farm run leaves one production record per finished port, in the state folder and in the
-// --log file alike, matching the report; trace lines go to the trace file and, without --trace,
-// nowhere near standard error.
+// --log file alike, matching the report; trace lines go to the trace file, each naming its port,
+// and, without --trace, nowhere near standard error. A box a worker shows names its port.
 TEST_F(CommandLine, AFarmRunLeavesAProductionLogThatMatchesTheReport) {
   const fs::path farm = write("farm.json", R"({"imageDir": "img", "timeScale": 0.001,
     "hostControllers": [{"rootHubPorts": 4, "attached": [{"port": 2, "hub": {"ports": 7,
@@ -132,15 +133,17 @@ TEST_F(CommandLine, AFarmRunLeavesAProductionLogThatMatchesTheReport) {
       {"port": 1, "reader": {"id": "r1", "model": "VQ301C-A-1LUN", "cardMiB": 16}},
       {"port": 2, "reader": {"id": "r2", "model": "VQ301C-A-1LUN", "cardMiB": 16, "faults":
         [{"command": "WriteSector", "after": 3, "fault": "fail"}]}},
-      {"port": 3, "reader": {"id": "r3", "model": "VQ301C-A-1LUN", "cardMiB": 16}},
+      {"port": 3, "reader": {"id": "r3", "model": "VQ301C-A-1LUN", "cardMiB": 16, "faults":
+        [{"command": "SetBinAreaSize", "after": 0, "fault": "fail"}]}},
       {"port": 4, "hub": {"ports": 4, "attached": [
         {"port": 1, "reader": {"id": "deep", "model": "VQ301C-A-1LUN", "cardMiB": 16}}]}}]}}]}]})");
   const fs::path settings =
       write("s.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\n"
                      "nICType=3\r\nbCheckLowFormat=1\r\nbCheckFormat=1\r\nbCheckRWTest=1\r\n"
-                     "nRWTestCount=1\r\nbCheckCardInforEnable=1\r\n"
-                     "[CardInfor]\r\nszSerialNum=000000000007\r\n"
-                     "bIncrease=1\r\n");
+                     "nRWTestCount=1\r\nbCheckCardInforEnable=1\r\nbCheckBinFile=1\r\n"
+                     "szBinFilePath=" +
+                         write("hidden.bin", "hidden").string() +
+                         "\r\n[CardInfor]\r\nszSerialNum=000000000007\r\nbIncrease=1\r\n");
   ASSERT_EQ(run("--headless --farm " + farm.string() + " --settings " + settings.string() +
                 " --report " + (dir / "report.json").string() + " --log " +
                 (dir / "mine.csv").string()),
@@ -172,6 +175,8 @@ TEST_F(CommandLine, AFarmRunLeavesAProductionLogThatMatchesTheReport) {
   }
   EXPECT_EQ(logged, (std::set<int>{1, 2, 3}));
   EXPECT_EQ(report["ports"][1]["production"]["failure"], "Test Low level Format Fail!!");
+  EXPECT_EQ(report["ports"][2]["production"]["failure"], "SetBinAreaSize  Error!");
+  EXPECT_NE(err.find("tarvix: port 3: SetBinAreaSize  Error!\n"), std::string::npos) << err;
   EXPECT_EQ(rows[1][3].substr(0, 4), "1-2.");
   // Each passed reader's serial number is in the log, once; the one that failed before its card
   // information got none.
@@ -186,8 +191,9 @@ TEST_F(CommandLine, AFarmRunLeavesAProductionLogThatMatchesTheReport) {
       err.find("attached but given no port box: " + report["withoutPortBox"][0].get<std::string>()),
       std::string::npos)
       << err;
-  EXPECT_NE(read(dir / "state/tarvix/trace.log").find("m_hUSBDeviceHandle close handle"),
-            std::string::npos);
+  EXPECT_TRUE(std::regex_search(read(dir / "state/tarvix/trace.log"),
+                                std::regex(R"(\n\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} port 1: )"
+                                           R"(m_hUSBDeviceHandle close handle\n)")));
   EXPECT_EQ(err.find("m_hUSBDeviceHandle"), std::string::npos) << err;
   EXPECT_EQ(out, "") << "live progress lines went into a pipe";
 

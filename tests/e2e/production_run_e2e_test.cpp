@@ -39,6 +39,7 @@ TEST(ProductionRun, CapacityCheckFailsAForgedCardFirstAndPassesAnHonestOne) {
   EXPECT_EQ(port(report, 2)["slots"][0]["realMiB"], 9);
   EXPECT_EQ(port(report, 1)["production"]["capacityCheck"], "genuine");
   EXPECT_EQ(port(report, 2)["production"]["capacityCheck"], "forged: real 9 MiB");
+  EXPECT_EQ(port(report, 2)["production"]["failure"], "Fake card!! real 9 MB");
   // Nothing after the check ran on the forged card: its serial number was never taken.
   EXPECT_EQ(report["serialText"], "000000000042");
 }
@@ -103,8 +104,30 @@ TEST(ProductionRun, AMissingImageStopsTheRunBeforeItStarts) {
   EXPECT_TRUE(station.window->control(station::id::kAutoStart).enabled);
 }
 
-// That a two-LUN reader whose configuration reply fails anywhere passes only with its card
-// prepared is the pass oracle's fault sweep.
+// The two-LUN model learns which LUN is the card from the configuration reply at the port start.
+// Without it no LUN would be known as the card, and with no per-LUN step checked the port would
+// pass with nothing but its card information written; so the port does not start. (That it passes
+// only with its card prepared wherever the reply fails is the pass oracle's fault sweep.)
+TEST(ProductionRun, ATwoLunReaderWhoseConfigurationFailsAtItsStartIsNotStarted) {
+  // The probe asks each LUN for its identity and configuration, for the mapping's full scan and
+  // again as the model is applied: the port start's configuration query is the ninth.
+  StationOnFarm station(
+      farmText(farmHub(1, farmReader(1, "r1", "VQ301C-A-2LUN", 16,
+                                     R"(, "faults": [{"command": "GetVIDPID", "after": 8, )"
+                                     R"("fault": "fail", "times": 1}])"))),
+      "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=4\r\n"
+      "bCheckCardInforEnable=1\r\n");
+  station.start();
+  ASSERT_TRUE(station.runOnce());
+  const auto report = station.report();
+  EXPECT_FALSE(port(report, 1)["started"]);
+  EXPECT_EQ(port(report, 1)["picture"], "fail");
+  EXPECT_EQ(port(report, 1)["slots"][0]["colour"], 1);
+  EXPECT_EQ(
+      std::ranges::count_if(station.trace.lines(),
+                            [](const std::string& l) { return l.starts_with("GetVIDPID E"); }),
+      1);
+}
 
 // Reader A goes away during one of the worker's pauses (the one after the controller re-lays the
 // card, the one after a reset), and reader B, plugged into another port then, takes A's letter:

@@ -163,7 +163,7 @@ protected:
       ::usleep(20000);
   }
   void TearDown() override {
-    if (!loop_.empty()) std::system(("losetup -d " + loop_).c_str());
+    if (!loop_.empty()) (void)tarvix::testing::shell("losetup -d " + loop_);
   }
   std::string image_;
   std::string loop_;

@@ -21,6 +21,16 @@ for file in usr/bin/tarvix usr/share/applications/tarvix.desktop \
   [ -s "$work/root/$file" ] || fail "missing /$file"
 done
 "$work/root/usr/bin/tarvix" --help >/dev/null || fail "the installed executable does not run"
+# It carries cap_sys_rawio: built as Debian hardens what it ships.
+station="$work/root/usr/bin/tarvix"
+readelf -d "$station" | grep -Eq 'BIND_NOW|FLAGS_1.* NOW' || fail "not linked with BIND_NOW"
+readelf -lW "$station" | grep -q GNU_RELRO || fail "not linked with RELRO"
+readelf --dyn-syms -W "$station" >"$work/symbols"
+grep -q __stack_chk_fail "$work/symbols" || fail "not built with the stack protector"
+grep -v __stack_chk_fail "$work/symbols" | grep -q '_chk@' || fail "not built with FORTIFY"
+# Accounts outside the group may not run it, so their menus leave it out.
+grep -qx 'TryExec=tarvix' "$work/root/usr/share/applications/tarvix.desktop" ||
+  fail "desktop entry without TryExec"
 dpkg-deb -f "$deb" Depends | grep -q mtools || fail "no dependency on mtools"
 dpkg-deb -f "$deb" Depends | grep -q libqt6widgets6 || fail "no dependency on the Qt libraries"
 

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <thread>
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -119,6 +120,62 @@ TEST_F(Profile, AWriterKilledMidSaveLeavesTheOldFileOrTheNew) {
     const std::string left = read(file);
     EXPECT_TRUE(left == older || left == newer) << "round " << round << ": " << left.size();
   }
+#endif
+}
+
+#ifndef _WIN32
+// What `work` returns when an ordinary account runs it: root writes anywhere, so a folder's
+// permissions bind only the others.
+std::string asOrdinaryAccount(const std::function<std::string()>& work) {
+  if (::geteuid() != 0) return work();
+  int ends[2];
+  if (::pipe(ends) != 0) return "no pipe";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(ends[0]);
+    constexpr gid_t kNobody = 65534;
+    const std::string said =
+        ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 ? work() : "no ordinary account";
+    _exit(::write(ends[1], said.data(), said.size()) == static_cast<ssize_t>(said.size()) ? 0 : 1);
+  }
+  ::close(ends[1]);
+  std::string said;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;)
+    said.append(buffer, static_cast<std::size_t>(n));
+  ::close(ends[0]);
+  ::waitpid(child, nullptr, 0);
+  return said;
+}
+#endif
+
+// An installed station's settings file that an administrator made writable, in a folder that
+// takes no new file: it is saved in place; when the file cannot be written either, the reason
+// names the folder.
+TEST_F(Profile, AWritableFileInAFolderThatTakesNoNewFileIsSavedInPlace) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the account that may not write the folder is a POSIX one here";
+#else
+  const fs::path folder = dir.path() / "installed";
+  fs::create_directories(folder);
+  const fs::path file = folder / "TarvixValue.ini";
+  fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_exec);
+  fs::permissions(folder, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+  for (const bool fileWritable : {true, false}) {
+    SCOPED_TRACE(fileWritable);
+    write("installed/TarvixValue.ini", "[Language]\r\nnLan=1\r\n");
+    fs::permissions(file, fileWritable ? fs::perms::all : fs::perms::owner_all);
+    const std::string said = asOrdinaryAccount([&] {
+      ProfileFile p;
+      p.setInteger("Language", "nLan", 2);
+      return p.save(file) ? std::string("saved") : notSavedText(file);
+    });
+    EXPECT_EQ(said, fileWritable ? "saved"
+                                 : file.string() + ": cannot be written, nor can its folder " +
+                                       folder.string() + " take a new file");
+    EXPECT_EQ(read(file), "[Language]\r\nnLan=" + std::string(fileWritable ? "2" : "1") + "\r\n");
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 #endif
 }
 

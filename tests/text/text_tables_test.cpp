@@ -14,7 +14,8 @@ TEST(TextTables, EveryItemExistsInAllThreeLanguagesExceptTheGaps) {
       EXPECT_EQ(lookup(id + offset).has_value(), !gap) << id + offset;
     }
   }
-  for (int id : {kCapacityCheckLabel, kFakeCardRealSize, kCapacityCheckFailed}) {
+  for (int id :
+       {kCapacityCheckLabel, kFakeCardRealSize, kCapacityCheckFailed, kReInitialCardFailed}) {
     for (int offset : {kEnglish, kSimplifiedChinese, kTraditionalChinese})
       EXPECT_TRUE(lookup(id + offset)) << id + offset;
   }

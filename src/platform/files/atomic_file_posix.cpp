@@ -19,13 +19,22 @@ bool writeAll(int fd, std::string_view data) {
   return true;
 }
 
+bool rewriteInPlace(const std::filesystem::path& path, std::string_view content) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  // Written over, then cut to length: the file is never empty on the way.
+  const bool written = writeAll(fd, content) &&
+                       ::ftruncate(fd, static_cast<off_t>(content.size())) == 0 && ::fsync(fd) == 0;
+  return ::close(fd) == 0 && written;
+}
+
 } // namespace
 
 bool replaceAtomically(const std::filesystem::path& path, std::string_view content) {
   // The temporary file lives in the same folder, so the rename cannot cross file systems.
   std::string temporary = path.string() + ".XXXXXX";
   const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return false;
+  if (fd < 0) return (errno == EACCES || errno == EPERM) && rewriteInPlace(path, content);
   // A file that existed keeps its permissions; a new one gets the usual rw-r--r--.
   struct stat old {};
   const mode_t mode = ::stat(path.c_str(), &old) == 0 ? old.st_mode & 07777 : 0644;

@@ -142,10 +142,12 @@ inline constexpr std::uint8_t kSenseResponseCode = 0x70;
 inline constexpr std::uint8_t kSenseAdditionalLength = 0x0A;
 inline constexpr std::uint8_t kKeyNoSense = 0x00;
 inline constexpr std::uint8_t kKeyNotReady = 0x02;
-inline constexpr std::uint8_t kKeyHardwareError = 0x04;
+inline constexpr std::uint8_t kKeyMediumError = 0x03;
 inline constexpr std::uint8_t kKeyIllegalRequest = 0x05;
 inline constexpr std::uint8_t kKeyUnitAttention = 0x06;
 inline constexpr std::uint8_t kKeyDataProtect = 0x07;
+inline constexpr std::uint8_t kAscWriteError = 0x0C;
+inline constexpr std::uint8_t kAscUnrecoveredReadError = 0x11;
 inline constexpr std::uint8_t kAscInvalidOpcode = 0x20;
 inline constexpr std::uint8_t kAscLbaOutOfRange = 0x21;
 inline constexpr std::uint8_t kAscLunNotSupported = 0x25;
@@ -153,7 +155,6 @@ inline constexpr std::uint8_t kAscInvalidField = 0x24;
 inline constexpr std::uint8_t kAscWriteProtected = 0x27;
 inline constexpr std::uint8_t kAscPowerOnOrReset = 0x29;
 inline constexpr std::uint8_t kAscNoMedium = 0x3A;
-inline constexpr std::uint8_t kAscInternalTargetFailure = 0x44;
 // Fixed-format sense data is this long: the additional length plus the eight bytes before it.
 inline constexpr std::uint8_t kFixedSenseBytes = 8 + kSenseAdditionalLength;
 

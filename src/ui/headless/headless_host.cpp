@@ -97,9 +97,9 @@ void HeadlessHost::loop() {
   }
 }
 
-void HeadlessHost::messageBox(const std::string& text, const std::string& /*caption*/) {
+void HeadlessHost::messageBox(const std::string& text, const std::string& caption) {
   std::lock_guard lock(mutex_);
-  messages_.push_back(text);
+  messages_.push_back({text, caption});
 }
 
 std::optional<std::filesystem::path> HeadlessHost::askPath(const PathRequest& request) {
@@ -138,6 +138,14 @@ void HeadlessHost::setPathResponder(PathResponder responder) {
 }
 
 std::vector<std::string> HeadlessHost::messages() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> texts;
+  for (const MessageBox& box : messages_)
+    texts.push_back(box.text);
+  return texts;
+}
+
+std::vector<HeadlessHost::MessageBox> HeadlessHost::messageBoxes() const {
   std::lock_guard lock(mutex_);
   return messages_;
 }

@@ -39,6 +39,11 @@ public:
   void setCopyDialogScript(CopyDialogScript script);
   // What the modal interactions were asked so far. Thread-safe.
   std::vector<std::string> messages() const;
+  struct MessageBox {
+    std::string text;
+    std::string caption;
+  };
+  std::vector<MessageBox> messageBoxes() const;
   std::vector<PathRequest> pathRequests() const;
   int aboutCount() const;
   bool timerPending(int id) const;
@@ -57,7 +62,7 @@ private:
   bool stopping_ = false;
   PathResponder pathResponder_;
   CopyDialogScript copyDialogScript_;
-  std::vector<std::string> messages_;
+  std::vector<MessageBox> messages_;
   std::vector<PathRequest> pathRequests_;
   int aboutCount_ = 0;
   std::thread thread_; // last: starts after every other member exists
