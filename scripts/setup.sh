@@ -14,6 +14,7 @@ packages=(
   dpkg-dev lintian
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix wine64 googletest
+  qemu-system-x86 busybox-static udev libcap2-bin adduser
 )
 
 missing=()

@@ -67,15 +67,16 @@ serve() {
   [ -x "$farm_tool" ] || { say "$farm_tool is not built"; return 1; }
   local farm=$1
   shift
-  if [ $# -eq 0 ]; then
-    set -- --usbredir "$run/sockets"
+  [ $# -eq 0 ] && set -- --usbredir "$run/sockets"
+  if [ "$1" = --usbredir ] && [ -z "$qemu_started" ]; then
     mkdir -p "$run/sockets"
     mapfile -t -O "${#qemu_devices[@]}" qemu_devices < <("$farm_tool" --farm "$farm" --qemu-args "$run/sockets")
   fi
+  local served waited=0
+  served=$(grep -c "serving" "$run/farm.log" 2>/dev/null || true)
   coproc FARM { exec "$farm_tool" --farm "$farm" "$@" 2>>"$run/farm.log"; }
   farm_pid=$FARM_PID
-  local waited=0
-  until grep -q "serving" "$run/farm.log" 2>/dev/null; do
+  until [ "$(grep -c "serving" "$run/farm.log" 2>/dev/null || true)" -gt "${served:-0}" ]; do
     sleep 0.1
     waited=$((waited + 1))
     if [ "$waited" -gt 100 ] || ! kill -0 "$farm_pid" 2>/dev/null; then
@@ -103,6 +104,21 @@ answer() {
   local request=$1 verb=${1%% *} what=${1#* } t0=$SECONDS
   case $verb in
   pull | plug) farm_says "$request" ;;
+  farm)
+    # The next farm on the same tree: QEMU reconnects to the sockets of the readers it serves.
+    unserve
+    (cd "$run/images" && sha256sum r*.img >../untouched.sha256 2>/dev/null) || true
+    serve "$run/$what.json" >/dev/null && echo ok || echo fail ;;
+  result)
+    local name=${what%% *} verdict=${what#* }
+    if [ "$verdict" = pass ]; then
+      results+=("pass  $boot/$name")
+    else
+      results+=("FAIL  $boot/$name")
+      failed=1
+      say "$boot/$name failed: $verdict"
+    fi
+    echo ok ;;
   judge)
     local verdict
     if verdict=$("judge_${what//-/_}" 2>&1); then
@@ -131,16 +147,19 @@ run_boot() {
   cp "$deb" "$run/tarvix.deb"
   local boot_started=$SECONDS
   qemu_devices=()
+  kernel_args=""
+  qemu_started=""
   "host_$boot"
   mkfifo "$run/ctl.in" "$run/ctl.out"
   qemu-system-x86_64 -accel tcg -machine q35 -m 1536 -smp ${TARVIX_KERNEL_CPUS:-1} -nodefaults -nographic -no-reboot \
     -kernel "$vmlinuz" -initrd "$initramfs" \
-    -append "console=ttyS0 quiet panic=-1 tarvix_guest=$repo/tests/kernel/guest.sh tarvix_out=$run tarvix_boot=$boot" \
+    -append "console=ttyS0 quiet panic=-1 tarvix_guest=$repo/tests/kernel/guest.sh tarvix_out=$run tarvix_boot=$boot$kernel_args" \
     -serial "file:$run/console.log" -serial "pipe:$run/ctl" \
     -virtfs local,path=/,mount_tag=host,security_model=none,readonly=on,multidevs=remap \
     -virtfs "local,path=$run,mount_tag=out,security_model=none,multidevs=remap" \
     "${qemu_devices[@]}" >"$run/qemu.log" 2>&1 &
   local qemu=$! request
+  qemu_started=1
   exec 7<>"$run/ctl.out" 8<>"$run/ctl.in"
   while kill -0 "$qemu" 2>/dev/null; do
     # Its user and system ticks, kept while it still runs.
@@ -178,10 +197,12 @@ make_initramfs
 rm -rf "$stage/package"
 (cd "$build" && cpack -G DEB -B "$stage/package" -D CPACK_OUTPUT_FILE_PREFIX="$stage/package" >/dev/null)
 deb=$(ls "$stage"/package/tarvix_*.deb)
-for boot in ${TARVIX_KERNEL_BOOTS:-plain}; do
+for boot in ${TARVIX_KERNEL_BOOTS:-roots hubs usbip}; do
   run_boot "$boot"
 done
 printf '%s\n' "${results[@]}" >&2
+passed=$(printf '%s\n' "${results[@]}" | grep -c '^pass' || true)
+echo "kernel stage: $passed passed, $((${#results[@]} - passed)) failed"
 took=$((SECONDS - started))
 say "$took s of wall time (budget $budget_seconds s)"
 [ "$took" -le "$budget_seconds" ] || say "over budget"

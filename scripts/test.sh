@@ -3,14 +3,16 @@
 # suites again (all but the Qt window) in address/undefined and thread sanitizer builds. In between,
 # scripts/fuzz.sh fuzzes the readers of outside input for a bounded time, and the Windows build
 # (scripts/build-windows.sh) runs its suites and a production run under wine.
-# TARVIX_FUZZ=0 skips the fuzzing, TARVIX_WINDOWS=0 the Windows build, TARVIX_SANITIZERS=0 the
-# sanitizer builds.
+# After the suites, scripts/test-kernel.sh runs the station under a real Linux kernel in QEMU.
+# TARVIX_KERNEL=0 skips that, TARVIX_FUZZ=0 the fuzzing, TARVIX_WINDOWS=0 the Windows build,
+# TARVIX_SANITIZERS=0 the sanitizer builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/build.sh
 bash scripts/format.sh --check
 build="${TARVIX_BUILD_DIR:-build}"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 600
+bash scripts/test-kernel.sh
 [ "${TARVIX_FUZZ:-1}" = "0" ] || bash scripts/fuzz.sh
 if [ "${TARVIX_WINDOWS:-1}" != "0" ]; then
   echo "test: Windows cross build and its suites under wine in build-windows" >&2

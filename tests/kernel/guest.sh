@@ -81,16 +81,29 @@ wait_disks() {
   done
   udevadm settle
 }
+# Waits until exactly `count` disks sit below USB devices.
+wait_disks_exactly() {
+  local count=$1 waited=0
+  until [ "$(usb_disks | wc -l)" -eq "$count" ]; do
+    sleep 0.5
+    waited=$((waited + 1))
+    if [ "$waited" -gt 180 ]; then
+      say "$(usb_disks | wc -l) disks, not $count"
+      return 1
+    fi
+  done
+  udevadm settle
+}
 usb_disks() { ls -d /sys/bus/usb/devices/*/*/host*/target*/*/block/* 2>/dev/null; }
 
-# The disk node of the USB device at `path` (such as 1-2.3).
-disk_at() { basename "$(ls -d /sys/bus/usb/devices/"$1"/*/host*/target*/*/block/* 2>/dev/null | head -n 1)"; }
-
-# Each line with the time it came, to see where a run's time goes.
-stamped() {
-  local line
-  while IFS= read -r line; do
-    printf '%s %s\n' "$(date +%T.%3N)" "$line"
+# The disk node of the reader `id` (its USB serial number is its id).
+disk_of() {
+  local dev
+  for dev in /sys/class/block/sd*; do
+    if [ "$(udevadm info -q property "$dev" | sed -n 's/^ID_SERIAL_SHORT=//p')" = "$1" ]; then
+      basename "$dev"
+      return
+    fi
   done
 }
 
@@ -104,7 +117,7 @@ station() {
   local t0=$SECONDS
   runuser -u operator -- env HOME=/home/operator XDG_STATE_HOME="$dir/state" \
     tarvix --headless --settings "$dir/TarvixValue.ini" --report "$dir/report.json" --trace "$@" \
-    2> >(stamped >"$dir/stderr")
+    >"$dir/stdout" 2>"$dir/stderr"
   echo $? >"$dir/exit"
   say "$name: station exit $(cat "$dir/exit") after $((SECONDS - t0)) s"
 }

@@ -9,60 +9,57 @@
 model=VQ301C-A-1LUN
 full_run="model=$model,llf,cardinfo,rw=1,bin,copy,capacity,label=KERNEL"
 
-# ---- plain: USB disks that are not readers, no device server --------------------------------
+# ---- roots: NO Hub Map, readers straight in root ports beside a plain USB disk ---------------
 
-# Root ports 2 and 5 hold plain disks (QEMU's usb-storage, "QEMU HARDDISK", vendor 46f4), and a
-# hub on root port 3 holds a third. The disks are SuperSpeed devices, so they sit on the xhci's
-# second bus, whose eight ports the walk counts after the first bus's eight: boxes 10 and 13.
-plain_disks=(2 5 3.1)
-host_plain() {
-  local i=0 at
-  qemu_devices+=(-device qemu-xhci,id=xhci,p2=8,p3=8 -device usb-hub,bus=xhci.0,port=3,ports=7)
-  for at in "${plain_disks[@]}"; do
-    i=$((i + 1))
-    # Filled, so that any write shows in its checksum.
-    head -c $((16 << 20)) /dev/urandom >"$run/plain$i.img"
-    qemu_devices+=(-drive "if=none,id=plain$i,format=raw,cache=unsafe,file=$run/plain$i.img"
-      -device "usb-storage,bus=xhci.0,port=$at,drive=plain$i,serial=PLAIN$i,removable=on")
-  done
-  (cd "$run" && sha256sum plain*.img >plain.sha256)
-  judge lay "$run/noh-scan" "model=$model,nohubmap,scanonly"
-  judge lay "$run/plain-refused" "$full_run,nohubmap"
+# Readers in root ports 1, 4 and 7 (high speed, so on the xhci's first bus: ordinals 1, 4, 7), one
+# more behind a hub in root port 5 (no box in NO Hub Map), and a plain disk (QEMU's usb-storage,
+# "QEMU HARDDISK", vendor 46f4) in root port 2. The plain disk is a SuperSpeed device and sits on
+# the xhci's second bus, whose ports the walk counts after the first bus's eight: box 10.
+roots_run="model=$model,nohubmap,cardinfo,copy,label=ROOTS"
+host_roots() {
+  local reader='"model": "'$model'", "cardMiB": 8'
+  cat >"$run/farm.json" <<EOF
+{"imageDir": "images", "hostControllers": [{"rootHubPorts": 8, "attached": [
+  {"port": 1, "reader": {"id": "r1", $reader}}, {"port": 4, "reader": {"id": "r2", $reader}},
+  {"port": 7, "reader": {"id": "r3", $reader}},
+  {"port": 5, "hub": {"ports": 7, "attached": [{"port": 1, "reader": {"id": "r4", $reader}}]}}]}]}
+EOF
+  serve "$run/farm.json"
+  # Filled, so that any write shows in its checksum.
+  head -c $((16 << 20)) /dev/urandom >"$run/plain.img"
+  (cd "$run" && sha256sum plain.img images/r4.img >untouched.sha256)
+  qemu_devices+=(-drive "if=none,id=plain,format=raw,cache=unsafe,file=$run/plain.img"
+    -device "usb-storage,bus=xhci.0,port=2,drive=plain,serial=PLAIN,removable=on")
+  judge lay "$run/roots" "$roots_run"
 }
-guest_plain() {
-  wait_disks 3
+guest_roots() {
+  wait_disks 5
   readers_are_the_operators || return 1
-  station noh-scan --scan-only
-  ask judge noh-scan
-  station plain-refused
-  ask judge plain-refused
+  station roots
+  ask judge roots
 }
-# NO Hub Map: the disks on root ports 2 and 5 get those port boxes and are refused as not readers
-# of the model; the one behind the hub gets no box.
-judge_noh_scan() {
-  judge check "$run/noh-scan" "model=$model,nohubmap,scanonly" "$run/noh-scan/report.json" \
-    "$(cat "$run/noh-scan/exit")" "$run" 10=plain1:refused 13=plain2:refused
-}
-# A production run on them refuses them all and writes nothing to any.
-judge_plain_refused() {
-  judge check "$run/plain-refused" "$full_run,nohubmap" "$run/plain-refused/report.json" \
-    "$(cat "$run/plain-refused/exit")" "$run" 10=plain1:refused 13=plain2:refused &&
-    (cd "$run" && sha256sum --quiet -c plain.sha256)
+# The readers pass in the boxes of their ordinals; the plain disk is refused and, like the reader
+# behind the hub, never written.
+judge_roots() {
+  judge check "$run/roots" "$roots_run" "$run/roots/report.json" "$(cat "$run/roots/exit")" \
+    "$run/images" 1=r1:pass 4=r2:pass 7=r3:pass 10=plain:refused &&
+    (cd "$run" && sha256sum --quiet -c untouched.sha256)
 }
 
 # ---- hubs: 21 readers on three 7-port hubs, served over usbredir -----------------------------
 
-# A farm of `cardMiB` cards on three seven-port hubs in root ports 1 to 3; `extra` is added to
-# the reader whose id is its key ("r5": ', "partitioned": true').
+# A farm of `hubs` seven-port hubs in root ports 1 on, each full of readers with `mib` cards;
+# then pairs of a reader id and what its entry adds ("r4" ', "partitioned": true'), and
+# optionally "events" and the farm's events.
 hub_farm() {
-  local mib=$1 h p id entries=()
-  shift
+  local hubs=$1 mib=$2 h p id entries=() events=""
+  shift 2
   declare -A extra=()
   while [ $# -gt 0 ]; do
-    extra[$1]=$2
+    if [ "$1" = events ]; then events=", \"events\": $2"; else extra[$1]=$2; fi
     shift 2
   done
-  for h in 1 2 3; do
+  for h in $(seq 1 "$hubs"); do
     local readers=()
     for p in 1 2 3 4 5 6 7; do
       id=r$(((h - 1) * 7 + p))
@@ -70,26 +67,147 @@ hub_farm() {
     done
     entries+=("{\"port\": $h, \"hub\": {\"ports\": 7, \"attached\": [$(IFS=,; echo "${readers[*]}")]}}")
   done
-  echo "{\"imageDir\": \"images\", \"hostControllers\": [{\"rootHubPorts\": 8, \"attached\": [$(IFS=,; echo "${entries[*]}")]}]}"
-}
-# port=ID:pass for every box of the hubs.
-all_pass() {
-  local n
-  for n in $(seq 1 21); do echo "$n=r$n:pass"; done
+  echo "{\"imageDir\": \"images\", \"hostControllers\": [{\"rootHubPorts\": 8, \"attached\": [$(IFS=,; echo "${entries[*]}")]}]$events}"
 }
 
+# The trouble run: capacity check, format, areas and copy on hub 1 alone, each reader with its
+# own trouble.
+trouble_run="model=$model,cardinfo,bin,copy,capacity,label=TROUBLE"
 host_hubs() {
-  hub_farm 8 >"$run/farm.json"
+  # r4's card comes partitioned from the factory: the kernel makes a partition node of it.
+  hub_farm 3 8 r4 ', "partitioned": true' >"$run/farm.json"
+  # r1 is forged (4 MiB real), r2 answers UNIT ATTENTION to the first capacity query after the
+  # controller re-lays its card, r3 and r4 are pulled during the format and the copy, r6 is
+  # plugged in while the run is on.
+  hub_farm 1 8 r1 ', "realMiB": 4, "forgery": "wrap"' \
+    r2 ", \"faults\": [{\"command\": \"GetCapacity\", \"after\": $ua_after, \"fault\": \"unitAttention\", \"times\": 1}]" \
+    events '[{"atMs": 0, "pull": "r6"}]' >"$run/trouble.json"
   serve "$run/farm.json"
   judge lay "$run/production" "$full_run"
+  judge lay "$run/trouble" "$trouble_run"
 }
+# How many capacity queries r2 answers before the one after its card is re-laid.
+ua_after=7
+
 guest_hubs() {
   wait_disks 21
   readers_are_the_operators || return 1
   station production
   ask judge production
+  vfat_readback r1 "$out/production"
+  ask farm trouble
+  wait_disks_exactly 6
+  trouble
+  ask judge trouble
+}
+
+# Mounts the card of the reader at `usb` as vfat, as a customer's computer would, and compares the
+# files the run in `dir` copied.
+vfat_readback() {
+  local reader=$1 dir=$2 disk verdict=pass
+  disk=$(disk_of "$reader")
+  mkdir -p /mnt/card
+  if ! mount -t vfat -o ro "/dev/$disk" /mnt/card; then
+    verdict="fail: /dev/$disk does not mount as vfat"
+  elif ! cmp -s /mnt/card/hello.txt "$dir/hello.txt" || ! cmp -s /mnt/card/Docs/inner.txt "$dir/Docs/inner.txt"; then
+    verdict="fail: the copied files read back otherwise: $(ls -R /mnt/card | tr '\n' ' ')"
+  fi
+  umount /mnt/card 2>/dev/null
+  ask result vfat-readback "$verdict"
+}
+
+# The trouble run, with the pulls and the plug done while it goes on: r6 comes once the first
+# capacity check has ended, r3 goes when the formatter first writes to it, r4 while mcopy writes
+# to it (short: watched without a pause).
+trouble() {
+  local r3 r4 watchers=()
+  r3=$(disk_of r3)
+  r4=$(disk_of r4)
+  (
+    until grep -qs "Capacity check" "$out/trouble/stderr"; do sleep 0.2; done
+    ask plug r6 >/dev/null
+  ) &
+  watchers+=($!)
+  (
+    until [ "$(awk '{print $7}' "/sys/block/$r3/stat" 2>/dev/null || echo 0)" -gt 0 ]; do sleep 0.1; done
+    ask pull r3 >/dev/null
+  ) &
+  watchers+=($!)
+  (
+    until pgrep -f "mcopy .* /dev/$r4 " >/dev/null; do :; done
+    ask pull r4 >/dev/null
+  ) &
+  watchers+=($!)
+  station trouble
+  kill "${watchers[@]}" 2>/dev/null
+  wait
 }
 judge_production() {
   judge check "$run/production" "$full_run" "$run/production/report.json" \
-    "$(cat "$run/production/exit")" "$run/images" $(all_pass)
+    "$(cat "$run/production/exit")" "$run/images" $(for n in $(seq 1 21); do echo "$n=r$n:pass"; done)
+}
+judge_trouble() {
+  judge check "$run/trouble" "$trouble_run" "$run/trouble/report.json" \
+    "$(cat "$run/trouble/exit")" "$run/images" 1=r1:forged=4 2=r2:pass 3=r3:pulled 4=r4:pulled \
+    5=r5:pass 6=r6:pass 7=r7:pass &&
+    # The readers the run did not hold (r8 to r21, not served) are as the production run left
+    # them.
+    (cd "$run/images" && grep -E ' r([89]|1[0-9]|2[01])\.img$' ../untouched.sha256 |
+      sha256sum --quiet -c -)
+}
+
+# ---- bench: the work of bench/kernel_path.sh --------------------------------------------------
+
+bench_run="model=$model,rw=1,label=BENCH"
+host_bench() {
+  hub_farm 1 16 >"$run/farm.json"
+  serve "$run/farm.json"
+  judge lay "$run/bench" "$bench_run"
+  # The station saves its serial number into the file it ran with; the in-process run starts from
+  # the same settings.
+  cp "$run/bench/TarvixValue.ini" "$run/bench/TarvixValue.ini.laid"
+}
+guest_bench() {
+  wait_disks 7
+  readers_are_the_operators || return 1
+  station bench
+  ask judge bench
+}
+judge_bench() {
+  judge check "$run/bench" "$bench_run" "$run/bench/report.json" "$(cat "$run/bench/exit")" \
+    "$run/images" $(for n in $(seq 1 7); do echo "$n=r$n:pass"; done)
+}
+
+# ---- usbip: readers attached over USB/IP, as on a PC with no readers at hand ------------------
+
+# Two readers attached to vhci-hcd over QEMU's user network, which reaches nothing but the server
+# (at 10.0.2.100:3240 for the guest). The virtual controller's root ports come after the xhci's sixteen in the walk: boxes 17 and 18.
+usbip_run="model=$model,nohubmap,cardinfo,copy,label=USBIP"
+usbip_port=$((3240 + RANDOM % 1000))
+host_usbip() {
+  local reader='"model": "'$model'", "cardMiB": 8'
+  cat >"$run/farm.json" <<EOF
+{"imageDir": "images", "hostControllers": [{"rootHubPorts": 8, "attached": [
+  {"port": 1, "reader": {"id": "r1", $reader}}, {"port": 2, "reader": {"id": "r2", $reader}}]}]}
+EOF
+  serve "$run/farm.json" --usbip "127.0.0.1:$usbip_port"
+  kernel_args=" tarvix_usbip=1"
+  qemu_devices+=(-device qemu-xhci,id=xhci,p2=8,p3=8
+    -netdev "user,id=net,restrict=on,guestfwd=tcp:10.0.2.100:3240-tcp:127.0.0.1:$usbip_port"
+    -device virtio-net-pci,netdev=net)
+  judge lay "$run/usbip" "$usbip_run"
+}
+guest_usbip() {
+  ip link set lo up
+  ip link set eth0 up
+  ip addr add 10.0.2.15/24 dev eth0
+  python3 "$here/usbip_attach.py" 10.0.2.100 3240 r1 r2 || return 1
+  wait_disks 2
+  readers_are_the_operators || return 1
+  station usbip
+  ask judge usbip
+}
+judge_usbip() {
+  judge check "$run/usbip" "$usbip_run" "$run/usbip/report.json" "$(cat "$run/usbip/exit")" \
+    "$run/images" 17=r1:pass 18=r2:pass
 }

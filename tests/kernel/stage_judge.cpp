@@ -6,10 +6,10 @@
 //   kernel_stage_judge check DIR STEPS REPORT EXIT IMAGES PORT=ID:VERDICT...
 //
 // STEPS is a comma-separated list: model=NAME, and any of nohubmap, llf, rw=N, cardinfo, copy,
-// bin, iso, capacity, label=TEXT; scanonly for a scan. A VERDICT is pass (the box shows pass and the card verifies),
-// pulled (the reader went away: blank box, recorded as pulled), refused (in a box, never
-// started), forged=N (failed the capacity check with N MiB real) or fail. Ports not named must
-// hold no reader. Prints what is wrong, one line each; exits 0 when nothing is.
+// bin, iso, capacity, label=TEXT; scanonly for a scan. A VERDICT is pass (the box shows pass and
+// the card verifies), pulled (the reader went away: blank box, recorded as pulled), refused (in a
+// box, never started), forged=N (failed the capacity check with N MiB real) or fail. Ports not
+// named must hold no reader. Prints what is wrong, one line each; exits 0 when nothing is.
 #include "e2e/card_reading.h"
 
 #include <nlohmann/json.hpp>
