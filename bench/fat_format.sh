@@ -4,10 +4,6 @@
 set -eu
 build=${1:-build}
 [ $# -gt 0 ] && shift
-exe="$build/bench/fat_format_bench"
-if [ ! -x "$exe" ]; then
-  echo "build the benchmark first: cmake --build $build --target fat_format_bench" >&2
-  exit 1
-fi
 command -v mkfs.fat >/dev/null || { echo "mkfs.fat (dosfstools) is not installed" >&2; exit 1; }
-exec "$exe" "$@"
+cmake --build "$build" --target fat_format_bench >/dev/null
+exec "$build/bench/fat_format_bench" "$@"

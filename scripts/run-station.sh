@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts the station on the built-in simulated reader farm with the demo
-# settings (Hub Map, VQ301C-A-1LUN, low-level format 10MB, format, read/write test, card
+# Sets up and builds the station alone (its own packages and its executable; scripts/test.sh
+# installs and builds everything), then starts it on the built-in simulated reader farm with the
+# demo settings (Hub Map, VQ301C-A-1LUN, low-level format 10MB, format, read/write test, card
 # information). Without a display it runs one production run headless (Auto Start once), prints
 # the port boxes as JSON and exits 0 when every reader passed.
 # Arguments replace the defaults, e.g. scripts/run-station.sh --farm my-farm.json
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/build.sh >&2 # standard output carries the report
+bash scripts/build.sh --station >&2 # standard output carries the report
 station="${TARVIX_BUILD_DIR:-build}/apps/tarvix/tarvix"
 if [ $# -eq 0 ]; then
   # The station saves its serial numbers back into its settings file, so the demo runs on a copy

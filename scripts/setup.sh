@@ -1,21 +1,30 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the station need.
+# Installs every Debian package the build, the tests and the station need; with --station only
+# what building and running the station needs (its compiler, libraries, copy tool and fonts).
 # Idempotent: quiet and quick when everything is already there.
 set -euo pipefail
 
-packages=(
+station=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
+  # The configure step finds the device server's usbredir library even for the station alone.
   libudev-dev nlohmann-json3-dev libusbredirparser-dev
-  libgtest-dev libgmock-dev
-  mtools dosfstools
-  xvfb xauth fonts-wqy-microhei fonts-dejavu-core python3
-  clang-format
-  dpkg-dev lintian
-  clang libclang-rt-14-dev
-  g++-mingw-w64-x86-64-posix wine64 googletest
-  qemu-system-x86 busybox-static udev libcap2-bin adduser
+  mtools fonts-wqy-microhei
 )
+packages=("${station[@]}")
+if [ "${1:-}" != "--station" ]; then
+  packages+=(
+    libgtest-dev libgmock-dev
+    dosfstools
+    xvfb xauth fonts-dejavu-core python3
+    clang-format
+    dpkg-dev lintian
+    clang libclang-rt-14-dev
+    g++-mingw-w64-x86-64-posix wine64 googletest
+    # The kernel stage: QEMU, the guest's busybox, udevd, and setcap for the package's script.
+    qemu-system-x86 busybox-static udev libcap2-bin adduser
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do

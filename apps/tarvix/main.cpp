@@ -18,7 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
-#include <thread>
+#include <optional>
 #ifdef _WIN32
 #include "platform/windows/windows_system.h"
 #include <io.h>
@@ -214,14 +214,12 @@ int runHeadless(cli::Backend& backend, const cli::Options& options, const LogPla
   std::vector<cli::PortLine> lines;
   if (!options.scanOnly) {
     host.runAndWait([&] { window.onClicked(station::id::kAutoStart); });
-    bool ended = false;
-    while (!ended) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      host.runAndWait([&] {
-        ended = window.runEnded();
-        if (progress) lines = portLines(window);
-      });
-      if (progress) progress->show(lines, false);
+    // Asleep until the run's end; a person at the terminal sees the ports between.
+    std::optional<std::chrono::nanoseconds> redraw;
+    if (progress) redraw = cli::kRedrawPeriod;
+    while (!host.waitUntil([&] { return window.runEnded(); }, redraw)) {
+      host.runAndWait([&] { lines = portLines(window); });
+      progress->show(lines, false);
     }
   }
   host.runAndWait([&] {

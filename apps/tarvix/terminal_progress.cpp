@@ -5,7 +5,6 @@
 namespace tarvix::cli {
 namespace {
 
-constexpr auto kRedrawPeriod = std::chrono::milliseconds(250);
 constexpr std::size_t kShownCharacters = 40;
 constexpr int kProgressMax = 200;
 

@@ -11,6 +11,8 @@
 
 namespace tarvix::cli {
 
+inline constexpr auto kRedrawPeriod = std::chrono::milliseconds(250);
+
 struct PortLine {
   int port = 0;
   std::string shows;  // the port box's first result line, on one line

@@ -13,8 +13,9 @@
 namespace tarvix::app {
 namespace {
 
-// How often queued port box changes reach the window: a smooth bar, and few wake-ups.
-constexpr auto kDisplayPeriod = std::chrono::milliseconds(80);
+// How often queued port box changes reach the window: a smooth bar, and ten wake-ups a second
+// however busy the ports are, which leaves room for the run's own timer within twelve.
+constexpr auto kDisplayPeriod = std::chrono::milliseconds(100);
 
 // The port boxes' result lines, bars and pictures: where workers show how their port is doing.
 bool inPortBox(int id) {
@@ -68,7 +69,7 @@ template <typename Change> void ControlModel::change(int id, Change&& apply) {
   if (r == nullptr) return; // no such control: nothing to change
   auto run = [&] {
     apply(*r);
-    ++revision_;
+    revise();
   };
   if (host_.onWindowThread()) {
     run();
@@ -99,19 +100,30 @@ void ControlModel::display(int id, DisplayQueue::Property property,
   }
   ControlRecord* r = find(id);
   if (r == nullptr) return;
-  const bool due = displayQueue_.put(id, property, [this, r, apply = std::move(apply)] {
+  const bool armTimer = displayQueue_.put(id, property, [this, r, apply = std::move(apply)] {
     apply(*r);
-    ++revision_;
+    revise();
   });
-  if (due) {
-    host_.post(
-        [this] { host_.armTimer(kDisplayTimer, kDisplayPeriod, [this] { flushDisplay(); }); });
-  }
+  if (armTimer) host_.post([this] { armDisplayTimer(); });
+}
+
+void ControlModel::armDisplayTimer() {
+  host_.armTimer(kDisplayTimer, kDisplayPeriod, [this] {
+    auto [due, again] = displayQueue_.takeOnTimer();
+    for (const DisplayQueue::Apply& apply : due)
+      apply();
+    if (again) armDisplayTimer();
+  });
 }
 
 void ControlModel::flushDisplay() {
   for (const DisplayQueue::Apply& apply : displayQueue_.take())
     apply();
+}
+
+void ControlModel::revise() {
+  ++revision_;
+  if (onChange_) onChange_();
 }
 
 void ControlModel::setText(int id, const std::string& text) {

@@ -51,6 +51,9 @@ public:
   const std::vector<int>& controlIds() const { return ids_; }
   // Increases with every change of any control, so a front end repaints only when it moved.
   std::uint64_t revision() const { return revision_; }
+  // Called after every change of the revision, so a front end wakes only when there is something
+  // to draw; it should coalesce what one pass of its event loop brings.
+  void setOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
   // Applies what workers queued for display.
   void flushDisplay();
 
@@ -66,12 +69,17 @@ private:
   template <typename Read> auto read(int id, Read&& read) const;
   // A port box change: applied at once on the window thread, queued from a worker.
   void display(int id, DisplayQueue::Property property, std::function<void(ControlRecord&)> apply);
+  // Arms the timer that shows what workers queued; it arms itself again while changes keep coming.
+  void armDisplayTimer();
+  // Counts one change of the revision and tells the front end.
+  void revise();
 
   ui::WindowHost& host_;
   int firstId_ = 0;
   std::vector<ControlRecord> records_; // indexed by id - firstId_
   std::vector<int> ids_;
   std::uint64_t revision_ = 0;
+  std::function<void()> onChange_;
   mutable DisplayQueue displayQueue_;
 };
 

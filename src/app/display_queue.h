@@ -1,7 +1,7 @@
 // What workers show in the port boxes (result lines, progress bars, pictures), kept as the latest
 // value per control and property, and applied on the window thread in one go. Workers never wait
-// for the window to show their progress, and a busy port wakes it a few times a second instead of
-// twice per 64 KiB transfer. Thread-safe.
+// for the window to show their progress, and busy ports wake it once per display period through
+// one timer, which stays armed while changes keep coming and lapses when none came. Thread-safe.
 #pragma once
 
 #include <functional>
@@ -18,12 +18,12 @@ public:
   enum class Property { Range, Position, Text, Picture };
   using Apply = std::function<void()>;
 
-  // Keeps `apply` as the latest change of (id, property). True when nothing was pending before,
-  // so the caller arranges for the queue to be flushed.
+  // Keeps `apply` as the latest change of (id, property). True when the flush timer is not armed,
+  // so the caller arranges for it to be armed; until then it counts as armed.
   bool put(int id, Property property, Apply apply) {
     std::lock_guard lock(mutex_);
     pending_[{id, property}] = std::move(apply);
-    return !std::exchange(flushDue_, true);
+    return !std::exchange(timerArmed_, true);
   }
   // A change made on the window thread supersedes what a worker left pending for the same.
   void drop(int id, Property property) {
@@ -33,19 +33,29 @@ public:
   // Everything pending, in control order; the queue is empty afterwards.
   std::vector<Apply> take() {
     std::lock_guard lock(mutex_);
+    return takeLocked();
+  }
+  // For the flush timer: what is pending, and whether to arm the timer again. Nothing pending
+  // means the ports went quiet, so the timer lapses and the next put asks for it anew.
+  std::pair<std::vector<Apply>, bool> takeOnTimer() {
+    std::lock_guard lock(mutex_);
+    timerArmed_ = !pending_.empty();
+    return {takeLocked(), timerArmed_};
+  }
+
+private:
+  std::vector<Apply> takeLocked() {
     std::vector<Apply> due;
     due.reserve(pending_.size());
     for (auto& entry : pending_)
       due.push_back(std::move(entry.second));
     pending_.clear();
-    flushDue_ = false;
     return due;
   }
 
-private:
   std::mutex mutex_;
   std::map<std::pair<int, Property>, Apply> pending_;
-  bool flushDue_ = false;
+  bool timerArmed_ = false;
 };
 
 } // namespace tarvix::app

@@ -360,9 +360,12 @@ void RunController::startWorker(station::PortRecord& record, run::ReaderBinding 
     workers_.emplace_back([this, &record, context = stepContext(), binding = std::move(binding),
                            started = std::move(started)] {
       run::runSlotWorker(context, record, binding, started, productionBook_);
-      // What the worker showed last is in the window when the run is seen to end.
-      host_.runAndWait([this] { controls_.flushDisplay(); });
-      --liveWorkers_;
+      // What the worker showed last is in the window when the run is seen to end, and the
+      // worker's end is a window event, which whoever waits for the run's end is woken by.
+      host_.runAndWait([this] {
+        controls_.flushDisplay();
+        --liveWorkers_;
+      });
     });
   } catch (const std::system_error& error) {
     // The system would not give the port a thread: that port fails, the station runs on.

@@ -26,6 +26,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -86,6 +87,8 @@ public:
   const std::vector<int>& controlIds() const { return controls_.controlIds(); }
   // Increases with every change of any control, so a front end repaints only when it moved.
   std::uint64_t revision() const { return controls_.revision(); }
+  // Called on the window thread whenever the revision moves.
+  void setOnChange(std::function<void()> onChange) { controls_.setOnChange(std::move(onChange)); }
   // The About item of the system menu; empty when there is none.
   const std::string& aboutMenuText() const { return aboutMenuText_; }
   std::string caption() const;

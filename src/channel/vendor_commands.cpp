@@ -49,10 +49,11 @@ bool refuse(ReaderHandleHolder& holder, Command command) {
 }
 
 // Buffered frame: the device answers into a fresh zeroed area, and `copyOut` receives the area's
-// first copyOut.size() bytes on success, so whatever the device did not return reads as zero.
+// first copyOut.size() bytes on success, so whatever the device did not return reads as zero and
+// a failed request leaves `copyOut` as it was. The area is as long as the request or the copy.
 bool sendBuffered(ReaderHandleHolder& holder, Command command, PassThroughRequest request,
                   std::span<std::uint8_t> copyOut) {
-  std::vector<std::uint8_t> area(kMaxTransferBytes, 0);
+  std::vector<std::uint8_t> area(std::max<std::size_t>(request.dataLength, copyOut.size()), 0);
   request.data = request.dataLength > 0 ? area.data() : nullptr;
   if (!send(holder, command, request)) return false;
   std::copy_n(area.begin(), copyOut.size(), copyOut.begin());
@@ -197,9 +198,14 @@ bool ReadSector(ReaderHandleHolder& m_hUSBDeviceHandle, std::span<std::uint8_t> 
                 std::uint32_t logicalBlock) {
   if (destination.empty()) return false;
   const auto part = destination.first(std::min<std::size_t>(destination.size(), kMaxTransferBytes));
+  // Read in place: the bytes are zeroed first, so what the device does not return reads as zero,
+  // and zeroed again after a failure, so no part of a failed read passes for data.
   std::fill(part.begin(), part.end(), std::uint8_t{0});
-  return sendBuffered(m_hUSBDeviceHandle, Command::ReadSector,
-                      readSectorRequest(logicalBlock, length32(part.size())), part);
+  PassThroughRequest request = readSectorRequest(logicalBlock, length32(part.size()));
+  request.data = part.data();
+  if (send(m_hUSBDeviceHandle, Command::ReadSector, request)) return true;
+  std::fill(part.begin(), part.end(), std::uint8_t{0});
+  return false;
 }
 
 bool WriteSector(ReaderHandleHolder& m_hUSBDeviceHandle, std::span<const std::uint8_t> source,

@@ -61,8 +61,8 @@ inline constexpr std::uint8_t kQueryConfiguration = 0x3E;
                                std::span<const std::uint8_t> source);
 
 // READ(10) / WRITE(10) on the opened logical unit: one request of the first min(size, 65,536)
-// bytes; callers loop for more. An empty buffer sends nothing and fails. ReadSector zeroes the
-// bytes it will read before sending.
+// bytes; callers loop for more. An empty buffer sends nothing and fails. ReadSector reads into
+// `destination` itself, zeroed before sending, and leaves those bytes zero when the read fails.
 [[nodiscard]] bool ReadSector(ReaderHandleHolder& m_hUSBDeviceHandle,
                               std::span<std::uint8_t> destination, std::uint32_t logicalBlock);
 [[nodiscard]] bool WriteSector(ReaderHandleHolder& m_hUSBDeviceHandle,

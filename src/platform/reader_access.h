@@ -17,8 +17,9 @@ inline constexpr ReaderHandle kNoReader = -1;
 inline constexpr std::size_t kCommandBlockLength = 16;
 inline constexpr std::size_t kSenseAreaLength = 32;
 
-// Buffered: `data` is a zeroed area that the request owner copies out after a read, so bytes the
-// device did not return read as zero. Direct: `data` is the caller's own buffer, used in place.
+// Buffered: `data` is zeroed before a read (an area the request owner copies out, or the
+// destination itself), so bytes the device did not return read as zero. Direct: `data` is the
+// caller's own buffer, used in place.
 // Backends move the same bytes either way; the variant records how the station framed the request.
 enum class FrameVariant : std::uint8_t { Buffered, Direct };
 

@@ -18,6 +18,7 @@
 #include <numeric>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -133,7 +134,7 @@ public:
       moved = write(stamped(b->first, b->sectors), b->first);
     for (const Block& b : blocks_) {
       if (!moved) break;
-      Bytes back(b.saved.size());
+      const auto back = scratch(b.saved.size());
       moved = read(back, b.first);
       if (moved) judgeBlock(b, back);
     }
@@ -178,19 +179,26 @@ private:
     return channel::WriteSector(holder_, data, static_cast<std::uint32_t>(first));
   }
 
+  // Room for what is needed only for a moment (a second read, a stamp, a read-back): one block's
+  // worth, reused rather than zeroed afresh each time.
+  std::span<std::uint8_t> scratch(std::size_t bytes) { return std::span(scratch_).first(bytes); }
+
   // Read twice and compared: a save that read wrong once would be written back over good data.
   bool save(Block& b) {
-    Bytes again(b.saved.size());
-    return read(b.saved, b.first) && read(again, b.first) && again == b.saved;
+    const auto again = scratch(b.saved.size());
+    return read(b.saved, b.first) && read(again, b.first) && std::ranges::equal(again, b.saved);
   }
 
-  Bytes stamped(std::uint64_t first, std::uint32_t sectors) const {
-    Bytes stamp(sectors * kSectorBytes);
+  // In the scratch room, until it is next used.
+  std::span<const std::uint8_t> stamped(std::uint64_t first, std::uint32_t sectors) {
+    const auto stamp = scratch(sectors * kSectorBytes);
     for (std::uint32_t s = 0; s < sectors; ++s) {
-      for (std::size_t at = 0; at < kSectorBytes; at += kStampBytes) {
-        put64(&stamp[s * kSectorBytes + at], first + s);
-        put64(&stamp[s * kSectorBytes + at + 8], nonce_);
-      }
+      std::uint8_t* sector = &stamp[s * kSectorBytes];
+      put64(sector, first + s);
+      put64(sector + 8, nonce_);
+      // Every stamp of a sector is the same: the sector fills by doubling what it holds.
+      for (std::size_t filled = kStampBytes; filled < kSectorBytes; filled *= 2)
+        std::copy_n(sector, filled, sector + filled);
     }
     return stamp;
   }
@@ -228,7 +236,7 @@ private:
   }
 
   // Judges every sector of a block read back; the sectors before its first failing one held.
-  void judgeBlock(const Block& b, const Bytes& back) {
+  void judgeBlock(const Block& b, std::span<const std::uint8_t> back) {
     std::uint64_t holdingEnd = b.first;
     for (std::uint32_t s = 0; s < b.sectors; ++s) {
       const std::span<const std::uint8_t> sector(&back[s * kSectorBytes], kSectorBytes);
@@ -242,7 +250,7 @@ private:
     Block b = sectorAt(at);
     if (!save(b)) return std::nullopt;
     const bool stampedWell = write(stamped(at, 1), at);
-    Bytes back(kSectorBytes);
+    const auto back = scratch(kSectorBytes);
     const bool readWell = stampedWell && read(back, at);
     if (!write(b.saved, at) || !readWell) return std::nullopt;
     return reading(back.data(), at);
@@ -296,7 +304,7 @@ private:
     Block high = sectorAt(apart);
     if (!save(low) || !save(high)) return std::nullopt;
     const bool stampedWell = write(stamped(apart, 1), apart) && write(stamped(0, 1), 0);
-    Bytes back(kSectorBytes);
+    const auto back = scratch(kSectorBytes);
     const bool readWell = stampedWell && read(back, apart);
     const bool restored = write(high.saved, apart) && write(low.saved, 0);
     if (!readWell || !restored) return std::nullopt;
@@ -311,6 +319,7 @@ private:
   const std::uint64_t nonce_;
   const std::uint64_t seed_;
   std::vector<Block> blocks_;
+  Bytes scratch_ = Bytes(kBlockSectors * kSectorBytes);
   std::uint64_t aliasGcd_ = 0;
   std::uint64_t lowestLost_ = sectorCount_;
   std::vector<std::uint64_t> holdingEnds_; // per block read back, the end of its leading good run

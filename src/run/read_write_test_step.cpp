@@ -34,10 +34,10 @@ std::uint64_t keepInWalk(std::uint64_t sector, std::uint64_t first, std::uint64_
 
 // Each byte is drawn from a generator seeded afresh with the tick, so bytes written within one
 // tick are equal; the pattern changes from tick to tick. The tick is read once per stretch of
-// bytes that takes far less than a millisecond to fill: reading it for every byte cost more
-// than the transfers.
+// bytes that takes far less than a millisecond to fill (a 4 KiB stretch, well under a
+// microsecond): reading it for every byte, or every 256, cost more than the transfers.
 void fillPattern(std::span<std::uint8_t> run, platform::Clock& clock) {
-  constexpr std::size_t kStretch = 256;
+  constexpr std::size_t kStretch = 4096;
   std::uint64_t tick = clock.tickMs();
   auto value = static_cast<std::uint8_t>(firstRandom(tick) % kDrawModulus);
   for (std::size_t at = 0; at < run.size(); at += kStretch) {

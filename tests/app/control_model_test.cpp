@@ -72,6 +72,39 @@ TEST_F(Controls, WorkersProgressIsCoalescedAndTheWindowsOwnChangeWins) {
   });
 }
 
+// A busy port wakes the window through one timer that stays armed while changes come, fewer
+// than twelve times a second, and the last value shows; a resting station does not wake it.
+TEST_F(Controls, ABusyPortWakesTheWindowAtMostTwelveTimesASecondAndAnIdleOneNever) {
+  using Clock = std::chrono::steady_clock;
+  const std::uint64_t before = host.wakes();
+  const auto start = Clock::now();
+  std::thread([&] {
+    for (int position = 0; Clock::now() - start < std::chrono::seconds(1); ++position) {
+      model.setProgress(progressBarId(1), position % kProgressMax);
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    model.setProgress(progressBarId(1), kProgressMax);
+  }).join();
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  EXPECT_LE(static_cast<double>(host.wakes() - before), 12 * seconds + 1);
+
+  int shown = -1;
+  for (int wait = 0; wait < 100 && shown != kProgressMax; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    onWindow([&] { shown = model.control(progressBarId(1)).position; });
+  }
+  EXPECT_EQ(shown, kProgressMax);
+  // Once the timer has lapsed (one quiet period after the last change, later on a busy machine)
+  // nothing wakes the window: a stretch of 300 ms with no wake comes soon.
+  bool quiet = false;
+  for (int stretch = 0; stretch < 10 && !quiet; ++stretch) {
+    const std::uint64_t resting = host.wakes();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    quiet = host.wakes() == resting;
+  }
+  EXPECT_TRUE(quiet);
+}
+
 TEST_F(Controls, AnUnknownIdAssertsInDebugBuildsAndChangesNothingInRelease) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   std::uint64_t before = 0;

@@ -144,13 +144,22 @@ TEST_F(Transfers, SectorTransfersOfTwoChunksMoveOnlyTheFirst) {
   EXPECT_EQ(access.sentRequests[1].request.commandBlock[8], 0x80);
 }
 
-TEST_F(Transfers, FailedReadSectorLeavesZerosWhereItWouldHaveRead) {
-  access.replies.push_back({false, 5, {}});
+// What a failed read brought in must not pass for data, nor stale bytes for what a short one
+// did not return.
+TEST_F(Transfers, ReadSectorLeavesZerosWhereTheDeviceGaveNoData) {
+  access.replies.push_back({false, 5, std::vector<std::uint8_t>(512, 0x22)});
   std::vector<std::uint8_t> destination(70000, 0xEE);
   EXPECT_FALSE(ReadSector(holder, destination, 0));
   EXPECT_TRUE(allAre(std::span(destination).first(65536), 0));
   EXPECT_EQ(destination[65536], 0xEE);
   EXPECT_EQ(trace.lines(), std::vector<std::string>{"ReadSector Error Code ='5'"});
+
+  access.replies.push_back({true, 0, {0xAB}});
+  std::fill(destination.begin(), destination.end(), std::uint8_t{0xEE});
+  EXPECT_TRUE(ReadSector(holder, std::span(destination).first(512), 0));
+  EXPECT_EQ(destination[0], 0xAB);
+  EXPECT_TRUE(allAre(std::span(destination).subspan(1, 511), 0));
+  EXPECT_EQ(destination[512], 0xEE);
 }
 
 TEST_F(Transfers, FailedSingleReadsLeaveTheDestinationAsItWas) {

@@ -80,7 +80,7 @@ public:
   // Presses Auto Start and waits until the run has ended by itself.
   bool runOnce(std::chrono::milliseconds limit = std::chrono::seconds(60)) {
     host.runAndWait([&] { window->onClicked(station::id::kAutoStart); });
-    return waitFor([&] { return window->runEnded(); }, limit);
+    return host.waitUntil([&] { return window->runEnded(); }, limit);
   }
   std::filesystem::path dir() const { return dir_.path(); }
   // Runs `step` on a worker thread, as port 1's worker would, with the options the window shows.

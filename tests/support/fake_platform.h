@@ -109,8 +109,10 @@ public:
 struct Reply {
   bool ok = true;
   int errorCode = 0;
-  std::vector<std::uint8_t> data; // written into In requests; may be shorter than asked for
-  std::uint8_t senseKey = 0;      // of a refusal
+  // Written into In requests, a refused one too (a device may fail after part of the data came);
+  // may be shorter than asked for.
+  std::vector<std::uint8_t> data;
+  std::uint8_t senseKey = 0; // of a refusal
 };
 
 struct SentRequest {
@@ -149,7 +151,7 @@ public:
       reply = std::move(replies.front());
       replies.pop_front();
     }
-    if (reply.ok && request.direction == platform::DataDirection::In)
+    if (request.direction == platform::DataDirection::In)
       std::copy_n(reply.data.begin(), std::min<std::size_t>(reply.data.size(), request.dataLength),
                   request.data);
     request.errorCode = reply.ok ? 0 : reply.errorCode;

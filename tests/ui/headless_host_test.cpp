@@ -106,6 +106,22 @@ TEST(HeadlessHost, TimerArmedFromItsOwnCallbackFiresAgain) {
   EXPECT_EQ(third.get_future().wait_for(2s), std::future_status::ready);
 }
 
+// A thread waiting for something the window thread brings about sleeps until a task or timer
+// makes it hold; a host with nothing to do never wakes.
+TEST(HeadlessHost, WaitUntilSleepsUntilAWindowEventMakesItHold) {
+  HeadlessHost host;
+  bool done = false; // window thread only
+  EXPECT_FALSE(host.waitUntil([&] { return done; }, 30ms));
+  host.runAndWait([&] { host.armTimer(1, 50ms, [&] { done = true; }); });
+  const std::uint64_t before = host.wakes();
+  EXPECT_TRUE(host.waitUntil([&] { return done; }));
+  EXPECT_LE(host.wakes() - before, 2u); // the waiter's own first look, and the timer
+
+  const std::uint64_t resting = host.wakes();
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(host.wakes(), resting);
+}
+
 TEST(HeadlessHost, ModalInteractionsAreRecordedAndAnsweredByTheResponder) {
   HeadlessHost host;
   host.messageBox("Load file sucess !!", "Tarvix");

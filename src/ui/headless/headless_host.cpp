@@ -43,9 +43,7 @@ void HeadlessHost::runPending(std::chrono::milliseconds wait) {
   while (!tasks_.empty()) {
     Task task = std::move(tasks_.front());
     tasks_.pop_front();
-    lock.unlock();
-    task();
-    lock.lock();
+    wakeFor(lock, task);
   }
 }
 
@@ -70,9 +68,7 @@ void HeadlessHost::loop() {
     if (!tasks_.empty()) {
       Task task = std::move(tasks_.front());
       tasks_.pop_front();
-      lock.unlock();
-      task();
-      lock.lock();
+      wakeFor(lock, task);
       continue;
     }
     auto nextTimer = timers_.end();
@@ -91,10 +87,51 @@ void HeadlessHost::loop() {
     }
     Task fire = std::move(nextTimer->second.onFire);
     timers_.erase(nextTimer);
-    lock.unlock();
-    fire();
-    lock.lock();
+    wakeFor(lock, fire);
   }
+}
+
+void HeadlessHost::wakeFor(std::unique_lock<std::mutex>& lock, const Task& work) {
+  ++wakes_;
+  lock.unlock();
+  work();
+  lock.lock();
+  if (!awaited_ || awaitedHeld_) return;
+  // The condition reads window state, which may call back into this host: checked unlocked.
+  const std::function<bool()> awaited = awaited_;
+  const std::uint64_t wait = waits_;
+  lock.unlock();
+  const bool held = awaited();
+  lock.lock();
+  if (held && awaited_ && wait == waits_) {
+    awaitedHeld_ = true;
+    held_.notify_all();
+  }
+}
+
+bool HeadlessHost::waitUntil(std::function<bool()> condition,
+                             std::optional<std::chrono::nanoseconds> timeout) {
+  std::unique_lock lock(mutex_);
+  awaited_ = std::move(condition);
+  awaitedHeld_ = false;
+  ++waits_;
+  tasks_.emplace_back([] {}); // a wake that only checks the condition
+  wake_.notify_all();
+  const auto held = [this] { return awaitedHeld_; };
+  if (timeout) {
+    held_.wait_for(lock, *timeout, held);
+  } else {
+    held_.wait(lock, held);
+  }
+  const bool result = awaitedHeld_;
+  awaited_ = nullptr;
+  awaitedHeld_ = false;
+  return result;
+}
+
+std::uint64_t HeadlessHost::wakes() const {
+  std::lock_guard lock(mutex_);
+  return wakes_;
 }
 
 void HeadlessHost::messageBox(const std::string& text, const std::string& caption) {

@@ -9,6 +9,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -37,6 +38,16 @@ public:
   // Plays the operator in the copy-file dialog; without one it is closed at once. Thread-safe.
   using CopyDialogScript = std::function<void(CopyDialogModel&)>;
   void setCopyDialogScript(CopyDialogScript script);
+  // Blocks a thread other than the window thread until `condition` holds, or for at most
+  // `timeout` when one is given; true when it held. The window thread checks the condition at
+  // once and again after every task and timer it runs, so the waiting thread sleeps until then.
+  // One thread waits at a time.
+  bool waitUntil(std::function<bool()> condition,
+                 std::optional<std::chrono::nanoseconds> timeout = std::nullopt);
+  // How many tasks and timers the window thread has run: each would wake a resting window.
+  // Thread-safe.
+  std::uint64_t wakes() const;
+
   // What the modal interactions were asked so far. Thread-safe.
   std::vector<std::string> messages() const;
   struct MessageBox {
@@ -54,12 +65,19 @@ private:
     Task onFire;
   };
   void loop();
+  // Runs one task or timer with the lock released, then checks what waitUntil waits for.
+  void wakeFor(std::unique_lock<std::mutex>& lock, const Task& work);
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Task> tasks_;
   std::map<int, Timer> timers_;
   bool stopping_ = false;
+  std::uint64_t wakes_ = 0;
+  std::function<bool()> awaited_; // what waitUntil waits for; empty when nobody waits
+  bool awaitedHeld_ = false;
+  std::uint64_t waits_ = 0; // tells one waitUntil's condition from the next
+  std::condition_variable held_;
   PathResponder pathResponder_;
   CopyDialogScript copyDialogScript_;
   std::vector<MessageBox> messages_;

@@ -22,8 +22,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 #include <QVBoxLayout>
+#include <utility>
 
 namespace tarvix::ui {
 namespace {
@@ -31,8 +31,6 @@ namespace {
 using app::ControlKind;
 namespace id = station::id;
 using namespace station;
-
-constexpr int kRepaintMs = 50;
 
 bool isHubBox(int control) { return control >= hubBoxId(1) && control <= hubBoxId(kHubCount); }
 
@@ -83,11 +81,21 @@ StationView::StationView(app::StationWindow& window, QWidget* parent)
   root->addLayout(buildOptionArea());
   root->addWidget(buildPortGrid(), 1);
 
-  repaint_ = new QTimer(this);
-  connect(repaint_, &QTimer::timeout, this, [this] { sync(); });
-  repaint_->start(kRepaintMs);
+  // Redrawn once per pass of the event loop that changed the model, and never while it rests.
+  window_.setOnChange([this] {
+    if (std::exchange(syncQueued_, true)) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          syncQueued_ = false;
+          sync();
+        },
+        Qt::QueuedConnection);
+  });
   sync();
 }
+
+StationView::~StationView() { window_.setOnChange(nullptr); }
 
 QWidget* StationView::widgetFor(int control) const {
   auto it = widgets_.find(control);

@@ -1,6 +1,7 @@
-// The station window drawn with Qt Widgets. It shows the model's control records, repaints at a
-// steady rate from the model's latest state (so twenty-one busy workers never flood it), and
-// forwards the operator's clicks, edits and selections to the model's handlers.
+// The station window drawn with Qt Widgets. It shows the model's control records, repaints from the
+// model's latest state when its revision moves (the workers' changes reach the model a few times a
+// second, so twenty-one busy workers never flood it), and forwards the operator's clicks, edits
+// and selections to the model's handlers.
 #pragma once
 
 #include "app/control.h"
@@ -11,7 +12,6 @@
 class QGridLayout;
 class QGroupBox;
 class QLayout;
-class QTimer;
 
 namespace tarvix::app {
 class StationWindow;
@@ -22,6 +22,7 @@ namespace tarvix::ui {
 class StationView final : public QWidget {
 public:
   explicit StationView(app::StationWindow& window, QWidget* parent = nullptr);
+  ~StationView() override;
 
   // The widget that draws control `id`, or null.
   QWidget* widgetFor(int id) const;
@@ -47,7 +48,7 @@ private:
   std::map<int, app::ControlRecord> shown_; // what each widget shows now
   std::map<int, int> shownColour_;          // slot colour each result line shows now
   std::uint64_t shownRevision_ = ~0ULL;
-  QTimer* repaint_ = nullptr;
+  bool syncQueued_ = false; // a redraw is on its way through the event loop
 };
 
 } // namespace tarvix::ui
