@@ -169,7 +169,8 @@ run_boot() {
     fi
     if [ $((SECONDS - boot_started)) -gt 600 ]; then
       say "$boot: the guest is still running after 600 s; stopping it"
-      kill "$qemu"
+      kill "$qemu" 2>/dev/null || true
+      break
     fi
   done
   qemu_cpu=$(cat "$run/qemu.cpu" 2>/dev/null || echo 0)
