@@ -194,7 +194,7 @@ EOF
   kernel_args=" tarvix_usbip=1"
   qemu_devices+=(-device qemu-xhci,id=xhci,p2=8,p3=8
     -netdev "user,id=net,restrict=on,guestfwd=tcp:10.0.2.100:3240-tcp:127.0.0.1:$usbip_port"
-    -device virtio-net-pci,netdev=net)
+    -device virtio-net-pci,netdev=net,romfile=)
   judge lay "$run/usbip" "$usbip_run"
 }
 guest_usbip() {
