@@ -99,7 +99,10 @@ int main(int argc, char** argv) {
   run::RunOptions options;
   options.readWriteTest = true;
   options.rwTestCount = std::atoi(argv[2]);
-  const run::StepContext context{platform, std::make_shared<NoDisplay>(), state, options};
+  const run::LoadedImages images;
+  run::SerialCounter serials;
+  const run::StepContext context{platform, std::make_shared<NoDisplay>(), state, options, images,
+                                 serials};
 
   const auto wallStart = std::chrono::steady_clock::now();
   const double cpuStart = cpuSeconds();

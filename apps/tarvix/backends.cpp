@@ -114,16 +114,6 @@ std::unique_ptr<Backend> makeBackend(const Options& options, platform::TraceSink
   return std::make_unique<FarmBackend>(std::move(farm), trace);
 }
 
-std::unique_ptr<Backend> makeEmptyFarm(Backend& like) {
-  std::string ignored;
-  // No readers, so nothing is written; the folder named only has to exist.
-  auto farm =
-      platform::sim::Farm::fromText(R"({"imageDir": ".", "hostControllers": []})", "no readers",
-                                    std::filesystem::temp_directory_path(), ignored);
-  if (!farm) return nullptr;
-  return std::make_unique<FarmBackend>(std::move(farm), like.platform().trace);
-}
-
 std::filesystem::path stateFolder() {
 #ifdef _WIN32
   // The user's local (not roaming) application data: a trace file stays on this computer.

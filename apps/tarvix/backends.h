@@ -30,8 +30,6 @@ std::string instanceLockName(const Options& options, const std::filesystem::path
 // Null with `error` set when the farm file is bad. Trace lines go to `trace`, which outlives it.
 std::unique_ptr<Backend> makeBackend(const Options& options, platform::TraceSink& trace,
                                      std::string& error);
-// A farm with no readers, tracing where `like` traces: a station on it touches nothing.
-std::unique_ptr<Backend> makeEmptyFarm(Backend& like);
 
 // Where the trace file and the production log live: $XDG_STATE_HOME/tarvix, or
 // ~/.local/state/tarvix (%LOCALAPPDATA%\Tarvix on Windows); empty when neither can be found.

@@ -7,6 +7,7 @@
 #include "command_line.h"
 #include "log/production_log_file.h"
 #include "platform/sim/farm.h"
+#include "run/prepare_run.h"
 #include "settings/profile_file.h"
 #include "station/control_ids.h"
 #include "terminal_progress.h"
@@ -33,7 +34,7 @@ namespace {
 std::function<void(const std::string&)> tellInWindow(app::StationWindow& window,
                                                      ui::WindowHost& host) {
   return [&host, &window](const std::string& message) {
-    host.post([&window, message] { window.messageBox(message); });
+    host.post([&window, message] { window.controls().messageBox(message); });
   };
 }
 // The trouble with the trace file and the log folder is told before any file's own warning.
@@ -47,7 +48,14 @@ toldTroubleFirst(app::StationWindow& window, ui::WindowHost& host, const LogPlac
 WindowProductionLog::WindowProductionLog(app::StationWindow& window, ui::WindowHost& host,
                                          const LogPlaces& places)
     : files_(toldTroubleFirst(window, host, places), tellInWindow(window, host)) {
-  window.productionBook.passOnTo(&files_);
+  window.passRecordsTo(&files_);
+}
+
+OpenedWindow::OpenedWindow(Backend& backend, ui::WindowHost& host, const Options& options,
+                           const LogPlaces& places)
+    : window(backend.platform(), host), productionLog_(window, host, places) {
+  takeSettings(window, options);
+  window.initialise();
 }
 
 void takeSettings(app::StationWindow& window, const Options& options) {
@@ -160,60 +168,50 @@ std::vector<cli::PortLine> portLines(const app::StationWindow& window) {
     line.shows =
         log::oneLine(window.control(station::resultLineId(station::slotNumber(n, 1))).text);
     line.position = window.control(station::progressBarId(n)).position;
-    if (auto record = window.productionBook.port(n)) line.result = log::resultName(record->result);
+    const run::PortOutcome outcome = window.outcome(n);
+    if (outcome.stage == run::PortStage::Finished)
+      line.result = log::resultName(outcome.record.result);
     lines.push_back(std::move(line));
   }
   return lines;
 }
 
-// The run prepared once on a station with no readers, so that whatever would refuse it (no
-// mapping mode, an image, a copy file, a card text) refuses it before any reader is touched. The
-// refusals as the operator would read them; none when the run can start.
-std::vector<std::string> setUpRefusals(cli::Backend& backend, const cli::Options& options) {
-  auto empty = cli::makeEmptyFarm(backend);
-  if (!empty) return {"the settings could not be checked on a station without readers"};
-  ui::HeadlessHost host;
-  app::StationWindow rehearsal(empty->platform(), host);
-  takeSettings(rehearsal, options);
-  std::vector<std::string> refusals;
-  host.runAndWait([&] {
-    rehearsal.initialise();
-    // As in the window: Auto Start waits for a port-mapping mode.
-    if (!rehearsal.control(station::id::kAutoStart).enabled) {
-      refusals.emplace_back(kNoMappingMode);
-      return;
-    }
-    rehearsal.onClicked(station::id::kAutoStart);
-    if (rehearsal.runPrepared()) return;
-    refusals = host.messages();
-    if (refusals.empty()) refusals.emplace_back("the run could not be prepared");
-  });
-  return refusals;
-}
-
 int runHeadless(cli::Backend& backend, const cli::Options& options, const LogPlaces& places) {
   if (!places.trouble.empty()) say(places.trouble);
-  if (!options.scanOnly) {
-    const auto refusals = setUpRefusals(backend, options);
-    for (const std::string& refusal : refusals)
-      say(refusal);
-    if (!refusals.empty()) return kUsageError;
-  }
   log::ProductionLogFiles productionLog(places.productionLogs, say);
   ui::HeadlessHost host;
   app::StationWindow window(backend.platform(), host);
-  window.productionBook.passOnTo(&productionLog);
+  window.passRecordsTo(&productionLog);
   takeSettings(window, options);
+  // The run is prepared from the settings before any reader is touched: whatever would refuse
+  // it (no mapping mode, an image, a copy file, a card text) refuses it here.
+  std::optional<run::Preparation> preparation;
+  std::string refusal;
+  host.runAndWait([&] {
+    window.loadStation();
+    if (options.scanOnly) return;
+    if (!window.mappingModeChosen()) {
+      refusal = kNoMappingMode;
+      return;
+    }
+    preparation = run::prepareRun(window.readRunOptions(), backend.platform());
+    if (!preparation->run)
+      refusal = run::refusalText(*preparation->refusal, window.languageOffset());
+  });
+  if (!refusal.empty()) {
+    say(refusal);
+    return kUsageError;
+  }
   nlohmann::ordered_json report;
-  // Start-up applies the stored mapping mode: full scan and probe.
-  host.runAndWait([&] { window.initialise(); });
+  // Start-up's second half applies the stored mapping mode: full scan and probe.
+  host.runAndWait([&] { window.startScanning(); });
   backend.start();
   // Live lines only for a person at a terminal, never into a pipe or the report's own stream.
   std::optional<cli::TerminalProgress> progress;
   if (!options.scanOnly && options.report != "-" && stdoutIsTerminal()) progress.emplace(stdout);
   std::vector<cli::PortLine> lines;
   if (!options.scanOnly) {
-    host.runAndWait([&] { window.onClicked(station::id::kAutoStart); });
+    host.runAndWait([&] { window.startRun(std::move(*preparation)); });
     // Asleep until the run's end; a person at the terminal sees the ports between.
     std::optional<std::chrono::nanoseconds> redraw;
     if (progress) redraw = cli::kRedrawPeriod;

@@ -15,11 +15,8 @@ int runWindow(int argc, char** argv, Backend& backend, const Options& options,
               const LogPlaces& places) {
   QApplication application(argc, argv);
   ui::QtHost host;
-  app::StationWindow window(backend.platform(), host);
-  WindowProductionLog productionLog(window, host, places);
-  takeSettings(window, options);
-  window.initialise();
-  ui::StationView view(window);
+  OpenedWindow station(backend, host, options, places);
+  ui::StationView view(station.window);
   host.setParentWindow(&view);
   host.setAboutHandler([&view] { view.showAboutBox(); });
   if (platform::sim::Farm* farm = backend.farm()) {
@@ -31,7 +28,7 @@ int runWindow(int argc, char** argv, Backend& backend, const Options& options,
   backend.start();
   view.show();
   QApplication::exec();
-  window.close();
+  station.window.close();
   return 0;
 }
 

@@ -35,6 +35,18 @@ private:
 // Makes the file that --settings names the station's own for this run.
 void takeSettings(app::StationWindow& window, const Options& options);
 
+// A station window as a front end opens it: its production log, the settings file the command
+// line names, and start-up done. Window thread.
+class OpenedWindow {
+public:
+  OpenedWindow(Backend& backend, ui::WindowHost& host, const Options& options,
+               const LogPlaces& places);
+  app::StationWindow window;
+
+private:
+  WindowProductionLog productionLog_;
+};
+
 // The station window until the operator closes it; its exit status. Without the window built in,
 // says so and returns the usage error.
 int runWindow(int argc, char** argv, Backend& backend, const Options& options,

@@ -150,10 +150,8 @@ int runWindow(int, char**, Backend& backend, const Options& options, const LogPl
   int status = 0;
   {
     ui::Win32Host host;
-    app::StationWindow window(backend.platform(), host);
-    WindowProductionLog productionLog(window, host, places);
-    takeSettings(window, options);
-    window.initialise();
+    OpenedWindow station(backend, host, options, places);
+    app::StationWindow& window = station.window;
     ui::StationView view(window);
     host.setParentWindow(view.handle());
     host.setDialogFont([&view] { return view.textFont(); });

@@ -1,6 +1,7 @@
 #include "app/control_model.h"
 
 #include "app/control_table.h"
+#include "app/window_timers.h"
 #include "platform/trace.h"
 #include "station/numbering.h"
 
@@ -38,7 +39,7 @@ ControlModel::ControlModel(ui::WindowHost& host, std::vector<ControlRecord> reco
 
 ControlModel::~ControlModel() {
   // Runs after what workers posted before, so no timer is armed for a model that is gone.
-  auto stop = [this] { host_.stopTimer(kDisplayTimer); };
+  auto stop = [this] { host_.stopTimer(WindowTimers::kDisplay); };
   if (host_.onWindowThread()) {
     stop();
   } else {
@@ -108,7 +109,7 @@ void ControlModel::display(int id, DisplayQueue::Property property,
 }
 
 void ControlModel::armDisplayTimer() {
-  host_.armTimer(kDisplayTimer, kDisplayPeriod, [this] {
+  host_.armTimer(WindowTimers::kDisplay, kDisplayPeriod, [this] {
     auto [due, again] = displayQueue_.takeOnTimer();
     for (const DisplayQueue::Apply& apply : due)
       apply();

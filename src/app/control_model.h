@@ -58,8 +58,6 @@ public:
   void flushDisplay();
 
 private:
-  static constexpr int kDisplayTimer = 3; // queued port box changes shown
-
   // The record of `id`; none (and a debug assertion) for an id the window does not have. The
   // ids never change after construction, so any thread may look one up.
   ControlRecord* find(int id);

@@ -2,42 +2,29 @@
 // shows, the reset-to-default lock, the image choice and the port-mapping mode.
 #include "app/control_table.h"
 #include "app/option_locks.h"
+#include "app/option_table.h"
 #include "app/station_window.h"
 #include "station/control_ids.h"
 #include "station/numbering.h"
 #include "text/texts.h"
 
-#include <initializer_list>
-
 namespace tarvix::app {
 namespace {
 
-using Ids = std::initializer_list<int>;
+// Whether the model's view shows the controls of `group`.
+bool shows(const station::ModelView& view, ModelGroup group) {
+  switch (group) {
+  case ModelGroup::Always: return true;
+  case ModelGroup::CardInformation: return view.cardInformation;
+  case ModelGroup::CdromInquiry: return view.cdromInquiry;
+  case ModelGroup::CdromImage: return view.cdromImage;
+  case ModelGroup::BinaryImage: return view.binaryImage;
+  case ModelGroup::LedAndPower: return view.ledAndPower;
+  case ModelGroup::ResetToDefault: return view.resetToDefault;
+  }
+  return true;
+}
 
-constexpr Ids kCardInformation = {id::kWriteParameter,
-                                  id::kCardInfoGroup,
-                                  id::kVidLabel,
-                                  id::kPidLabel,
-                                  id::kManufacturerLabel,
-                                  id::kProductLabel,
-                                  id::kSerialLabel,
-                                  id::kVid,
-                                  id::kPid,
-                                  id::kManufacturer,
-                                  id::kProduct,
-                                  id::kSerial,
-                                  id::kIncrease,
-                                  id::kDiskInquiryLabel,
-                                  id::kDiskVendorLabel,
-                                  id::kDiskProductLabel,
-                                  id::kDiskVendor,
-                                  id::kDiskProduct};
-constexpr Ids kCdromInquiry = {id::kCdromInquiryLabel, id::kCdromVendorLabel,
-                               id::kCdromProductLabel, id::kCdromVendor, id::kCdromProduct};
-constexpr Ids kCdromImage = {id::kCdromIso, id::kLoadIso, id::kIsoPath, id::kCdromGroup};
-constexpr Ids kBinaryImage = {id::kBinaryFile, id::kLoadBinary, id::kBinaryPath, id::kBinaryGroup};
-constexpr Ids kLedAndPower = {id::kLedSpeedLabel, id::kLedSpeed, id::kMaxPowerLabel, id::kMaxPower,
-                              id::kPowerMa};
 int characters(const std::string& s) {
   int count = 0;
   for (char c : s)
@@ -47,35 +34,27 @@ int characters(const std::string& s) {
 
 } // namespace
 
-void StationWindow::showGroup(std::initializer_list<int> controls, bool visible) {
-  for (int control : controls)
-    show(control, visible);
-}
-
 void StationWindow::onModelSelected() {
-  const int row = selectedRow(id::kIcType);
-  icType = row;
+  const int row = controls_.selectedRow(id::kIcType);
   if (const station::ModelTraits* model = station::modelTraits(row)) {
     const station::ModelView& view = model->view;
-    showGroup(kCardInformation, view.cardInformation);
-    showGroup(kCdromInquiry, view.cdromInquiry);
-    showGroup(kCdromImage, view.cdromImage);
-    showGroup(kBinaryImage, view.binaryImage);
-    showGroup(kLedAndPower, view.ledAndPower);
-    show(id::kResetToDefault, view.resetToDefault);
-    if (!view.cardInformation) setChecked(id::kWriteParameter, false);
-    if (!view.cdromImage) setChecked(id::kCdromIso, false);
-    if (!view.binaryImage) setChecked(id::kBinaryFile, false);
+    for (const OptionSpec& spec : optionTable()) {
+      if (spec.group != ModelGroup::Always) controls_.show(spec.id, shows(view, spec.group));
+    }
+    if (!view.cardInformation) controls_.setChecked(id::kWriteParameter, false);
+    if (!view.cdromImage) controls_.setChecked(id::kCdromIso, false);
+    if (!view.binaryImage) controls_.setChecked(id::kBinaryFile, false);
 
-    if (auto label = localText(text::kCardInformationGroup)) setText(id::kCardInfoGroup, *label);
+    if (auto label = localText(text::kCardInformationGroup))
+      controls_.setText(id::kCardInfoGroup, *label);
     relabelWriteParameter();
 
     if (view.neutralWhenTooLong) {
       // Texts that no longer fit the model's string descriptors take a neutral default.
-      if (characters(text(id::kManufacturer)) > view.manufacturerLimit)
-        setText(id::kManufacturer, " Generic ");
-      if (characters(text(id::kProduct)) > view.productLimit)
-        setText(id::kProduct, " AutoRUN/Partition ");
+      if (characters(controls_.text(id::kManufacturer)) > view.manufacturerLimit)
+        controls_.setText(id::kManufacturer, " Generic ");
+      if (characters(controls_.text(id::kProduct)) > view.productLimit)
+        controls_.setText(id::kProduct, " AutoRUN/Partition ");
     }
     if (view.manufacturerLimit != 0) {
       controls_.setTextLimit(id::kManufacturer, view.manufacturerLimit);
@@ -92,8 +71,8 @@ void StationWindow::onResetToDefaultClicked() {
 }
 
 void StationWindow::onMaxPowerEdited() {
-  maxPowerValue = number(id::kMaxPower);
-  setText(id::kPowerMa, "(" + std::to_string(maxPowerValue * 2) + " mA)");
+  controls_.setText(id::kPowerMa,
+                    "(" + std::to_string(controls_.number(id::kMaxPower) * 2) + " mA)");
 }
 
 void StationWindow::chooseImage(bool iso) {
@@ -102,50 +81,50 @@ void StationWindow::chooseImage(bool iso) {
   // The default name is offered as the file's name; the title is the button's label.
   request.title = control(iso ? id::kLoadIso : id::kLoadBinary).text;
   request.start =
-      (iso ? isoPath : binPath).parent_path() / (iso ? "AutoRun.iso" : "BinaryFile.bin");
+      std::filesystem::path(controls_.text(iso ? id::kIsoPath : id::kBinaryPath)).parent_path() /
+      (iso ? "AutoRun.iso" : "BinaryFile.bin");
   request.filter = iso ? "ISO File (*.iso)" : "Binary File (*.bin)";
   const auto chosen = host_.askPath(request);
   if (!chosen) return;
-  (iso ? isoPath : binPath) = *chosen;
-  setText(iso ? id::kIsoPath : id::kBinaryPath, chosen->string());
-  messageBox(std::string(*text::lookup(iso ? text::kIsoLoaded : text::kBinaryLoaded)));
+  controls_.setText(iso ? id::kIsoPath : id::kBinaryPath, chosen->string());
+  controls_.messageBox(std::string(*text::lookup(iso ? text::kIsoLoaded : text::kBinaryLoaded)));
 }
 
 void StationWindow::applySavedMappingChoice() {
-  if (checked(id::kHubMap)) return chooseMapping(true);
-  if (checked(id::kNoHubMap)) return chooseMapping(false);
+  if (controls_.checked(id::kHubMap)) return chooseMapping(true);
+  if (controls_.checked(id::kNoHubMap)) return chooseMapping(false);
   // No mode yet: pass the options through the reset lock once so they end unlocked, then wait
   // for the operator to pick a mode.
-  setChecked(id::kResetToDefault, true);
+  controls_.setChecked(id::kResetToDefault, true);
   onResetToDefaultClicked();
-  setChecked(id::kResetToDefault, false);
-  enable(id::kAutoStart, false);
-  enable(id::kResetToDefault, false);
+  controls_.setChecked(id::kResetToDefault, false);
+  controls_.enable(id::kAutoStart, false);
+  controls_.enable(id::kResetToDefault, false);
 }
 
 void StationWindow::chooseMapping(bool hubMap) {
-  if (!checked(hubMap ? id::kHubMap : id::kNoHubMap)) return;
+  if (!controls_.checked(hubMap ? id::kHubMap : id::kNoHubMap)) return;
   scanner_.fullScan(mappingMode(), probeOptions());
   onModelSelected();
-  setChecked(id::kResetToDefault, false);
+  controls_.setChecked(id::kResetToDefault, false);
   onResetToDefaultClicked();
-  enable(id::kAutoStart, true);
-  enable(id::kResetToDefault, true);
-  enable(id::kNoHubMap, false);
-  enable(id::kHubMap, false);
+  controls_.enable(id::kAutoStart, true);
+  controls_.enable(id::kResetToDefault, true);
+  controls_.enable(id::kNoHubMap, false);
+  controls_.enable(id::kHubMap, false);
   if (!hubMap) return;
   for (int hub = 1; hub <= station::kHubCount; ++hub) {
-    show(station::hubBoxId(hub), true);
-    setFont(station::hubBoxId(hub), station::FontChoice::ArialBlack10);
+    controls_.show(station::hubBoxId(hub), true);
+    controls_.setFont(station::hubBoxId(hub), station::FontChoice::ArialBlack10);
   }
 }
 
 discovery::MappingMode StationWindow::mappingMode() const {
-  return {checked(id::kHubMap), checked(id::kNoHubMap)};
+  return {controls_.checked(id::kHubMap), controls_.checked(id::kNoHubMap)};
 }
 
 discovery::ProbeOptions StationWindow::probeOptions() const {
-  return {icType, languageOffset_.load()};
+  return {controls_.selectedRow(id::kIcType), languageOffset_.load()};
 }
 
 void StationWindow::onDeviceEvent(platform::DeviceEvent event) {

@@ -1,60 +1,48 @@
-// Auto Start and what follows it: the run's preparation (test count, serial, images in memory with
-// the memory check, the room a card needs, the options frozen), the start test and port start of
-// every ready port, one worker thread per started port, and the poll that sees the run end. It
-// works on the window's controls and the shared station state, which the window owns; everything
-// but the workers runs on the window thread.
+// Auto Start and what follows it, between the window and the production run: the run prepared from
+// the options the controls show (a refusal shown in a message box), the option area locked, every
+// assigned port started, and the two-second poll that sees the run end. The production run does
+// the port starts and keeps the outcomes. Window thread, but for stop().
 #pragma once
 
 #include "app/control_model.h"
-#include "app/production_book.h"
-#include "log/production_record.h"
 #include "platform/platform.h"
-#include "run/reader_binding.h"
+#include "run/prepare_run.h"
+#include "run/production_run.h"
 #include "run/run_options.h"
-#include "run/step_context.h"
+#include "run/serial_counter.h"
 #include "settings/copy_list.h"
-#include "station/numbering.h"
 #include "station/station_state.h"
 #include "ui/host.h"
 
-#include <array>
 #include <atomic>
-#include <cstdint>
-#include <filesystem>
-#include <thread>
-#include <vector>
 
 namespace tarvix::app {
 
-// What a run takes beside the controls: the images and files the operator chose, and the memory
-// the images may fill. The window's handlers and its settings set them; a run reads them when it
-// is prepared.
-struct RunInputs {
-  std::filesystem::path isoPath;
-  std::filesystem::path binPath;
-  settings::CopyList copyList;
-  std::uint64_t availableRamKiB = 0;
-};
-
 class RunController {
 public:
-  // Keeps references to all it is given; `languageOffset` is the window's, read as workers start.
+  // Keeps references to all it is given; `languageOffset` is the window's, read as ports start.
   RunController(platform::Platform& platform, ui::WindowHost& host, ControlModel& controls,
-                station::StationState& state, RunInputs& inputs, ProductionBook& productionBook,
-                const std::atomic<int>& languageOffset);
+                station::StationState& readers, run::SerialCounter& serials,
+                settings::CopyList& copyList, const std::atomic<int>& languageOffset);
   ~RunController();
   RunController(const RunController&) = delete;
   RunController& operator=(const RunController&) = delete;
 
-  // Auto Start pressed (and every poll that finds a port busy). Window thread only.
+  // Auto Start pressed: the run prepared from the controls, unless it is, then started.
   void onAutoStart();
+  // The run's preparation, made from the controls now; the serial edit is filled to twelve
+  // digits first. Nothing while a worker of the last run is still ending.
+  std::optional<run::Preparation> prepareFromControls();
+  // Starts a prepared run (the copy list kept as it left it), or shows its refusal. False when
+  // refused.
+  bool start(run::Preparation preparation);
   // Whether a run is prepared and not yet seen to end.
   bool runPrepared() const { return runPrepared_; }
   // The run ends by itself at the first poll with no busy port; true once it has and no worker
   // of it is still alive.
-  bool runEnded() const;
-  // Whether port n's worker was started in the current or last run.
-  bool portStarted(int n) const { return started_[n - 1]; }
+  bool runEnded() const { return !runPrepared_ && production_.liveWorkers() == 0; }
+  const run::ProductionRun& production() const { return production_; }
+  run::ProductionRun& production() { return production_; }
   // What a run does, as the controls say now; a run keeps what it read when it was prepared.
   run::RunOptions readRunOptions() const;
   // Serves the workers from the window thread until none is alive, then joins them.
@@ -64,42 +52,18 @@ public:
   void stop();
 
 private:
-  static constexpr int kPollTimer = 2; // the run's two-second poll
-
-  // What a worker (or the port start) shows messages and pictures through, in today's language.
-  run::StepContext stepContext();
-  bool prepareRun();
-  // False, with a message box naming the field, when the run would write a label FAT cannot
-  // hold or a serial number the card information cannot hold whole.
-  bool cardTextsWritable();
-  bool loadImages();
-  // Sizes, checks and reads one image, adding its area's bytes to `bytes`; false with the
-  // message box shown when it cannot be used.
-  bool takeImage(const std::filesystem::path& path, int failedText, std::uint64_t extra,
-                 std::uint64_t& bytes, std::vector<std::uint8_t>& image);
-  bool addCopyFileSizes();
-  bool memoryAllows(std::uint64_t bytes) const;
-  bool startTest(int n);
-  void startPort(int n);
-  void startWorker(station::PortRecord& record, run::ReaderBinding binding,
-                   log::ProductionRecord started);
-  // What the port start knows of port n's reader, for its production record.
-  log::ProductionRecord startedRecord(int n, std::uint64_t cardBytes) const;
-  void joinFinishedWorkers();
+  void startPorts();
   void onPollTimer();
 
   platform::Platform& platform_;
   ui::WindowHost& host_;
   ControlModel& controls_;
-  station::StationState& state_;
-  RunInputs& inputs_;
-  ProductionBook& productionBook_;
+  station::StationState& readers_;
+  run::SerialCounter& serials_;
+  settings::CopyList& copyList_;
   const std::atomic<int>& languageOffset_;
   bool runPrepared_ = false;
-  std::vector<std::thread> workers_;
-  std::array<bool, station::kPortCount> started_{};
-  std::atomic<int> liveWorkers_{0};
-  run::RunOptions runOptions_; // the prepared run's; replaced only while no worker is alive
+  run::ProductionRun production_;
 };
 
 } // namespace tarvix::app

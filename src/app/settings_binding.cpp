@@ -1,6 +1,7 @@
 #include "app/settings_binding.h"
 
 #include "app/option_locks.h"
+#include "app/option_table.h"
 #include "settings/settings_keys.h"
 #include "settings/station_file.h"
 #include "settings/value_rules.h"
@@ -11,69 +12,8 @@ namespace tarvix::app {
 namespace {
 
 namespace key = settings::key;
-namespace fallback = settings::fallback;
 using settings::ProfileFile;
 namespace section = settings::section;
-
-struct CheckKey {
-  std::string_view section;
-  std::string_view key;
-  int control;
-};
-
-// Check boxes loaded in this order (the two mapping boxes are handled first, together).
-constexpr CheckKey kTestItemChecks[] = {
-    {section::kTestItem, key::kCheckLowFormat, id::kLlf},
-    {section::kTestItem, key::kCheckFormat, id::kFormat},
-    {section::kTestItem, key::kCheckRwTest, id::kReadWriteTest},
-    {section::kTestItem, key::kCheckCardInfor, id::kWriteParameter},
-    {section::kTestItem, key::kCheckCopyFile, id::kCopyFile},
-    {section::kTestItem, key::kCheckAutorun, id::kCdromIso},
-    {section::kTestItem, key::kCheckBinFile, id::kBinaryFile},
-    {section::kTestItem, key::kCheckCapacity, id::kCapacityCheck},
-};
-
-// The last rows of the combos the numbers select, and the largest number edit 1217 holds.
-constexpr int kLastModelRow = 8;
-constexpr int kLastLlfRow = 3;
-constexpr int kLastLedRow = 3;
-constexpr int kLastLanguage = 3;
-constexpr int kLargestMaxPower = 999;
-
-// What the edit showing a stored text lets through: a value it would refuse is not shown.
-enum class Allowed { Any, Digits, HexDigits, FatLabel };
-
-struct TextKey {
-  std::string_view section;
-  std::string_view key;
-  std::string_view fallback;
-  int control;
-  int maxCharacters;
-  Allowed allowed;
-};
-
-constexpr TextKey kLabel{section::kTestItem, key::kLabel, fallback::kLabel,
-                         id::kDiskLabel,     11,          Allowed::FatLabel};
-constexpr TextKey kRwTestCount{section::kTestItem,  key::kRwTestCount,     fallback::kRwTestCount,
-                               id::kReadWriteCount, kReadWriteCountDigits, Allowed::Digits};
-// Manufacturer and product may be as long as the EEPROM model's edits allow.
-constexpr TextKey kCardInforTexts[] = {
-    {section::kCardInfor, key::kVid, fallback::kVid, id::kVid, 4, Allowed::HexDigits},
-    {section::kCardInfor, key::kPid, fallback::kPid, id::kPid, 4, Allowed::HexDigits},
-    {section::kCardInfor, key::kVendor, fallback::kVendor, id::kManufacturer, 12, Allowed::Any},
-    {section::kCardInfor, key::kProduct, fallback::kProduct, id::kProduct, 23, Allowed::Any},
-    {section::kCardInfor, key::kSerialNum, fallback::kSerialNum, id::kSerial, 12, Allowed::Digits},
-};
-constexpr TextKey kInquiryTexts[] = {
-    {section::kCardInfor, key::kDiskVendor, fallback::kDiskVendor, id::kDiskVendor, 8,
-     Allowed::Any},
-    {section::kCardInfor, key::kDiskProduct, fallback::kDiskProduct, id::kDiskProduct, 16,
-     Allowed::Any},
-    {section::kCardInfor, key::kCdromVendor, fallback::kCdromVendor, id::kCdromVendor, 8,
-     Allowed::Any},
-    {section::kCardInfor, key::kCdromProduct, fallback::kCdromProduct, id::kCdromProduct, 16,
-     Allowed::Any},
-};
 
 void traceRefused(platform::TraceSink& trace, std::string_view key, const std::string& value) {
   trace.line("settings: " + std::string(key) + "=" + value + " is not allowed, default used");
@@ -89,22 +29,21 @@ bool allows(Allowed allowed, const std::string& value) {
   return false;
 }
 
-std::string storedText(const ProfileFile& profile, platform::TraceSink& trace, const TextKey& t) {
-  std::string value = profile.text(t.section, t.key, t.fallback);
-  if (settings::characterCount(value) <= t.maxCharacters && allows(t.allowed, value)) return value;
+std::string storedText(const ProfileFile& profile, platform::TraceSink& trace, const Setting& t) {
+  std::string value = profile.text(t.section, t.key, t.fallbackText);
+  if (settings::characterCount(value) <= t.high && allows(t.allowed, value)) return value;
   traceRefused(trace, t.key, value);
-  return ProfileFile{}.text(t.section, t.key, t.fallback);
+  return std::string(t.fallbackText);
 }
 
 // A stored number outside the rows or digits its control offers takes the default.
-int storedNumber(const ProfileFile& profile, platform::TraceSink& trace,
-                 std::string_view sectionName, std::string_view k, int fallbackValue, int high) {
-  if (!profile.has(sectionName, k)) return fallbackValue;
-  std::string value = profile.text(sectionName, k, "");
+int storedNumber(const ProfileFile& profile, platform::TraceSink& trace, const Setting& t) {
+  if (!profile.has(t.section, t.key)) return t.fallbackNumber;
+  std::string value = profile.text(t.section, t.key, "");
   value.erase(0, value.find_first_not_of(' '));
-  if (const auto n = settings::numberIn(value, 0, high)) return *n;
-  traceRefused(trace, k, value);
-  return fallbackValue;
+  if (const auto n = settings::numberIn(value, 0, t.high)) return *n;
+  traceRefused(trace, t.key, value);
+  return t.fallbackNumber;
 }
 
 std::string message(int id) { return std::string(*text::lookup(id)); }
@@ -112,9 +51,10 @@ std::string message(int id) { return std::string(*text::lookup(id)); }
 } // namespace
 
 SettingsBinding::SettingsBinding(platform::Platform& platform, ui::WindowHost& host,
-                                 ControlModel& controls, station::StationState& state,
-                                 RunInputs& inputs)
-    : platform_(platform), host_(host), controls_(controls), state_(state), inputs_(inputs) {}
+                                 ControlModel& controls, run::SerialCounter& serials,
+                                 settings::CopyList& copyList)
+    : platform_(platform), host_(host), controls_(controls), serials_(serials),
+      copyList_(copyList) {}
 
 void SettingsBinding::resolveSettingsPath() {
   const auto fallbackPath = stationSettingsPath;
@@ -137,12 +77,35 @@ int SettingsBinding::load() {
   for (const std::string& skipped : profile.skippedLines())
     platform_.trace.line("settings: " + skipped);
   const int language = applySettings(profile);
-  inputs_.copyList.load(profile);
+  copyList_.load(profile);
   return language;
 }
 
 int SettingsBinding::applySettings(const ProfileFile& profile) {
   platform::TraceSink& trace = platform_.trace;
+  const Setting* language = nullptr;
+  for (const OptionSpec& spec : optionTable()) {
+    const Setting& t = spec.setting;
+    switch (t.kind) {
+    case Stored::None:
+    case Stored::MappingCheck: break;
+    case Stored::Check:
+      controls_.setChecked(spec.id, profile.integer(t.section, t.key, 0) != 0);
+      break;
+    case Stored::Row: controls_.setSelectedRow(spec.id, storedNumber(profile, trace, t)); break;
+    case Stored::Text: controls_.setText(spec.id, storedText(profile, trace, t)); break;
+    case Stored::Path: {
+      // An image that is gone is dropped rather than carried into a run.
+      const std::string stored = profile.text(t.section, t.key, "");
+      controls_.setText(spec.id, settings::readable(stored) ? stored : std::string());
+      break;
+    }
+    case Stored::Number:
+      controls_.setText(spec.id, std::to_string(storedNumber(profile, trace, t)));
+      break;
+    case Stored::Language: language = &t; break; // read last, as the window applies it last
+    }
+  }
   // A file that picks no mapping mode leaves the one in force: unchecking both boxes would leave
   // them disabled and every plug and pull ignored.
   const bool noHub = profile.integer(section::kHubPortMap, key::kCheckNoHub, 0) != 0;
@@ -151,43 +114,9 @@ int SettingsBinding::applySettings(const ProfileFile& profile) {
     controls_.setChecked(id::kNoHubMap, noHub);
     controls_.setChecked(id::kHubMap, !noHub);
   }
-
-  state_.icType = storedNumber(profile, trace, section::kTestItem, key::kIcType, 0, kLastModelRow);
-  controls_.setSelectedRow(id::kIcType, state_.icType);
-  state_.llfSelect =
-      storedNumber(profile, trace, section::kTestItem, key::kLlfSelect, 0, kLastLlfRow);
-  controls_.setSelectedRow(id::kLlfExtent, state_.llfSelect);
-  for (const CheckKey& c : kTestItemChecks) {
-    controls_.setChecked(c.control, profile.integer(c.section, c.key, 0) != 0);
-  }
-  controls_.setText(id::kDiskLabel, storedText(profile, trace, kLabel));
-  controls_.setText(id::kReadWriteCount, storedText(profile, trace, kRwTestCount));
-
-  // An image that is gone is dropped rather than carried into a run.
-  auto imagePath = [&](std::string_view k) -> std::filesystem::path {
-    const std::string stored = profile.text(section::kTestItem, k, "");
-    return settings::readable(stored) ? std::filesystem::path(stored) : std::filesystem::path();
-  };
-  inputs_.isoPath = imagePath(key::kIsoFilePath);
-  controls_.setText(id::kIsoPath, inputs_.isoPath.string());
-  inputs_.binPath = imagePath(key::kBinFilePath);
-  controls_.setText(id::kBinaryPath, inputs_.binPath.string());
   applyOptionStates(controls_, OptionMoment::OptionChanged);
-
-  for (const TextKey& t : kCardInforTexts)
-    controls_.setText(t.control, storedText(profile, trace, t));
-  state_.serialText = controls_.text(id::kSerial);
-  controls_.setChecked(id::kIncrease, profile.integer(section::kCardInfor, key::kIncrease, 0) != 0);
-  for (const TextKey& t : kInquiryTexts)
-    controls_.setText(t.control, storedText(profile, trace, t));
-  state_.maxPowerValue = storedNumber(profile, trace, section::kCardInfor, key::kMaxPower,
-                                      fallback::kMaxPower, kLargestMaxPower);
-  controls_.setText(id::kMaxPower, std::to_string(state_.maxPowerValue));
-  controls_.setSelectedRow(id::kLedSpeed,
-                           storedNumber(profile, trace, section::kCardInfor, key::kLedSpeed,
-                                        fallback::kLedSpeed, kLastLedRow));
-
-  return storedNumber(profile, trace, section::kLanguage, key::kLan, 0, kLastLanguage);
+  serials_.startFrom(controls_.text(id::kSerial));
+  return language != nullptr ? storedNumber(profile, trace, *language) : 0;
 }
 
 bool SettingsBinding::save() {
@@ -195,38 +124,24 @@ bool SettingsBinding::save() {
   std::string ignored;
   // Keys of other tools in the same file stay where they are.
   if (settings::readable(settingsPath)) profile.load(settingsPath, ignored);
-
-  profile.setInteger(section::kLanguage, key::kLan, controls_.selectedRow(id::kLanguage) + 1);
-  profile.setCheck(section::kHubPortMap, key::kCheckNoHub, controls_.checked(id::kNoHubMap));
-  profile.setCheck(section::kHubPortMap, key::kCheckHub, controls_.checked(id::kHubMap));
-
-  if (controls_.selectedRow(id::kIcType) >= 0) state_.icType = controls_.selectedRow(id::kIcType);
-  profile.setInteger(section::kTestItem, key::kIcType, controls_.selectedRow(id::kIcType));
-  profile.setCheck(section::kTestItem, key::kCheckLowFormat, controls_.checked(id::kLlf));
-  if (controls_.selectedRow(id::kLlfExtent) >= 0)
-    state_.llfSelect = controls_.selectedRow(id::kLlfExtent);
-  profile.setInteger(section::kTestItem, key::kLlfSelect, controls_.selectedRow(id::kLlfExtent));
-  for (const CheckKey& c :
-       {kTestItemChecks[1], kTestItemChecks[2], kTestItemChecks[3], kTestItemChecks[5],
-        kTestItemChecks[6], kTestItemChecks[4], kTestItemChecks[7]}) {
-    profile.setCheck(c.section, c.key, controls_.checked(c.control));
+  for (const OptionSpec& spec : optionTable()) {
+    const Setting& t = spec.setting;
+    switch (t.kind) {
+    case Stored::None: break;
+    case Stored::Check:
+    case Stored::MappingCheck:
+      profile.setCheck(t.section, t.key, controls_.checked(spec.id));
+      break;
+    case Stored::Row: profile.setInteger(t.section, t.key, controls_.selectedRow(spec.id)); break;
+    case Stored::Text:
+    case Stored::Path: profile.setText(t.section, t.key, controls_.text(spec.id)); break;
+    case Stored::Number: profile.setInteger(t.section, t.key, controls_.number(spec.id)); break;
+    case Stored::Language:
+      profile.setInteger(t.section, t.key, controls_.selectedRow(spec.id) + 1);
+      break;
+    }
   }
-  profile.setText(section::kTestItem, key::kLabel, controls_.text(id::kDiskLabel));
-  profile.setText(section::kTestItem, key::kRwTestCount, controls_.text(id::kReadWriteCount));
-  profile.setText(section::kTestItem, key::kIsoFilePath, controls_.text(id::kIsoPath));
-  profile.setText(section::kTestItem, key::kBinFilePath, controls_.text(id::kBinaryPath));
-
-  for (const TextKey& t : kCardInforTexts) {
-    profile.setText(section::kCardInfor, t.key, controls_.text(t.control));
-  }
-  profile.setCheck(section::kCardInfor, key::kIncrease, controls_.checked(id::kIncrease));
-  for (const TextKey& t : kInquiryTexts) {
-    profile.setText(section::kCardInfor, t.key, controls_.text(t.control));
-  }
-  profile.setInteger(section::kCardInfor, key::kMaxPower, state_.maxPowerValue);
-  profile.setInteger(section::kCardInfor, key::kLedSpeed, controls_.selectedRow(id::kLedSpeed));
-
-  inputs_.copyList.save(profile);
+  copyList_.save(profile);
   return profile.save(settingsPath);
 }
 
@@ -245,7 +160,7 @@ void SettingsBinding::useStationFile() {
     stationSettingsPath = settings::stationSettingsPath(
         platform_.system.executablePath().parent_path(), settings::userConfigFolder());
   }
-  state_.serialFile = stationSettingsPath;
+  serials_.keepIn(stationSettingsPath);
 }
 
 ui::PathRequest SettingsBinding::settingsFileRequest(bool save) const {

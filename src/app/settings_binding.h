@@ -1,14 +1,14 @@
 // The settings file against the window: which file is read, what every key sets at load, what is
 // written back at save, and the files the Load and Save buttons ask for. It sets the window's
-// controls, the shared station state and the run's inputs; what the window does after a load
+// controls, the serial number series and the copy list; what the window does after a load
 // (language, mapping mode, the power text) stays the window's. Window thread only.
 #pragma once
 
 #include "app/control_model.h"
-#include "app/run_controller.h"
 #include "platform/platform.h"
+#include "run/serial_counter.h"
+#include "settings/copy_list.h"
 #include "settings/profile_file.h"
-#include "station/station_state.h"
 #include "ui/host.h"
 
 #include <filesystem>
@@ -19,7 +19,7 @@ class SettingsBinding {
 public:
   // Keeps references to all it is given.
   SettingsBinding(platform::Platform& platform, ui::WindowHost& host, ControlModel& controls,
-                  station::StationState& state, RunInputs& inputs);
+                  run::SerialCounter& serials, settings::CopyList& copyList);
 
   // The file read at start-up and written at exit (and with every serial number taken). Set
   // before the window starts to name one; otherwise useStationFile() picks the default place.
@@ -50,8 +50,8 @@ private:
   platform::Platform& platform_;
   ui::WindowHost& host_;
   ControlModel& controls_;
-  station::StationState& state_;
-  RunInputs& inputs_;
+  run::SerialCounter& serials_;
+  settings::CopyList& copyList_;
 };
 
 } // namespace tarvix::app

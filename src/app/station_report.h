@@ -1,5 +1,5 @@
-// The station's port boxes as JSON, exactly as they are shown: for automation and end-to-end tests.
-// Window thread only.
+// The station's port boxes as JSON: what each shows, and how its port fared in the run as its
+// outcome record keeps it. For automation and end-to-end tests. Window thread only.
 #pragma once
 
 #include <nlohmann/json.hpp>

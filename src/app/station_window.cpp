@@ -3,6 +3,7 @@
 #include "app/control_table.h"
 #include "app/copy_dialog.h"
 #include "station/control_ids.h"
+#include "station/models.h"
 #include "text/language.h"
 #include "text/texts.h"
 
@@ -10,14 +11,6 @@
 
 namespace tarvix::app {
 namespace {
-
-// Edit text limits, set once the window exists.
-constexpr std::pair<int, int> kTextLimits[] = {
-    {id::kVid, 4},         {id::kPid, 4},          {id::kManufacturer, 9},
-    {id::kProduct, 19},    {id::kSerial, 12},      {id::kDiskVendor, 8},
-    {id::kCdromVendor, 8}, {id::kDiskProduct, 16}, {id::kCdromProduct, 16},
-    {id::kMaxPower, 3},    {id::kDiskLabel, 11},   {id::kReadWriteCount, kReadWriteCountDigits},
-};
 
 constexpr int kLanguageRows[] = {text::kLanguageEnglish, text::kLanguageSimplified,
                                  text::kLanguageTraditional};
@@ -64,60 +57,44 @@ StationWindow::~StationWindow() {
   if (!host_.onWindowThread()) host_.runAndWait([] {});
 }
 
-// --- Control operations ---------------------------------------------------------------------
-
-void StationWindow::setText(int id, const std::string& text) { controls_.setText(id, text); }
-std::string StationWindow::text(int id) const { return controls_.text(id); }
-int StationWindow::number(int id) const { return controls_.number(id); }
-bool StationWindow::checked(int id) const { return controls_.checked(id); }
-void StationWindow::setChecked(int id, bool checked) { controls_.setChecked(id, checked); }
-void StationWindow::enable(int id, bool enabled) { controls_.enable(id, enabled); }
-void StationWindow::show(int id, bool visible) { controls_.show(id, visible); }
-void StationWindow::setPicture(int id, int pictureId) { controls_.setPicture(id, pictureId); }
-void StationWindow::setProgressRange(int id, int low, int high) {
-  controls_.setProgressRange(id, low, high);
-}
-void StationWindow::setProgress(int id, int position) { controls_.setProgress(id, position); }
-void StationWindow::addRow(int id, const std::string& row) { controls_.addRow(id, row); }
-int StationWindow::selectedRow(int id) const { return controls_.selectedRow(id); }
-void StationWindow::setSelectedRow(int id, int row) { controls_.setSelectedRow(id, row); }
-void StationWindow::setFont(int id, station::FontChoice font) { controls_.setFont(id, font); }
-void StationWindow::messageBox(const std::string& text) { controls_.messageBox(text); }
-
 std::string StationWindow::caption() const { return std::string(kWindowCaption); }
 
 // --- Life cycle -----------------------------------------------------------------------------
 
 void StationWindow::initialise() {
+  loadStation();
+  startScanning();
+}
+
+void StationWindow::loadStation() {
   // The About item exists only when its text does.
   if (auto about = text::lookup(text::kAboutItem); about && !about->empty()) {
     aboutMenuText_ = std::string(*about);
   }
   for (int row : kLanguageRows)
-    addRow(id::kLanguage, std::string(*text::lookup(row)));
+    controls_.addRow(id::kLanguage, std::string(*text::lookup(row)));
   platform_.system.applySystemAdjustments();
-  availableRamKiB = platform_.system.availableMemoryBytes() >> 10;
-  for (auto [control, limit] : kTextLimits)
-    controls_.setTextLimit(control, limit);
-  hubTable = {};
+  readers_.hubTable = {};
   for (int hub = 1; hub <= station::kHubCount; ++hub)
-    show(station::hubBoxId(hub), false);
+    controls_.show(station::hubBoxId(hub), false);
   for (int port = 1; port <= station::kPortCount; ++port) {
-    setFont(station::portBoxId(port), station::FontChoice::ArialBlack10);
+    controls_.setFont(station::portBoxId(port), station::FontChoice::ArialBlack10);
   }
-  driveMaskCurrent = platform_.drives.logicalDriveMask();
-  driveMaskPrevious = driveMaskCurrent;
-  clearSharedState();
-  neededSectors = 0;
+  readers_.driveMaskCurrent = platform_.drives.logicalDriveMask();
+  readers_.driveMaskPrevious = readers_.driveMaskCurrent;
+  clearReaders();
   loadDefaultSettings();
+}
+
+void StationWindow::startScanning() {
   applySavedMappingChoice();
-  enable(id::kAutoStop, false);
+  controls_.enable(id::kAutoStop, false);
   platform_.drives.setEventListener(
       [this](platform::DeviceEvent event) { host_.post([this, event] { onDeviceEvent(event); }); });
 }
 
 void StationWindow::close() {
-  closing = true;
+  run_.production().closing = true;
   run_.waitForWorkers();
   settings_.saveToStationFile();
 }
@@ -139,22 +116,22 @@ void StationWindow::onLoadSettingsClicked() {
   // The window ends as a start-up with this file would leave it: the mapping mode's scan and the
   // model's groups, limits and probe.
   applySavedMappingChoice();
-  messageBox(std::string(*text::lookup(text::kSettingsLoaded)));
+  controls_.messageBox(std::string(*text::lookup(text::kSettingsLoaded)));
 }
 
-void StationWindow::clearSharedState() {
-  for (auto& letter : slotDriveLetter)
+void StationWindow::clearReaders() {
+  for (auto& letter : readers_.slotDriveLetter)
     letter = 0;
-  for (auto& colour : slotColour)
+  for (auto& colour : readers_.slotColour)
     colour = station::SlotColour::Idle;
-  for (auto& port : ports)
+  for (auto& port : readers_.ports)
     port.clear();
 }
 
 // --- Operator input -------------------------------------------------------------------------
 
 void StationWindow::onClicked(int id) {
-  if (control(id).kind == ControlKind::CheckBox) setChecked(id, !control(id).checked);
+  if (control(id).kind == ControlKind::CheckBox) controls_.setChecked(id, !control(id).checked);
   switch (id) {
   case id::kReadWriteTest:
   case id::kLlf:
@@ -167,7 +144,7 @@ void StationWindow::onClicked(int id) {
   case id::kResetToDefault: return onResetToDefaultClicked();
   case id::kCopyFile: return onCopyFileClicked();
   case id::kAutoStart: return run_.onAutoStart();
-  case id::kAutoStop: return enable(id::kAutoStop, false);
+  case id::kAutoStop: return controls_.enable(id::kAutoStop, false);
   case id::kLoadIni: return onLoadSettingsClicked();
   case id::kSaveIni: return settings_.onSaveClicked();
   case id::kHubMap: return chooseMapping(true);
@@ -177,10 +154,10 @@ void StationWindow::onClicked(int id) {
 }
 
 void StationWindow::onCopyFileClicked() {
-  if (!checked(id::kCopyFile)) return;
-  CopyDialog dialog(host_, copyList, languageOffset_);
+  if (!controls_.checked(id::kCopyFile)) return;
+  CopyDialog dialog(host_, copyList_, languageOffset_);
   // With no row chosen there is nothing to copy, so the step goes off again.
-  if (!dialog.run()) setChecked(id::kCopyFile, false);
+  if (!dialog.run()) controls_.setChecked(id::kCopyFile, false);
 }
 
 void StationWindow::onTextEdited(int id, const std::string& typed) {
@@ -188,15 +165,14 @@ void StationWindow::onTextEdited(int id, const std::string& typed) {
   if (r.kind != ControlKind::Edit || r.readOnly) return;
   std::string accepted = applyRule(typed, r.rule);
   if (r.textLimit > 0) accepted = cutToCharacters(accepted, r.textLimit);
-  setText(id, accepted);
+  controls_.setText(id, accepted);
   if (id == id::kMaxPower) onMaxPowerEdited();
 }
 
 void StationWindow::onRowSelected(int id, int row) {
-  setSelectedRow(id, row);
+  controls_.setSelectedRow(id, row);
   if (id == id::kLanguage) onLanguageSelected();
   if (id == id::kIcType) onModelSelected();
-  if (id == id::kLlfExtent) llfSelect = selectedRow(id);
 }
 
 void StationWindow::onSystemCommand(int command) {
@@ -220,20 +196,20 @@ void StationWindow::applyLanguage() {
   for (int id : controlIds()) {
     const int textId = control(id).textId;
     if (textId == 0) continue; // a fixed text
-    if (auto label = localText(textId)) setText(id, *label);
+    if (auto label = localText(textId)) controls_.setText(id, *label);
   }
   relabelWriteParameter();
 }
 
 void StationWindow::relabelWriteParameter() {
-  const int textId = selectedRow(id::kIcType) == station::kEepromModelRow
-                         ? text::kWriteParameterToEeprom
-                         : text::kWriteParameterToCard;
-  if (auto label = localText(textId)) setText(id::kWriteParameter, *label);
+  const station::ModelTraits* model = station::modelTraits(controls_.selectedRow(id::kIcType));
+  const int textId = model != nullptr && model->eeprom ? text::kWriteParameterToEeprom
+                                                       : text::kWriteParameterToCard;
+  if (auto label = localText(textId)) controls_.setText(id::kWriteParameter, *label);
 }
 
 void StationWindow::onLanguageSelected() {
-  const int row = selectedRow(id::kLanguage);
+  const int row = controls_.selectedRow(id::kLanguage);
   languageChosen_ = row + 1;
   languageOffset_ = text::languageOffsetForRow(row);
   applyLanguage();
@@ -241,7 +217,7 @@ void StationWindow::onLanguageSelected() {
 
 void StationWindow::applyStoredLanguage(int nLan) {
   languageChosen_ = nLan;
-  setSelectedRow(id::kLanguage, nLan - 1);
+  controls_.setSelectedRow(id::kLanguage, nLan - 1);
   if (nLan != 0) languageOffset_ = text::languageOffsetForNumber(nLan);
   applyLanguage();
 }

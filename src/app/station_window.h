@@ -1,21 +1,22 @@
 // The station window as a model, composed of its pieces: the control records (ControlModel), the
-// run control (RunController), the option locks (optionStates) and the settings file
-// (SettingsBinding), plus the state the whole station shares (port records, slot arrays, options,
-// images). It belongs to the window thread: handlers run there, and the control operations called
-// from any other thread are carried out there through the window host while the caller waits. A
-// front end draws the records and forwards the operator's input to the on... handlers; it keeps
-// no state of its own.
+// run control (RunController, over the production run), the option locks (optionStates) and the
+// settings file (SettingsBinding), and what it owns for them: the readers attached (drive table and
+// port records), the serial number series and the copy list. It belongs to the window thread:
+// handlers run there. A front end draws the records and forwards the operator's input to the on...
+// handlers; it keeps no state of its own.
 #pragma once
 
 #include "app/control.h"
 #include "app/control_model.h"
 #include "app/option_locks.h"
-#include "app/production_book.h"
 #include "app/run_controller.h"
 #include "app/settings_binding.h"
 #include "discovery/scans.h"
 #include "platform/platform.h"
+#include "run/port_outcome.h"
 #include "run/run_options.h"
+#include "run/serial_counter.h"
+#include "settings/copy_list.h"
 #include "station/control_ids.h"
 #include "station/controls.h"
 #include "station/numbering.h"
@@ -27,43 +28,40 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace tarvix::app {
 
-class StationWindow final : public station::WindowControls,
-                            public station::StationState,
-                            public RunInputs {
+class StationWindow final {
 public:
   // Construction: every member at zero or empty. Nothing is shown until initialise().
   StationWindow(platform::Platform& platform, ui::WindowHost& host);
-  ~StationWindow() override;
+  ~StationWindow();
   StationWindow(const StationWindow&) = delete;
   StationWindow& operator=(const StationWindow&) = delete;
 
   // The window's initialisation in its fixed order, then closing. Window thread only.
+  // initialise() is loadStation() and then startScanning(): the settings in the controls, then
+  // the mapping mode's scan and probe, which touch the readers.
   void initialise();
+  void loadStation();
+  void startScanning();
   void close();
 
-  // Control operations (station::WindowControls); any thread.
-  void setText(int id, const std::string& text) override;
-  std::string text(int id) const override;
-  int number(int id) const override;
-  bool checked(int id) const override;
-  void setChecked(int id, bool checked) override;
-  void enable(int id, bool enabled) override;
-  void show(int id, bool visible) override;
-  void setPicture(int id, int pictureId) override;
-  void setProgressRange(int id, int low, int high) override;
-  void setProgress(int id, int position) override;
-  void addRow(int id, const std::string& row) override;
-  int selectedRow(int id) const override;
-  void setSelectedRow(int id, int row) override;
-  void setFont(int id, station::FontChoice font) override;
-  void messageBox(const std::string& text) override;
+  // The control records and their operations (any thread).
+  ControlModel& controls() { return controls_; }
+  const ControlModel& controls() const { return controls_; }
+  // The readers attached: drive table and port records. Window thread, and workers their port.
+  station::StationState& readers() { return readers_; }
+  const station::StationState& readers() const { return readers_; }
+  const run::SerialCounter& serials() const { return serials_; }
+  settings::CopyList& copyList() { return copyList_; }
+  // Each port's outcome in the current or last run. Any thread.
+  run::PortOutcome outcome(int n) const { return run_.production().outcome(n); }
+  // Where finished ports' records go beyond their outcomes; before initialise().
+  void passRecordsTo(log::ProductionLog* files) { run_.production().passRecordsTo(files); }
 
   // The operator's input, forwarded by a front end. Window thread only.
   void onClicked(int id); // a push button pressed, or a check box toggled (its state flips first)
@@ -75,10 +73,15 @@ public:
   bool runEnded() const { return run_.runEnded(); }
   bool runPrepared() const { return run_.runPrepared(); }
   // Whether port n's worker was started in the current or last run.
-  bool portStarted(int n) const { return run_.portStarted(n); }
+  bool portStarted(int n) const { return run_.production().portStarted(n); }
   // What a run does, as the controls say now. Window thread only; a run keeps what it read when
   // it was prepared.
   run::RunOptions readRunOptions() const { return run_.readRunOptions(); }
+  // Starts a run prepared elsewhere (the headless station prepares before it scans), or shows
+  // its refusal; false when refused. Window thread.
+  bool startRun(run::Preparation preparation) { return run_.start(std::move(preparation)); }
+  // Whether a port-mapping mode is chosen: without one no run can start.
+  bool mappingModeChosen() const { return mappingMode().any(); }
   // A storage device came up or went away; scans only once a mapping mode is chosen.
   void onDeviceEvent(platform::DeviceEvent event);
 
@@ -109,21 +112,17 @@ public:
   void setStationSettingsPath(std::filesystem::path path) {
     settings_.stationSettingsPath = std::move(path);
   }
-  // The finished ports of the current run; set where it passes records on before initialise().
-  ProductionBook productionBook;
-
   platform::Platform& platform() { return platform_; }
   ui::WindowHost& host() { return host_; }
 
 private:
   void loadSettings();
   void onLoadSettingsClicked();
-  void clearSharedState();
+  void clearReaders();
   void loadDefaultSettings();
 
   void relabelWriteParameter();
   // Option handlers.
-  void showGroup(std::initializer_list<int> controls, bool visible);
   void onModelSelected();
   void onResetToDefaultClicked();
   void onMaxPowerEdited();
@@ -141,10 +140,13 @@ private:
   int languageChosen_ = 0;
   // Each piece is built on the ones above it; the run controller goes before the controls, so its
   // workers are joined while what they show through is still there.
+  station::StationState readers_;
+  run::SerialCounter serials_;
+  settings::CopyList copyList_;
   ControlModel controls_;
-  SettingsBinding settings_{platform_, host_, controls_, *this, *this};
-  RunController run_{platform_, host_, controls_, *this, *this, productionBook, languageOffset_};
-  discovery::Scanner scanner_{platform_, controls_, *this};
+  SettingsBinding settings_{platform_, host_, controls_, serials_, copyList_};
+  RunController run_{platform_, host_, controls_, readers_, serials_, copyList_, languageOffset_};
+  discovery::Scanner scanner_{platform_, controls_, readers_};
 };
 
 } // namespace tarvix::app

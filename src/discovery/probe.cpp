@@ -16,9 +16,6 @@ using station::DriveRecord;
 using station::SlotColour;
 
 constexpr std::uint16_t kMakerVendorId = 0x3C7D;
-const std::uint16_t kEepromModelProductId = station::kModels[station::kEepromModelRow].productId;
-using station::kEepromModelRow;
-using station::kTwoLunModelRow;
 constexpr std::size_t kEepromProbeLength = 128;
 
 std::string megabytes(std::uint64_t mib) { return std::to_string(mib) + " MB\r\n"; }
@@ -52,6 +49,7 @@ public:
     controls_.enable(station::slotLabelId(slot), true);
     controls_.enable(station::resultLineId(slot), true);
     state_.letterOf(slot) = letter;
+    record.probeRefusal = 0;
 
     channel::ReaderHandleHolder m_hUSBDeviceHandle(platform_.readers, platform_.trace);
     // A reader that does not open answers every query with zeros, and is judged by them.
@@ -68,18 +66,17 @@ private:
     (void)channel::GetVIDPID(reader, channel::kQueryIdentity, reply);
     auto identity = channel::decodeIdentity(reply);
 
-    const int row = options_.icType;
-    if (row == kEepromModelRow &&
-        !(identity.vendorId == kMakerVendorId && identity.productId == kEepromModelProductId)) {
+    const station::ModelTraits* traits = station::modelTraits(options_.icType);
+    if (traits != nullptr && traits->eeprom &&
+        !(identity.vendorId == kMakerVendorId && identity.productId == traits->productId)) {
       // The EEPROM model may answer another product id; its EEPROM names it.
       std::array<std::uint8_t, kEepromProbeLength> eeprom{};
       (void)channel::ReadEEPROM(reader, eeprom); // unread, it names no model
       if (channel::decodeEepromModelNumber(eeprom) == "A708") {
-        identity = {kMakerVendorId, kEepromModelProductId};
+        identity = {kMakerVendorId, traits->productId};
       }
     }
     if (identity.vendorId != kMakerVendorId) return reject(record, slot, text::kNotMakerDevice);
-    const station::ModelTraits* traits = station::modelTraits(row);
     if (traits == nullptr) return;
     const station::ModelTraits& model = *traits;
     bool matches = identity.productId == model.productId;
@@ -90,17 +87,17 @@ private:
     }
     if (!matches) return reject(record, slot, model.mismatchText);
 
-    if (row == kEepromModelRow) return acceptEepromModel(reader, record, slot);
-    if (row == kTwoLunModelRow && record.lun == 2) {
+    if (model.eeprom) return acceptEepromModel(reader, record, slot);
+    if (model.cdromLun && record.lun == 2) {
       record.present = true; // its size was shown with LUN 1
       return;
     }
-    if (row == kTwoLunModelRow && record.lun > 2) return; // the model has no third or fourth line
+    if (model.cdromLun && record.lun > 2) return; // the model has no third or fourth line
     const std::uint64_t mib = capacityMiB(platform_, record);
     if (mib == 0) return reject(record, slot, text::kNoCard);
     show(slot, SlotColour::Idle, megabytes(mib));
     record.present = true;
-    if (row == kTwoLunModelRow && record.lun == 1) showCdromSize(reader, slot);
+    if (model.cdromLun && record.lun == 1) showCdromSize(reader, slot);
   }
 
   // The two-LUN model's second line shows the CD-ROM area the card information sector records.
@@ -126,6 +123,7 @@ private:
 
   void reject(DriveRecord& record, int slot, text::TextId textId) {
     record.present = false;
+    record.probeRefusal = textId;
     show(slot, SlotColour::Failed, text::localized(textId, options_.languageOffset));
   }
 

@@ -6,6 +6,9 @@
 #include "fat/volume_id.h"
 #include "fat/volume_io.h"
 
+#include <utility>
+#include <vector>
+
 namespace tarvix::fat {
 namespace {
 
@@ -106,86 +109,116 @@ bool CFAT32Format::format(platform::Volume& volume, std::uint32_t totalSectors) 
                                       : format_volume_fat16(volume, totalSectors);
 }
 
-bool CFAT32Format::format_volume(platform::Volume& volume, std::uint32_t totalSectors) {
+namespace {
+
+// Where the two formats differ: their layout, the sectors ahead of the FATs, the FAT's first
+// entries, the cluster counts each holds, their trace lines and partition type. One body below
+// formats with either.
+template <typename Layout> struct FatTraits {
+  Layout (*layout)(std::uint32_t totalSectors, std::uint32_t bytesPerSector);
+  // The sectors written ahead of the FATs, in order, with where each goes.
+  std::vector<std::pair<std::uint32_t, Sector>> (*leadSectors)(const Layout&, const BootParams&);
+  Sector (*fatHead)(const Layout&);
+  bool refusesFewSectors; // traces a volume below 65536 sectors and refuses 0xFFFFFFFF
+  std::uint32_t maxClusters;
+  std::uint32_t fewClustersBelow; // fewer are traced, though every system reads them
+  std::uint8_t partitionType;
+  const char* partitionInfoFailed;
+  const char* tooManyClusters;
+  const char* fewClusters;
+  const char* partitionTypeFailed;
+};
+
+// The boot sector and FS information sector, each with its backup.
+std::vector<std::pair<std::uint32_t, Sector>> fat32LeadSectors(const Fat32Layout& l,
+                                                               const BootParams& p) {
+  const Sector boot = fat32BootSector(l, p);
+  const Sector fsInfo = fat32FsInfoSector(l);
+  return {{0, boot},
+          {kFat32FsInfoSector, fsInfo},
+          {kFat32BackupBootSector, boot},
+          {kFat32BackupFsInfoSector, fsInfo}};
+}
+
+const FatTraits<Fat32Layout> kFat32{
+    fat32Layout,
+    fat32LeadSectors,
+    [](const Fat32Layout& l) { return fat32FatHead(l.bytesPerSector); },
+    true,
+    0x0FFFFFFF,
+    0x10000,
+    kFat32PartitionType,
+    trace::kPartitionInfoFailed,
+    trace::kFat32TooManyClusters,
+    trace::kFat32FewClusters,
+    trace::kFat32PartitionTypeFailed};
+const FatTraits<Fat16Layout> kFat16{
+    fat16Layout,
+    [](const Fat16Layout& l, const BootParams& p) {
+      return std::vector<std::pair<std::uint32_t, Sector>>{{0, fat16BootSector(l, p)}};
+    },
+    fat16FatHead,
+    false,
+    0xFFFF,
+    2048,
+    kFat16PartitionType,
+    trace::kFat16PartitionInfoFailed,
+    trace::kFat16TooManyClusters,
+    trace::kFat16FewClusters,
+    trace::kFat16PartitionTypeFailed};
+
+template <typename Layout>
+bool formatWith(const FatTraits<Layout>& fat, platform::Volume& volume, std::uint32_t totalSectors,
+                platform::Clock& clock, platform::TraceSink& trace, const std::string& label) {
   BootParams params;
-  params.serial = make_volume_id(clock_);
-  const VolumeFacts facts = queryVolume(volume, trace_, trace::kPartitionInfoFailed);
+  params.serial = make_volume_id(clock);
+  const VolumeFacts facts = queryVolume(volume, trace, fat.partitionInfoFailed);
   params.geometry = facts.geometry;
   params.hiddenSectors = facts.hiddenSectors;
-
-  if (totalSectors < 0x10000) trace_.line(trace::kTotalSectorsBelow65536);
-  if (totalSectors == 0xFFFFFFFF) return false;
+  if (fat.refusesFewSectors) {
+    if (totalSectors < 0x10000) trace.line(trace::kTotalSectorsBelow65536);
+    if (totalSectors == 0xFFFFFFFF) return false;
+  }
 
   const std::uint32_t bps = facts.geometry.bytesPerSector;
-  const Fat32Layout layout = fat32Layout(totalSectors, bps);
-  if (refuseSectorSize(trace_, bps, layout.sectorsPerCluster)) return false;
-
-  if (layout.clusterCount > 0x0FFFFFFF) {
-    trace_.line(trace::kFat32TooManyClusters);
+  const Layout layout = fat.layout(totalSectors, bps);
+  if (refuseSectorSize(trace, bps, layout.sectorsPerCluster)) return false;
+  if (layout.clusterCount > fat.maxClusters) {
+    trace.line(fat.tooManyClusters);
     return false;
   }
-  // Fewer than 65525 clusters is below what FAT32 is meant for, but every system still reads it.
-  if (layout.clusterCount < 0x10000) {
-    traceLine(trace_, trace::kFat32FewClusters, static_cast<std::int64_t>(layout.clusterCount));
+  if (layout.clusterCount < fat.fewClustersBelow) {
+    traceLine(trace, fat.fewClusters, static_cast<std::int64_t>(layout.clusterCount));
   }
-  if (!checkFatSize(trace_, layout.fatNeeded, layout.fatSize)) return false;
-  if (!checkFits(trace_, totalSectors, layout.systemAreaSectors)) return false;
+  if (!checkFatSize(trace, layout.fatNeeded, layout.fatSize)) return false;
+  if (!checkFits(trace, totalSectors, layout.systemAreaSectors)) return false;
 
-  const std::string labelBytes = label_.empty() ? std::string() : volume.labelBytes(label_);
+  const std::string labelBytes = label.empty() ? std::string() : volume.labelBytes(label);
   params.label = bootLabel(labelBytes);
-  const Sector boot = fat32BootSector(layout, params);
-  const Sector fsInfo = fat32FsInfoSector(layout);
-  const Sector fatHead = fat32FatHead(bps);
+  const Sector fatHead = fat.fatHead(layout);
 
-  VolumeHandle handle{volume, trace_};
-  if (!zeroSystemArea(handle, clock_, bps, layout.systemAreaSectors)) return false;
+  VolumeHandle handle{volume, trace};
+  if (!zeroSystemArea(handle, clock, bps, layout.systemAreaSectors)) return false;
+  for (const auto& [sector, image] : fat.leadSectors(layout, params)) {
+    if (!writeSectorAt(handle, sector, image)) return false;
+  }
   const bool written =
-      writeSectorAt(handle, 0, boot) && writeSectorAt(handle, kFat32FsInfoSector, fsInfo) &&
-      writeSectorAt(handle, kFat32BackupBootSector, boot) &&
-      writeSectorAt(handle, kFat32BackupFsInfoSector, fsInfo) &&
       writeSectorAt(handle, layout.fatStart(0), fatHead) &&
       writeSectorAt(handle, layout.fatStart(1), fatHead) &&
       (labelBytes.empty() || writeSectorAt(handle, layout.rootDirSector(),
                                            labelEntrySector(bps, paddedName(labelBytes))));
   if (!written) return false;
-  return finish(handle, kFat32PartitionType, facts.hiddenSectors, trace::kFat32PartitionTypeFailed);
+  return finish(handle, fat.partitionType, facts.hiddenSectors, fat.partitionTypeFailed);
+}
+
+} // namespace
+
+bool CFAT32Format::format_volume(platform::Volume& volume, std::uint32_t totalSectors) {
+  return formatWith(kFat32, volume, totalSectors, clock_, trace_, label_);
 }
 
 bool CFAT32Format::format_volume_fat16(platform::Volume& volume, std::uint32_t totalSectors) {
-  BootParams params;
-  params.serial = make_volume_id(clock_);
-  const VolumeFacts facts = queryVolume(volume, trace_, trace::kFat16PartitionInfoFailed);
-  params.geometry = facts.geometry;
-  params.hiddenSectors = facts.hiddenSectors;
-
-  const std::uint32_t bps = facts.geometry.bytesPerSector;
-  const Fat16Layout layout = fat16Layout(totalSectors, bps);
-  if (refuseSectorSize(trace_, bps, layout.sectorsPerCluster)) return false;
-
-  if (layout.clusterCount > 0xFFFF) {
-    trace_.line(trace::kFat16TooManyClusters);
-    return false;
-  }
-  if (layout.clusterCount < 2048) {
-    traceLine(trace_, trace::kFat16FewClusters, static_cast<std::int64_t>(layout.clusterCount));
-  }
-  if (!checkFatSize(trace_, layout.fatNeeded, layout.fatSize)) return false;
-  if (!checkFits(trace_, totalSectors, layout.systemAreaSectors)) return false;
-
-  const std::string labelBytes = label_.empty() ? std::string() : volume.labelBytes(label_);
-  params.label = bootLabel(labelBytes);
-  const Sector boot = fat16BootSector(layout, params);
-  const Sector fatHead = fat16FatHead(layout);
-
-  VolumeHandle handle{volume, trace_};
-  if (!zeroSystemArea(handle, clock_, bps, layout.systemAreaSectors)) return false;
-  const bool written =
-      writeSectorAt(handle, 0, boot) && writeSectorAt(handle, layout.fatStart(0), fatHead) &&
-      writeSectorAt(handle, layout.fatStart(1), fatHead) &&
-      (labelBytes.empty() || writeSectorAt(handle, layout.rootDirSector(),
-                                           labelEntrySector(bps, paddedName(labelBytes))));
-  if (!written) return false;
-  return finish(handle, kFat16PartitionType, facts.hiddenSectors, trace::kFat16PartitionTypeFailed);
+  return formatWith(kFat16, volume, totalSectors, clock_, trace_, label_);
 }
 
 } // namespace tarvix::fat

@@ -1,5 +1,7 @@
 #include "fat/layout.h"
 
+#include <span>
+
 namespace tarvix::fat {
 namespace {
 
@@ -23,27 +25,53 @@ std::uint8_t halfKiB(std::uint32_t bytesPerSector) {
   return static_cast<std::uint8_t>(sectorsPerKiB(bytesPerSector) / 2);
 }
 
+// The totals, and the cluster size: one 512-byte cluster up to `halfKiBUpToMiB`, above that
+// `sizeRule`'s. False when the sector size has no cluster size.
+template <typename Layout>
+bool startLayout(Layout& l, std::uint32_t totalSectors, std::uint32_t bytesPerSector,
+                 std::uint64_t halfKiBUpToMiB,
+                 std::uint8_t (*sizeRule)(std::uint32_t, std::int64_t)) {
+  l.totalSectors = totalSectors;
+  l.bytesPerSector = bytesPerSector;
+  if (bytesPerSector == 0) return false;
+  l.sizeMiB = sizeInMiB(totalSectors, bytesPerSector);
+  l.sectorsPerCluster = l.sizeMiB <= halfKiBUpToMiB
+                            ? halfKiB(bytesPerSector)
+                            : sizeRule(bytesPerSector, static_cast<std::int64_t>(l.sizeMiB));
+  return l.sectorsPerCluster != 0;
+}
+
 } // namespace
 
-std::uint8_t fat32_sectors_per_cluster(std::uint32_t bytesPerSector, std::int64_t sizeMiB) {
+namespace {
+
+// Cluster sizes by volume size: up to each size in MiB, clusters of so many KiB; above the last,
+// 32 KiB.
+struct ClusterStep {
+  std::int64_t upToMiB;
+  std::uint32_t kib;
+};
+// 8096, not 8192: cards sold as 8 GB are a little short of 8 GiB and keep 4 KiB clusters.
+constexpr ClusterStep kFat32Clusters[] = {{128, 1}, {256, 2}, {8096, 4}, {16384, 8}, {32768, 16}};
+constexpr ClusterStep kFat16Clusters[] = {{64, 1}, {128, 2}, {256, 4}, {512, 8}, {1024, 16}};
+
+std::uint8_t sectorsPerCluster(std::span<const ClusterStep> steps, std::uint32_t bytesPerSector,
+                               std::int64_t sizeMiB) {
   if (bytesPerSector == 0) return 0;
-  // 8096, not 8192: cards sold as 8 GB are a little short of 8 GiB and keep 4 KiB clusters.
-  if (sizeMiB <= 128) return kibTimes(1, bytesPerSector);
-  if (sizeMiB <= 256) return kibTimes(2, bytesPerSector);
-  if (sizeMiB <= 8096) return kibTimes(4, bytesPerSector);
-  if (sizeMiB <= 16384) return kibTimes(8, bytesPerSector);
-  if (sizeMiB <= 32768) return kibTimes(16, bytesPerSector);
+  for (const ClusterStep& step : steps) {
+    if (sizeMiB <= step.upToMiB) return kibTimes(step.kib, bytesPerSector);
+  }
   return kibTimes(32, bytesPerSector);
 }
 
+} // namespace
+
+std::uint8_t fat32_sectors_per_cluster(std::uint32_t bytesPerSector, std::int64_t sizeMiB) {
+  return sectorsPerCluster(kFat32Clusters, bytesPerSector, sizeMiB);
+}
+
 std::uint8_t fat16_sectors_per_cluster(std::uint32_t bytesPerSector, std::int64_t sizeMiB) {
-  if (bytesPerSector == 0) return 0;
-  if (sizeMiB <= 64) return kibTimes(1, bytesPerSector);
-  if (sizeMiB <= 128) return kibTimes(2, bytesPerSector);
-  if (sizeMiB <= 256) return kibTimes(4, bytesPerSector);
-  if (sizeMiB <= 512) return kibTimes(8, bytesPerSector);
-  if (sizeMiB <= 1024) return kibTimes(16, bytesPerSector);
-  return kibTimes(32, bytesPerSector);
+  return sectorsPerCluster(kFat16Clusters, bytesPerSector, sizeMiB);
 }
 
 bool sectorSizeSupported(std::uint32_t bytesPerSector, std::uint8_t sectorsPerCluster) {
@@ -52,15 +80,7 @@ bool sectorSizeSupported(std::uint32_t bytesPerSector, std::uint8_t sectorsPerCl
 
 Fat32Layout fat32Layout(std::uint32_t totalSectors, std::uint32_t bytesPerSector) {
   Fat32Layout l;
-  l.totalSectors = totalSectors;
-  l.bytesPerSector = bytesPerSector;
-  if (bytesPerSector == 0) return l;
-  l.sizeMiB = sizeInMiB(totalSectors, bytesPerSector);
-  l.sectorsPerCluster =
-      l.sizeMiB <= 64
-          ? halfKiB(bytesPerSector)
-          : fat32_sectors_per_cluster(bytesPerSector, static_cast<std::int64_t>(l.sizeMiB));
-  if (l.sectorsPerCluster == 0) return l;
+  if (!startLayout(l, totalSectors, bytesPerSector, 64, fat32_sectors_per_cluster)) return l;
 
   // Each cluster costs its own sectors plus 4 bytes in each of the two FATs, hence the + 8 per
   // cluster in the divisor; the + 1 rounds the FAT up so it always covers the last cluster.
@@ -123,15 +143,7 @@ constexpr std::uint64_t kLargestFat16ClusterBytes = 32768;
 
 Fat16Layout fat16Layout(std::uint32_t totalSectors, std::uint32_t bytesPerSector) {
   Fat16Layout l;
-  l.totalSectors = totalSectors;
-  l.bytesPerSector = bytesPerSector;
-  if (bytesPerSector == 0) return l;
-  l.sizeMiB = sizeInMiB(totalSectors, bytesPerSector);
-  l.sectorsPerCluster =
-      l.sizeMiB <= 32
-          ? halfKiB(bytesPerSector)
-          : fat16_sectors_per_cluster(bytesPerSector, static_cast<std::int64_t>(l.sizeMiB));
-  if (l.sectorsPerCluster == 0) return l;
+  if (!startLayout(l, totalSectors, bytesPerSector, 32, fat16_sectors_per_cluster)) return l;
   fillFat16(l);
   // Just above 65536 sectors the size rule still gives one-sector clusters, more of them than
   // FAT16 holds; such a volume takes the next cluster size (never beyond 32 KiB).

@@ -3,6 +3,7 @@
 #include "fat/boot_code.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace tarvix::fat {
 namespace {
@@ -71,6 +72,26 @@ void putExtendedBpb(Sector& s, std::size_t at, const BootParams& p, std::string_
   putText(s, at + 18, typeName);
 }
 
+// A boot sector's start: its jump and the parameter block both formats share.
+template <typename Jump>
+Sector bootSectorStart(std::uint32_t bytesPerSector, const Jump& jump,
+                       std::uint8_t sectorsPerCluster, std::uint32_t reservedSectors,
+                       const BootParams& p) {
+  Sector s(bytesPerSector, 0);
+  putBytes(s, 0, jump);
+  putCommonBpb(s, bytesPerSector, sectorsPerCluster, reservedSectors, p);
+  return s;
+}
+
+// A boot sector's end: the extended parameter block at `extendedAt`, the boot code, the signature.
+Sector bootSectorEnd(Sector s, std::size_t extendedAt, const BootParams& p,
+                     std::string_view typeName, std::size_t bootCodeAt) {
+  putExtendedBpb(s, extendedAt, p, typeName);
+  putBytes(s, bootCodeAt, bootCode());
+  putSignature(s);
+  return s;
+}
+
 } // namespace
 
 Label11 paddedName(std::string_view labelBytes) {
@@ -85,9 +106,8 @@ Label11 bootLabel(std::string_view labelBytes) {
 }
 
 Sector fat32BootSector(const Fat32Layout& l, const BootParams& p) {
-  Sector s(l.bytesPerSector, 0);
-  putBytes(s, 0, kFat32Jump);
-  putCommonBpb(s, l.bytesPerSector, l.sectorsPerCluster, kFat32ReservedSectors, p);
+  Sector s =
+      bootSectorStart(l.bytesPerSector, kFat32Jump, l.sectorsPerCluster, kFat32ReservedSectors, p);
   put32(s, 32, l.totalSectors);
   put32(s, 36, l.fatSize);
   put16(s, 40, 0); // extended flags: FAT mirroring on
@@ -95,10 +115,7 @@ Sector fat32BootSector(const Fat32Layout& l, const BootParams& p) {
   put32(s, 44, kFat32RootCluster);
   put16(s, 48, kFat32FsInfoSector);
   put16(s, 50, kFat32BackupBootSector);
-  putExtendedBpb(s, 64, p, kFat32TypeName);
-  putBytes(s, kFat32BootCodeOffset, bootCode());
-  putSignature(s);
-  return s;
+  return bootSectorEnd(std::move(s), 64, p, kFat32TypeName, kFat32BootCodeOffset);
 }
 
 Sector fat32FsInfoSector(const Fat32Layout& l) {
@@ -120,9 +137,8 @@ Sector fat32FatHead(std::uint32_t bytesPerSector) {
 }
 
 Sector fat16BootSector(const Fat16Layout& l, const BootParams& p) {
-  Sector s(l.bytesPerSector, 0);
-  putBytes(s, 0, kFat16Jump);
-  putCommonBpb(s, l.bytesPerSector, l.sectorsPerCluster, kFat16ReservedSectors, p);
+  Sector s =
+      bootSectorStart(l.bytesPerSector, kFat16Jump, l.sectorsPerCluster, kFat16ReservedSectors, p);
   put16(s, 17, kFat16RootEntries);
   // The 16-bit total holds up to 65535 sectors; a larger count goes to the 32-bit field alone.
   if (l.totalSectors < 0x10000) {
@@ -131,10 +147,7 @@ Sector fat16BootSector(const Fat16Layout& l, const BootParams& p) {
     put32(s, 32, l.totalSectors);
   }
   put16(s, 22, l.fatSize & 0xFFFF);
-  putExtendedBpb(s, 36, p, kFat16TypeName);
-  putBytes(s, kFat16BootCodeOffset, bootCode());
-  putSignature(s);
-  return s;
+  return bootSectorEnd(std::move(s), 36, p, kFat16TypeName, kFat16BootCodeOffset);
 }
 
 Sector fat16FatHead(const Fat16Layout& l) {

@@ -58,7 +58,7 @@ std::uint64_t isoLength(const StepContext& context) {
   std::error_code error;
   const std::filesystem::path& path = context.options.isoPath;
   const auto length = std::filesystem::file_size(path, error);
-  return error ? context.state.isoSize : static_cast<std::uint64_t>(length);
+  return error ? context.images.isoSize : static_cast<std::uint64_t>(length);
 }
 
 // Opens the reader, sends one area size, and reports a refusal with its box and trace line; the
@@ -103,7 +103,7 @@ bool partitionSizeStep(const StepContext& context, int driveIndex) {
 
   const StepDrive record = context.drive(driveIndex);
   const auto binSectors =
-      binary ? binAreaSectors(context.state.binAreaSize) : std::optional<std::uint32_t>();
+      binary ? binAreaSectors(context.images.binAreaSize) : std::optional<std::uint32_t>();
   const auto cdromSectors =
       cdrom ? cdromAreaSectors(isoLength(context)) : std::optional<std::uint32_t>();
   if (binary && !setAreaSize(context, driveIndex, binSectors, channel::SetBinAreaSize,

@@ -363,19 +363,20 @@ bool capacityCheckStep(const StepContext& context, int driveIndex) {
       std::to_string(check.bytesMoved()) + " bytes moved, " +
       std::to_string(platform.clock.tickMs() - started) + " ms" +
       (outcome == Outcome::Forged ? ", real " + std::to_string(realMiB) + " MiB" : std::string()));
-  station::CapacityCheckRecord& result = context.state.capacityCheckOf(record.slot);
-  result.realMiB = static_cast<std::uint32_t>(realMiB);
+  const auto note = [&](station::CapacityVerdict verdict) {
+    context.noteCapacityCheck(record.lun, verdict, static_cast<std::uint32_t>(realMiB));
+  };
   switch (outcome) {
-  case Outcome::Genuine: result.verdict = station::CapacityVerdict::Genuine; return true;
+  case Outcome::Genuine: note(station::CapacityVerdict::Genuine); return true;
   case Outcome::Forged:
-    result.verdict = station::CapacityVerdict::Forged;
+    note(station::CapacityVerdict::Forged);
     context.showFailure(
         record.slot,
         withSize(text::localized(text::kFakeCardRealSize, context.languageOffset), realMiB));
     return false;
   case Outcome::Unfinished: break;
   }
-  result.verdict = station::CapacityVerdict::Unfinished;
+  note(station::CapacityVerdict::Unfinished);
   context.showFailure(record.slot, text::kCapacityCheckFailed);
   return false;
 }

@@ -184,13 +184,13 @@ bool cdromAreaStep(const StepContext& context, int driveIndex, station::PortReco
     }
   }
   const int slot = context.drive(driveIndex).slot;
-  return writeImageArea(context, driveIndex, port, kCdromArea, context.state.isoImage,
-                        context.state.isoSize, validSlot(slot) ? slot + lunOffset : slot);
+  return writeImageArea(context, driveIndex, port, kCdromArea, context.images.iso,
+                        context.images.isoSize, validSlot(slot) ? slot + lunOffset : slot);
 }
 
 bool binaryAreaStep(const StepContext& context, int driveIndex, station::PortRecord& port) {
-  return writeImageArea(context, driveIndex, port, kBinaryArea, context.state.binImage,
-                        context.state.binSize, context.drive(driveIndex).slot);
+  return writeImageArea(context, driveIndex, port, kBinaryArea, context.images.binary,
+                        context.images.binSize, context.drive(driveIndex).slot);
 }
 
 } // namespace tarvix::run

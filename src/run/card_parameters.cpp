@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
-#include <mutex>
 #include <span>
 #include <utility>
 #include <vector>
@@ -238,46 +237,28 @@ std::string nextSerialText(std::string_view serial) {
   }
   if (value < kMax) ++value;
   std::string next = std::to_string(value);
-  if (next.size() < kSerialMinimumDigits) next.insert(0, kSerialMinimumDigits - next.size(), '0');
-  return next;
+  return paddedSerial(std::move(next));
 }
 
 std::optional<std::string> takeSerialNumber(const StepContext& context) {
-  station::StationState& state = context.state;
   const bool increase = context.options.increaseSerial;
-  std::string serial;
-  bool saved = true;
-  bool firstFailure = false;
-  {
-    std::lock_guard lock(state.stationLock);
-    serial = state.serialText;
-    // A longer serial would be cut to its first twelve digits: another reader's serial number.
-    if (serial.size() > kSerialMinimumDigits) {
-      context.platform.trace.line(std::string(kSerialTooLong) + serial);
-      return std::nullopt;
-    }
-    if (increase) {
-      const std::string next = nextSerialText(serial);
-      saved = settings::saveSerialNumber(state.serialFile, next);
-      if (saved) {
-        state.serialText = next;
-      } else {
-        firstFailure = !std::exchange(state.serialSaveFailed, true);
-      }
-    }
-  }
-  if (!saved) {
-    context.platform.trace.line(std::string(kSerialNotSaved) + state.serialFile.string());
-    if (firstFailure) {
-      context.display->messageBox(std::string(kSerialNotSavedMessage) +
-                                  settings::notSavedText(state.serialFile));
-    }
+  const SerialCounter::Taken taken = context.serials.take(increase);
+  if (taken.tooLong) {
+    context.platform.trace.line(std::string(kSerialTooLong) + context.serials.next());
     return std::nullopt;
   }
-  // Shown once the lock is released: no worker waits on the window thread while holding it.
-  if (increase) context.display->showSerial(serial);
-  if (context.production != nullptr) context.production->serial = serial;
-  return serial;
+  if (taken.notSaved) {
+    const std::string file = context.serials.file().string();
+    context.platform.trace.line(std::string(kSerialNotSaved) + file);
+    if (taken.firstNotSaved)
+      context.display->messageBox(std::string(kSerialNotSavedMessage) +
+                                  settings::notSavedText(context.serials.file()));
+    return std::nullopt;
+  }
+  // Shown once the series' lock is released: no worker waits on the window thread holding it.
+  if (increase) context.display->showSerial(*taken.serial);
+  if (context.outcome != nullptr) context.outcome->record.serial = *taken.serial;
+  return taken.serial;
 }
 
 std::optional<SectorImage> buildCardInformationSector(const StepContext& context) {

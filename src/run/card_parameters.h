@@ -6,6 +6,7 @@
 #pragma once
 
 #include "run/run_options.h"
+#include "run/serial_counter.h"
 #include "run/step_context.h"
 
 #include <array>
@@ -19,7 +20,6 @@ namespace tarvix::run {
 
 inline constexpr std::size_t kSectorBytes = 512;
 inline constexpr std::size_t kEepromImageLength = 93;
-inline constexpr std::size_t kSerialMinimumDigits = 12;
 
 using SectorImage = std::array<std::uint8_t, kSectorBytes>;
 
@@ -32,9 +32,9 @@ SectorImage eepromParameterImage(const CardParameters& parameters);
 // (left-filled with "0"), never cut.
 std::string nextSerialText(std::string_view serial);
 
-// The serial number for one reader. With Increase checked, under the station lock: advances the
-// station's serial number and saves the advanced one in the settings file, so no two readers get
-// the same one even across a crash; then shows the one taken in the serial edit. Nothing, with a
+// The serial number for one reader, from the run's series. With Increase checked the series
+// advances and the advanced number is saved first, so no two readers get the same one even
+// across a crash; then the one taken shows in the serial edit. Nothing, with a
 // trace line (and, once per run, a message box), when the serial number cannot be written whole
 // or the advanced one cannot be saved.
 [[nodiscard]] std::optional<std::string> takeSerialNumber(const StepContext& context);

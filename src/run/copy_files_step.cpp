@@ -31,7 +31,7 @@ bool runCopy(const StepContext& context, int driveIndex, const platform::CopyCom
       command.argv, command.environment, platform.system.executablePath().parent_path(),
       std::max<std::chrono::nanoseconds>(platform.clock.realDuration(kCopyTimeoutMs),
                                          kCopyTimeoutRealFloor),
-      [&] { return !context.state.closing && context.readerStillBound(driveIndex); });
+      [&] { return !context.closingNow() && context.readerStillBound(driveIndex); });
   if (!outcome.started) {
     if (outcome.startError != 0) {
       const std::string tool = command.argv.empty() ? "" : command.argv.front();

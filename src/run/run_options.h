@@ -1,6 +1,6 @@
-// What one run does, read from the window's controls once when the run is prepared (on the
-// window thread, before any worker starts) and read-only for the workers while they run: a step
-// never reads a window control.
+// What one run does, read from the window's controls (or the settings file) once when the run is
+// prepared, before any worker starts, and read-only for the workers while they run: a step never
+// reads a window control.
 #pragma once
 
 #include "settings/copy_list.h"
@@ -38,10 +38,12 @@ struct RunOptions {
   int rwTestCount = 0;
   bool writeParameter = false; // card information, or the EEPROM on the EEPROM model
   bool increaseSerial = false;
+  std::string serialStart; // the serial number the run starts from, filled to twelve digits
   CardParameters card;
   bool cdromArea = false;
   std::filesystem::path isoPath;
   bool binaryArea = false;
+  std::filesystem::path binPath;
   bool copyFiles = false;
   settings::CopyList copyList;
 };

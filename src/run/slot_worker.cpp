@@ -39,11 +39,11 @@ class Worker {
 public:
   // The port's LUNs are taken as they were bound at the start: a removal pass may clear the port
   // record and the drive records while the worker still runs.
-  Worker(StepContext& context, PortRecord& port, const ReaderBinding& binding,
-         log::ProductionRecord& record, log::ProductionLog& log)
-      : c_(context), port_(port), binding_(binding), record_(record), log_(log),
-        n_(port.portNumber) {
-    c_.production = &record_;
+  Worker(StepContext& context, PortRecord& port, const ReaderBinding& binding, PortOutcome& outcome,
+         const OutcomeSink& sink)
+      : c_(context), port_(port), binding_(binding), outcome_(outcome), record_(outcome.record),
+        sink_(sink), n_(port.portNumber) {
+    c_.outcome = &outcome_;
     for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
       drives_[lun - 1] = binding.lun(lun).driveIndex;
       kinds_[lun - 1] = binding.lun(lun).kind;
@@ -244,26 +244,6 @@ private:
     blankIfReaderGone();
   }
 
-  // What the capacity check found on each LUN it ran on, as the production log keeps it.
-  std::string capacityVerdicts() const {
-    std::string verdicts;
-    for (int lun = 1; lun <= station::kLunsPerPort; ++lun) {
-      if (slotOf(lun) == 0) continue;
-      const station::CapacityCheckRecord& check = c_.state.capacityCheckOf(slotOf(lun));
-      std::string verdict;
-      switch (check.verdict.load()) {
-      case station::CapacityVerdict::NotChecked: continue;
-      case station::CapacityVerdict::Genuine: verdict = "genuine"; break;
-      case station::CapacityVerdict::Unfinished: verdict = "unfinished"; break;
-      case station::CapacityVerdict::Forged:
-        verdict = "forged: real " + std::to_string(check.realMiB.load()) + " MiB";
-        break;
-      }
-      verdicts += (verdicts.empty() ? "" : "; ") + verdict;
-    }
-    return verdicts;
-  }
-
   // Completes the port's record and hands it on before the port is marked done, so the record is
   // there when the run is seen to end. A reader gone before the end was pulled, whatever failed.
   void finish(log::PortResult result) {
@@ -271,11 +251,13 @@ private:
     if (!passed && !readerStillThere()) result = log::PortResult::Pulled;
     record_.result = result;
     record_.failure = passed ? std::string() : log::oneLine(record_.failure);
-    record_.capacityCheck = capacityVerdicts();
+    record_.capacityCheck = capacityCheckText(outcome_);
     record_.time = c_.platform.clock.localTime();
     record_.host = c_.platform.system.hostName();
-    c_.production = nullptr;
-    log_.add(record_);
+    outcome_.stage = PortStage::Finished;
+    outcome_.picture = resultPicture(result);
+    c_.outcome = nullptr;
+    sink_(outcome_);
   }
 
   void end(int position) {
@@ -294,8 +276,9 @@ private:
   StepContext& c_;
   PortRecord& port_;
   const ReaderBinding& binding_;
+  PortOutcome& outcome_;
   log::ProductionRecord& record_;
-  log::ProductionLog& log_;
+  const OutcomeSink& sink_;
   const int n_;
   std::array<int, station::kLunsPerPort> drives_{};
   std::array<LunKind, station::kLunsPerPort> kinds_{};
@@ -305,11 +288,11 @@ private:
 } // namespace
 
 void runSlotWorker(StepContext context, station::PortRecord& port, const ReaderBinding& binding,
-                   log::ProductionRecord record, log::ProductionLog& log) {
+                   PortOutcome outcome, const OutcomeSink& sink) {
   context.binding = &binding;
   // Every trace line of this thread names the port, through whichever layer writes it.
   const platform::TracedPortScope tracing(port.portNumber);
-  Worker(context, port, binding, record, log).run();
+  Worker(context, port, binding, outcome, sink).run();
 }
 
 } // namespace tarvix::run

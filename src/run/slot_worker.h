@@ -3,16 +3,17 @@
 // the port box and marks the port done. Runs on the port's own thread.
 #pragma once
 
+#include "run/port_outcome.h"
 #include "run/reader_binding.h"
 #include "run/step_context.h"
 
 namespace tarvix::run {
 
 // The whole worker: every path clears `busy` and sets `done`. Every command goes to the readers
-// of `binding` only, and none once one of them has gone. `record` holds what the port start knew
+// of `binding` only, and none once one of them has gone. `outcome` holds what the port start knew
 // of the reader; the worker completes it (steps and their times, what was written, the result)
-// and hands it to `log` once the port is finished.
+// and hands it to `sink` once the port is finished, before it marks the port done.
 void runSlotWorker(StepContext context, station::PortRecord& port, const ReaderBinding& binding,
-                   log::ProductionRecord record, log::ProductionLog& log);
+                   PortOutcome outcome, const OutcomeSink& sink);
 
 } // namespace tarvix::run

@@ -20,9 +20,15 @@ bool StepContext::readerStillBound(int driveIndex) const {
   return binding == nullptr || binding->holds(platform.drives, state, driveIndex);
 }
 
+void StepContext::noteCapacityCheck(int lun, station::CapacityVerdict verdict,
+                                    std::uint32_t realMiB) const {
+  if (outcome != nullptr && lun >= 1 && lun <= station::kLunsPerPort)
+    outcome->capacityChecks[lun - 1] = {verdict, realMiB};
+}
+
 void StepContext::showText(int slot, text::TextId englishId) const {
   const std::string shown = text::localized(englishId, languageOffset);
-  if (production != nullptr) production->failure = shown;
+  if (outcome != nullptr) outcome->record.failure = shown;
   display->showLine(slot, shown);
 }
 
@@ -32,7 +38,7 @@ void StepContext::showFailure(int slot, text::TextId englishId) const {
 
 void StepContext::showFailure(int slot, const std::string& shown) const {
   display->showColour(slot, station::SlotColour::Failed);
-  if (production != nullptr) production->failure = shown;
+  if (outcome != nullptr) outcome->record.failure = shown;
   display->showLine(slot, shown);
 }
 

@@ -1,16 +1,19 @@
-// What a production step works with: the platform, what it shows of its port, the shared station
-// state, and the language the messages are shown in. One per worker; the step touches only its own
-// port's slots.
+// What a production step works with: the platform, what it shows of its port, the drive table and
+// port records, the run's options, images and serial number series, and the language the messages
+// are shown in. One per worker; the step touches only its own port's slots.
 #pragma once
 
-#include "log/production_record.h"
 #include "platform/platform.h"
 #include "run/port_display.h"
+#include "run/port_outcome.h"
+#include "run/prepare_run.h"
 #include "run/run_options.h"
+#include "run/serial_counter.h"
 #include "station/station_state.h"
 #include "text/pictures.h"
 #include "text/text_ids.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -27,14 +30,18 @@ struct StepDrive {
 struct StepContext {
   platform::Platform& platform;
   std::shared_ptr<PortDisplay> display; // what steps show, and their message boxes
-  station::StationState& state;         // images, serial number, records
+  station::StationState& state;         // the drive table and port records
   const RunOptions& options;            // what the run does, frozen when it was prepared
+  const LoadedImages& images;           // the run's images, read once when it was prepared
+  SerialCounter& serials;               // where serial numbers are taken from
   int languageOffset = 0;
+  // Set when the station closes: work that waits on something outside (the copy tool) stops.
+  const std::atomic<bool>* closing = nullptr;
   // The readers the worker started on; none outside a worker (a step on its own in a test).
   const ReaderBinding* binding = nullptr;
-  // The worker's record of its port; steps note in it the serial number they wrote and the last
-  // text they showed. None outside a worker.
-  log::ProductionRecord* production = nullptr;
+  // The worker's outcome of its port; steps note in it the serial number they wrote, the last
+  // text they showed and what the capacity check found. None outside a worker.
+  PortOutcome* outcome = nullptr;
 
   // Drive `driveIndex` as the worker started on it (as the drive table has it now, without a
   // binding): a removal pass may empty its record, or hand it to another reader, mid-step.
@@ -42,6 +49,11 @@ struct StepContext {
   // True while drive `driveIndex` is still the reader the worker started on (always without a
   // binding).
   bool readerStillBound(int driveIndex) const;
+
+  // What the capacity check found on LUN `lun` (1-4), noted in the worker's outcome.
+  void noteCapacityCheck(int lun, station::CapacityVerdict verdict, std::uint32_t realMiB) const;
+  // True once the station is closing.
+  bool closingNow() const { return closing != nullptr && closing->load(); }
 
   // Shows English text `englishId` in the current language on the slot's result line.
   void showText(int slot, text::TextId englishId) const;

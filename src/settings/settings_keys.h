@@ -1,5 +1,6 @@
-// Sections, keys and defaults of the station's settings file. A file written from scratch has its
-// sections in this order: Language, Hub Port map, Test Item, CardInfor, Copy File.
+// Sections and keys of the station's settings file (each option's default is in the option table).
+// A file written from scratch has its sections in this order: Language, Hub Port map, Test Item,
+// CardInfor, Copy File.
 #pragma once
 
 #include <string_view>
@@ -47,21 +48,5 @@ inline constexpr std::string_view kCdromProduct = "szCDROMProduct";
 inline constexpr std::string_view kMaxPower = "nMaxPower";
 inline constexpr std::string_view kLedSpeed = "nLEDSpeed";
 } // namespace key
-
-namespace fallback {
-inline constexpr std::string_view kLabel = "Public Disk";
-inline constexpr std::string_view kRwTestCount = "5";
-inline constexpr std::string_view kVid = "3C7D";
-inline constexpr std::string_view kPid = "A706";
-inline constexpr std::string_view kVendor = " Generic ";
-inline constexpr std::string_view kProduct = " AutoRUN/Partition ";
-inline constexpr std::string_view kSerialNum = "000000000001";
-inline constexpr std::string_view kDiskVendor = "Mass    ";
-inline constexpr std::string_view kDiskProduct = "Storage Device  ";
-inline constexpr std::string_view kCdromVendor = "USB Mass ";
-inline constexpr std::string_view kCdromProduct = "Storage Device  ";
-inline constexpr int kMaxPower = 203;
-inline constexpr int kLedSpeed = 3;
-} // namespace fallback
 
 } // namespace tarvix::settings

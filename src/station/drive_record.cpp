@@ -9,6 +9,15 @@ bool UsbPath::beginsWith(const UsbPath& prefix) const {
   return true;
 }
 
+std::string UsbPath::text() const {
+  if (empty()) return {};
+  // Entry 1 is the controller, entry 2 its root hub; the ports follow from level 3.
+  std::string text = std::to_string(entry[1]);
+  for (int at = 3; at <= level() && at < static_cast<int>(entry.size()); ++at)
+    text += (at == 3 ? '-' : '.') + std::to_string(entry[at]);
+  return text;
+}
+
 void DriveRecord::reset() {
   letter = 0;
   driveType = platform::DriveType::Unknown;
@@ -21,6 +30,7 @@ void DriveRecord::reset() {
   lun = 0;
   slot = 0;
   present = false;
+  probeRefusal = 0;
   ++generation;
 }
 

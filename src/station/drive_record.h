@@ -22,6 +22,8 @@ struct UsbPath {
   bool empty() const { return entry[0] == 0; }
   // True when this path's entries 1 to `prefix`'s level equal `prefix`'s.
   bool beginsWith(const UsbPath& prefix) const;
+  // "controller-port.port..." (e.g. "1-2.7.1"); empty for no position.
+  std::string text() const;
   bool operator==(const UsbPath&) const = default;
 };
 
@@ -37,6 +39,9 @@ struct DriveRecord {
   std::atomic<int> lun{0};
   std::atomic<int> slot{0};
   std::atomic<bool> present{false};
+  // The English text id the card probe turned the reader down with; 0 when it did not. Window
+  // thread.
+  int probeRefusal = 0;
   // Changes whenever the record is emptied, so a worker can tell that the reader it started on
   // went away even when another one took the same letter since.
   std::atomic<std::uint32_t> generation{0};

@@ -36,6 +36,8 @@ struct ModelTraits {
   int lunsAtStart;                         // LUNs a port needs before it may start
   bool cardSized;                          // the low-level format is sized by the whole card
   bool eeprom;                             // the identity goes into the controller's EEPROM
+  bool cdromLun; // LUN 2 is the card's CD-ROM area: the port start asks which LUN is which
+  bool twoCards; // two card slots: a port starts only while both of its cards are there
   ModelView view;
 };
 
@@ -43,10 +45,11 @@ inline constexpr ModelView kPlainView{};
 inline constexpr ModelView kOneLunView{true, false, false, true, true, false, 9, 19, 12, true};
 
 inline constexpr std::array<ModelTraits, 9> kModels = {{
-    {"VQ301A", 0xA704, std::nullopt, text::kNotVq301a, 1, false, false, kPlainView},
-    {"VQ301B", 0xA704, std::nullopt, text::kNotVq301b, 1, false, false, kPlainView},
-    {"VQ301C", 0xA707, std::nullopt, text::kNotVq301c, 1, false, false, kPlainView},
-    {"VQ301C-A-1LUN", 0xA706, 0x0, text::kNotVq301cA1Lun, 1, true, false, kOneLunView},
+    {"VQ301A", 0xA704, std::nullopt, text::kNotVq301a, 1, false, false, false, false, kPlainView},
+    {"VQ301B", 0xA704, std::nullopt, text::kNotVq301b, 1, false, false, false, false, kPlainView},
+    {"VQ301C", 0xA707, std::nullopt, text::kNotVq301c, 1, false, false, false, false, kPlainView},
+    {"VQ301C-A-1LUN", 0xA706, 0x0, text::kNotVq301cA1Lun, 1, true, false, false, false,
+     kOneLunView},
     {"VQ301C-A-2LUN",
      0xA706,
      0x1,
@@ -54,10 +57,14 @@ inline constexpr std::array<ModelTraits, 9> kModels = {{
      2,
      true,
      false,
+     true,
+     false,
      {true, true, true, true, true, false, 9, 19, 12, true}},
-    {"VQ305A", 0xA701, std::nullopt, text::kNotVq305a, 1, false, false, kPlainView},
-    {"VQ307B2B-1LUN", 0xA703, std::nullopt, text::kNotVq307OneLun, 1, false, false, kPlainView},
-    {"VQ307B2B-2LUN", 0xA702, std::nullopt, text::kNotVq307TwoLun, 2, false, false, kPlainView},
+    {"VQ305A", 0xA701, std::nullopt, text::kNotVq305a, 1, false, false, false, false, kPlainView},
+    {"VQ307B2B-1LUN", 0xA703, std::nullopt, text::kNotVq307OneLun, 1, false, false, false, false,
+     kPlainView},
+    {"VQ307B2B-2LUN", 0xA702, std::nullopt, text::kNotVq307TwoLun, 2, false, false, false, true,
+     kPlainView},
     {"VQ348",
      0xA708,
      std::nullopt,
@@ -65,13 +72,12 @@ inline constexpr std::array<ModelTraits, 9> kModels = {{
      1,
      false,
      true,
+     false,
+     false,
      {true, false, false, false, true, true, 12, 23, 12}},
 }};
 
 inline constexpr int kModelCount = static_cast<int>(kModels.size());
-inline constexpr int kTwoLunModelRow = 4;  // VQ301C-A-2LUN: a card LUN and a CD-ROM LUN
-inline constexpr int kTwoCardModelRow = 7; // VQ307B2B-2LUN: two card slots
-inline constexpr int kEepromModelRow = 8;  // VQ348: parameters in the controller's EEPROM
 
 // The row's traits; nothing for a row outside the list (no selection).
 constexpr const ModelTraits* modelTraits(int row) {

@@ -51,11 +51,6 @@ enum class CapacityVerdict : int {
   Unfinished, // a transfer failed before the check could tell
 };
 
-struct CapacityCheckRecord {
-  std::atomic<CapacityVerdict> verdict{CapacityVerdict::NotChecked};
-  std::atomic<std::uint32_t> realMiB{0};
-};
-
 // Slot colour states of a result line.
 enum class SlotColour : int { Idle = 0, Failed = 1, Passed = 2, Running = 3 };
 

@@ -69,6 +69,11 @@ enum TextId : int {
   kFakeCardRealSize = 5101, // "%d": the real size in MiB
   kCapacityCheckFailed = 5102,
   kReInitialCardFailed = 5103, // the card did not take the area sizes
+  // Why a run cannot start; "%s" is what the operator typed or chose.
+  kLabelNotFat = 5110,
+  kSerialTooLong = 5111,
+  kNotARegularFile = 5112,
+  kImageTooLarge = 5113,
 };
 
 } // namespace tarvix::text

@@ -113,6 +113,11 @@ constexpr Entry kTable[] = {
     {5101, "Fake card!!\r\nreal %d MB"},
     {5102, "Capacity\r\nCheck Fail!!"},
     {5103, "ReInitialCard\r\nFail!!"},
+    {5110, "Disk Label \"%s\": a FAT volume label cannot hold it, so no run starts."},
+    {5111, "Serial Number \"%s\": the card information holds twelve digits at most, so no run "
+           "starts."},
+    {5112, "%s: not a regular file, so no run starts"},
+    {5113, "%s: an image of 4 GiB or more cannot be written to a card, so no run starts"},
     {6000, "无集线器"},
     {6001, "使用集线器"},
     {6002, "自动测试开始"},
@@ -196,6 +201,10 @@ constexpr Entry kTable[] = {
     {6101, "假卡!!\r\n实际 %d MB"},
     {6102, "容量检测\r\n失败!!"},
     {6103, "重新初始化卡\r\n失败!!"},
+    {6110, "硬盘标籤 \"%s\"：FAT 卷标无法容纳，因此不开始测试。"},
+    {6111, "序号 \"%s\"：卡片资讯最多只能容纳十二位数字，因此不开始测试。"},
+    {6112, "%s：不是普通文件，因此不开始测试"},
+    {6113, "%s：4 GiB 或更大的映像文件无法写入卡片，因此不开始测试"},
     {7000, "無集線器"},
     {7001, "使用集線器"},
     {7002, "自動測試開始"},
@@ -279,6 +288,10 @@ constexpr Entry kTable[] = {
     {7101, "假卡!!\r\n實際 %d MB"},
     {7102, "容量檢測\r\n失敗!!"},
     {7103, "重新初始化卡\r\n失敗!!"},
+    {7110, "硬碟標籤 \"%s\"：FAT 磁碟區標籤無法容納，因此不開始測試。"},
+    {7111, "序號 \"%s\"：卡片資訊最多只能容納十二位數字，因此不開始測試。"},
+    {7112, "%s：不是一般檔案，因此不開始測試"},
+    {7113, "%s：4 GiB 或更大的映像檔無法寫入卡片，因此不開始測試"},
 };
 
 constexpr bool sortedById() {
@@ -302,6 +315,20 @@ std::optional<std::string_view> lookup(int id) {
 std::string localized(int englishId, int languageOffset) {
   const auto found = lookup(localizedId(englishId, languageOffset));
   return found ? std::string(*found) : std::string();
+}
+
+std::string localizedWith(int englishId, int languageOffset,
+                          const std::vector<std::string>& arguments) {
+  std::string text = localized(englishId, languageOffset);
+  std::size_t from = 0;
+  for (const std::string& argument : arguments) {
+    const std::size_t at = text.find(kArgumentField, from);
+    if (at == std::string::npos) break;
+    text.replace(at, kArgumentField.size(), argument);
+    // Past what was put in: an argument holding "%s" is never filled in itself.
+    from = at + argument.size();
+  }
+  return text;
 }
 
 std::vector<int> allIds() {

@@ -28,6 +28,10 @@ constexpr int localizedId(int englishId, int languageOffset) {
 }
 // That text, or empty when it has no entry.
 std::string localized(int englishId, int languageOffset);
+// That text with each "%s" field, in order, replaced by the next of `arguments`.
+inline constexpr std::string_view kArgumentField = "%s";
+std::string localizedWith(int englishId, int languageOffset,
+                          const std::vector<std::string>& arguments);
 // Every id that has an entry, ascending.
 std::vector<int> allIds();
 

@@ -25,7 +25,7 @@ protected:
         dialog.onRowClicked(row, nowChecked);
     });
     host.runAndWait([&] {
-      window->setChecked(id::kCopyFile, false);
+      window->controls().setChecked(id::kCopyFile, false);
       window->onClicked(id::kCopyFile);
     });
   }
@@ -37,7 +37,7 @@ protected:
 TEST_F(CopyFileDialog, ChosenRowsReachTheListAndADuplicateFileIsRefused) {
   answers = {"/data/a.bin", "/data/b.bin", "/data/a.bin", "/data/A.bin", "/data/Docs"};
   open({{0, true}, {1, true}, {4, true}, {2, true}, {6, true}});
-  const auto& list = window->copyList;
+  const auto& list = window->copyList();
   EXPECT_EQ(list.files[0].path, "/data/a.bin");
   EXPECT_EQ(list.files[1].path, "/data/b.bin");
   EXPECT_FALSE(list.files[4].chosen); // row 1 holds it already
@@ -46,18 +46,18 @@ TEST_F(CopyFileDialog, ChosenRowsReachTheListAndADuplicateFileIsRefused) {
   EXPECT_EQ(list.folder.path, "/data/Docs");
   EXPECT_EQ(host.messages().back(), "File has selected before!!......Please select other file!!");
   EXPECT_EQ(requests.back().kind, ui::PathRequest::Kind::Folder);
-  EXPECT_TRUE(window->checked(id::kCopyFile));
+  EXPECT_TRUE(window->controls().checked(id::kCopyFile));
 }
 
 TEST_F(CopyFileDialog, CancelOrUncheckEmptiesARowAndNoRowTurnsTheStepOff) {
   answers = {"/data/a.bin"};
   open({{0, true}});
-  ASSERT_TRUE(window->copyList.files[0].chosen);
+  ASSERT_TRUE(window->copyList().files[0].chosen);
   open({{0, false}, {3, true}}); // unchecked by hand, then a cancelled file dialog
-  EXPECT_FALSE(window->copyList.files[0].chosen);
-  EXPECT_EQ(window->copyList.files[0].path, "");
-  EXPECT_FALSE(window->copyList.files[3].chosen);
-  EXPECT_FALSE(window->checked(id::kCopyFile));
+  EXPECT_FALSE(window->copyList().files[0].chosen);
+  EXPECT_EQ(window->copyList().files[0].path, "");
+  EXPECT_FALSE(window->copyList().files[3].chosen);
+  EXPECT_FALSE(window->controls().checked(id::kCopyFile));
 }
 
 TEST_F(CopyFileDialog, RowsAreLabelledInTheOperatorsLanguage) {

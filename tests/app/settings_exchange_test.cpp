@@ -27,7 +27,7 @@ TEST_F(Settings, FreshStartWritesTheDefaultFileAtExit) {
   EXPECT_EQ(text(id::kManufacturer), " Generic"); // a default loses its trailing blank too
   EXPECT_EQ(text(id::kDiskVendor), "Mass");
   EXPECT_EQ(text(id::kSerial), "000000000001");
-  EXPECT_EQ(window->serialText, "000000000001");
+  EXPECT_EQ(window->serials().next(), "000000000001");
   onWindow([&] { window->close(); });
 
   const std::string saved = read(defaultFile());
@@ -56,21 +56,19 @@ TEST_F(Settings, StoredValuesReachTheWindow) {
             "\r\nbCheckBinFile=1\r\n"
             "[CardInfor]\r\nnMaxPower=250\r\nszSerialNum=42\r\n[Language]\r\nnLan=3\r\n");
   start();
-  EXPECT_TRUE(window->checked(id::kNoHubMap));
-  EXPECT_FALSE(window->checked(id::kHubMap));
-  EXPECT_EQ(window->selectedRow(id::kIcType), 4);
+  EXPECT_TRUE(window->controls().checked(id::kNoHubMap));
+  EXPECT_FALSE(window->controls().checked(id::kHubMap));
+  EXPECT_EQ(window->controls().selectedRow(id::kIcType), 4);
   EXPECT_EQ(text(id::kDiskLabel), "CARD");
-  EXPECT_EQ(window->isoPath, iso);
   EXPECT_EQ(text(id::kIsoPath), iso.string());
-  EXPECT_TRUE(window->binPath.empty()); // the image is gone: its path is dropped
-  EXPECT_EQ(text(id::kBinaryPath), "");
-  EXPECT_TRUE(window->checked(id::kBinaryFile));
-  EXPECT_EQ(window->maxPowerValue, 250);
+  EXPECT_EQ(text(id::kBinaryPath), ""); // the image is gone: its path is dropped
+  EXPECT_TRUE(window->controls().checked(id::kBinaryFile));
+  EXPECT_EQ(text(id::kMaxPower), "250");
   EXPECT_EQ(text(id::kPowerMa), "(500 mA)");
-  EXPECT_EQ(window->serialText, "42");
+  EXPECT_EQ(window->serials().next(), "42");
   EXPECT_EQ(window->languageOffset(), 2000);
   EXPECT_EQ(text(id::kAutoStart), "自動測試開始");
-  EXPECT_TRUE(window->checked(id::kCapacityCheck));
+  EXPECT_TRUE(window->controls().checked(id::kCapacityCheck));
   EXPECT_EQ(text(id::kCapacityCheck), "容量檢測");
   EXPECT_EQ(text(id::kSettingsPath), defaultFile().string());
 }
@@ -95,9 +93,9 @@ TEST_F(Settings, LoadButtonReadsANamedFileAndExitLeavesItAlone) {
   EXPECT_EQ(text(id::kDiskLabel), "LINE2");
   EXPECT_EQ(window->languageOffset(), 1000);
   EXPECT_EQ(text(id::kSettingsPath), named.string());
-  EXPECT_TRUE(window->checked(id::kNoHubMap));
+  EXPECT_TRUE(window->controls().checked(id::kNoHubMap));
   EXPECT_TRUE(window->control(id::kAutoStart).enabled);
-  EXPECT_EQ(window->icType, 8);
+  EXPECT_EQ(window->controls().selectedRow(id::kIcType), 8);
   EXPECT_TRUE(window->control(id::kLedSpeed).visible); // the EEPROM model's group
   EXPECT_EQ(window->control(id::kManufacturer).textLimit, 12);
 
@@ -111,9 +109,9 @@ TEST_F(Settings, ADamagedLineCostsOnlyItselfAndOutlivesTheExitSave) {
   write(defaultFile(), "[Hub Port map]\r\nbCheckHub=1\r\n" + kept[0] + "[CardInfor]\r\n" + kept[1] +
                            "szVID=1B2C\r\nszSerialNum=000000000500\r\n" + kept[2]);
   start();
-  EXPECT_TRUE(window->checked(id::kHubMap));
+  EXPECT_TRUE(window->controls().checked(id::kHubMap));
   EXPECT_EQ(text(id::kVid), "1B2C");
-  EXPECT_EQ(window->serialText, "000000000500");
+  EXPECT_EQ(window->serials().next(), "000000000500");
   EXPECT_NE(fake.trace.lines().back().find(":3: not a key=value line, skipped"), std::string::npos);
 
   onWindow([&] { window->close(); });
@@ -130,7 +128,7 @@ TEST_F(Settings, ANamedStationFileIsReadAtStartAndSavedBackAtExit) {
   window->setStationSettingsPath(named);
   start();
   EXPECT_EQ(text(id::kSettingsPath), named.string());
-  EXPECT_EQ(window->serialFile, named);
+  EXPECT_EQ(window->serials().file(), named);
   onWindow([&] {
     window->onTextEdited(id::kSerial, "88");
     window->close();
@@ -216,7 +214,7 @@ TEST_F(Settings, AStoredImageThatIsAFifoIsDroppedUnopened) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   write(defaultFile(), "[Test Item]\r\nbCheckBinFile=1\r\nszBinFilePath=" + fifo.string() + "\r\n");
   start();
-  EXPECT_TRUE(window->binPath.empty());
+  EXPECT_EQ(text(id::kBinaryPath), "");
 #endif
 }
 

@@ -20,12 +20,11 @@ protected:
 };
 
 TEST_F(Station, FreshStartWithoutSettings) {
-  fake.system.memoryBytes = (3ULL << 30) + 1023;
   fake.drives.mask = 0b11100;
   start();
 
-  EXPECT_FALSE(window->checked(id::kNoHubMap));
-  EXPECT_FALSE(window->checked(id::kHubMap));
+  EXPECT_FALSE(window->controls().checked(id::kNoHubMap));
+  EXPECT_FALSE(window->controls().checked(id::kHubMap));
   onWindow([&] {
     EXPECT_FALSE(window->control(id::kAutoStart).enabled);
     EXPECT_FALSE(window->control(id::kAutoStop).enabled);
@@ -45,11 +44,10 @@ TEST_F(Station, FreshStartWithoutSettings) {
     }
     EXPECT_EQ(window->control(id::kLanguage).selectedRow, -1);
   });
-  EXPECT_EQ(window->availableRamKiB, 3ULL << 20);
-  EXPECT_EQ(window->driveMaskCurrent, 0b11100u);
-  EXPECT_EQ(window->driveMaskPrevious, 0b11100u);
+  EXPECT_EQ(window->readers().driveMaskCurrent, 0b11100u);
+  EXPECT_EQ(window->readers().driveMaskPrevious, 0b11100u);
   EXPECT_EQ(fake.system.adjustments, 1);
-  for (const auto& port : window->ports)
+  for (const auto& port : window->readers().ports)
     EXPECT_TRUE(port.empty());
 }
 
@@ -120,7 +118,7 @@ TEST_F(Station, TheStoredLanguageOrElseTheSystemLocaleLabelsTheWindow) {
     fake.system.locale = c.locale;
     onWindow([&] { window->applyStoredLanguage(c.stored); });
     EXPECT_EQ(window->languageOffset(), c.offset);
-    EXPECT_EQ(window->selectedRow(id::kLanguage), c.row);
+    EXPECT_EQ(window->controls().selectedRow(id::kLanguage), c.row);
     // Every control with a text of the tables shows it in that language.
     onWindow([&] {
       for (int control : window->controlIds()) {
@@ -136,12 +134,12 @@ TEST_F(Station, TheStoredLanguageOrElseTheSystemLocaleLabelsTheWindow) {
 TEST_F(Station, WriteParameterLabelNamesTheEepromForTheEepromModel) {
   start();
   onWindow([&] {
-    window->setSelectedRow(id::kIcType, station::kEepromModelRow);
+    window->controls().setSelectedRow(id::kIcType, 8); // VQ348, the EEPROM model
     for (int row : {0, 1, 2}) {
       window->onRowSelected(id::kLanguage, row);
       EXPECT_EQ(window->control(id::kWriteParameter).text, table(5043 + row * 1000));
     }
-    window->setSelectedRow(id::kIcType, 3);
+    window->controls().setSelectedRow(id::kIcType, 3);
     window->onRowSelected(id::kLanguage, 2);
     EXPECT_EQ(window->control(id::kWriteParameter).text, table(7014));
   });
@@ -150,10 +148,10 @@ TEST_F(Station, WriteParameterLabelNamesTheEepromForTheEepromModel) {
 TEST_F(Station, SwitchingLanguageKeepsPortBoxesAndReportsInTheNewOne) {
   start();
   const int line = resultLineId(slotNumber(4, 1));
-  window->setText(line, *window->localText(5045));
-  window->setPicture(statusPictureId(4), *text::pictureId(text::PictureRole::Fail, 0));
+  window->controls().setText(line, *window->localText(5045));
+  window->controls().setPicture(statusPictureId(4), *text::pictureId(text::PictureRole::Fail, 0));
   onWindow([&] { window->onRowSelected(id::kLanguage, 2); });
-  EXPECT_EQ(window->text(line), "Format \r\nFail !!\r\n");
+  EXPECT_EQ(window->controls().text(line), "Format \r\nFail !!\r\n");
   onWindow([&] { EXPECT_EQ(window->control(statusPictureId(4)).picture, 134); });
   EXPECT_EQ(*window->localText(5045), "格式化失敗\r\n");
   EXPECT_EQ(*window->localText(text::kSettingsLoaded), "Load file sucess !!");

@@ -26,7 +26,7 @@ protected:
     onWindow([&] { window->initialise(); });
   }
   template <typename Body> void onWindow(Body&& body) { host.runAndWait(body); }
-  std::string text(int id) { return window->text(id); }
+  std::string text(int id) { return window->controls().text(id); }
 
   testing::TempDir dir;
   testing::FakePlatform fake;

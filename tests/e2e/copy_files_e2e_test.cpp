@@ -52,7 +52,7 @@ TEST(CopyFiles, EntriesAreCheckedAndCopiedFromTheStationsFolder) {
     ASSERT_TRUE(station->runOnce());
     if (c.onCard == nullptr) {
       EXPECT_EQ(station->host.messages(), std::vector<std::string>{kCopyFileLoadFailed});
-      EXPECT_FALSE(station->window->copyList.folder.chosen);
+      EXPECT_FALSE(station->window->copyList().folder.chosen);
     } else {
       EXPECT_TRUE(station->host.messages().empty());
       EXPECT_EQ(onCard(*station, c.onCard), c.content);
@@ -75,7 +75,8 @@ TEST(CopyFiles, NamesThatLookLikeOptionsAreCopiedAsFiles) {
     options.copyFiles = true;
     options.copyList.files[0] = {true, "-n"};
     options.copyList.files[1] = {true, "-ivictim.img"};
-    const run::StepContext withList{c.platform, c.display, c.state, options, c.languageOffset};
+    const run::StepContext withList{c.platform, c.display, c.state,         options,
+                                    c.images,   c.serials, c.languageOffset};
     return run::copyFilesStep(withList, port.driveIndex[0], port, 1);
   }));
   EXPECT_EQ(onCard(*station, "/-n"), "not an option\n");

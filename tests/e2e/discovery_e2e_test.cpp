@@ -36,12 +36,12 @@ TEST(StationOnFarm, HubMapShowsEveryReaderInItsPortBoxAsItComesAndGoes) {
     EXPECT_EQ(slot["label"], std::string(1, letters[port - 1]) + ":") << port;
     EXPECT_EQ(slot["text"], "7 MB\r\n") << port; // 8 MiB card less its information sector
     EXPECT_EQ(slot["colour"], 0);
-    EXPECT_TRUE(station.window->ports[port - 1].ready);
+    EXPECT_TRUE(station.window->readers().ports[port - 1].ready);
   }
   // Hub 2: another model in port 5 (box 12).
   EXPECT_EQ(slotOf(report, 45)["text"], "Not VQ301C\r\n-A-1LUN!!");
   EXPECT_EQ(slotOf(report, 45)["colour"], 1);
-  EXPECT_FALSE(station.window->ports[11].ready);
+  EXPECT_FALSE(station.window->readers().ports[11].ready);
   EXPECT_EQ(report["ports"][0]["picture"], "blank");
   EXPECT_FALSE(report["ports"][0]["started"]);
   EXPECT_FALSE(slotOf(report, 3)["visible"]);
@@ -49,13 +49,13 @@ TEST(StationOnFarm, HubMapShowsEveryReaderInItsPortBoxAsItComesAndGoes) {
 
   ASSERT_TRUE(station.farm->plug("b3"));
   const char letter = station.farm->letters("b3").at(0);
-  ASSERT_TRUE(station.waitFor([&] { return station.window->ports[9].ready.load(); }));
+  ASSERT_TRUE(station.waitFor([&] { return station.window->readers().ports[9].ready.load(); }));
   report = station.report();
   EXPECT_EQ(slotOf(report, 37)["label"], std::string(1, letter) + ":");
   EXPECT_EQ(slotOf(report, 37)["text"], "15 MB\r\n");
 
   ASSERT_TRUE(station.farm->pull("b3"));
-  ASSERT_TRUE(station.waitFor([&] { return !station.window->ports[9].assigned.load(); }));
+  ASSERT_TRUE(station.waitFor([&] { return !station.window->readers().ports[9].assigned.load(); }));
   report = station.report();
   EXPECT_EQ(slotOf(report, 37)["label"], "");
   EXPECT_EQ(slotOf(report, 37)["text"], "");

@@ -62,7 +62,7 @@ TEST(ProductionRun, PassingReadersTakeSerialsAFailingOneFailsAloneAPulledOneLeav
   EXPECT_FALSE(port(report, 5)["started"]);
   // The two passing readers took serials 41 and 42 (padded to twelve digits at Auto Start).
   EXPECT_EQ(report["serialText"], "000000000043");
-  EXPECT_EQ(station.window->text(station::id::kSerial), "000000000043");
+  EXPECT_EQ(station.window->controls().text(station::id::kSerial), "000000000043");
   EXPECT_TRUE(station.window->control(station::id::kAutoStart).enabled); // options unlocked again
   EXPECT_EQ(port(report, 2)["picture"], "fail");
   EXPECT_EQ(port(report, 2)["progress"], 200);

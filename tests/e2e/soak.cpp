@@ -347,7 +347,7 @@ Json runOne(std::uint64_t seed, const fs::path& batchDir, const Holdings& start,
       for (const Reader& r : p.readers)
         for (char letter : farm->letters(r.id))
           for (int n = 1; n <= station::kPortCount; ++n)
-            if (window->ports[static_cast<std::size_t>(n - 1)].driveLetter[0] == letter)
+            if (window->readers().ports[static_cast<std::size_t>(n - 1)].driveLetter[0] == letter)
               portReader[n] = r.id;
     });
     const auto limit =

@@ -89,10 +89,17 @@ public:
     host.runAndWait([&] { options = window->readRunOptions(); });
     bool passed = false;
     std::thread([&] {
-      const run::StepContext context{window->platform(),
-                                     std::make_shared<app::WindowPortDisplay>(*window, *window),
-                                     *window, options, window->languageOffset()};
-      passed = step(context, window->ports[0]);
+      const run::LoadedImages images;
+      run::SerialCounter serials;
+      const run::StepContext context{
+          window->platform(),
+          std::make_shared<app::WindowPortDisplay>(window->controls(), window->readers()),
+          window->readers(),
+          options,
+          images,
+          serials,
+          window->languageOffset()};
+      passed = step(context, window->readers().ports[0]);
     }).join();
     return passed;
   }

@@ -16,7 +16,7 @@ protected:
         farmText(farmReader(1, "r1", "VQ301C-A-1LUN", card)),
         "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=3\r\n" + options);
     station->start();
-    ASSERT_TRUE(station->window->ports[0].ready);
+    ASSERT_TRUE(station->window->readers().ports[0].ready);
   }
   bool formatFirstLun() {
     return station->runStep([](const run::StepContext& c, station::PortRecord& port) {
@@ -30,7 +30,7 @@ protected:
     std::ofstream(out, std::ios::binary) << readFile(disk.image).substr(disk.firstByte, disk.bytes);
     return out;
   }
-  std::string line() { return station->window->text(station::resultLineId(1)); }
+  std::string line() { return station->window->controls().text(station::resultLineId(1)); }
 
   std::unique_ptr<StationOnFarm> station;
 };
@@ -66,7 +66,7 @@ TEST_F(VolumeFormat, ARefusedWriteOrAMissingCapacityFailsRed) {
           "bCheckFormat=1\r\n");
     EXPECT_FALSE(formatFirstLun());
     EXPECT_EQ(line(), "Format \r\nFail !!\r\n");
-    EXPECT_EQ(station->window->slotColour[0], station::SlotColour::Failed);
+    EXPECT_EQ(station->window->readers().slotColour[0], station::SlotColour::Failed);
     int capacityErrors = 0;
     for (const auto& l : station->trace.lines())
       capacityErrors += l.rfind("GetCapacity Error Code", 0) == 0;

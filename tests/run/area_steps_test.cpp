@@ -19,7 +19,7 @@ protected:
   }
   void chooseBinary(std::uint32_t areaBytes) {
     options.binaryArea = true;
-    state->binAreaSize = areaBytes;
+    images.binAreaSize = areaBytes;
   }
   // An ISO file of `bytes` bytes, chosen in the path box.
   void chooseIso(std::uint64_t bytes) {
@@ -54,7 +54,7 @@ TEST_P(PartitionSizes, ControllerLaysOutTheAreasInOrderThenReInitialisesOnce) {
   if (s.isoBytes) chooseIso(*s.isoBytes);
   if (s.isoGone) {
     options.isoPath = "/nonexistent/tarvix/image.iso";
-    state->isoSize = static_cast<std::uint32_t>(*s.isoBytes);
+    images.isoSize = static_cast<std::uint32_t>(*s.isoBytes);
   }
   ASSERT_TRUE(runStep(partitionSizes));
   EXPECT_EQ(layout().binSectors, s.binSectors);

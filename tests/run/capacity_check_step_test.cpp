@@ -35,8 +35,8 @@ protected:
     writeImage(disk().firstByte, bytes);
     return bytes;
   }
-  station::CapacityCheckRecord& record() {
-    return state->capacityCheckOf(state->driveRecords[drive()].slot);
+  const run::CapacityCheckResult& record() {
+    return outcome.capacityChecks[state->driveRecords[drive()].lun - 1];
   }
 };
 

@@ -72,7 +72,7 @@ TEST_F(CardSteps, CardInformationWritesTheBlockIntoTheLastSectorOnce) {
   EXPECT_EQ(readImage((kCardSectors - 1) * 512, 512), Bytes(expected.begin(), expected.end()));
   EXPECT_EQ(line(), kInfoPassed);
   EXPECT_TRUE(port().cardInfoWritten);
-  EXPECT_EQ(state->serialText, "000000000042");
+  EXPECT_EQ(serials.next(), "000000000042");
   EXPECT_EQ(controls->texts(station::id::kSerial).back(), "000000000041");
   EXPECT_EQ(lastTrace(), kClosed);
   EXPECT_EQ(colour(), station::SlotColour::Idle);
@@ -82,7 +82,7 @@ TEST_F(CardSteps, CardInformationWritesTheBlockIntoTheLastSectorOnce) {
   ASSERT_TRUE(cardInformation());
   EXPECT_TRUE(trace.lines().empty());
   EXPECT_EQ(line(), kInfoPassed);
-  EXPECT_EQ(state->serialText, "000000000042");
+  EXPECT_EQ(serials.next(), "000000000042");
 }
 
 TEST_F(CardSteps, CardInformationFailuresShowAndKeepTheAreaSizes) {
@@ -134,12 +134,12 @@ TEST_F(CardSteps, ConcurrentWorkersNeverShareASerialNumberAndWithoutIncreaseAllS
   for (int n = 41; n < 41 + kWorkers; ++n)
     expected.insert(run::nextSerialText(std::to_string(n - 1)));
   EXPECT_EQ(std::set<std::string>(taken.begin(), taken.end()), expected);
-  EXPECT_EQ(state->serialText, "000000000062");
+  EXPECT_EQ(serials.next(), "000000000062");
   // Without Increase every card gets the same number.
   options.increaseSerial = false;
   EXPECT_EQ(onWorker([&] { return run::takeSerialNumber(context()); }).value_or(""),
             "000000000062");
-  EXPECT_EQ(state->serialText, "000000000062");
+  EXPECT_EQ(serials.next(), "000000000062");
 }
 
 TEST_F(CardSteps, TheNextSerialNumberIsSavedBeforeACardGetsOne) {
@@ -162,10 +162,10 @@ TEST_F(CardSteps, TheNextSerialNumberIsSavedBeforeACardGetsOne) {
     SCOPED_TRACE(c.name);
     startReader("VQ301C-A-1LUN", kRowVq301cA1Lun);
     const auto file = dir->path() / (c.folderGone ? "gone/TarvixValue.ini" : "TarvixValue.ini");
-    state->serialFile = file;
-    state->serialText = c.serial;
+    serials.keepIn(file);
+    serials.startFrom(c.serial);
     EXPECT_EQ(cardInformation(), c.passes);
-    EXPECT_EQ(state->serialText, c.next);
+    EXPECT_EQ(serials.next(), c.next);
     if (c.passes) {
       EXPECT_NE(testing::readFile(file).find(std::string("szSerialNum=") + c.saved + "\r\n"),
                 std::string::npos);
@@ -244,8 +244,8 @@ TEST_F(CardSteps, BinaryImageFillsItsAreaFromSectorOne) {
     options.binaryArea = true;
     sizeAreas((c.size + 512 + 511) / 512, 0);
     const Bytes image = pattern(c.size, 7);
-    state->binImage = image;
-    state->binSize = c.size;
+    images.binary = image;
+    images.binSize = c.size;
     ASSERT_TRUE(onWorker([&] { return run::binaryAreaStep(context(), drive(), port()); }));
     Bytes expected = image;
     expected.resize(c.writtenBytes, 0);
@@ -264,8 +264,8 @@ TEST_F(CardSteps, IsoImageFillsTheCdromAreaAndReportsOnTheCdromLine) {
   sizeAreas(0, kIso / 512);
   port().lunKind[1] = station::LunKind::SizeOnly;
   const Bytes image = pattern(kIso, 3);
-  state->isoImage = image;
-  state->isoSize = kIso;
+  images.iso = image;
+  images.isoSize = kIso;
   ASSERT_TRUE(onWorker([&] { return run::cdromAreaStep(context(), drive(), port()); }));
   EXPECT_EQ(readImage(0, kIso), image); // the CD-ROM area follows an empty hidden area
   EXPECT_EQ(line(2), "Write ISO\r\nfile pass!!");
@@ -293,8 +293,8 @@ TEST_F(CardSteps, ImageStepsFailWhenTheReaderRefusesOrTheImageDoesNotFit) {
     startReader("VQ301C-A-2LUN", kRowVq301cA2Lun, c.faults);
     options.cdromArea = options.binaryArea = true;
     sizeAreas(c.iso ? 0 : c.areaSectors, c.iso ? c.areaSectors : 0);
-    (c.iso ? state->isoImage : state->binImage) = pattern(c.size, 1);
-    (c.iso ? state->isoSize : state->binSize) = c.claimedSize;
+    (c.iso ? images.iso : images.binary) = pattern(c.size, 1);
+    (c.iso ? images.isoSize : images.binSize) = c.claimedSize;
     EXPECT_FALSE(onWorker([&] {
       return c.iso ? run::cdromAreaStep(context(), drive(), port())
                    : run::binaryAreaStep(context(), drive(), port());

@@ -143,8 +143,10 @@ protected:
     platform = std::make_unique<platform::Platform>(platform::Platform{
         *clock, trace, system, farm->drives(), farm->usbTree(), *readers, farm->volumes()});
     state = std::make_unique<station::StationState>();
-    state->serialText = "000000000041";
-    state->serialFile = dir->path() / "TarvixValue.ini";
+    images = {};
+    outcome = {};
+    serials.startFrom("000000000041");
+    serials.keepIn(dir->path() / "TarvixValue.ini");
     testing::RecordingControls window; // what the scan shows is not the steps'
     discovery::Scanner(*platform, window, *state).fullScan({.noHubMap = true}, {icType, 0});
     ASSERT_EQ(port().ready, accepted);
@@ -162,8 +164,11 @@ protected:
   // freeze them. Any thread.
   run::StepContext context() {
     std::lock_guard lock(optionsMutex_);
-    return {*platform, std::make_shared<app::WindowPortDisplay>(*controls, *state), *state,
-            frozen_.emplace_back(options)};
+    run::StepContext c{*platform, std::make_shared<app::WindowPortDisplay>(*controls, *state),
+                       *state,    frozen_.emplace_back(options),
+                       images,    serials};
+    c.outcome = &outcome;
+    return c;
   }
   // Runs `work` on a worker thread, as the port's worker would.
   template <typename Work> auto onWorker(Work work) {
@@ -233,6 +238,9 @@ protected:
   std::unique_ptr<testing::RecordingControls>
       controls;            // what the steps showed, as the window would
   run::RunOptions options; // what the next context() freezes
+  run::LoadedImages images;
+  run::SerialCounter serials;
+  run::PortOutcome outcome; // what the steps noted
 
 private:
   std::mutex optionsMutex_;

@@ -14,14 +14,22 @@ TEST(TextTables, EveryItemExistsInAllThreeLanguagesExceptTheGaps) {
       EXPECT_EQ(lookup(id + offset).has_value(), !gap) << id + offset;
     }
   }
-  for (int id :
-       {kCapacityCheckLabel, kFakeCardRealSize, kCapacityCheckFailed, kReInitialCardFailed}) {
+  for (int id : {kCapacityCheckLabel, kFakeCardRealSize, kCapacityCheckFailed, kReInitialCardFailed,
+                 kLabelNotFat, kSerialTooLong, kNotARegularFile, kImageTooLarge}) {
     for (int offset : {kEnglish, kSimplifiedChinese, kTraditionalChinese})
       EXPECT_TRUE(lookup(id + offset)) << id + offset;
   }
   EXPECT_FALSE(lookup(4999));
   EXPECT_FALSE(lookup(5081));
   EXPECT_FALSE(lookup(8000));
+}
+
+// Fields are filled in order, once each: a typed "%s" stays as typed.
+TEST(TextTables, ArgumentsFillTheirFieldsInOrder) {
+  EXPECT_EQ(localizedWith(kLabelNotFat, kEnglish, {"A%s"}),
+            "Disk Label \"A%s\": a FAT volume label cannot hold it, so no run starts.");
+  EXPECT_EQ(localizedWith(kNotARegularFile, kTraditionalChinese, {"/dev/zero"}),
+            "/dev/zero：不是一般檔案，因此不開始測試");
 }
 
 TEST(TextTables, LanguageIndependentTextsAreExactlyThoseListed) {

@@ -130,22 +130,22 @@ TEST_F(QtWindow, LabelsFollowTheLanguageList) {
 }
 
 TEST_F(QtWindow, PortBoxesShowResultsColoursAndPictures) {
-  window.setPicture(statusPictureId(1), 133);
-  window.setPicture(statusPictureId(2), 134);
-  window.setPicture(statusPictureId(3), 132);
-  window.setProgress(progressBarId(3), 120);
-  window.setText(resultLineId(slotNumber(1, 1)), "61 MB\r\n");
-  window.slotColour[slotNumber(1, 1) - 1] = SlotColour::Passed;
-  window.setText(resultLineId(slotNumber(2, 1)), "Format \r\nFail !!\r\n");
-  window.slotColour[slotNumber(2, 1) - 1] = SlotColour::Failed;
-  window.setText(resultLineId(slotNumber(3, 1)), "Start Test !!\r\n");
-  window.slotColour[slotNumber(3, 1) - 1] = SlotColour::Running;
+  window.controls().setPicture(statusPictureId(1), 133);
+  window.controls().setPicture(statusPictureId(2), 134);
+  window.controls().setPicture(statusPictureId(3), 132);
+  window.controls().setProgress(progressBarId(3), 120);
+  window.controls().setText(resultLineId(slotNumber(1, 1)), "61 MB\r\n");
+  window.readers().slotColour[slotNumber(1, 1) - 1] = SlotColour::Passed;
+  window.controls().setText(resultLineId(slotNumber(2, 1)), "Format \r\nFail !!\r\n");
+  window.readers().slotColour[slotNumber(2, 1) - 1] = SlotColour::Failed;
+  window.controls().setText(resultLineId(slotNumber(3, 1)), "Start Test !!\r\n");
+  window.readers().slotColour[slotNumber(3, 1) - 1] = SlotColour::Running;
   // The Chinese pictures of the other roles, to look at.
   const int chinese[] = {142, 145, 146, 147, 148, 152, 153};
   for (int i = 0; i < 7; ++i)
-    window.setPicture(statusPictureId(8 + i), chinese[i]);
+    window.controls().setPicture(statusPictureId(8 + i), chinese[i]);
   for (int port = 1; port <= 3; ++port)
-    window.setText(slotLabelId(slotNumber(port, 1)), "E:");
+    window.controls().setText(slotLabelId(slotNumber(port, 1)), "E:");
   settle();
 
   EXPECT_EQ(shownText(resultLineId(slotNumber(2, 1))), "Format \nFail !!\n");
@@ -171,10 +171,10 @@ TEST_F(QtWindow, TypedTextObeysTheEditRules) {
   vid->setText("3c7d9");
   emit vid->textEdited("3c7d9");
   settle();
-  EXPECT_EQ(window.text(id::kVid), "3C7D");
+  EXPECT_EQ(window.controls().text(id::kVid), "3C7D");
   EXPECT_EQ(vid->text(), "3C7D");
   // A value longer than the typing limit, as a settings file may hold it, is shown whole.
-  window.setText(id::kProduct, "A product name of 30 characters");
+  window.controls().setText(id::kProduct, "A product name of 30 characters");
   settle();
   EXPECT_EQ(qobject_cast<QLineEdit*>(view->widgetFor(id::kProduct))->text(),
             "A product name of 30 characters");
@@ -253,12 +253,12 @@ TEST(QtWindowOnFarm, ShowsTheReadersAndFollowsThePanel) {
   }
   ASSERT_NE(r5, nullptr);
   r5->click();
-  for (int i = 0; i < 100 && window.ports[4].assigned; ++i) {
+  for (int i = 0; i < 100 && window.readers().ports[4].assigned; ++i) {
     QApplication::processEvents();
     QThread::msleep(10);
   }
   QApplication::processEvents();
-  EXPECT_FALSE(window.ports[4].assigned);
+  EXPECT_FALSE(window.readers().ports[4].assigned);
   EXPECT_EQ(lineText(slotNumber(5, 1)), "");
   EXPECT_FALSE(farm->isPlugged("r5"));
   std::filesystem::remove_all(dir);

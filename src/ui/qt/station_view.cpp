@@ -1,5 +1,6 @@
 #include "ui/qt/station_view.h"
 
+#include "app/option_table.h"
 #include "app/station_window.h"
 #include "station/control_ids.h"
 #include "station/numbering.h"
@@ -23,7 +24,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace tarvix::ui {
 namespace {
@@ -31,6 +35,8 @@ namespace {
 using app::ControlKind;
 namespace id = station::id;
 using namespace station;
+
+constexpr int kNarrowEdit = 100;
 
 bool isHubBox(int control) { return control >= hubBoxId(1) && control <= hubBoxId(kHubCount); }
 
@@ -163,88 +169,44 @@ QWidget* StationView::make(int control) {
 
 QLayout* StationView::buildOptionArea() {
   auto w = [this](int control) { return widgets_.at(control); };
-
-  auto* top = new QHBoxLayout;
-  for (int control : {id::kNoHubMap, id::kHubMap, id::kAutoStart, id::kAutoStop, id::kLoadIni,
-                      id::kSaveIni, id::kIcLabel, id::kIcType}) {
-    top->addWidget(w(control));
+  // The top bar in column order: the stretching cell takes what the row leaves over.
+  std::vector<const app::OptionSpec*> bar;
+  for (const app::OptionSpec& spec : app::optionTable()) {
+    if (spec.cell.area == app::Area::TopBar) bar.push_back(&spec);
   }
-  top->addWidget(w(id::kSettingsPath), 1);
-  top->addSpacing(12);
-  top->addWidget(w(id::kLanguageLabel));
-  top->addWidget(w(id::kLanguage));
-  top->addWidget(w(id::kLogo));
-
-  auto* general = static_cast<QGroupBox*>(w(id::kGeneralTestGroup));
-  auto* g = new QGridLayout(general);
-  g->addWidget(w(id::kLlf), 0, 0);
-  g->addWidget(w(id::kLlfExtent), 0, 1);
-  g->addWidget(w(id::kFormat), 1, 0);
-  g->addWidget(w(id::kDiskLabelLabel), 1, 1);
-  g->addWidget(w(id::kDiskLabel), 1, 2);
-  g->addWidget(w(id::kReadWriteTest), 2, 0);
-  g->addWidget(w(id::kReadWriteCount), 2, 1);
-  g->addWidget(w(id::kCopyFile), 3, 0);
-  g->addWidget(w(id::kResetToDefault), 3, 1, 1, 2);
-  g->addWidget(w(id::kCapacityCheck), 4, 0);
-
-  auto* card = static_cast<QGroupBox*>(w(id::kCardInfoGroup));
-  auto* c = new QGridLayout(card);
-  c->addWidget(w(id::kWriteParameter), 0, 0, 1, 2);
-  c->addWidget(w(id::kVidLabel), 0, 2);
-  c->addWidget(w(id::kVid), 0, 3);
-  c->addWidget(w(id::kPidLabel), 0, 4);
-  c->addWidget(w(id::kPid), 0, 5);
-  c->addWidget(w(id::kLedSpeedLabel), 0, 6);
-  c->addWidget(w(id::kLedSpeed), 0, 7);
-  c->addWidget(w(id::kManufacturerLabel), 1, 0);
-  c->addWidget(w(id::kManufacturer), 1, 1);
-  c->addWidget(w(id::kProductLabel), 1, 2);
-  c->addWidget(w(id::kProduct), 1, 3, 1, 3);
-  c->addWidget(w(id::kMaxPowerLabel), 1, 6);
-  auto* power = new QHBoxLayout;
-  power->addWidget(w(id::kMaxPower));
-  power->addWidget(w(id::kPowerMa));
-  c->addLayout(power, 1, 7);
-  c->addWidget(w(id::kSerialLabel), 2, 0);
-  c->addWidget(w(id::kSerial), 2, 1);
-  c->addWidget(w(id::kIncrease), 2, 2);
-  c->addWidget(w(id::kDiskInquiryLabel), 3, 0);
-  c->addWidget(w(id::kDiskVendorLabel), 3, 1, Qt::AlignRight);
-  c->addWidget(w(id::kDiskVendor), 3, 2);
-  c->addWidget(w(id::kDiskProductLabel), 3, 3, Qt::AlignRight);
-  c->addWidget(w(id::kDiskProduct), 3, 4, 1, 2);
-  c->addWidget(w(id::kCdromInquiryLabel), 4, 0);
-  c->addWidget(w(id::kCdromVendorLabel), 4, 1, Qt::AlignRight);
-  c->addWidget(w(id::kCdromVendor), 4, 2);
-  c->addWidget(w(id::kCdromProductLabel), 4, 3, Qt::AlignRight);
-  c->addWidget(w(id::kCdromProduct), 4, 4, 1, 2);
-  for (int edit : {id::kVid, id::kPid})
-    w(edit)->setMaximumWidth(60);
-  w(id::kMaxPower)->setMaximumWidth(48);
-
-  auto imageGroup = [&](int group, int check, int load, int path) {
-    auto* box = static_cast<QGroupBox*>(w(group));
-    auto* l = new QGridLayout(box);
-    l->addWidget(w(check), 0, 0);
-    l->addWidget(w(load), 0, 1);
-    l->addWidget(w(path), 1, 0, 1, 2);
+  std::sort(bar.begin(), bar.end(),
+            [](auto* a, auto* b) { return a->cell.column < b->cell.column; });
+  auto* top = new QHBoxLayout;
+  for (const app::OptionSpec* spec : bar) {
+    top->addWidget(w(spec->id), spec->cell.stretch ? 1 : 0);
+    if (spec->cell.stretch) top->addSpacing(12);
+  }
+  // Each framed area is a grid of its cells.
+  auto area = [&](app::Area which) {
+    auto* box = static_cast<QGroupBox*>(w(app::areaFrame(which)));
+    auto* grid = new QGridLayout(box);
+    for (const app::OptionSpec& spec : app::optionTable()) {
+      const app::GridCell& cell = spec.cell;
+      if (cell.area != which) continue;
+      grid->addWidget(w(spec.id), cell.row, cell.column, 1, cell.span);
+      // The narrow edits (VID, PID, counts) keep to their width; the rest share the row.
+      if (cell.width > 0 && cell.width < kNarrowEdit) w(spec.id)->setMaximumWidth(cell.width + 8);
+    }
     return box;
   };
   auto* images = new QVBoxLayout;
-  images->addWidget(
-      imageGroup(id::kBinaryGroup, id::kBinaryFile, id::kLoadBinary, id::kBinaryPath));
-  images->addWidget(imageGroup(id::kCdromGroup, id::kCdromIso, id::kLoadIso, id::kIsoPath));
+  images->addWidget(area(app::Area::BinaryImage));
+  images->addWidget(area(app::Area::CdromImage));
 
   auto* groups = new QHBoxLayout;
-  groups->addWidget(general);
-  groups->addWidget(card, 1);
+  groups->addWidget(area(app::Area::GeneralTest));
+  groups->addWidget(area(app::Area::CardInformation), 1);
   groups->addLayout(images);
 
-  auto* area = new QVBoxLayout;
-  area->addLayout(top);
-  area->addLayout(groups);
-  return area;
+  auto* options = new QVBoxLayout;
+  options->addLayout(top);
+  options->addLayout(groups);
+  return options;
 }
 
 QWidget* StationView::buildPortGrid() {
@@ -314,7 +276,7 @@ void StationView::sync() {
 
 void StationView::applyColours() {
   for (int slot = 1; slot <= kSlotCount; ++slot) {
-    const int colour = static_cast<int>(window_.slotColour[slot - 1].load());
+    const int colour = static_cast<int>(window_.readers().slotColour[slot - 1].load());
     auto it = shownColour_.find(slot);
     if (it != shownColour_.end() && it->second == colour) continue;
     shownColour_[slot] = colour;

@@ -1,5 +1,6 @@
 #include "ui/win32/station_view.h"
 
+#include "app/option_table.h"
 #include "app/station_window.h"
 #include "station/control_ids.h"
 #include "station/numbering.h"
@@ -13,6 +14,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <vector>
 
 namespace tarvix::ui {
 namespace {
@@ -238,7 +240,7 @@ void StationView::resize(int width, int height) {
 
 void StationView::applyColours() {
   for (int slot = 1; slot <= kSlotCount; ++slot) {
-    const int colour = static_cast<int>(window_.slotColour[slot - 1].load());
+    const int colour = static_cast<int>(window_.readers().slotColour[slot - 1].load());
     if (shownColour_[slot - 1] == colour) continue;
     shownColour_[slot - 1] = colour;
     InvalidateRect(children_.at(resultLineId(slot)), nullptr, TRUE);
@@ -320,11 +322,12 @@ int StationView::naturalWidth(int control) const {
       widest = std::max(widest, textWidth(child, font, row));
     return widest + s(32);
   }
-  case ControlKind::Edit:
-    if (control == id::kVid || control == id::kPid || control == id::kReadWriteCount) return s(52);
-    if (control == id::kMaxPower) return s(40);
-    if (control == id::kBinaryPath || control == id::kIsoPath) return s(230);
+  case ControlKind::Edit: {
+    for (const app::OptionSpec& spec : app::optionTable()) {
+      if (spec.id == control && spec.cell.width > 0) return s(spec.cell.width);
+    }
     return s(100);
+  }
   default: return s(60);
   }
 }
@@ -366,7 +369,14 @@ SIZE StationView::grid(const std::vector<Cell>& cells, int x, int y, bool place)
   return {spanned(0, columns), rows * h + (rows - 1) * gap};
 }
 
-SIZE StationView::group(int groupId, const std::vector<Cell>& cells, int x, int y, bool place) {
+SIZE StationView::group(app::Area area, int x, int y) {
+  std::vector<Cell> cells;
+  for (const app::OptionSpec& spec : app::optionTable()) {
+    if (spec.cell.area == area)
+      cells.push_back({spec.id, spec.cell.row, spec.cell.column, spec.cell.span});
+  }
+  const int groupId = app::areaFrame(area);
+  const bool place = true;
   const int pad = s(10);
   const int title = s(20);
   const SIZE inner = grid(cells, x + pad, y + title, place);
@@ -384,76 +394,43 @@ int StationView::layout() {
   const int h = s(kRowHeight);
   const int topHeight = s(34);
   const int rowY = margin + (topHeight - h) / 2;
+  // The top bar: cells left of the stretching one from the left, the others from the right.
+  std::vector<const app::OptionSpec*> bar;
+  const app::OptionSpec* stretching = nullptr;
+  for (const app::OptionSpec& spec : app::optionTable()) {
+    if (spec.cell.area != app::Area::TopBar) continue;
+    if (spec.cell.stretch) stretching = &spec;
+    bar.push_back(&spec);
+  }
+  std::sort(bar.begin(), bar.end(),
+            [](auto* a, auto* b) { return a->cell.column < b->cell.column; });
   int x = margin;
-  for (int control : {id::kNoHubMap, id::kHubMap, id::kAutoStart, id::kAutoStop, id::kLoadIni,
-                      id::kSaveIni, id::kIcLabel, id::kIcType}) {
-    const int w = naturalWidth(control);
-    placeAt(control, x, rowY, w, h);
+  int right = client.right - margin;
+  for (const app::OptionSpec* spec : bar) {
+    if (spec->cell.column >= stretching->cell.column) break;
+    const int w = naturalWidth(spec->id);
+    placeAt(spec->id, x, rowY, w, h);
     x += w + gap;
   }
-  int right = client.right - margin - s(96);
-  placeAt(id::kLogo, right, margin, s(96), topHeight);
-  int w = naturalWidth(id::kLanguage);
-  right -= gap + w;
-  placeAt(id::kLanguage, right, rowY, w, h);
-  w = naturalWidth(id::kLanguageLabel);
-  right -= gap + w;
-  placeAt(id::kLanguageLabel, right, rowY, w, h);
-  const int pathWidth = std::max(s(120), right - s(12) - x);
-  placeAt(id::kSettingsPath, x, rowY, pathWidth, h);
-  int needed = x + pathWidth + s(12) + (client.right - margin - right) + margin;
+  for (auto it = bar.rbegin(); it != bar.rend() && *it != stretching; ++it) {
+    // The logo fills the bar's height; the rest sit on its row.
+    const bool logo = window_.control((*it)->id).kind == ControlKind::Picture;
+    const int w = logo ? s(96) : naturalWidth((*it)->id);
+    right -= w;
+    placeAt((*it)->id, right, logo ? margin : rowY, w, logo ? topHeight : h);
+    right -= gap;
+  }
+  const int pathWidth = std::max(s(120), right - s(12) - x + gap);
+  placeAt(stretching->id, x, rowY, pathWidth, h);
+  int needed = x + pathWidth + s(12) + (client.right - margin - right - gap) + margin;
 
   const int y = margin + topHeight + gap;
-  const SIZE general = group(id::kGeneralTestGroup,
-                             {{id::kLlf, 0, 0},
-                              {id::kLlfExtent, 0, 1},
-                              {id::kFormat, 1, 0},
-                              {id::kDiskLabelLabel, 1, 1},
-                              {id::kDiskLabel, 1, 2},
-                              {id::kReadWriteTest, 2, 0},
-                              {id::kReadWriteCount, 2, 1},
-                              {id::kCopyFile, 3, 0},
-                              {id::kResetToDefault, 3, 1, 2},
-                              {id::kCapacityCheck, 4, 0}},
-                             margin, y, true);
+  const SIZE general = group(app::Area::GeneralTest, margin, y);
   const int cardX = margin + general.cx + gap;
-  const SIZE card = group(id::kCardInfoGroup,
-                          {{id::kWriteParameter, 0, 0, 2},
-                           {id::kVidLabel, 0, 2},
-                           {id::kVid, 0, 3},
-                           {id::kPidLabel, 0, 4},
-                           {id::kPid, 0, 5},
-                           {id::kLedSpeedLabel, 0, 6},
-                           {id::kLedSpeed, 0, 7, 2},
-                           {id::kManufacturerLabel, 1, 0},
-                           {id::kManufacturer, 1, 1},
-                           {id::kProductLabel, 1, 2},
-                           {id::kProduct, 1, 3, 3},
-                           {id::kMaxPowerLabel, 1, 6},
-                           {id::kMaxPower, 1, 7},
-                           {id::kPowerMa, 1, 8},
-                           {id::kSerialLabel, 2, 0},
-                           {id::kSerial, 2, 1},
-                           {id::kIncrease, 2, 2},
-                           {id::kDiskInquiryLabel, 3, 0},
-                           {id::kDiskVendorLabel, 3, 1},
-                           {id::kDiskVendor, 3, 2},
-                           {id::kDiskProductLabel, 3, 3},
-                           {id::kDiskProduct, 3, 4, 2},
-                           {id::kCdromInquiryLabel, 4, 0},
-                           {id::kCdromVendorLabel, 4, 1},
-                           {id::kCdromVendor, 4, 2},
-                           {id::kCdromProductLabel, 4, 3},
-                           {id::kCdromProduct, 4, 4, 2}},
-                          cardX, y, true);
+  const SIZE card = group(app::Area::CardInformation, cardX, y);
   const int imagesX = cardX + card.cx + gap;
-  auto images = [&](int box, int check, int load, int path, int top) {
-    return group(box, {{check, 0, 0}, {load, 0, 1}, {path, 1, 0, 2}}, imagesX, top, true);
-  };
-  const SIZE binary =
-      images(id::kBinaryGroup, id::kBinaryFile, id::kLoadBinary, id::kBinaryPath, y);
-  const SIZE iso =
-      images(id::kCdromGroup, id::kCdromIso, id::kLoadIso, id::kIsoPath, y + binary.cy + gap);
+  const SIZE binary = group(app::Area::BinaryImage, imagesX, y);
+  const SIZE iso = group(app::Area::CdromImage, imagesX, y + binary.cy + gap);
   needed = std::max<int>(needed, imagesX + std::max(binary.cx, iso.cx) + margin);
   const int optionsBottom = y + std::max<int>({general.cy, card.cy, binary.cy + gap + iso.cy});
   const int portsTop = optionsBottom + gap;

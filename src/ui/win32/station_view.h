@@ -6,6 +6,7 @@
 #pragma once
 
 #include "app/control.h"
+#include "app/option_table.h"
 
 #include <windows.h>
 
@@ -55,7 +56,8 @@ private:
   int naturalWidth(int id) const;
   void placeAt(int id, int x, int y, int w, int h);
   SIZE grid(const std::vector<Cell>& cells, int x, int y, bool place);
-  SIZE group(int groupId, const std::vector<Cell>& cells, int x, int y, bool place);
+  // Lays out the cells of `area` in the group box that frames it; its size.
+  SIZE group(app::Area area, int x, int y);
   // Lays every child out in the client area; the width the option area needs.
   int layout();
   void layoutPorts(int x, int y, int width, int height);

@@ -1,0 +1,2 @@
+// Must not compile: no core library links a backend; only apps/ picks one.
+#include "platform/sim/farm.h"

@@ -1,0 +1,90 @@
+// A run's preparation alone: what a card could not hold, an image that cannot be read or held, or
+// a copy entry that is gone refuses the run with the text that says why, before any port starts.
+#include "run/prepare_run.h"
+#include "support/fake_platform.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+namespace tarvix::run {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(PrepareRun, WhatARunCannotWriteOrHoldRefusesItWithItsReason) {
+  testing::TempDir dir;
+  testing::FakePlatform fake;
+  fake.system.executable = dir / "tarvix";
+  const fs::path image = dir / "image.bin";
+  { std::ofstream(image, std::ios::binary) << std::string(4096, 'b'); }
+  const fs::path huge = dir / "huge.bin";
+  { std::ofstream(huge, std::ios::binary).put('x'); }
+  fs::resize_file(huge, 4ULL << 30); // sparse: nothing is written
+  const fs::path folder = dir / "folder";
+  fs::create_directory(folder);
+#ifndef _WIN32
+  const fs::path fifo = dir / "image.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+#endif
+
+  struct Case {
+    const char* name;
+    void (*choose)(RunOptions&, const fs::path& value);
+    fs::path value;
+    std::optional<Refusal> refusal; // nothing: the run is prepared
+    std::uint64_t memory = 8ULL << 30;
+  };
+  const auto label = [](RunOptions& o, const fs::path& v) {
+    o.format = true, o.diskLabel = v.string();
+  };
+  const auto serial = [](RunOptions& o, const fs::path& v) {
+    o.writeParameter = true, o.serialStart = v.string();
+  };
+  const auto binary = [](RunOptions& o, const fs::path& v) { o.binaryArea = true, o.binPath = v; };
+  const auto copy = [](RunOptions& o, const fs::path& v) {
+    o.copyFiles = true, o.copyList.files[0] = {true, v.string()};
+  };
+  const Case cases[] = {
+      {"label FAT cannot hold", label, "A:B", Refusal{text::kLabelNotFat, {"A:B"}}},
+      {"serial past twelve digits", serial, "1000000000000",
+       Refusal{text::kSerialTooLong, {"1000000000000"}}},
+      {"folder", binary, folder, Refusal{text::kNotARegularFile, {folder.string()}}},
+      {"4 GiB", binary, huge, Refusal{text::kImageTooLarge, {huge.string()}}},
+      {"no file", binary, dir / "gone.bin", Refusal{text::kBinaryLoadFailed, {}}},
+      {"too little memory", binary, image, Refusal{text::kRamTooSmall, {}}, 40ULL << 20},
+      {"copy entry gone", copy, "gone.txt", Refusal{text::kCopyFileLoadFailed, {}}},
+      {"image read", binary, image, std::nullopt},
+#ifndef _WIN32 // a device and a named pipe: Windows has neither as a path
+      {"device", binary, "/dev/zero", Refusal{text::kNotARegularFile, {"/dev/zero"}}},
+      {"fifo", binary, fifo, Refusal{text::kNotARegularFile, {fifo.string()}}},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fake.system.memoryBytes = c.memory;
+    RunOptions options;
+    c.choose(options, c.value);
+    const Preparation prepared = prepareRun(options, fake.platform);
+    EXPECT_EQ(prepared.refusal, c.refusal);
+    EXPECT_EQ(prepared.run.has_value(), !c.refusal.has_value());
+    if (prepared.run) {
+      EXPECT_EQ(prepared.run->images.binary.size(), 4096u);
+      EXPECT_EQ(prepared.run->images.binAreaSize, 4096u + 512u);
+      EXPECT_EQ(prepared.run->neededSectors, (4096u + 512u) / 512u);
+    }
+    // A refused copy entry is dropped from the list the station keeps.
+    if (c.choose == +copy) {
+      EXPECT_FALSE(prepared.copyList.files[0].chosen);
+    }
+  }
+  EXPECT_EQ(refusalText(Refusal{text::kImageTooLarge, {"/x.bin"}}, 0),
+            "/x.bin: an image of 4 GiB or more cannot be written to a card, so no run starts");
+}
+
+} // namespace
+} // namespace tarvix::run
