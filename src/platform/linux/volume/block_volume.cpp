@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -157,10 +158,19 @@ bool BlockVolume::dropPartitionLayout() {
 
 namespace {
 
-// How often udevd is asked for a re-read, and how long each request is given.
+// How often udevd is asked for a re-read, how long each request is given, and how long udevd
+// may stay busy before a request.
 constexpr int kUdevRereadRequests = 4;
 constexpr auto kUdevRereadWait = std::chrono::milliseconds(1000);
+constexpr auto kUdevQuietWait = std::chrono::milliseconds(3000);
 constexpr auto kUdevRereadPoll = std::chrono::milliseconds(50);
+
+template <typename Condition>
+void waitWhile(Condition condition, std::chrono::milliseconds longest) {
+  const auto until = std::chrono::steady_clock::now() + longest;
+  while (condition() && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(kUdevRereadPoll);
+}
 
 bool showsPartitions(dev_t disk) {
   std::error_code ec;
@@ -170,20 +180,21 @@ bool showsPartitions(dev_t disk) {
 }
 
 // udevd re-reads a watched disk (as root) when a handle opened for writing on it is closed; it
-// cannot while one of the partitions is open, its own probe of one included, so the request is
-// made again while a partition stays.
-bool askUdevToReread(const std::string& diskNode, dev_t disk, int& error) {
+// cannot while one of the partitions is open, and its own probes open them after every change
+// of the disk, so each request waits until udevd has no event at work, and is made again while a
+// partition stays.
+bool askUdevToReread(const std::string& diskNode, dev_t disk, int& error,
+                     const std::function<bool()>& udevBusy) {
   for (int request = 0; request < kUdevRereadRequests; ++request) {
     if (!showsPartitions(disk)) return true;
+    if (udevBusy) waitWhile(udevBusy, kUdevQuietWait);
     const int fd = ::open(diskNode.c_str(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
       error = errno;
       return false;
     }
     ::close(fd);
-    const auto until = std::chrono::steady_clock::now() + kUdevRereadWait;
-    while (showsPartitions(disk) && std::chrono::steady_clock::now() < until)
-      std::this_thread::sleep_for(kUdevRereadPoll);
+    waitWhile([&] { return showsPartitions(disk); }, kUdevRereadWait);
   }
   if (!showsPartitions(disk)) return true;
   error = EBUSY;
@@ -192,7 +203,8 @@ bool askUdevToReread(const std::string& diskNode, dev_t disk, int& error) {
 
 } // namespace
 
-bool rereadPartitionLayout(const std::string& diskNode, int& error) {
+bool rereadPartitionLayout(const std::string& diskNode, int& error,
+                           const std::function<bool()>& udevBusy) {
   struct stat node {};
   {
     Fd disk(::open(diskNode.c_str(), O_RDONLY | O_CLOEXEC));
@@ -205,7 +217,7 @@ bool rereadPartitionLayout(const std::string& diskNode, int& error) {
   }
   // The kernel re-reads only for CAP_SYS_ADMIN, which an operator's station does not have.
   if (error != EACCES) return false;
-  return askUdevToReread(diskNode, node.st_rdev, error);
+  return askUdevToReread(diskNode, node.st_rdev, error, udevBusy);
 }
 
 bool BlockVolume::dismount() {

@@ -5,6 +5,7 @@
 
 #include "platform/volume.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/types.h>
@@ -49,9 +50,10 @@ private:
 // Has the kernel read the partition table of the whole disk `diskNode` again (BLKRRPART). Fails
 // with EBUSY while any partition of the disk is open; an open whole-disk node does not stand in
 // the way. The kernel takes the request only from CAP_SYS_ADMIN; without it udevd, which watches
-// a reader's disk while it has partitions (the package's rule), is asked, and the re-read is
-// waited for (a few seconds at most) until the disk shows no partition: the station re-reads only
-// after dropping the layout.
-bool rereadPartitionLayout(const std::string& diskNode, int& error);
+// disks, is asked (`udevBusy`, when given, says whether udevd still has events at work), and the
+// re-read is waited for (a few seconds at most) until the disk shows no partition: the station
+// re-reads only after dropping the layout.
+bool rereadPartitionLayout(const std::string& diskNode, int& error,
+                           const std::function<bool()>& udevBusy = {});
 
 } // namespace tarvix::platform::linux_volume
