@@ -25,6 +25,21 @@ else
 fi
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 600
 
+# tarvix.exe is a window program (no console opens behind it when started from Explorer) that
+# still prints what it has to say where it was started from.
+headers=$(x86_64-w64-mingw32-objdump -p "$build/tarvix.exe")
+if ! grep -q '^Subsystem.*Windows GUI' <<<"$headers"; then
+  echo "test-windows: tarvix.exe is not a window program" >&2
+  exit 1
+fi
+version=$("$wine" "$build/tarvix.exe" --version </dev/null)
+status=0
+usage=$("$wine" "$build/tarvix.exe" --no-such-option </dev/null 2>&1 >/dev/null) || status=$?
+if [[ "$version" != "tarvix "* || $status != 2 || "$usage" != "tarvix: "* ]]; then
+  echo "test-windows: tarvix.exe printed '$version' and, refusing an option, '$usage' ($status)" >&2
+  exit 1
+fi
+
 # One production run each, on fresh copies of the demo settings (the station saves its serial
 # numbers back into them) and fresh farm cards.
 runs="$PWD/$build/simulated-runs"
@@ -59,10 +74,11 @@ if [ -x "$linux_station" ]; then
   echo "test-windows: the Linux and the Windows station reported the same run" >&2
 fi
 
-# The station window under wine (TARVIX_WINDOW_CHECK=0 skips it): on a virtual display, in each
-# language, Auto Start pressed through the window's own messages, the farm run to its end, a
-# screenshot into $build/screenshots/, every control's text on screen against the model's, and
-# every reader's port box at pass.
+# The station window under wine (TARVIX_WINDOW_CHECK=0 skips it): on a virtual 1366 x 768 display,
+# in each language, Auto Start pressed through the window's own messages, the farm run to its end,
+# every control's text on screen against the model's, every reader's port box at pass, and at 100,
+# 150 and 200 % a screenshot into $build/screenshots/ and every field and label measured against
+# the widest text it may show.
 if [ "${TARVIX_WINDOW_CHECK:-1}" != 0 ]; then
   shots="$PWD/$build/screenshots"
   rm -rf "$shots"
@@ -72,7 +88,8 @@ if [ "${TARVIX_WINDOW_CHECK:-1}" != 0 ]; then
   "$wineserver" -w >/dev/null 2>&1 || true
   display=91
   while [ -e "/tmp/.X11-unix/X$display" ]; do display=$((display + 1)); done
-  Xvfb ":$display" -screen 0 1600x1000x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+  # The smallest screen a station PC is expected to have.
+  Xvfb ":$display" -screen 0 1366x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
   xvfb=$!
   trap 'kill $xvfb 2>/dev/null || true; "$wineserver" -k >/dev/null 2>&1 || true' EXIT
   export DISPLAY=":$display"
@@ -102,7 +119,15 @@ if [ "${TARVIX_WINDOW_CHECK:-1}" != 0 ]; then
       echo "test-windows: language $nLan: closing the window did not save the settings" >&2
       exit 1
     fi
-    python3 scripts/bmp-to-png.py "$shot" "${shot%.bmp}.png"
+    # At 100, 150 and 200 % every field and label holds its widest text.
+    if [ -s "$shot.clipped.txt" ]; then
+      echo "test-windows: language $nLan: texts cut off:" >&2
+      cat "$shot.clipped.txt" >&2
+      exit 1
+    fi
+    for picture in "$shot" "${shot%.bmp}-150.bmp" "${shot%.bmp}-200.bmp"; do
+      python3 scripts/bmp-to-png.py "$picture" "${picture%.bmp}.png"
+    done
   done
   echo "test-windows: the station window ran the farm to its end in all three languages" >&2
 fi

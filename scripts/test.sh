@@ -8,16 +8,22 @@
 # TARVIX_SANITIZERS=0 the sanitizer builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Each stage's end with the time so far, so that the run's budget can be kept stage by stage.
+stage_done() { echo "test: $1 done at $((SECONDS / 60)) min $((SECONDS % 60)) s" >&2; }
 bash scripts/build.sh
+stage_done "set-up and build"
 bash scripts/format.sh --check
 build="${TARVIX_BUILD_DIR:-build}"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 600
+stage_done "suites"
 bash scripts/test-kernel.sh
-[ "${TARVIX_FUZZ:-1}" = "0" ] || bash scripts/fuzz.sh
+stage_done "kernel stage"
+[ "${TARVIX_FUZZ:-1}" = "0" ] || { bash scripts/fuzz.sh && stage_done "fuzzing"; }
 if [ "${TARVIX_WINDOWS:-1}" != "0" ]; then
   echo "test: Windows cross build and its suites under wine in build-windows" >&2
   bash scripts/build-windows.sh
   bash scripts/test-windows.sh
+  stage_done "Windows build and suites"
 fi
 
 [ "${TARVIX_SANITIZERS:-1}" = "0" ] && exit 0
@@ -29,4 +35,5 @@ for sanitizer in address,undefined thread; do
   cmake --build "$dir" -j"$(nproc)"
   UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 TSAN_OPTIONS=halt_on_error=1 \
     ctest --test-dir "$dir" --output-on-failure -j"$(nproc)" --timeout 900
+  stage_done "sanitizer build ($sanitizer)"
 done

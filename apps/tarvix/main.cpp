@@ -6,6 +6,7 @@
 #include "backends.h"
 #include "command_line.h"
 #include "log/production_log_file.h"
+#include "parent_console.h"
 #include "platform/sim/farm.h"
 #include "run/prepare_run.h"
 #include "settings/profile_file.h"
@@ -91,7 +92,10 @@ using NativeSystem = platform::linux_backend::LinuxSystem;
 bool stdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 #endif
 
-void say(const std::string& message) { std::fprintf(stderr, "tarvix: %s\n", message.c_str()); }
+void say(const std::string& message) {
+  cli::useParentConsole();
+  std::fprintf(stderr, "tarvix: %s\n", message.c_str());
+}
 
 int fail(const std::string& message) {
   say(message);
@@ -258,6 +262,7 @@ int main(int argc, char** argv) {
   std::string error;
   const auto options = cli::parse(argc, argv, error);
   if (!options) return fail(error + "\n" + cli::kUsage);
+  if (options->help || options->version || options->headless) cli::useParentConsole();
   if (options->help) {
     std::fputs(cli::kUsage, stdout);
     return 0;

@@ -53,8 +53,6 @@ constexpr int kLastLedRow = 3;
 constexpr int kLastLanguage = 3;
 constexpr int kLargestMaxPower = 999;
 constexpr int kLabelCharacters = 11;
-constexpr int kShortEdit = 52;
-constexpr int kPathEdit = 230;
 
 // Stored controls first, in the settings file's order; then the rest of the option area.
 constexpr OptionSpec kOptions[] = {
@@ -187,7 +185,7 @@ constexpr OptionSpec kOptions[] = {
      K::Edit,
      "",
      0,
-     {kGeneral, 2, 1, 1, kShortEdit},
+     {kGeneral, 2, 1},
      lockedUnless(id::kReadWriteTest),
      ModelGroup::Always,
      textOf(section::kTestItem, key::kRwTestCount, "5", kReadWriteCountDigits, Allowed::Digits),
@@ -198,7 +196,7 @@ constexpr OptionSpec kOptions[] = {
      K::Edit,
      "",
      0,
-     {kCdrom, 1, 0, 2, kPathEdit},
+     {kCdrom, 1, 0, 2},
      pathLockedUnless(id::kCdromIso),
      ModelGroup::CdromImage,
      pathOf(key::kIsoFilePath),
@@ -210,7 +208,7 @@ constexpr OptionSpec kOptions[] = {
      K::Edit,
      "",
      0,
-     {kBinary, 1, 0, 2, kPathEdit},
+     {kBinary, 1, 0, 2},
      pathLockedUnless(id::kBinaryFile),
      ModelGroup::BinaryImage,
      pathOf(key::kBinFilePath),
@@ -223,7 +221,7 @@ constexpr OptionSpec kOptions[] = {
      K::Edit,
      "",
      0,
-     {kCard, 0, 3, 1, kShortEdit},
+     {kCard, 0, 3},
      kWithWriteParameter,
      ModelGroup::CardInformation,
      card(key::kVid, "3C7D", 4, Allowed::HexDigits),
@@ -234,7 +232,7 @@ constexpr OptionSpec kOptions[] = {
      K::Edit,
      "",
      0,
-     {kCard, 0, 5, 1, kShortEdit},
+     {kCard, 0, 5},
      kWithWriteParameter,
      ModelGroup::CardInformation,
      card(key::kPid, "A706", 4, Allowed::HexDigits),
@@ -331,7 +329,7 @@ constexpr OptionSpec kOptions[] = {
      K::Edit,
      "",
      0,
-     {kCard, 1, 7, 1, 40},
+     {kCard, 1, 7},
      kWithWriteParameter,
      ModelGroup::LedAndPower,
      {section::kCardInfor, key::kMaxPower, Stored::Number, {}, 203, kLargestMaxPower},
@@ -369,7 +367,7 @@ constexpr OptionSpec kOptions[] = {
      K::Edit,
      "",
      0,
-     {kTop, 0, 8, 1, 0, true},
+     {kTop, 0, 8, 1, true},
      kRunAndReset,
      ModelGroup::Always,
      {},

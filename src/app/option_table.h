@@ -21,7 +21,6 @@ struct GridCell {
   int row = 0;
   int column = 0;
   int span = 1;
-  int width = 0;        // an edit's width at 96 DPI; 0: the front end's usual one
   bool stretch = false; // takes what the row leaves over (the top bar has one)
 };
 

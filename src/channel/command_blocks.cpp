@@ -1,4 +1,5 @@
 #include "channel/command_blocks.h"
+#include "platform/byte_order.h"
 
 #include <array>
 
@@ -35,18 +36,6 @@ constexpr std::array<CommandTraits, 16> kTraits{{
     {"WriteSector", kWrite10, 0x00, D, Out, 0, kDefaultTimeout, false},
 }};
 
-void putBigEndian32(PassThroughRequest& request, std::size_t offset, std::uint32_t value) {
-  request.commandBlock[offset] = static_cast<std::uint8_t>(value >> 24);
-  request.commandBlock[offset + 1] = static_cast<std::uint8_t>(value >> 16);
-  request.commandBlock[offset + 2] = static_cast<std::uint8_t>(value >> 8);
-  request.commandBlock[offset + 3] = static_cast<std::uint8_t>(value);
-}
-
-void putBigEndian16(PassThroughRequest& request, std::size_t offset, std::uint32_t value) {
-  request.commandBlock[offset] = static_cast<std::uint8_t>(value >> 8);
-  request.commandBlock[offset + 1] = static_cast<std::uint8_t>(value);
-}
-
 // Header fields from the command's traits; the block carries only the operation code.
 PassThroughRequest framed(Command command, std::uint32_t dataLength) {
   const CommandTraits& t = traits(command);
@@ -72,8 +61,8 @@ PassThroughRequest vendor(Command command, std::uint32_t dataLength) {
 // counts as none: the controller takes the byte count from the data length).
 PassThroughRequest vendorTransfer(Command command, std::uint32_t argument, std::uint32_t length) {
   PassThroughRequest request = vendor(command, length);
-  putBigEndian32(request, 5, argument);
-  putBigEndian16(request, 9, length / kSectorSize);
+  platform::putBigEndian32(&request.commandBlock[5], argument);
+  platform::putBigEndian16(&request.commandBlock[9], length / kSectorSize);
   return request;
 }
 
@@ -81,8 +70,8 @@ PassThroughRequest vendorTransfer(Command command, std::uint32_t argument, std::
 PassThroughRequest blockTransfer(Command command, std::uint32_t logicalBlock,
                                  std::uint32_t length) {
   PassThroughRequest request = framed(command, length);
-  putBigEndian32(request, 2, logicalBlock);
-  putBigEndian16(request, 7, length / kSectorSize);
+  platform::putBigEndian32(&request.commandBlock[2], logicalBlock);
+  platform::putBigEndian16(&request.commandBlock[7], length / kSectorSize);
   return request;
 }
 
@@ -106,28 +95,9 @@ PassThroughRequest setCDRomSizeRequest(std::uint32_t sectors) {
   return vendorTransfer(Command::SetCDRomSize, sectors, 0);
 }
 
-PassThroughRequest writeCardRequest(std::uint32_t startSector, std::uint32_t length) {
-  return vendorTransfer(Command::WriteCard, startSector, length);
-}
-
-PassThroughRequest readCardRequest(std::uint32_t startSector, std::uint32_t length) {
-  return vendorTransfer(Command::ReadCard, startSector, length);
-}
-
-PassThroughRequest writeBinRequest(std::uint32_t startSector, std::uint32_t length) {
-  return vendorTransfer(Command::WriteBin, startSector, length);
-}
-
-PassThroughRequest readBinRequest(std::uint32_t startSector, std::uint32_t length) {
-  return vendorTransfer(Command::ReadBin, startSector, length);
-}
-
-PassThroughRequest writeAutorunRequest(std::uint32_t startSector, std::uint32_t length) {
-  return vendorTransfer(Command::WriteAutorun, startSector, length);
-}
-
-PassThroughRequest readAutoRunRequest(std::uint32_t startSector, std::uint32_t length) {
-  return vendorTransfer(Command::ReadAutoRun, startSector, length);
+PassThroughRequest areaTransferRequest(Command command, std::uint32_t startSector,
+                                       std::uint32_t length) {
+  return vendorTransfer(command, startSector, length);
 }
 
 PassThroughRequest getCapacityUnitRequest(unsigned unitNumber) {

@@ -71,13 +71,10 @@ PassThroughRequest reInitialCardRequest();
 PassThroughRequest factoryTotalDefaultRequest();
 PassThroughRequest setBinAreaSizeRequest(std::uint32_t sectors);
 PassThroughRequest setCDRomSizeRequest(std::uint32_t sectors);
-// One chunk of a card transfer: `length` is at most kMaxTransferBytes.
-PassThroughRequest writeCardRequest(std::uint32_t startSector, std::uint32_t length);
-PassThroughRequest readCardRequest(std::uint32_t startSector, std::uint32_t length);
-PassThroughRequest writeBinRequest(std::uint32_t startSector, std::uint32_t length);
-PassThroughRequest readBinRequest(std::uint32_t startSector, std::uint32_t length);
-PassThroughRequest writeAutorunRequest(std::uint32_t startSector, std::uint32_t length);
-PassThroughRequest readAutoRunRequest(std::uint32_t startSector, std::uint32_t length);
+// WriteCard, ReadCard, WriteBin, ReadBin, WriteAutorun or ReadAutoRun: one chunk of at most
+// kMaxTransferBytes from `startSector` of the card or the area.
+PassThroughRequest areaTransferRequest(Command command, std::uint32_t startSector,
+                                       std::uint32_t length);
 // Unit form: only the low 8 bits of the unit number travel.
 PassThroughRequest getCapacityUnitRequest(unsigned unitNumber);
 PassThroughRequest getCapacityCardRequest();

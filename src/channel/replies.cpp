@@ -1,4 +1,5 @@
 #include "channel/replies.h"
+#include "platform/byte_order.h"
 
 namespace tarvix::channel {
 namespace {
@@ -10,13 +11,7 @@ std::uint8_t byteAt(std::span<const std::uint8_t> reply, std::size_t index) {
 } // namespace
 
 Capacity decodeCapacity(std::span<const std::uint8_t, 8> reply) {
-  auto be32 = [&](std::size_t at) {
-    return static_cast<std::uint32_t>(reply[at]) << 24 |
-           static_cast<std::uint32_t>(reply[at + 1]) << 16 |
-           static_cast<std::uint32_t>(reply[at + 2]) << 8 |
-           static_cast<std::uint32_t>(reply[at + 3]);
-  };
-  return Capacity{be32(0), be32(4)};
+  return Capacity{platform::bigEndian32(&reply[0]), platform::bigEndian32(&reply[4])};
 }
 
 std::uint64_t capacityMiB(std::uint32_t sectorCount, std::uint32_t sectorSize) {

@@ -70,6 +70,22 @@ bool sendDirect(ReaderHandleHolder& holder, Command command, PassThroughRequest 
 
 std::uint32_t length32(std::size_t size) { return static_cast<std::uint32_t>(size); }
 
+// An area transfer is one chunk; the caller splits longer data.
+bool writeArea(ReaderHandleHolder& holder, Command command, std::span<const std::uint8_t> source,
+               std::uint32_t startSector) {
+  if (source.size() > kMaxTransferBytes) return refuse(holder, command);
+  return sendDirect(holder, command,
+                    areaTransferRequest(command, startSector, length32(source.size())), source);
+}
+
+bool readArea(ReaderHandleHolder& holder, Command command, std::span<std::uint8_t> destination,
+              std::uint32_t startSector) {
+  if (destination.size() > kMaxTransferBytes) return refuse(holder, command);
+  return sendBuffered(holder, command,
+                      areaTransferRequest(command, startSector, length32(destination.size())),
+                      destination);
+}
+
 } // namespace
 
 bool ReInitialCard(ReaderHandleHolder& m_hUSBDeviceHandle) {
@@ -98,7 +114,7 @@ bool WriteCard(ReaderHandleHolder& m_hUSBDeviceHandle, std::span<const std::uint
         source.subspan(offset, std::min<std::size_t>(kMaxTransferBytes, source.size() - offset));
     const auto sector = startSector + static_cast<std::uint32_t>(i) * kSectorsPerTransfer;
     if (!sendDirect(m_hUSBDeviceHandle, Command::WriteCard,
-                    writeCardRequest(sector, length32(chunk.size())), chunk))
+                    areaTransferRequest(Command::WriteCard, sector, length32(chunk.size())), chunk))
       return false;
   }
   return true;
@@ -113,7 +129,8 @@ bool ReadCard(ReaderHandleHolder& m_hUSBDeviceHandle, std::span<std::uint8_t> de
         offset, std::min<std::size_t>(kMaxTransferBytes, destination.size() - offset));
     const auto sector = startSector + static_cast<std::uint32_t>(i) * kSectorsPerTransfer;
     if (!sendBuffered(m_hUSBDeviceHandle, Command::ReadCard,
-                      readCardRequest(sector, length32(chunk.size())), chunk))
+                      areaTransferRequest(Command::ReadCard, sector, length32(chunk.size())),
+                      chunk))
       return false;
   }
   return true;
@@ -121,31 +138,22 @@ bool ReadCard(ReaderHandleHolder& m_hUSBDeviceHandle, std::span<std::uint8_t> de
 
 bool WriteBin(ReaderHandleHolder& m_hUSBDeviceHandle, std::span<const std::uint8_t> source,
               std::uint32_t startSector) {
-  if (source.size() > kMaxTransferBytes) return refuse(m_hUSBDeviceHandle, Command::WriteBin);
-  return sendDirect(m_hUSBDeviceHandle, Command::WriteBin,
-                    writeBinRequest(startSector, length32(source.size())), source);
+  return writeArea(m_hUSBDeviceHandle, Command::WriteBin, source, startSector);
 }
 
 bool ReadBin(ReaderHandleHolder& m_hUSBDeviceHandle, std::span<std::uint8_t> destination,
              std::uint32_t startSector) {
-  if (destination.size() > kMaxTransferBytes) return refuse(m_hUSBDeviceHandle, Command::ReadBin);
-  return sendBuffered(m_hUSBDeviceHandle, Command::ReadBin,
-                      readBinRequest(startSector, length32(destination.size())), destination);
+  return readArea(m_hUSBDeviceHandle, Command::ReadBin, destination, startSector);
 }
 
 bool WriteAutorun(ReaderHandleHolder& m_hUSBDeviceHandle, std::span<const std::uint8_t> source,
                   std::uint32_t startSector) {
-  if (source.size() > kMaxTransferBytes) return refuse(m_hUSBDeviceHandle, Command::WriteAutorun);
-  return sendDirect(m_hUSBDeviceHandle, Command::WriteAutorun,
-                    writeAutorunRequest(startSector, length32(source.size())), source);
+  return writeArea(m_hUSBDeviceHandle, Command::WriteAutorun, source, startSector);
 }
 
 bool ReadAutoRun(ReaderHandleHolder& m_hUSBDeviceHandle, std::span<std::uint8_t> destination,
                  std::uint32_t startSector) {
-  if (destination.size() > kMaxTransferBytes)
-    return refuse(m_hUSBDeviceHandle, Command::ReadAutoRun);
-  return sendBuffered(m_hUSBDeviceHandle, Command::ReadAutoRun,
-                      readAutoRunRequest(startSector, length32(destination.size())), destination);
+  return readArea(m_hUSBDeviceHandle, Command::ReadAutoRun, destination, startSector);
 }
 
 namespace {

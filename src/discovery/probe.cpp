@@ -1,4 +1,5 @@
 #include "discovery/probe.h"
+#include "platform/byte_order.h"
 
 #include "channel/reader_handle.h"
 #include "channel/replies.h"
@@ -104,9 +105,7 @@ private:
   void showCdromSize(channel::ReaderHandleHolder& reader, int slot) {
     std::array<std::uint8_t, 512> lastBlock{};
     (void)channel::ReadLastCardBlock(reader, lastBlock); // unread, it shows 0 MB
-    const std::uint64_t sectors = (std::uint64_t{lastBlock[12]} << 24) |
-                                  (std::uint64_t{lastBlock[13]} << 16) |
-                                  (std::uint64_t{lastBlock[14]} << 8) | lastBlock[15];
+    const std::uint64_t sectors = platform::bigEndian32(&lastBlock[12]);
     show(slot + 1, SlotColour::Idle, megabytes(sectors * 512 / 1024 / 1024));
   }
 

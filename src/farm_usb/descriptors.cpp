@@ -1,13 +1,13 @@
 #include "farm_usb/descriptors.h"
 
-#include "platform/sim/byte_order.h"
+#include "platform/byte_order.h"
 
 #include <string_view>
 
 namespace tarvix::farm_usb {
 namespace {
 
-using platform::sim::putLittleEndian;
+using platform::putLittleEndian;
 
 constexpr std::uint16_t kUsb2 = 0x0200;
 constexpr std::uint16_t kUsEnglish = 0x0409;

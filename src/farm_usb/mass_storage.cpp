@@ -1,6 +1,6 @@
 #include "farm_usb/mass_storage.h"
 
-#include "platform/sim/byte_order.h"
+#include "platform/byte_order.h"
 #include "platform/sim/wire.h"
 
 #include <algorithm>
@@ -143,9 +143,10 @@ Transfer MassStorageDevice::bulkOut(std::span<const std::uint8_t> data) {
 
 void MassStorageDevice::takeCommand(std::span<const std::uint8_t> wrapper) {
   const bool framed = wrapper.size() == kCommandWrapperBytes &&
-                      sim::littleEndian(wrapper.data(), 4) == kCommandWrapperSignature;
+                      platform::littleEndian(wrapper.data(), 4) == kCommandWrapperSignature;
   const std::uint8_t blockBytes = framed ? wrapper[14] : 0;
-  const auto dataBytes = framed ? static_cast<std::uint32_t>(sim::littleEndian(&wrapper[8], 4)) : 0;
+  const auto dataBytes =
+      framed ? static_cast<std::uint32_t>(platform::littleEndian(&wrapper[8], 4)) : 0;
   if (!framed || blockBytes == 0 || blockBytes > kMaxCommandBlockBytes ||
       dataBytes > kMaxDataBytes) {
     // Not a command wrapper: both endpoints stall until the host's reset recovery.
@@ -154,7 +155,7 @@ void MassStorageDevice::takeCommand(std::span<const std::uint8_t> wrapper) {
     outHalted_ = true;
     return;
   }
-  tag_ = static_cast<std::uint32_t>(sim::littleEndian(&wrapper[4], 4));
+  tag_ = static_cast<std::uint32_t>(platform::littleEndian(&wrapper[4], 4));
   dataIn_ = (wrapper[12] & kWrapperDataIn) != 0;
   lun_ = wrapper[13] & 0x0F;
   commandBlock_.fill(0);
@@ -227,9 +228,9 @@ void MassStorageDevice::answerRequestSense(unsigned lun) {
 
 std::vector<std::uint8_t> MassStorageDevice::statusWrapper() const {
   std::vector<std::uint8_t> wrapper(kStatusWrapperBytes, 0);
-  sim::putLittleEndian(&wrapper[0], kStatusWrapperSignature, 4);
-  sim::putLittleEndian(&wrapper[4], tag_, 4);
-  sim::putLittleEndian(&wrapper[8], residue_, 4);
+  platform::putLittleEndian(&wrapper[0], kStatusWrapperSignature, 4);
+  platform::putLittleEndian(&wrapper[4], tag_, 4);
+  platform::putLittleEndian(&wrapper[8], residue_, 4);
   wrapper[12] = commandStatus_;
   return wrapper;
 }

@@ -2,7 +2,7 @@
 
 #include "farm_usb/socket_io.h"
 #include "farm_usb/usbip_wire.h"
-#include "platform/sim/byte_order.h"
+#include "platform/byte_order.h"
 
 #include <cerrno>
 
@@ -59,9 +59,9 @@ bool UsbipLink::serve() {
   if (header.endpoint == 0) {
     const std::uint8_t* s = header.setup.data();
     const SetupPacket setup{s[0], s[1],
-                            static_cast<std::uint16_t>(platform::sim::littleEndian(s + 2, 2)),
-                            static_cast<std::uint16_t>(platform::sim::littleEndian(s + 4, 2)),
-                            static_cast<std::uint16_t>(platform::sim::littleEndian(s + 6, 2))};
+                            static_cast<std::uint16_t>(platform::littleEndian(s + 2, 2)),
+                            static_cast<std::uint16_t>(platform::littleEndian(s + 4, 2)),
+                            static_cast<std::uint16_t>(platform::littleEndian(s + 6, 2))};
     const Transfer reply = device_.control(setup);
     const auto length = static_cast<std::uint32_t>(in ? reply.data.size() : data.size());
     if (!send(usbip::submitReply(header.sequenceNumber, urbStatus(reply.status), length,

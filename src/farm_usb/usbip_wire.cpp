@@ -1,15 +1,15 @@
 #include "farm_usb/usbip_wire.h"
 
 #include "farm_usb/descriptors.h"
-#include "platform/sim/byte_order.h"
+#include "platform/byte_order.h"
 
 #include <algorithm>
 
 namespace tarvix::farm_usb::usbip {
 namespace {
 
-using platform::sim::bigEndian;
-using platform::sim::putBigEndian;
+using platform::bigEndian;
+using platform::putBigEndian;
 
 class Writer {
 public:

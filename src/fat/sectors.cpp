@@ -1,4 +1,5 @@
 #include "fat/sectors.h"
+#include "platform/byte_order.h"
 
 #include "fat/boot_code.h"
 
@@ -25,14 +26,8 @@ constexpr std::uint16_t kFat16MediaEntry = 0xFFF8;
 constexpr std::uint16_t kFat16CleanEntry = 0xFFFF;
 
 void put8(Sector& s, std::size_t at, std::uint8_t v) { s[at] = v; }
-void put16(Sector& s, std::size_t at, std::uint32_t v) {
-  s[at] = static_cast<std::uint8_t>(v);
-  s[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put32(Sector& s, std::size_t at, std::uint32_t v) {
-  put16(s, at, v & 0xFFFF);
-  put16(s, at + 2, v >> 16);
-}
+void put16(Sector& s, std::size_t at, std::uint32_t v) { platform::putLittleEndian(&s[at], v, 2); }
+void put32(Sector& s, std::size_t at, std::uint32_t v) { platform::putLittleEndian(&s[at], v, 4); }
 void putBytes(Sector& s, std::size_t at, std::span<const std::uint8_t> bytes) {
   std::copy(bytes.begin(), bytes.end(), s.begin() + static_cast<std::ptrdiff_t>(at));
 }

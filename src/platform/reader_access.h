@@ -19,8 +19,8 @@ inline constexpr std::size_t kSenseAreaLength = 32;
 
 // Buffered: `data` is zeroed before a read (an area the request owner copies out, or the
 // destination itself), so bytes the device did not return read as zero. Direct: `data` is the
-// caller's own buffer, used in place.
-// Backends move the same bytes either way; the variant records how the station framed the request.
+// caller's own buffer, used in place. The Windows backend frames each request so (the data inside
+// its frame, or pointed at); SG_IO moves the same bytes either way.
 enum class FrameVariant : std::uint8_t { Buffered, Direct };
 
 // Out also covers requests that move no data (dataLength 0).
@@ -38,8 +38,8 @@ struct PassThroughRequest {
   std::uint32_t timeoutSeconds = 2;
   // Set by send: 0 on success, otherwise an errno value (EIO when the device refused the command).
   int errorCode = 0;
-  // Set by send: the sense key of a CHECK CONDITION answer, whether or not a sense area was asked
-  // for; 0 for any other outcome.
+  // Set by send: the sense key of a CHECK CONDITION answer; 0 for any other outcome. SG_IO hands
+  // the sense over whether or not a sense area was asked for, Windows only when it was.
   std::uint8_t senseKey = 0;
 };
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvix::platform {
@@ -35,6 +36,13 @@ public:
   virtual bool acquireInstanceLock(const std::string& name) = 0;
   // The persistent system adjustments the station makes at every start.
   virtual void applySystemAdjustments() = 0;
+  // At every run start, for the reader identity typed into the card information: the system stops
+  // telling readers of this USB vendor and product id apart by serial number. The two texts are
+  // taken as typed, unchecked. Nothing to do where the system needs no such setting.
+  virtual void ignoreSerialNumbersOf(std::string_view vendorId, std::string_view productId) {
+    static_cast<void>(vendorId);
+    static_cast<void>(productId);
+  }
   // Runs `argv` hidden (no terminal input, output discarded) in `workingDir`, with `environment`
   // ("NAME=value") added to this process's, and waits up to `timeout` (a real duration) for it to
   // end, asking `wanted` every few milliseconds meanwhile. Out of time or no longer wanted, the

@@ -7,6 +7,7 @@
 #include "channel/command_blocks.h"
 #include "channel/reader_handle.h"
 #include "channel/vendor_commands.h"
+#include "platform/byte_order.h"
 #include "run/lun_capacity.h"
 #include "run/reader_session.h"
 #include "run/steps.h"
@@ -49,16 +50,8 @@ std::uint64_t nextRandom(std::uint64_t& state) {
 
 std::uint64_t distance(std::uint64_t a, std::uint64_t b) { return a > b ? a - b : b - a; }
 
-void put64(std::uint8_t* at, std::uint64_t value) {
-  for (int i = 0; i < 8; ++i)
-    at[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-std::uint64_t get64(const std::uint8_t* at) {
-  std::uint64_t value = 0;
-  for (int i = 7; i >= 0; --i)
-    value = value << 8 | at[i];
-  return value;
-}
+void put64(std::uint8_t* at, std::uint64_t value) { platform::putLittleEndian(at, value, 8); }
+std::uint64_t get64(const std::uint8_t* at) { return platform::littleEndian(at, 8); }
 
 // The prime factors of `n`, each once.
 std::vector<std::uint64_t> primeFactors(std::uint64_t n) {

@@ -2,6 +2,7 @@
 // CD-ROM area's size in it, and the station its card information block. Pure; any thread.
 #pragma once
 
+#include "platform/byte_order.h"
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -13,8 +14,7 @@ inline constexpr std::size_t kInformationBlockAt = 256;
 
 // The CD-ROM area's size in sectors, big-endian at bytes 12-15.
 inline std::uint32_t recordedCdromSectors(std::span<const std::uint8_t, 512> sector) {
-  return std::uint32_t{sector[12]} << 24 | std::uint32_t{sector[13]} << 16 |
-         std::uint32_t{sector[14]} << 8 | sector[15];
+  return platform::bigEndian32(&sector[12]);
 }
 
 } // namespace tarvix::run

@@ -1,4 +1,5 @@
 #include "run/card_parameters.h"
+#include "platform/byte_order.h"
 
 #include "settings/station_file.h"
 
@@ -153,13 +154,11 @@ std::uint16_t usbId(std::string_view text, std::uint16_t fallback) {
 }
 
 void putLittleEndian(SectorImage& image, std::size_t at, std::uint16_t value) {
-  image[at] = static_cast<std::uint8_t>(value & 0xFF);
-  image[at + 1] = static_cast<std::uint8_t>(value >> 8);
+  platform::putLittleEndian(&image[at], value, 2);
 }
 
 void putBigEndian(SectorImage& image, std::size_t at, std::uint16_t value) {
-  image[at] = static_cast<std::uint8_t>(value >> 8);
-  image[at + 1] = static_cast<std::uint8_t>(value & 0xFF);
+  platform::putBigEndian16(&image[at], value);
 }
 
 // A USB string descriptor: fixed header, then UTF-16LE characters whose high bytes stay zero.

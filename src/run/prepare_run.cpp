@@ -38,6 +38,9 @@ public:
   }
 
   Preparation prepare() {
+    // Readers of this identity are then one device to the system whatever serial number a run
+    // writes into them, so none is set up anew; asked at every run start, refused or not.
+    platform_.system.ignoreSerialNumbersOf(options_.card.vid, options_.card.pid);
     if (!cardTextsWritable() || !loadImages() || !addCopyFileSizes()) return std::move(result_);
     run_.options = options_;
     run_.options.copyList = result_.copyList;

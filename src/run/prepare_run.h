@@ -2,7 +2,8 @@
 // memory under the memory check, the room a card must offer, the copy list's paths made absolute
 // and checked, the label and the serial number checked as a card can hold them. Preparing reads no
 // control and shows nothing: a refusal names the text that tells the operator why, and the window
-// shows it, or the headless run prints it. Any thread; it reads files only.
+// shows it, or the headless run prints it. Besides reading files it only names the card's reader
+// identity to the system (the registry on Windows). The window thread.
 #pragma once
 
 #include "platform/platform.h"

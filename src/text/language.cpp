@@ -23,4 +23,12 @@ int languageOffsetForRow(int row) {
 
 int languageOffsetForNumber(int nLan) { return languageOffsetForRow(nLan - 1); }
 
+int languageRowForOffset(int offset) {
+  switch (offset) {
+  case kSimplifiedChinese: return 1;
+  case kTraditionalChinese: return 2;
+  default: return 0;
+  }
+}
+
 } // namespace tarvix::text

@@ -1,5 +1,6 @@
 // A run's preparation alone: what a card could not hold, an image that cannot be read or held, or
-// a copy entry that is gone refuses the run with the text that says why, before any port starts.
+// a copy entry that is gone refuses the run with the text that says why, before any port starts;
+// the reader identity typed in reaches the system either way.
 #include "run/prepare_run.h"
 #include "support/fake_platform.h"
 #include "support/temp_dir.h"
@@ -68,6 +69,7 @@ TEST(PrepareRun, WhatARunCannotWriteOrHoldRefusesItWithItsReason) {
     SCOPED_TRACE(c.name);
     fake.system.memoryBytes = c.memory;
     RunOptions options;
+    options.card.vid = "3C7D", options.card.pid = "A7";
     c.choose(options, c.value);
     const Preparation prepared = prepareRun(options, fake.platform);
     EXPECT_EQ(prepared.refusal, c.refusal);
@@ -82,6 +84,8 @@ TEST(PrepareRun, WhatARunCannotWriteOrHoldRefusesItWithItsReason) {
       EXPECT_FALSE(prepared.copyList.files[0].chosen);
     }
   }
+  // Every preparation, refused or not, names the identity to the system as typed.
+  EXPECT_EQ(fake.system.ignoredIdentities, std::vector<std::string>(std::size(cases), "3C7D/A7"));
   EXPECT_EQ(refusalText(Refusal{text::kImageTooLarge, {"/x.bin"}}, 0),
             "/x.bin: an image of 4 GiB or more cannot be written to a card, so no run starts");
 }

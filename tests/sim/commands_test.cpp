@@ -155,11 +155,16 @@ TEST_F(FarmTest, BlocksThatAreNotExactlyAsLaidOutEndInCheckCondition) {
   load(oneReader("VQ348", R"("cardSectors": 4096)"));
   using R = platform::PassThroughRequest;
   const std::tuple<const char*, R, std::function<void(R&)>> cases[] = {
-      {"signature", readCardRequest(0, 512), [](R& r) { r.commandBlock[3] = 0x4C; }},
-      {"reserved byte 11", readCardRequest(0, 512), [](R& r) { r.commandBlock[11] = 1; }},
-      {"sector count", readCardRequest(0, 1024), [](R& r) { r.commandBlock[10] = 1; }},
-      {"direction", readCardRequest(0, 512), [](R& r) { r.direction = DataDirection::Out; }},
-      {"unknown sub-code", readCardRequest(0, 512), [](R& r) { r.commandBlock[1] = 0x77; }},
+      {"signature", areaTransferRequest(Command::ReadCard, 0, 512),
+       [](R& r) { r.commandBlock[3] = 0x4C; }},
+      {"reserved byte 11", areaTransferRequest(Command::ReadCard, 0, 512),
+       [](R& r) { r.commandBlock[11] = 1; }},
+      {"sector count", areaTransferRequest(Command::ReadCard, 0, 1024),
+       [](R& r) { r.commandBlock[10] = 1; }},
+      {"direction", areaTransferRequest(Command::ReadCard, 0, 512),
+       [](R& r) { r.direction = DataDirection::Out; }},
+      {"unknown sub-code", areaTransferRequest(Command::ReadCard, 0, 512),
+       [](R& r) { r.commandBlock[1] = 0x77; }},
       {"unknown opcode", readSectorRequest(0, 512), [](R& r) { r.commandBlock[0] = 0x88; }},
       {"READ(10) flags", readSectorRequest(0, 512), [](R& r) { r.commandBlock[1] = 0x08; }},
       {"READ(10) count", readSectorRequest(0, 512), [](R& r) { r.commandBlock[8] = 2; }},
@@ -188,7 +193,7 @@ TEST_F(FarmTest, BlocksThatAreNotExactlyAsLaidOutEndInCheckCondition) {
     EXPECT_EQ(request.sense[2], 0x05) << what << ": ILLEGAL REQUEST";
   }
   // The unspoiled requests pass, so the refusals above are the spoils' doing.
-  platform::PassThroughRequest good = readCardRequest(0, 512);
+  platform::PassThroughRequest good = areaTransferRequest(Command::ReadCard, 0, 512);
   std::vector<std::uint8_t> buffer(512);
   good.data = buffer.data();
   EXPECT_TRUE(farm->readerAccess().send(handle, good));

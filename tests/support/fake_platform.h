@@ -23,6 +23,9 @@ public:
   std::filesystem::path executablePath() const override { return executable; }
   bool acquireInstanceLock(const std::string&) override { return true; }
   void applySystemAdjustments() override { ++adjustments; }
+  void ignoreSerialNumbersOf(std::string_view vendorId, std::string_view productId) override {
+    ignoredIdentities.push_back(std::string(vendorId) + "/" + std::string(productId));
+  }
   platform::ProcessOutcome runHidden(const std::vector<std::string>&,
                                      const std::vector<std::string>&, const std::filesystem::path&,
                                      std::chrono::nanoseconds,
@@ -34,6 +37,7 @@ public:
   std::string locale = "en_US.UTF-8";
   std::filesystem::path executable = "/nonexistent/tarvix/tarvix";
   int adjustments = 0;
+  std::vector<std::string> ignoredIdentities; // "VID/PID" as the run starts named them
 };
 
 // Counts waits instead of making them; its local time is pinned.

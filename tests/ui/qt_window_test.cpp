@@ -1,5 +1,7 @@
 // The station window drawn by Qt: labels against the language tables, the fresh-start state as
-// the operator sees it, and screenshots in every language for a person to look at.
+// the operator sees it, every text whole at the window's default size, and screenshots in every
+// language for a person to look at.
+#include "app/fitting_texts.h"
 #include "app/station_window.h"
 #include "platform/sim/farm.h"
 #include "station/control_ids.h"
@@ -13,6 +15,7 @@
 #include <QAbstractButton>
 #include <QAbstractEventDispatcher>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
@@ -22,6 +25,10 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOption>
+#include <QTemporaryFile>
 #include <QThread>
 #include <QTimer>
 #include <fstream>
@@ -180,6 +187,124 @@ TEST_F(QtWindow, TypedTextObeysTheEditRules) {
             "A product name of 30 characters");
 }
 
+// The room `widget` draws its text in, as its style lays it out when painting; -1 for a widget
+// that shows no text of its own.
+int textRoom(QWidget* widget) {
+  QStyle* look = widget->style();
+  if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.lineWidth = look->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+    const QRect inside = look->subElementRect(QStyle::SE_LineEditContents, &option, edit)
+                             .marginsRemoved(edit->textMargins());
+    const QFontMetrics metrics(edit->font());
+    // Two pixels each side, a pixel of cursor and the font's overhangs, as the edit paints.
+    return inside.width() - 2 * 2 - 1 - std::max(0, -metrics.minLeftBearing()) -
+           std::max(0, -metrics.minRightBearing());
+  }
+  if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+    QStyleOptionComboBox option;
+    option.initFrom(combo);
+    option.frame = combo->hasFrame();
+    option.subControls = QStyle::SC_All;
+    return look->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo)
+               .width() -
+           2;
+  }
+  if (auto* box = qobject_cast<QCheckBox*>(widget)) {
+    QStyleOptionButton option;
+    option.initFrom(box);
+    return look->subElementRect(QStyle::SE_CheckBoxContents, &option, box).width();
+  }
+  if (auto* button = qobject_cast<QPushButton*>(widget)) {
+    QStyleOptionButton option;
+    option.initFrom(button);
+    return look->subElementRect(QStyle::SE_PushButtonContents, &option, button).width();
+  }
+  if (auto* label = qobject_cast<QLabel*>(widget))
+    return label->contentsRect().width() - 2 * label->margin() - std::max(0, label->indent());
+  if (auto* group = qobject_cast<QGroupBox*>(widget)) {
+    QStyleOptionGroupBox option;
+    option.initFrom(group);
+    option.text = group->title();
+    option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+    // The title keeps as far from the right edge as it starts from the left.
+    const QRect title =
+        look->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, group);
+    return group->width() - 2 * std::max(0, title.left());
+  }
+  return -1;
+}
+
+// Every text a control on screen may have to show that its room cuts, as "control: text".
+std::vector<std::string> clippedTexts(const StationView& view, const app::StationWindow& window) {
+  std::vector<std::string> clipped;
+  for (int control : window.controlIds()) {
+    QWidget* widget = view.widgetFor(control);
+    if (widget == nullptr || !widget->isVisible()) continue;
+    const int room = textRoom(widget);
+    if (room < 0) continue;
+    const QFontMetrics metrics(widget->font());
+    for (const std::string& text : app::textsShownWhole(window.control(control))) {
+      const int needed = metrics.horizontalAdvance(QString::fromStdString(text));
+      if (needed > room) {
+        clipped.push_back(std::to_string(control) + ": " + text + " (" + std::to_string(needed) +
+                          " px in " + std::to_string(room) + ")");
+      }
+    }
+    // A neighbour drawn over it cuts it just as well.
+    for (int other : window.controlIds()) {
+      QWidget* neighbour = view.widgetFor(other);
+      if (other <= control || neighbour == nullptr || !neighbour->isVisible() ||
+          neighbour->parentWidget() != widget->parentWidget())
+        continue;
+      if (widget->geometry().intersects(neighbour->geometry()))
+        clipped.push_back(std::to_string(control) + " overlaps " + std::to_string(other));
+    }
+  }
+  return clipped;
+}
+
+// At the scale the suite gives the screen (1366 x 768 pixels at 100, 150 or 200 %): the window
+// opens within the screen, every field and label holds its widest text in every language, and
+// a fresh start's language list names the system's language.
+TEST(QtWindowFit, EveryTextWholeAtTheDefaultSize) {
+  testing::FakePlatform fake;
+  fake.system.locale = "zh_TW.UTF-8";
+  QtHost host;
+  app::StationWindow window(fake.platform, host);
+  window.initialise();
+  window.controls().setText(id::kSerial, "000000000001");
+  window.controls().setText(id::kVid, "3C7D");
+  window.controls().setText(id::kPid, "A706");
+  window.controls().setText(id::kProduct, "STORAGE DEVICE");
+  StationView view(window);
+  auto* language = qobject_cast<QComboBox*>(view.widgetFor(id::kLanguage));
+  EXPECT_EQ(language->currentText().toStdString(), "繁體中文");
+  EXPECT_EQ(window.control(id::kLanguage).selectedRow, -1); // the settings store no choice
+  view.show();
+  QApplication::processEvents();
+  const QRect screen = view.screen()->availableGeometry();
+  EXPECT_TRUE(screen.contains(view.frameGeometry()))
+      << view.frameGeometry().width() << "x" << view.frameGeometry().height() << " on "
+      << screen.width() << "x" << screen.height();
+  const std::string scale = std::to_string(qRound(view.devicePixelRatioF() * 100));
+  const char* names[] = {"en", "zh-CN", "zh-TW"};
+  for (int row : {2, 1, 0}) {
+    language->setCurrentIndex(row);
+    emit language->activated(row);
+    view.sync();
+    // A layout that grows asks its scroll area again: two rounds settle it.
+    QApplication::processEvents();
+    QApplication::processEvents();
+    EXPECT_EQ(clippedTexts(view, window), std::vector<std::string>{})
+        << names[row] << " at " << scale << " %";
+    QDir().mkpath(TARVIX_SCREENSHOT_DIR);
+    view.grab().save(QString(TARVIX_SCREENSHOT_DIR) + "/station-fit-" + names[row] + "-" +
+                     QString::fromStdString(scale) + ".png");
+  }
+}
+
 // The window as a newcomer first sees it: the default farm's seven readers found on one hub.
 TEST(QtWindowOnFarm, ShowsTheReadersAndFollowsThePanel) {
   char pattern[] = "/tmp/tarvix-qt-farm-XXXXXX";
@@ -267,9 +392,25 @@ TEST(QtWindowOnFarm, ShowsTheReadersAndFollowsThePanel) {
 } // namespace
 } // namespace tarvix::ui
 
-// The application must outlive every test and die before the library's own statics.
+// The application must outlive every test and die before the library's own statics. With
+// TARVIX_SCREEN_SCALE (1, 1.5, 2) the window is drawn offscreen on a 1366 x 768 screen at that
+// scale, else on the display, or offscreen without one.
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("DISPLAY")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QTemporaryFile screens;
+  if (const QByteArray scale = qgetenv("TARVIX_SCREEN_SCALE"); !scale.isEmpty()) {
+    if (!screens.open()) return 2;
+    // The screen's size as the window sees it: its pixels over the scale.
+    const double factor = scale.toDouble();
+    const QByteArray width = QByteArray::number(qRound(1366 / factor));
+    const QByteArray height = QByteArray::number(qRound(768 / factor));
+    screens.write(R"({"screens": [{"name": "station", "x": 0, "y": 0, "width": )" + width +
+                  R"(, "height": )" + height +
+                  R"(, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": )" + scale + "}]}");
+    screens.flush();
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + screens.fileName().toUtf8());
+  } else if (qEnvironmentVariableIsEmpty("DISPLAY")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
   QApplication application(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

@@ -1,7 +1,11 @@
 // The Windows backend's decoders on answers recorded from Windows: location information and
-// location paths of devices on a two-level hub, instance ids, mount point lists, sense areas and
-// drive layouts. They run on every system.
+// location paths of devices on a two-level hub, instance ids, mount point lists, sense areas,
+// pass-through frames and drive layouts; and what it hands over: frames, command lines, registry
+// value names. They run on every system.
+#include "channel/command_blocks.h"
+#include "channel/replies.h"
 #include "platform/windows/windows_text.h"
+#include "support/hex_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -138,20 +142,114 @@ TEST(WindowsDecoders, DriveLayoutsDecodeAndTheEmptyOneDropsEveryEntry) {
 
 TEST(WindowsDecoders, CommandLinesQuoteWhatTheRuntimeWouldSplit) {
   const std::pair<std::vector<std::string>, const char*> cases[] = {
-      {{"xcopy.exe", "C:\\Data\\readme.txt", "G:\\"}, "xcopy.exe C:\\Data\\readme.txt G:\\"},
-      {{"xcopy.exe", "C:\\My Data\\", "G:\\Docs\\"}, "xcopy.exe \"C:\\My Data\\\\\" G:\\Docs\\"},
+      {{"tool", "C:\\Data\\readme.txt", "G:\\"}, "tool C:\\Data\\readme.txt G:\\"},
+      {{"tool", "C:\\My Data\\", "G:\\Docs\\"}, "tool \"C:\\My Data\\\\\" G:\\Docs\\"},
       {{"tool", "say \"hi\"", ""}, "tool \"say \\\"hi\\\"\" \"\""},
       {{"tool", "a\\\\\"b"}, "tool \"a\\\\\\\\\\\"b\""},
+      {{"tool", "\"C:\\My Data\\\""}, "tool \"C:\\My Data\\\""}, // quoted already
   };
   for (const auto& [argv, line] : cases)
     EXPECT_EQ(commandLine(argv), line);
-  // The copy step's two runs, as xcopy receives them.
-  EXPECT_EQ(commandLine(xcopyCommand("G:\\", "D:\\Data\\read me.txt", "").argv),
-            "xcopy.exe \"D:\\Data\\read me.txt\" G:\\ /Y");
-  EXPECT_EQ(commandLine(xcopyCommand("G:\\", "D:\\Data\\Docs", "Docs").argv),
-            "xcopy.exe D:\\Data\\Docs G:\\Docs\\ /E /Y");
   EXPECT_EQ(localeName("zh", "TW"), "zh_TW");
   EXPECT_EQ(localeName("", "TW"), "");
+}
+
+// The copy step's runs as xcopy receives them: the source always in quotation marks, written as
+// it stands (xcopy has no escapes, so a folder at a drive's root keeps its one backslash).
+TEST(WindowsDecoders, CopyLinesQuoteTheSourceAlways) {
+  const std::tuple<std::string, std::string, std::string, const char*> cases[] = {
+      {"G:\\", "D:\\Data\\readme.txt", "", "xcopy.exe \"D:\\Data\\readme.txt\" G:\\ /Y"},
+      {"G:\\", "D:\\Data\\read me.txt", "", "xcopy.exe \"D:\\Data\\read me.txt\" G:\\ /Y"},
+      {"G:\\", "D:\\Data\\Docs", "Docs", "xcopy.exe \"D:\\Data\\Docs\" G:\\Docs\\ /E /Y"},
+      {"G:\\", "D:\\", "D", "xcopy.exe \"D:\\\" G:\\D\\ /E /Y"},
+      {"G:\\", "D:\\My Docs", "My Docs", "xcopy.exe \"D:\\My Docs\" \"G:\\My Docs\\\" /E /Y"},
+  };
+  for (const auto& [target, source, folder, line] : cases)
+    EXPECT_EQ(commandLine(xcopyCommand(target, source, folder).argv), line) << source;
+}
+
+TEST(WindowsDecoders, IgnoreSerialValueNamesJoinTheIdsAsTyped) {
+  EXPECT_EQ(ignoreSerialValueName("3C7D", "A706"), "IgnoreHWSerNum3C7DA706");
+  EXPECT_EQ(ignoreSerialValueName("12", "AB"), "IgnoreHWSerNum12AB");
+  EXPECT_EQ(ignoreSerialValueName("", ""), "IgnoreHWSerNum");
+}
+
+// Every command's frame: variant, lengths handed over, direction, sense and data area, as the
+// command table gives them (44 and 80 of a 32-bit frame are 56 and 92 in this 64-bit one).
+TEST(WindowsDecoders, PassThroughFramesFollowTheCommandTable) {
+  namespace c = channel;
+  constexpr std::uint32_t B = frame::kBufferedCode;
+  constexpr std::uint32_t D = frame::kDirectCode;
+  struct Case {
+    const char* name;
+    platform::PassThroughRequest request;
+    std::uint32_t code, in, out;
+    std::uint8_t dataIn, senseLength;
+    std::uint64_t dataBufferOffset;
+    std::uint32_t timeout;
+  };
+  const Case cases[] = {
+      {"ReInitialCard", c::reInitialCardRequest(), B, 92, 92, 0, 0, 0, 2},
+      {"FactoryTotalDefault", c::factoryTotalDefaultRequest(), B, 92, 92, 0, 0, 0, 2},
+      {"SetBinAreaSize", c::setBinAreaSizeRequest(129), B, 56, 92, 0, 32, 92, 2},
+      {"SetCDRomSize", c::setCDRomSizeRequest(2048), B, 56, 92, 0, 32, 92, 2},
+      {"WriteCard", c::areaTransferRequest(c::Command::WriteCard, 0, 65536), D, 92, 92, 0, 32, 0,
+       2},
+      {"ReadCard", c::areaTransferRequest(c::Command::ReadCard, 0, 65536), B, 56, 92 + 65536, 1, 0,
+       92, 2},
+      {"WriteBin", c::areaTransferRequest(c::Command::WriteBin, 0, 4096), D, 92, 92, 0, 32, 0, 2},
+      {"ReadAutoRun", c::areaTransferRequest(c::Command::ReadAutoRun, 0, 2048), B, 56, 92 + 2048, 1,
+       0, 92, 2},
+      {"GetCapacity", c::getCapacityCardRequest(), B, 56, 100, 1, 32, 92, 2},
+      {"GetVIDPID", c::getVidPidRequest(c::kVidPidIdentity), B, 56, 108, 1, 0, 92, 2},
+      {"ReadEEPROM", c::readEepromRequest(128), B, 56, 220, 1, 0, 92, 2},
+      {"WriteEEPROM", c::writeEepromRequest(128), D, 92, 92, 0, 0, 0, 4},
+      {"WriteSector", c::writeSectorRequest(7, 512), D, 92, 92, 0, 0, 0, 2},
+  };
+  auto at32 = [](const std::vector<std::uint8_t>& b, std::size_t i) {
+    return std::uint32_t{b[i]} | std::uint32_t{b[i + 1]} << 8 | std::uint32_t{b[i + 2]} << 16 |
+           std::uint32_t{b[i + 3]} << 24;
+  };
+  for (const Case& k : cases) {
+    const PassThroughFrame f = passThroughFrame(k.request);
+    EXPECT_EQ(f.controlCode, k.code) << k.name;
+    EXPECT_EQ(f.inputLength, k.in) << k.name;
+    EXPECT_EQ(f.outputLength, k.out) << k.name;
+    ASSERT_GE(f.bytes.size(), f.outputLength) << k.name;
+    EXPECT_EQ(f.bytes[4], 1) << k.name << ": TargetId";
+    EXPECT_EQ(f.bytes[6], 16) << k.name << ": CdbLength";
+    EXPECT_EQ(f.bytes[7], k.senseLength) << k.name;
+    EXPECT_EQ(f.bytes[8], k.dataIn) << k.name;
+    EXPECT_EQ(at32(f.bytes, 12), k.request.dataLength) << k.name;
+    EXPECT_EQ(at32(f.bytes, 16), k.timeout) << k.name;
+    EXPECT_EQ(at32(f.bytes, 24) | std::uint64_t{at32(f.bytes, 28)} << 32, k.dataBufferOffset)
+        << k.name;
+    EXPECT_EQ(at32(f.bytes, 32), 60u) << k.name << ": SenseInfoOffset";
+    EXPECT_TRUE(std::equal(k.request.commandBlock.begin(), k.request.commandBlock.end(),
+                           f.bytes.begin() + 36))
+        << k.name;
+  }
+  EXPECT_EQ(passThroughFrame(c::getCapacityUnitRequest(1)).bytes,
+            testing::readHexFixture("windows/get_capacity_unit1_frame.hex"));
+}
+
+TEST(WindowsDecoders, AnsweredFramesGiveStatusSenseAndData) {
+  const auto answered = testing::readHexFixture("windows/get_capacity_8mb_answered.hex");
+  ASSERT_EQ(answered.size(), frame::kDataAt + 8);
+  const auto good = judgePassThrough(true, 0, answered);
+  EXPECT_TRUE(good.good);
+  const auto capacity =
+      channel::decodeCapacity(std::span<const std::uint8_t>(answered).subspan<frame::kDataAt, 8>());
+  EXPECT_EQ(capacity.sectorCount, 16384u);
+  EXPECT_EQ(capacity.sectorSize, 512u);
+
+  const auto refused =
+      judgePassThrough(true, 0, testing::readHexFixture("windows/set_cdrom_size_refused.hex"));
+  EXPECT_FALSE(refused.good);
+  EXPECT_EQ(refused.errorCode, EIO);
+  EXPECT_EQ(refused.senseKey, 0x05);
+  // The call itself failed: the frame is not read.
+  EXPECT_EQ(judgePassThrough(false, 1167, answered).errorCode, ENODEV);
 }
 
 // Two controllers as a station PC lists them: a 4-port root hub with a 7-port hub on port 3 and

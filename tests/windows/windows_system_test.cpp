@@ -1,11 +1,18 @@
 // The Windows system services as a process sees them, under wine or on Windows: hidden child
 // processes and their exit codes, the time-out and the caller's change of mind ending the child,
-// a program that is not there, and the single-instance lock.
+// a program that is not there, the copy tool on the line the copy step gives it, the run start's
+// registry value, and the single-instance lock.
+#include "platform/windows/device_parts.h"
+#include "platform/windows/wide.h"
 #include "platform/windows/windows_system.h"
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
 
 namespace tarvix::platform::windows {
 namespace {
@@ -44,6 +51,57 @@ TEST(WindowsSystem, HiddenProcessesReportHowTheyWent) {
     EXPECT_EQ(got.exitCode, c.want.exitCode) << name;
     EXPECT_LT(std::chrono::steady_clock::now() - start, 20s) << name << ": ended in time";
   }
+}
+
+// xcopy splits its own line: a source and a folder with blanks, as the copy step writes them.
+TEST(WindowsSystem, TheCopyToolTakesTheCopyStepsLines) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::temp_directory_path() / "tarvix copy test";
+  fs::remove_all(root);
+  fs::create_directories(root / "My Docs" / "inner");
+  fs::create_directories(root / "card");
+  std::ofstream(root / "read me.txt") << "file";
+  std::ofstream(root / "My Docs" / "inner" / "deep.txt") << "deep";
+  const std::string target = narrow((root / "card").wstring()) + "\\";
+  WindowsVolumes volumes;
+  WindowsSystem system;
+  for (const auto& [source, folder] : {std::pair<fs::path, std::string>{root / "read me.txt", ""},
+                                       {root / "My Docs", "My Docs"}}) {
+    const auto command = volumes.copyCommand(target, narrow(source.wstring()), folder);
+    const auto got = system.runHidden(command.argv, command.environment, {},
+                                      std::chrono::seconds(60), [] { return true; });
+    EXPECT_TRUE(got.exited && got.exitCode == 0) << command.argv[1] << ": " << got.exitCode;
+  }
+  EXPECT_TRUE(fs::exists(root / "card" / "read me.txt"));
+  EXPECT_TRUE(fs::exists(root / "card" / "My Docs" / "inner" / "deep.txt"));
+  fs::remove_all(root);
+}
+
+// Written at each run start for the identity typed in; a station on a farm writes nothing.
+TEST(WindowsSystem, RunStartValueNamesTheTypedIdentity) {
+  const wchar_t* key = L"SYSTEM\\CurrentControlSet\\Control\\UsbFlags";
+  const wchar_t* name = L"IgnoreHWSerNum12ABCD0F";
+  HKEY flags = nullptr;
+  // Every Windows has the key; a fresh wine prefix may not.
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &flags,
+                            nullptr),
+            ERROR_SUCCESS);
+  RegDeleteValueW(flags, name);
+  CapturingTrace trace;
+  WindowsSystem(&trace, false).ignoreSerialNumbersOf("12AB", "CD0F");
+  EXPECT_EQ(RegQueryValueExW(flags, name, nullptr, nullptr, nullptr, nullptr),
+            ERROR_FILE_NOT_FOUND);
+  WindowsSystem(&trace).ignoreSerialNumbersOf("12AB", "CD0F");
+  DWORD type = 0;
+  BYTE data[8] = {};
+  DWORD size = sizeof data;
+  ASSERT_EQ(RegQueryValueExW(flags, name, nullptr, &type, data, &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+  EXPECT_EQ(size, 1u);
+  EXPECT_EQ(data[0], 1);
+  EXPECT_EQ(trace.lines(), std::vector<std::string>{"SetRegValueName Success"});
+  RegDeleteValueW(flags, name);
+  RegCloseKey(flags);
 }
 
 TEST(WindowsSystem, OneInstancePerLockName) {

@@ -26,26 +26,15 @@ bool setSparseSize(int fd, std::uint64_t bytes) {
   return ::ftruncate(fd, static_cast<off_t>(bytes)) == 0;
 }
 
-bool writeAll(int fd, std::uint64_t offset, std::span<const std::uint8_t> data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    const ssize_t n =
-        ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO; // a device that takes nothing is at its end
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
+namespace {
 
-bool readAll(int fd, std::uint64_t offset, std::span<std::uint8_t> data) {
+// One call per piece the system moves; a call that moves nothing is the device's end.
+template <typename Byte, typename Call>
+bool moveAll(std::uint64_t offset, std::span<Byte> data, Call call) {
   std::size_t done = 0;
   while (done < data.size()) {
     const ssize_t n =
-        ::pread(fd, data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
+        call(data.data() + done, data.size() - done, static_cast<off_t>(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       if (n == 0) errno = EIO;
@@ -54,6 +43,20 @@ bool readAll(int fd, std::uint64_t offset, std::span<std::uint8_t> data) {
     done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+} // namespace
+
+bool writeAll(int fd, std::uint64_t offset, std::span<const std::uint8_t> data) {
+  return moveAll(offset, data, [fd](const std::uint8_t* bytes, std::size_t length, off_t at) {
+    return ::pwrite(fd, bytes, length, at);
+  });
+}
+
+bool readAll(int fd, std::uint64_t offset, std::span<std::uint8_t> data) {
+  return moveAll(offset, data, [fd](std::uint8_t* bytes, std::size_t length, off_t at) {
+    return ::pread(fd, bytes, length, at);
+  });
 }
 
 std::filesystem::path makeTemporaryFolder(std::string_view prefix) {

@@ -78,34 +78,19 @@ bool setSparseSize(int fd, std::uint64_t bytes) {
   return true;
 }
 
-bool writeAll(int fd, std::uint64_t offset, std::span<const std::uint8_t> data) {
-  const HANDLE file = handleOf(fd);
-  std::size_t done = 0;
-  while (done < data.size()) {
-    OVERLAPPED place = at(offset + done);
-    DWORD moved = 0;
-    const auto length = static_cast<DWORD>(std::min(data.size() - done, kLargestTransfer));
-    if (!::WriteFile(file, data.data() + done, length, &moved, &place)) {
-      errno = errnoOf(::GetLastError());
-      return false;
-    }
-    if (moved == 0) {
-      errno = EIO; // a device that takes nothing is at its end
-      return false;
-    }
-    done += moved;
-  }
-  return true;
-}
+namespace {
 
-bool readAll(int fd, std::uint64_t offset, std::span<std::uint8_t> data) {
+// One call per piece the system moves (at most kLargestTransfer); a call that moves nothing, or
+// reads past the end, is the device's end.
+template <typename Byte, typename Call>
+bool moveAll(int fd, std::uint64_t offset, std::span<Byte> data, Call call) {
   const HANDLE file = handleOf(fd);
   std::size_t done = 0;
   while (done < data.size()) {
     OVERLAPPED place = at(offset + done);
     DWORD moved = 0;
     const auto length = static_cast<DWORD>(std::min(data.size() - done, kLargestTransfer));
-    if (!::ReadFile(file, data.data() + done, length, &moved, &place)) {
+    if (!call(file, data.data() + done, length, &moved, &place)) {
       const DWORD error = ::GetLastError();
       errno = error == ERROR_HANDLE_EOF ? EIO : errnoOf(error);
       return false;
@@ -117,6 +102,16 @@ bool readAll(int fd, std::uint64_t offset, std::span<std::uint8_t> data) {
     done += moved;
   }
   return true;
+}
+
+} // namespace
+
+bool writeAll(int fd, std::uint64_t offset, std::span<const std::uint8_t> data) {
+  return moveAll(fd, offset, data, ::WriteFile);
+}
+
+bool readAll(int fd, std::uint64_t offset, std::span<std::uint8_t> data) {
+  return moveAll(fd, offset, data, ::ReadFile);
 }
 
 std::filesystem::path makeTemporaryFolder(std::string_view prefix) {

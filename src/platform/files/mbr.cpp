@@ -1,4 +1,5 @@
 #include "platform/files/mbr.h"
+#include "platform/byte_order.h"
 
 #include <algorithm>
 
@@ -13,8 +14,7 @@ constexpr std::size_t kSectorCountOffset = 12;
 constexpr unsigned kPrimaryEntries = 4;
 
 std::uint32_t get32(std::span<const std::uint8_t> b, std::size_t at) {
-  return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
-         std::uint32_t{b[at + 3]} << 24;
+  return static_cast<std::uint32_t>(platform::littleEndian(&b[at], 4));
 }
 
 std::size_t entryAt(unsigned number) { return kFirstEntry + (number - 1) * kEntryBytes; }

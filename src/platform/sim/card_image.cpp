@@ -68,37 +68,36 @@ std::uint64_t CardImage::runEnd(std::uint64_t offset) const {
   return std::min(kept, (offset / forgery_.realBytes + 1) * forgery_.realBytes);
 }
 
-bool CardImage::read(std::uint64_t offset, std::span<std::uint8_t> data) const {
+// Calls `piece(at, bytes)` for each run of `data` that is all real or all forged.
+template <typename Byte, typename Piece>
+bool CardImage::eachRun(std::uint64_t offset, std::span<Byte> data, Piece piece) const {
   for (std::size_t done = 0; done < data.size();) {
     const std::uint64_t at = offset + done;
-    const auto piece = data.subspan(done, static_cast<std::size_t>(std::min<std::uint64_t>(
-                                              data.size() - done, runEnd(at) - at)));
-    if (!forged(at)) {
-      if (!files::readAll(fd_, at, piece)) return false;
-    } else if (forgery_.kind == Forgery::Kind::Drop) {
-      std::fill(piece.begin(), piece.end(), forgery_.dropFill);
-    } else if (!files::readAll(fd_, at % forgery_.realBytes, piece)) {
-      return false;
-    }
-    done += piece.size();
+    const auto run = data.subspan(done, static_cast<std::size_t>(std::min<std::uint64_t>(
+                                            data.size() - done, runEnd(at) - at)));
+    if (!piece(at, run)) return false;
+    done += run.size();
   }
   return true;
 }
 
+bool CardImage::read(std::uint64_t offset, std::span<std::uint8_t> data) const {
+  return eachRun(offset, data, [this](std::uint64_t at, std::span<std::uint8_t> run) {
+    if (!forged(at)) return files::readAll(fd_, at, run);
+    if (forgery_.kind == Forgery::Kind::Wrap)
+      return files::readAll(fd_, at % forgery_.realBytes, run);
+    std::fill(run.begin(), run.end(), forgery_.dropFill);
+    return true;
+  });
+}
+
 bool CardImage::write(std::uint64_t offset, std::span<const std::uint8_t> data) const {
-  for (std::size_t done = 0; done < data.size();) {
-    const std::uint64_t at = offset + done;
-    const auto piece = data.subspan(done, static_cast<std::size_t>(std::min<std::uint64_t>(
-                                              data.size() - done, runEnd(at) - at)));
-    if (!forged(at)) {
-      if (!files::writeAll(fd_, at, piece)) return false;
-    } else if (forgery_.kind == Forgery::Kind::Wrap &&
-               !files::writeAll(fd_, at % forgery_.realBytes, piece)) {
-      return false;
-    }
-    done += piece.size();
-  }
-  return true;
+  return eachRun(offset, data, [this](std::uint64_t at, std::span<const std::uint8_t> run) {
+    if (!forged(at)) return files::writeAll(fd_, at, run);
+    // A dropping forgery takes the bytes and keeps none.
+    return forgery_.kind != Forgery::Kind::Wrap ||
+           files::writeAll(fd_, at % forgery_.realBytes, run);
+  });
 }
 
 } // namespace tarvix::platform::sim

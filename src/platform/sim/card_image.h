@@ -46,6 +46,8 @@ private:
   bool forged(std::uint64_t offset) const;
   // Where the run of addresses that `offset` starts ends: the forgery treats it alike.
   std::uint64_t runEnd(std::uint64_t offset) const;
+  template <typename Byte, typename Piece>
+  bool eachRun(std::uint64_t offset, std::span<Byte> data, Piece piece) const;
   int fd_;
   std::uint64_t bytes_;
   std::filesystem::path path_;

@@ -1,7 +1,7 @@
 #include "platform/sim/emulated_reader.h"
 
+#include "platform/byte_order.h"
 #include "platform/files/mbr.h"
-#include "platform/sim/byte_order.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -444,10 +444,8 @@ EmulatedReader::Outcome EmulatedReader::identity(std::uint8_t subCode, unsigned 
   std::fill(reply, reply + kVidPidReplyBytes, 0);
   switch (subCode) {
   case kSubIdentity:
-    reply[0] = static_cast<std::uint8_t>(plan_.vendorId >> 8);
-    reply[1] = static_cast<std::uint8_t>(plan_.vendorId);
-    reply[2] = static_cast<std::uint8_t>(plan_.productId >> 8);
-    reply[3] = static_cast<std::uint8_t>(plan_.productId);
+    putBigEndian16(&reply[0], plan_.vendorId);
+    putBigEndian16(&reply[2], plan_.productId);
     break;
   case kSubCardType: {
     const unsigned slot = plan_.model.luns[lun] == LunKind::SecondCard ? 1 : 0;
@@ -586,23 +584,17 @@ bool EmulatedReader::writeVolume(std::uint64_t generation, unsigned lun, const V
   return true;
 }
 
-bool EmulatedReader::setPartitionType(std::uint64_t generation, unsigned lun,
-                                      const VolumePlace& place, std::uint8_t type, int& error) {
-  std::lock_guard lock(mutex_);
-  Area area;
-  if (!checkDisk(generation, lun, area, error)) return false;
-  if (place.firstSector == 0) {
-    error = ENODEV; // the volume is the whole disk: no entry holds it
-    return false;
-  }
+// Reads the disk's first sector, lets `edit` change it (false: the change does not apply), and
+// writes it back.
+template <typename Edit>
+bool EmulatedReader::editFirstSector(const Area& area, int& error, Edit edit) {
   std::array<std::uint8_t, kSectorBytes> sector{};
   const std::uint64_t first = area.firstSector * kSectorBytes;
   if (!area.image->read(first, sector)) {
     error = EIO;
     return false;
   }
-  const unsigned number = files::entryStartingAt(sector, place.firstSector);
-  if (number == 0 || !files::setPartitionType(sector, number, type)) {
+  if (!edit(std::span<std::uint8_t>(sector))) {
     error = EINVAL;
     return false;
   }
@@ -613,24 +605,31 @@ bool EmulatedReader::setPartitionType(std::uint64_t generation, unsigned lun,
   return true;
 }
 
+bool EmulatedReader::setPartitionType(std::uint64_t generation, unsigned lun,
+                                      const VolumePlace& place, std::uint8_t type, int& error) {
+  std::lock_guard lock(mutex_);
+  Area area;
+  if (!checkDisk(generation, lun, area, error)) return false;
+  if (place.firstSector == 0) {
+    error = ENODEV; // the volume is the whole disk: no entry holds it
+    return false;
+  }
+  return editFirstSector(area, error, [&](std::span<std::uint8_t> sector) {
+    const unsigned number = files::entryStartingAt(sector, place.firstSector);
+    return number != 0 && files::setPartitionType(sector, number, type);
+  });
+}
+
 bool EmulatedReader::dropPartitionLayout(std::uint64_t generation, unsigned lun, int& error) {
   std::lock_guard lock(mutex_);
   Area area;
   if (!checkDisk(generation, lun, area, error)) return false;
   // Without a table, sector 0 may be a volume boot sector that must not be touched.
   if (partition_[lun].firstSector == 0) return true;
-  std::array<std::uint8_t, kSectorBytes> sector{};
-  const std::uint64_t first = area.firstSector * kSectorBytes;
-  if (!area.image->read(first, sector)) {
-    error = EIO;
-    return false;
-  }
-  files::dropLayout(sector);
-  if (!area.image->write(first, sector)) {
-    error = EIO;
-    return false;
-  }
-  return true;
+  return editFirstSector(area, error, [](std::span<std::uint8_t> sector) {
+    files::dropLayout(sector);
+    return true;
+  });
 }
 
 bool EmulatedReader::rereadPartitionLayout(std::uint64_t generation, unsigned lun, int& error) {

@@ -142,6 +142,7 @@ private:
   Area lunArea(unsigned lun) const;
   const CardImage* cardOf(unsigned lun) const;
   bool checkDisk(std::uint64_t generation, unsigned lun, Area& area, int& error) const;
+  template <typename Edit> static bool editFirstSector(const Area& area, int& error, Edit edit);
 
   const ReaderPlan plan_;
   mutable std::mutex mutex_;

@@ -1,4 +1,5 @@
 #include "platform/sim/farm_file.h"
+#include "platform/byte_order.h"
 
 #include "platform/reader_access.h"
 #include "platform/sim/wire.h"
@@ -127,7 +128,7 @@ std::uint16_t hexWord(const json& value, const std::string& path) {
   const std::string digits = value.is_string() ? value.get<std::string>() : std::string();
   if (digits.size() != 4) refuse(path, "must be 4 hex digits");
   const std::vector<std::uint8_t> bytes = hexBytes(value, path);
-  return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
+  return static_cast<std::uint16_t>(bigEndian16(bytes.data()));
 }
 
 bool safeId(const std::string& id) {

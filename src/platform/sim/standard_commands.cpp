@@ -1,7 +1,7 @@
 // The standard commands of the emulated controller: what a system's disk and CD-ROM drivers send to
 // any USB disk before and beside READ(10) and WRITE(10). The station itself sends none of them;
 // the kernel does, once the farm is served as USB devices.
-#include "platform/sim/byte_order.h"
+#include "platform/byte_order.h"
 #include "platform/sim/emulated_reader.h"
 
 #include <algorithm>

@@ -25,12 +25,17 @@ static_assert(sizeof(PARTITION_INFORMATION_EX) == kLayoutEntryBytes);
 static_assert(offsetof(PARTITION_INFORMATION_EX, Mbr) == 32);
 static_assert(offsetof(PARTITION_INFORMATION_EX, RewritePartition) == 28);
 
-// The pass-through frame with its sense area right behind it.
-struct PassThroughFrame {
-  SCSI_PASS_THROUGH_DIRECT header;
-  ULONG align;
-  UCHAR sense[kSenseAreaLength];
-};
+// The frame is built as bytes; the system's own records must lie where the bytes put them.
+static_assert(sizeof(SCSI_PASS_THROUGH) == frame::kHeaderBytes);
+static_assert(sizeof(SCSI_PASS_THROUGH_DIRECT) == frame::kHeaderBytes);
+static_assert(offsetof(SCSI_PASS_THROUGH, TargetId) == 4);
+static_assert(offsetof(SCSI_PASS_THROUGH, DataTransferLength) == 12);
+static_assert(offsetof(SCSI_PASS_THROUGH, DataBufferOffset) == frame::kDataAddressAt);
+static_assert(offsetof(SCSI_PASS_THROUGH_DIRECT, DataBuffer) == frame::kDataAddressAt);
+static_assert(offsetof(SCSI_PASS_THROUGH, SenseInfoOffset) == 32);
+static_assert(offsetof(SCSI_PASS_THROUGH, Cdb) == 36);
+static_assert(IOCTL_SCSI_PASS_THROUGH == frame::kBufferedCode);
+static_assert(IOCTL_SCSI_PASS_THROUGH_DIRECT == frame::kDirectCode);
 
 // The disk the system runs from: the disk number of the Windows folder's volume.
 std::optional<std::uint32_t> systemDiskNumber() {
@@ -122,11 +127,15 @@ ReaderHandle WindowsReaderAccess::open(std::string_view driveName) {
 
 bool WindowsReaderAccess::send(ReaderHandle handle, PassThroughRequest& request) {
   const HANDLE device = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(handle));
-  // The data moves in place; a buffer off the adapter's alignment goes through an aligned copy.
+  PassThroughFrame sent = passThroughFrame(request);
+  // A direct request's data moves in place; a buffer off the adapter's alignment goes through an
+  // aligned copy.
   constexpr std::uintptr_t kAlignment = 16;
   std::unique_ptr<std::uint8_t[], void (*)(void*)> bounce(nullptr, ::_aligned_free);
   std::uint8_t* data = request.data;
-  if (request.dataLength > 0 && reinterpret_cast<std::uintptr_t>(data) % kAlignment != 0) {
+  const bool direct = request.frame == FrameVariant::Direct;
+  if (direct && request.dataLength > 0 &&
+      reinterpret_cast<std::uintptr_t>(data) % kAlignment != 0) {
     bounce.reset(static_cast<std::uint8_t*>(::_aligned_malloc(request.dataLength, kAlignment)));
     if (!bounce) {
       request.errorCode = ENOMEM;
@@ -138,28 +147,23 @@ bool WindowsReaderAccess::send(ReaderHandle handle, PassThroughRequest& request)
     else
       std::memset(data, 0, request.dataLength);
   }
-  PassThroughFrame frame{};
-  frame.header.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
-  frame.header.CdbLength = static_cast<UCHAR>(request.commandBlock.size());
-  frame.header.SenseInfoLength = static_cast<UCHAR>(kSenseAreaLength);
-  frame.header.SenseInfoOffset = offsetof(PassThroughFrame, sense);
-  frame.header.DataIn = request.dataLength == 0                  ? SCSI_IOCTL_DATA_UNSPECIFIED
-                        : request.direction == DataDirection::In ? SCSI_IOCTL_DATA_IN
-                                                                 : SCSI_IOCTL_DATA_OUT;
-  frame.header.DataTransferLength = request.dataLength;
-  frame.header.TimeOutValue = request.timeoutSeconds;
-  frame.header.DataBuffer = request.dataLength > 0 ? data : nullptr;
-  std::memcpy(frame.header.Cdb, request.commandBlock.data(), request.commandBlock.size());
+  if (direct && request.dataLength > 0)
+    std::memcpy(sent.bytes.data() + frame::kDataAddressAt, &data, sizeof data);
   DWORD returned = 0;
-  const bool delivered = ::DeviceIoControl(device, IOCTL_SCSI_PASS_THROUGH_DIRECT, &frame,
-                                           sizeof frame, &frame, sizeof frame, &returned, nullptr);
+  const bool delivered =
+      ::DeviceIoControl(device, sent.controlCode, sent.bytes.data(), sent.inputLength,
+                        sent.bytes.data(), sent.outputLength, &returned, nullptr);
   const DWORD error = delivered ? 0 : ::GetLastError();
-  if (bounce && request.direction == DataDirection::In)
-    std::memcpy(request.data, data, request.dataLength);
-  const auto verdict = judgePassThrough(delivered, error, frame.header.ScsiStatus, frame.sense);
+  if (request.direction == DataDirection::In && request.dataLength > 0) {
+    // A buffered read answers in the frame's data area, zero where the device sent nothing.
+    const std::uint8_t* answer = direct ? data : sent.bytes.data() + frame::kDataAt;
+    if (answer != request.data) std::memcpy(request.data, answer, request.dataLength);
+  }
+  const auto verdict = judgePassThrough(delivered, error, sent.bytes);
   request.errorCode = verdict.errorCode;
   request.senseKey = verdict.senseKey;
-  if (request.senseLength != 0) std::memcpy(request.sense.data(), frame.sense, kSenseAreaLength);
+  if (request.senseLength != 0)
+    std::memcpy(request.sense.data(), sent.bytes.data() + frame::kSenseAt, kSenseAreaLength);
   return verdict.good;
 }
 

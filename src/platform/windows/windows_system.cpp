@@ -14,9 +14,9 @@ namespace {
 
 // The readers of the station's maker: the USB stack ignores their serial numbers, so a reader
 // moved to another port keeps its drive letters and needs no new driver set-up.
-constexpr std::array<const wchar_t*, 6> kIgnoreSerialValues = {
-    L"IgnoreHWSerNum3C7DA701", L"IgnoreHWSerNum3C7DA702", L"IgnoreHWSerNum3C7DA703",
-    L"IgnoreHWSerNum3C7DA704", L"IgnoreHWSerNum3C7DA705", L"IgnoreHWSerNum3C7DA706"};
+constexpr const char* kMakersVendorId = "3C7D";
+constexpr std::array<const char*, 6> kMakersProductIds = {"A701", "A702", "A703",
+                                                          "A704", "A705", "A706"};
 constexpr const wchar_t* kUsbFlagsKey = L"SYSTEM\\CurrentControlSet\\Control\\UsbFlags";
 constexpr const wchar_t* kExplorerPolicyKey =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
@@ -160,17 +160,22 @@ void WindowsSystem::applySystemAdjustments() {
   // Written at every start and never undone; without the rights (no administrator) or without
   // the keys nothing is written, and the missing trace line is the only sign.
   if (!adjust_) return;
-  const BYTE on = 1;
-  for (const wchar_t* value : kIgnoreSerialValues) {
-    if (setValue(HKEY_LOCAL_MACHINE, kUsbFlagsKey, value, REG_BINARY, &on, 1) && trace_)
-      trace_->line("SetRegValueName Success");
-  }
+  for (const char* productId : kMakersProductIds)
+    ignoreSerialNumbersOf(kMakersVendorId, productId);
   const DWORD noAutoRun = kNoAutoRunOnAnyDrive;
   if (setValue(HKEY_CURRENT_USER, kExplorerPolicyKey, L"NoDriveTypeAutoRun", REG_DWORD, &noAutoRun,
                sizeof noAutoRun) &&
       trace_) {
     trace_->line("SetAutoValue Success");
   }
+}
+
+void WindowsSystem::ignoreSerialNumbersOf(std::string_view vendorId, std::string_view productId) {
+  if (!adjust_) return;
+  const BYTE on = 1;
+  const std::wstring name = widen(ignoreSerialValueName(vendorId, productId));
+  if (setValue(HKEY_LOCAL_MACHINE, kUsbFlagsKey, name.c_str(), REG_BINARY, &on, 1) && trace_)
+    trace_->line("SetRegValueName Success");
 }
 
 ProcessOutcome WindowsSystem::runHidden(const std::vector<std::string>& argv,

@@ -27,6 +27,7 @@ public:
   std::filesystem::path executablePath() const override;
   bool acquireInstanceLock(const std::string& name) override;
   void applySystemAdjustments() override;
+  void ignoreSerialNumbersOf(std::string_view vendorId, std::string_view productId) override;
   ProcessOutcome runHidden(const std::vector<std::string>& argv,
                            const std::vector<std::string>& environment,
                            const std::filesystem::path& workingDir,

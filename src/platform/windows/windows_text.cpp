@@ -1,4 +1,5 @@
 #include "platform/windows/windows_text.h"
+#include "platform/byte_order.h"
 
 #include <algorithm>
 #include <cctype>
@@ -37,17 +38,46 @@ template <typename Number> std::optional<Number> parseNumber(std::string_view te
 }
 
 std::uint32_t get32(std::span<const std::uint8_t> b, std::size_t at) {
-  return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
-         std::uint32_t{b[at + 3]} << 24;
+  return static_cast<std::uint32_t>(platform::littleEndian(&b[at], 4));
 }
 
 std::uint64_t get64(std::span<const std::uint8_t> b, std::size_t at) {
-  return std::uint64_t{get32(b, at)} | std::uint64_t{get32(b, at + 4)} << 32;
+  return platform::littleEndian(&b[at], 8);
 }
 
 void put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t value) {
   for (int i = 0; i < 4; ++i)
     b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+void put16(std::vector<std::uint8_t>& b, std::size_t at, std::size_t value) {
+  b[at] = static_cast<std::uint8_t>(value);
+  b[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+// Where the pass-through header keeps its fields, and what the station puts there.
+constexpr std::size_t kTargetIdAt = 4;
+constexpr std::size_t kCdbLengthAt = 6;
+constexpr std::size_t kSenseInfoLengthAt = 7;
+constexpr std::size_t kDataInAt = 8;
+constexpr std::size_t kDataTransferLengthAt = 12;
+constexpr std::size_t kTimeOutValueAt = 16;
+constexpr std::size_t kSenseInfoOffsetAt = 32;
+constexpr std::size_t kCdbAt = 36;
+constexpr std::uint8_t kTargetId = 1;
+constexpr std::uint8_t kDataOut = 0; // also for requests that move no data
+constexpr std::uint8_t kDataIn = 1;
+
+// A whole argument in quotation marks, none inside.
+bool quotedAlready(std::string_view argument) {
+  return argument.size() >= 2 && argument.front() == '"' && argument.back() == '"' &&
+         argument.find('"', 1) == argument.size() - 1;
+}
+
+std::string quoted(const std::string& path) { return '"' + path + '"'; }
+
+std::string quotedIfBlank(const std::string& path) {
+  return path.find_first_of(" \t") == std::string::npos ? path : quoted(path);
 }
 
 } // namespace
@@ -56,7 +86,8 @@ std::string commandLine(const std::vector<std::string>& argv) {
   std::string line;
   for (const std::string& argument : argv) {
     if (!line.empty()) line += ' ';
-    if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) {
+    if ((!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) ||
+        quotedAlready(argument)) {
       line += argument;
       continue;
     }
@@ -81,8 +112,47 @@ std::string commandLine(const std::vector<std::string>& argv) {
 
 CopyCommand xcopyCommand(const std::string& target, const std::string& source,
                          const std::string& folderName) {
-  if (folderName.empty()) return {{"xcopy.exe", source, target, "/Y"}, {}};
-  return {{"xcopy.exe", source, target + folderName + "\\", "/E", "/Y"}, {}};
+  const std::string quotedSource = quoted(source);
+  if (folderName.empty()) return {{"xcopy.exe", quotedSource, quotedIfBlank(target), "/Y"}, {}};
+  return {{"xcopy.exe", quotedSource, quotedIfBlank(target + folderName + "\\"), "/E", "/Y"}, {}};
+}
+
+std::string ignoreSerialValueName(std::string_view vendorId, std::string_view productId) {
+  return "IgnoreHWSerNum" + std::string(vendorId) + std::string(productId);
+}
+
+PassThroughFrame passThroughFrame(const PassThroughRequest& request) {
+  const bool direct = request.frame == FrameVariant::Direct;
+  const bool in = request.direction == DataDirection::In;
+  const std::uint32_t n = request.dataLength;
+  PassThroughFrame f;
+  f.controlCode = direct ? frame::kDirectCode : frame::kBufferedCode;
+  f.bytes.assign(frame::kDataAt + (direct ? 0 : n), 0);
+  std::vector<std::uint8_t>& b = f.bytes;
+  put16(b, 0, frame::kHeaderBytes);
+  b[kTargetIdAt] = kTargetId;
+  b[kCdbLengthAt] = static_cast<std::uint8_t>(request.commandBlock.size());
+  b[kSenseInfoLengthAt] = request.senseLength;
+  b[kDataInAt] = in ? kDataIn : kDataOut;
+  put32(b, kDataTransferLengthAt, n);
+  put32(b, kTimeOutValueAt, request.timeoutSeconds);
+  put32(b, kSenseInfoOffsetAt, frame::kSenseAt);
+  std::copy(request.commandBlock.begin(), request.commandBlock.end(), b.begin() + kCdbAt);
+  if (direct) {
+    f.inputLength = f.outputLength = frame::kDataAt;
+    return f;
+  }
+  // The two commands that move no data and want no sense leave the data area unset and hand the
+  // frame over up to it; every other buffered request hands over the header alone.
+  const bool bare = n == 0 && request.senseLength == 0;
+  if (!bare) put32(b, frame::kDataAddressAt, frame::kDataAt);
+  f.inputLength = bare ? frame::kDataAt : frame::kHeaderBytes;
+  f.outputLength = frame::kDataAt + (in ? n : 0);
+  if (!in && n > 0) {
+    std::copy_n(request.data, n, b.begin() + frame::kDataAt);
+    f.inputLength = frame::kDataAt + n;
+  }
+  return f;
 }
 
 std::string localeName(std::string_view language, std::string_view country) {
@@ -211,6 +281,13 @@ PassThroughVerdict judgePassThrough(bool delivered, std::uint32_t systemError,
   verdict.errorCode = EIO;
   if (scsiStatus == kCheckCondition) verdict.senseKey = senseKeyOf(sense);
   return verdict;
+}
+
+PassThroughVerdict judgePassThrough(bool delivered, std::uint32_t systemError,
+                                    std::span<const std::uint8_t> frame) {
+  if (frame.size() < frame::kDataAt) return judgePassThrough(delivered, systemError, 0xFF, {});
+  return judgePassThrough(delivered, systemError, frame[frame::kScsiStatusAt],
+                          frame.subspan(frame::kSenseAt, kSenseAreaLength));
 }
 
 std::optional<DriveLayout> decodeDriveLayout(std::span<const std::uint8_t> bytes) {

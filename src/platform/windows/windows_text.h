@@ -2,6 +2,7 @@
 // and text: they build and are tested on every system, with recorded answers as fixtures.
 #pragma once
 
+#include "platform/reader_access.h"
 #include "platform/usb_tree.h"
 #include "platform/volumes.h"
 
@@ -15,14 +16,44 @@
 namespace tarvix::platform::windows {
 
 // One command line from `argv` (UTF-8), quoted so that the C runtime's parser of the started
-// program gives back exactly `argv`.
+// program gives back exactly `argv`. An argument that comes in quotation marks already goes in as
+// it stands: no Windows path holds one, and the copy tool wants its paths written so.
 std::string commandLine(const std::vector<std::string>& argv);
 
 // xcopy's run for Volumes::copyCommand, onto `target` ("G:\"): a file into the root, or a folder's
 // content, subfolders included, into "G:\<folderName>\"; overwriting without asking, as a hidden
-// tool cannot be answered.
+// tool cannot be answered. xcopy splits its line itself, at blanks outside quotation marks and with
+// no escapes: the source always in quotation marks, "xcopy.exe "D:\Data\a.txt" G:\ /Y", and the
+// target in them only when it holds a blank.
 CopyCommand xcopyCommand(const std::string& target, const std::string& source,
                          const std::string& folderName);
+
+// The registry value that makes the USB stack ignore the serial numbers of readers with this vendor
+// and product id: "IgnoreHWSerNum" and the two texts joined as they stand ("3C7D", "A706").
+std::string ignoreSerialValueName(std::string_view vendorId, std::string_view productId);
+
+// The SCSI pass-through frame as this 64-bit process hands it to the system: the header
+// (SCSI_PASS_THROUGH, or SCSI_PASS_THROUGH_DIRECT for a direct request) in its 64-bit layout, a
+// 4-byte filler, the 32-byte sense area and, buffered only, the data area.
+namespace frame {
+inline constexpr std::size_t kHeaderBytes = 56;
+inline constexpr std::size_t kScsiStatusAt = 2;
+inline constexpr std::size_t kDataAddressAt = 24; // DataBufferOffset, or DataBuffer when direct
+inline constexpr std::size_t kSenseAt = 60;
+inline constexpr std::size_t kDataAt = 92;
+inline constexpr std::uint32_t kBufferedCode = 0x4D004; // IOCTL_SCSI_PASS_THROUGH
+inline constexpr std::uint32_t kDirectCode = 0x4D014;   // IOCTL_SCSI_PASS_THROUGH_DIRECT
+} // namespace frame
+
+struct PassThroughFrame {
+  std::uint32_t controlCode = 0;
+  std::vector<std::uint8_t> bytes; // header, filler, sense area, data area when buffered
+  std::uint32_t inputLength = 0;
+  std::uint32_t outputLength = 0;
+};
+// The frame of `request`, every byte it does not set zero. A buffered write carries its data in
+// the data area; a direct frame's data address is left for the sender to put in.
+PassThroughFrame passThroughFrame(const PassThroughRequest& request);
 
 // "zh" and "TW" as the system names the user's language and country: "zh_TW".
 std::string localeName(std::string_view language, std::string_view country);
@@ -64,6 +95,9 @@ struct PassThroughVerdict {
 };
 PassThroughVerdict judgePassThrough(bool delivered, std::uint32_t systemError,
                                     std::uint8_t scsiStatus, std::span<const std::uint8_t> sense);
+// The same from a frame as the system handed it back.
+PassThroughVerdict judgePassThrough(bool delivered, std::uint32_t systemError,
+                                    std::span<const std::uint8_t> frame);
 
 // DRIVE_LAYOUT_INFORMATION_EX as bytes: its MBR partitions' starting offsets and type bytes.
 struct LayoutEntry {

@@ -1,10 +1,13 @@
 #include "ui/qt/station_view.h"
 
+#include "app/fitting_texts.h"
 #include "app/option_table.h"
+#include "app/shown_row.h"
 #include "app/station_window.h"
 #include "station/control_ids.h"
 #include "station/numbering.h"
 #include "text/pictures.h"
+#include "ui/about_box.h"
 #include "ui/qt/pictures.h"
 
 #include <QApplication>
@@ -23,6 +26,11 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyleOption>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -36,9 +44,16 @@ using app::ControlKind;
 namespace id = station::id;
 using namespace station;
 
-constexpr int kNarrowEdit = 100;
-
 bool isHubBox(int control) { return control >= hubBoxId(1) && control <= hubBoxId(kHubCount); }
+
+// Controls of the port grid, which has sizes of its own.
+bool inPortGrid(int control) {
+  return isHubBox(control) || (control >= portBoxId(1) && control <= portBoxId(kPortCount)) ||
+         (control >= slotLabelId(1) && control <= slotLabelId(kSlotCount)) || isResultLine(control);
+}
+
+// What the window opens with where the screen has the room: the port boxes grow into it.
+constexpr QSize kRoomyContent(1200, 780);
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
@@ -74,18 +89,44 @@ StationView::StationView(app::StationWindow& window, QWidget* parent)
   setWindowIcon(QIcon(renderPicture(text::kLogoPicture)));
   for (int control : window_.controlIds())
     widgets_[control] = make(control);
+  // Texts, fonts and widths first, so the layouts are measured from the final sizes.
+  sync();
 
   auto* root = new QVBoxLayout(this);
-  root->setContentsMargins(8, 4, 8, 8);
-  root->setSpacing(6);
+  root->setContentsMargins(0, 0, 0, 0);
+  root->setSpacing(0);
   if (!window_.aboutMenuText().empty()) {
     auto* menu = new QMenuBar(this);
     menu->addAction(qs(window_.aboutMenuText()),
                     [this] { window_.onSystemCommand(station::id::kAboutCommand); });
     root->setMenuBar(menu);
   }
-  root->addLayout(buildOptionArea());
-  root->addWidget(buildPortGrid(), 1);
+  // Nothing is ever squeezed: a screen too narrow for the option groups scrolls them sideways
+  // while the top bar above and the port grid below stay whole in view, and a screen too small
+  // for all of it scrolls it all.
+  auto* options = new QWidget;
+  auto* optionLayout = buildOptionArea();
+  QLayoutItem* topBar = optionLayout->takeAt(0);
+  optionLayout->setContentsMargins(0, 0, 0, 0);
+  options->setLayout(optionLayout);
+  options_ = new QScrollArea;
+  options_->setFrameShape(QFrame::NoFrame);
+  options_->setWidgetResizable(true);
+  options_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  options_->setWidget(options);
+  options_->installEventFilter(this);
+  auto* content = new QWidget;
+  auto* column = new QVBoxLayout(content);
+  column->setContentsMargins(8, 4, 8, 8);
+  column->setSpacing(6);
+  column->addLayout(topBar->layout());
+  column->addWidget(options_);
+  column->addWidget(buildPortGrid(), 1);
+  scroll_ = new QScrollArea(this);
+  scroll_->setFrameShape(QFrame::NoFrame);
+  scroll_->setWidgetResizable(true);
+  scroll_->setWidget(content);
+  root->addWidget(scroll_, 1);
 
   // Redrawn once per pass of the event loop that changed the model, and never while it rests.
   window_.setOnChange([this] {
@@ -98,7 +139,94 @@ StationView::StationView(app::StationWindow& window, QWidget* parent)
         },
         Qt::QueuedConnection);
   });
-  sync();
+  fitOptionStrip();
+  resize(defaultSize());
+}
+
+QSize StationView::defaultSize() {
+  // Room for the frame the window manager adds, which is not known before the window is shown.
+  const QSize frame(16, 48);
+  const QSize available = screen()->availableGeometry().size() - frame;
+  QWidget* content = scroll_->widget();
+  options_->widget()->layout()->activate();
+  content->layout()->activate();
+  const int margins =
+      content->layout()->contentsMargins().left() + content->layout()->contentsMargins().right();
+  QSize wanted = content->minimumSizeHint();
+  wanted.setWidth(
+      std::max(wanted.width(), options_->widget()->minimumSizeHint().width() + margins));
+  wanted = wanted.expandedTo(kRoomyContent);
+  if (layout()->menuBar() != nullptr) wanted.rheight() += layout()->menuBar()->sizeHint().height();
+  return wanted.boundedTo(available);
+}
+
+void StationView::fitOptionStrip() {
+  if (options_ == nullptr) return; // not built yet
+  // As tall as the option area, and its scroll bar when it is too wide for the window.
+  const QSize needed = options_->widget()->minimumSizeHint();
+  const int bar =
+      needed.width() > options_->width() ? options_->horizontalScrollBar()->sizeHint().height() : 0;
+  if (options_->height() != needed.height() + bar) options_->setFixedHeight(needed.height() + bar);
+}
+
+bool StationView::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == options_ && event->type() == QEvent::Resize) fitOptionStrip();
+  return QWidget::eventFilter(watched, event);
+}
+
+int StationView::fittingWidth(QWidget* widget, int textWidth) const {
+  QStyle* look = widget->style();
+  const QFontMetrics metrics(widget->font());
+  if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.lineWidth = look->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+    const QMargins margins = edit->textMargins();
+    // The edit keeps two pixels each side, and a pixel for the cursor, around its text.
+    const int inside = textWidth + 2 * 2 + 1 + margins.left() + margins.right() +
+                       std::max(0, -metrics.minLeftBearing()) +
+                       std::max(0, -metrics.minRightBearing());
+    return look->sizeFromContents(QStyle::CT_LineEdit, &option, {inside, metrics.height()}, edit)
+        .width();
+  }
+  if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+    QStyleOptionComboBox option;
+    option.initFrom(combo);
+    option.frame = combo->hasFrame();
+    return look
+        ->sizeFromContents(QStyle::CT_ComboBox, &option, {textWidth + 4, metrics.height()}, combo)
+        .width();
+  }
+  if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text(); // a button with a text gets the margins around it
+    const auto type =
+        qobject_cast<QCheckBox*>(button) ? QStyle::CT_CheckBox : QStyle::CT_PushButton;
+    return look->sizeFromContents(type, &option, {textWidth, metrics.height()}, button).width();
+  }
+  if (auto* label = qobject_cast<QLabel*>(widget))
+    return textWidth + 2 * label->margin() + std::max(0, label->indent()) + 2 * label->frameWidth();
+  return 0;
+}
+
+void StationView::fitWidths() {
+  for (auto& [control, widget] : widgets_) {
+    // The port grid keeps to its own sizes; a group box to its content's and its title's, as a
+    // minimum set here would replace them.
+    if (inPortGrid(control) || qobject_cast<QGroupBox*>(widget) != nullptr) continue;
+    const auto texts = app::textsShownWhole(window_.control(control));
+    if (texts.empty()) continue;
+    const QFontMetrics metrics(widget->font());
+    int widest = 0;
+    for (const std::string& text : texts)
+      widest = std::max(widest, metrics.horizontalAdvance(qs(text)));
+    // Never below what the widget asks for its own text: a minimum set here replaces that.
+    const int width = std::max(fittingWidth(widget, widest), widget->minimumSizeHint().width());
+    widget->setMinimumWidth(width);
+    // An edit as wide as the most it may hold: the row's spare room goes to the labels.
+    if (qobject_cast<QLineEdit*>(widget) != nullptr) widget->setMaximumWidth(width);
+  }
 }
 
 StationView::~StationView() { window_.setOnChange(nullptr); }
@@ -151,7 +279,13 @@ QWidget* StationView::make(int control) {
     line->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     line->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     line->setLineWrapMode(QPlainTextEdit::NoWrap);
-    line->setFrameShape(QFrame::StyledPanel);
+    // A plain box is filled, not stroked: the style's panel stroke loses its top and left edge
+    // where a screen scale such as 150 % puts it on a fraction of a pixel.
+    line->setFrameStyle(QFrame::Box | QFrame::Plain);
+    line->setLineWidth(1);
+    QPalette outline = line->palette();
+    outline.setColor(QPalette::WindowText, palette().color(QPalette::Mid));
+    line->setPalette(outline);
     line->document()->setDocumentMargin(1);
     line->setAutoFillBackground(true);
     return line;
@@ -189,8 +323,6 @@ QLayout* StationView::buildOptionArea() {
       const app::GridCell& cell = spec.cell;
       if (cell.area != which) continue;
       grid->addWidget(w(spec.id), cell.row, cell.column, 1, cell.span);
-      // The narrow edits (VID, PID, counts) keep to their width; the rest share the row.
-      if (cell.width > 0 && cell.width < kNarrowEdit) w(spec.id)->setMaximumWidth(cell.width + 8);
     }
     return box;
   };
@@ -250,7 +382,10 @@ QWidget* StationView::buildPortBox(int port) {
       continue;
     }
     label->setFixedWidth(34);
-    line->setMinimumHeight(44);
+    // Room for the two lines of a port box message, and no more: the grid fits small screens.
+    auto* text = static_cast<QPlainTextEdit*>(line);
+    line->setMinimumHeight(2 * text->fontMetrics().lineSpacing() + 2 * text->frameWidth() +
+                           2 * static_cast<int>(text->document()->documentMargin()));
     auto* row = new QHBoxLayout;
     row->setSpacing(2);
     row->addWidget(label, 0, Qt::AlignTop);
@@ -263,12 +398,20 @@ QWidget* StationView::buildPortBox(int port) {
 void StationView::sync() {
   if (window_.revision() != shownRevision_) {
     shownRevision_ = window_.revision();
+    bool refit = false;
     for (auto& [control, widget] : widgets_) {
       const app::ControlRecord& record = window_.control(control);
       auto it = shown_.find(control);
       if (it != shown_.end() && it->second == record) continue;
+      // New texts, rows or limits change what a field or label must hold.
+      refit = refit || it == shown_.end() || it->second.text != record.text ||
+              it->second.rows != record.rows || it->second.textLimit != record.textLimit;
       apply(record, widget);
       shown_[control] = record;
+    }
+    if (refit) {
+      fitWidths();
+      fitOptionStrip();
     }
   }
   applyColours();
@@ -333,7 +476,7 @@ void StationView::apply(const app::ControlRecord& r, QWidget* widget) {
       combo->clear();
       combo->addItems(rows);
     }
-    combo->setCurrentIndex(r.selectedRow);
+    combo->setCurrentIndex(app::shownRow(r, window_.languageOffset()));
     break;
   }
   case ControlKind::Edit: {
@@ -377,15 +520,15 @@ void StationView::addStrip(QWidget* strip) {
 
 void StationView::showAboutBox() {
   QDialog about(this);
-  about.setWindowTitle("Tarvix");
+  about.setWindowTitle(kAboutCaption);
   auto* l = new QVBoxLayout(&about);
   auto* row = new QHBoxLayout;
   auto* icon = new QLabel(&about);
   icon->setPixmap(renderPicture(text::kLogoPicture));
   row->addWidget(icon);
-  row->addWidget(new QLabel(QString::fromUtf8("Tarvix 1.0.0.6 版"), &about));
+  row->addWidget(new QLabel(QString::fromUtf8(kAboutLine), &about));
   l->addLayout(row);
-  auto* ok = new QPushButton(QString::fromUtf8("確定"), &about);
+  auto* ok = new QPushButton(QString::fromUtf8(kAboutButton), &about);
   connect(ok, &QPushButton::clicked, &about, &QDialog::accept);
   l->addWidget(ok, 0, Qt::AlignRight);
   about.exec();

@@ -12,6 +12,7 @@
 class QGridLayout;
 class QGroupBox;
 class QLayout;
+class QScrollArea;
 
 namespace tarvix::app {
 class StationWindow;
@@ -34,6 +35,7 @@ public:
 
 protected:
   void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
   QWidget* make(int id);
@@ -42,13 +44,24 @@ private:
   QWidget* buildPortBox(int port);
   void apply(const app::ControlRecord& record, QWidget* widget);
   void applyColours();
+  // Every field and label of the option area at least as wide as the widest text it may show.
+  void fitWidths();
+  // The width `widget` needs to show a text `textWidth` pixels wide.
+  int fittingWidth(QWidget* widget, int textWidth) const;
+  // The option area and the port grid whole where the screen has the room; no larger than the
+  // screen, scrolling within, where it has not.
+  QSize defaultSize();
+  // The option area's strip: its own height, and its scroll bar's when it scrolls.
+  void fitOptionStrip();
 
   app::StationWindow& window_;
   std::map<int, QWidget*> widgets_;
   std::map<int, app::ControlRecord> shown_; // what each widget shows now
   std::map<int, int> shownColour_;          // slot colour each result line shows now
   std::uint64_t shownRevision_ = ~0ULL;
-  bool syncQueued_ = false; // a redraw is on its way through the event loop
+  bool syncQueued_ = false;        // a redraw is on its way through the event loop
+  QScrollArea* scroll_ = nullptr;  // everything
+  QScrollArea* options_ = nullptr; // the option area, sideways
 };
 
 } // namespace tarvix::ui

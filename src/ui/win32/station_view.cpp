@@ -1,19 +1,24 @@
 #include "ui/win32/station_view.h"
 
+#include "app/fitting_texts.h"
 #include "app/option_table.h"
+#include "app/shown_row.h"
 #include "app/station_window.h"
 #include "station/control_ids.h"
 #include "station/numbering.h"
 #include "station/records.h"
 #include "text/pictures.h"
 #include "text/texts.h"
+#include "ui/win32/about_dialog.h"
 #include "ui/win32/dpi.h"
 #include "ui/win32/pictures.h"
+#include "ui/win32/resource_ids.h"
 #include "ui/win32/wide_text.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace tarvix::ui {
@@ -24,10 +29,13 @@ namespace id = station::id;
 using namespace station;
 
 constexpr wchar_t kViewClass[] = L"TarvixStation";
-constexpr UINT_PTR kRepaintTimer = 1;
-constexpr UINT kRepaintMs = 50;
+// Posted to the window when the model changed; the flag keeps one on its way at a time.
+constexpr UINT kSyncQueued = WM_APP + 1;
 constexpr int kRowHeight = 24; // at 96 DPI, as every further length here
 constexpr int kGap = 6;
+constexpr int kMinimumHubHeight = 150;
+// Scroll bars show when the screen is too small for everything: nothing is ever cut off.
+constexpr DWORD kWindowStyle = WS_OVERLAPPEDWINDOW | WS_HSCROLL | WS_VSCROLL;
 
 bool isHubBox(int control) { return control >= hubBoxId(1) && control <= hubBoxId(kHubCount); }
 bool isPortBox(int control) { return control >= portBoxId(1) && control <= portBoxId(kPortCount); }
@@ -54,17 +62,21 @@ HFONT makeFont(int points, UINT dpi, int weight, const wchar_t* face) {
                      CLEARTYPE_QUALITY, DEFAULT_PITCH, face);
 }
 
-int textWidth(HWND child, HFONT font, const std::string& text) {
+// The width of `text` drawn in `font`.
+int textWidth(HFONT font, const std::string& text) {
   if (text.empty()) return 0;
-  HDC dc = GetDC(child);
+  HDC dc = CreateCompatibleDC(nullptr);
   HGDIOBJ old = SelectObject(dc, font);
   const std::wstring shown = wide(text);
   SIZE size{};
   GetTextExtentPoint32W(dc, shown.c_str(), static_cast<int>(shown.size()), &size);
   SelectObject(dc, old);
-  ReleaseDC(child, dc);
+  DeleteDC(dc);
   return size.cx;
 }
+
+constexpr int kLanguageOffsets[] = {text::kEnglish, text::kSimplifiedChinese,
+                                    text::kTraditionalChinese};
 
 } // namespace
 
@@ -78,7 +90,6 @@ StationView::StationView(app::StationWindow& window)
   type.hInstance = instance;
   type.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   type.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-  type.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
   type.lpszClassName = kViewClass;
   RegisterClassW(&type);
   slotBrushes_[static_cast<int>(SlotColour::Idle)] = GetSysColorBrush(COLOR_BTNFACE);
@@ -89,11 +100,13 @@ StationView::StationView(app::StationWindow& window)
   }
 
   // No WS_CLIPCHILDREN: the window paints the inside of its group boxes, which do not.
-  handle_ = CreateWindowExW(0, kViewClass, wide(window_.caption()).c_str(), WS_OVERLAPPEDWINDOW,
+  handle_ = CreateWindowExW(0, kViewClass, wide(window_.caption()).c_str(), kWindowStyle,
                             CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr,
                             nullptr, instance, this);
   dpi_ = windowDpi(handle_);
+  setIcons();
   makeFonts();
+  // In id order: the order Tab goes through them.
   for (int control : window_.controlIds())
     children_[control] = make(window_.control(control));
   // Group boxes go to the bottom, so the controls they frame draw over them.
@@ -111,14 +124,20 @@ StationView::StationView(app::StationWindow& window)
   RECT frame{0, 0, s(1260), s(820)};
   const int needed = layout();
   frame.right = std::max<LONG>(frame.right, needed);
-  AdjustWindowRectEx(&frame, WS_OVERLAPPEDWINDOW, FALSE, 0);
+  AdjustWindowRectEx(&frame, kWindowStyle, FALSE, 0);
   resize(frame.right - frame.left, frame.bottom - frame.top);
-  SetTimer(handle_, kRepaintTimer, kRepaintMs, nullptr);
+  // Redrawn once per pass of the message loop that changed the model, and never while it rests.
+  window_.setOnChange([this] {
+    if (!std::exchange(syncQueued_, true)) PostMessageW(handle_, kSyncQueued, 0, 0);
+  });
 }
 
 StationView::~StationView() {
+  window_.setOnChange(nullptr);
   if (IsWindow(handle_)) DestroyWindow(handle_);
   for (HFONT font : fonts_)
+    DeleteObject(font);
+  for (HFONT font : languageFonts_)
     DeleteObject(font);
   for (HBRUSH brush : slotBrushes_)
     if (brush != GetSysColorBrush(COLOR_BTNFACE)) DeleteObject(brush);
@@ -128,6 +147,11 @@ int StationView::s(int value) const { return scaled(value, dpi_); }
 
 void StationView::makeFonts() {
   fontLanguage_ = window_.languageOffset();
+  for (HFONT font : languageFonts_)
+    DeleteObject(font);
+  for (std::size_t i = 0; i < languageFonts_.size(); ++i)
+    languageFonts_[i] = makeFont(9, dpi_, FW_NORMAL, faceFor(kLanguageOffsets[i]));
+  fitted_.clear();
   fonts_[static_cast<int>(FontChoice::Default)] =
       makeFont(9, dpi_, FW_NORMAL, faceFor(fontLanguage_));
   fonts_[static_cast<int>(FontChoice::ArialBlack10)] = makeFont(10, dpi_, FW_HEAVY, L"Arial Black");
@@ -206,8 +230,10 @@ void StationView::sync() {
       // New texts, rows, fonts or shown fields change what the option area needs.
       if (record.kind != ControlKind::ResultLine && record.kind != ControlKind::ProgressBar &&
           (it == shown_.end() || it->second.text != record.text || it->second.rows != record.rows ||
-           it->second.font != record.font || it->second.visible != record.visible)) {
+           it->second.font != record.font || it->second.visible != record.visible ||
+           it->second.textLimit != record.textLimit)) {
         relayout = true;
+        fitted_.erase(control);
       }
       apply(record, child);
       shown_[control] = record;
@@ -290,7 +316,8 @@ void StationView::apply(const app::ControlRecord& r, HWND child) {
       for (const std::string& row : r.rows)
         SendMessageW(child, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(row).c_str()));
     }
-    SendMessageW(child, CB_SETCURSEL, static_cast<WPARAM>(r.selectedRow), 0);
+    SendMessageW(child, CB_SETCURSEL,
+                 static_cast<WPARAM>(app::shownRow(r, window_.languageOffset())), 0);
     break;
   }
   case ControlKind::Picture: InvalidateRect(child, nullptr, FALSE); break;
@@ -305,38 +332,59 @@ void StationView::apply(const app::ControlRecord& r, HWND child) {
   applying_ = false;
 }
 
+int StationView::widestText(int control) const {
+  const app::ControlRecord& r = window_.control(control);
+  // A label may show any language's text, each drawn in its language's face.
+  const bool labelFont = !isHubBox(control) && r.font == FontChoice::Default;
+  int widest = 0;
+  for (const std::string& text : app::textsShownWhole(r)) {
+    if (!labelFont) {
+      widest = std::max(
+          widest,
+          textWidth(isHubBox(control) ? fontFor(FontChoice::ArialBlack10) : fontFor(r.font), text));
+      continue;
+    }
+    for (HFONT font : languageFonts_)
+      widest = std::max(widest, textWidth(font, text));
+  }
+  return widest;
+}
+
 int StationView::naturalWidth(int control) const {
   const app::ControlRecord& r = window_.control(control);
   if (!r.visible) return 0; // hidden fields leave their columns to the shown ones
-  HWND child = children_.at(control);
-  const HFONT font = isHubBox(control) ? fontFor(FontChoice::ArialBlack10) : fontFor(r.font);
-  const int text = textWidth(child, font, r.text);
+  auto cached = fitted_.find(control);
+  if (cached != fitted_.end()) return cached->second;
+  const int text = widestText(control);
+  int width = s(60);
   switch (r.kind) {
-  case ControlKind::PushButton: return text + s(20);
-  case ControlKind::CheckBox: return text + s(24);
-  case ControlKind::Label: return text + s(4);
-  case ControlKind::GroupBox: return text + s(24);
-  case ControlKind::DropDown: {
-    int widest = 0;
-    for (const std::string& row : r.rows)
-      widest = std::max(widest, textWidth(child, font, row));
-    return widest + s(32);
-  }
+  case ControlKind::PushButton: width = text + s(20); break;
+  case ControlKind::CheckBox: width = text + s(24); break;
+  case ControlKind::Label: width = text + s(4); break;
+  case ControlKind::GroupBox: width = text + s(24); break;
+  case ControlKind::DropDown: width = text + s(32); break;
   case ControlKind::Edit: {
-    for (const app::OptionSpec& spec : app::optionTable()) {
-      if (spec.id == control && spec.cell.width > 0) return s(spec.cell.width);
+    // Paths show their start and scroll; every other edit holds the most it may be typed.
+    if (text == 0) {
+      width = control == id::kSettingsPath ? s(120) : s(230);
+      break;
     }
-    return s(100);
+    const LRESULT margins = SendMessageW(children_.at(control), EM_GETMARGINS, 0, 0);
+    // The sunken border, the edit's own margins, and a caret's width with a pixel to spare.
+    width = text + s(4) + LOWORD(margins) + HIWORD(margins) + s(3);
+    break;
   }
-  default: return s(60);
+  default: break;
   }
+  fitted_[control] = width;
+  return width;
 }
 
 void StationView::placeAt(int control, int x, int y, int w, int h) {
   HWND child = children_.at(control);
   // A drop-down list's height is its open list's.
   if (window_.control(control).kind == ControlKind::DropDown) h *= 8;
-  SetWindowPos(child, nullptr, x, y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(child, nullptr, x - scroll_.x, y - scroll_.y, w, h, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 SIZE StationView::grid(const std::vector<Cell>& cells, int x, int y, bool place) {
@@ -369,14 +417,13 @@ SIZE StationView::grid(const std::vector<Cell>& cells, int x, int y, bool place)
   return {spanned(0, columns), rows * h + (rows - 1) * gap};
 }
 
-SIZE StationView::group(app::Area area, int x, int y) {
+SIZE StationView::group(app::Area area, int x, int y, bool place) {
   std::vector<Cell> cells;
   for (const app::OptionSpec& spec : app::optionTable()) {
     if (spec.cell.area == area)
       cells.push_back({spec.id, spec.cell.row, spec.cell.column, spec.cell.span});
   }
   const int groupId = app::areaFrame(area);
-  const bool place = true;
   const int pad = s(10);
   const int title = s(20);
   const SIZE inner = grid(cells, x + pad, y + title, place);
@@ -386,9 +433,7 @@ SIZE StationView::group(app::Area area, int x, int y) {
   return size;
 }
 
-int StationView::layout() {
-  RECT client;
-  GetClientRect(handle_, &client);
+SIZE StationView::arrange(int width, int height, bool place) {
   const int margin = s(8);
   const int gap = s(kGap);
   const int h = s(kRowHeight);
@@ -405,43 +450,130 @@ int StationView::layout() {
   std::sort(bar.begin(), bar.end(),
             [](auto* a, auto* b) { return a->cell.column < b->cell.column; });
   int x = margin;
-  int right = client.right - margin;
-  for (const app::OptionSpec* spec : bar) {
-    if (spec->cell.column >= stretching->cell.column) break;
-    const int w = naturalWidth(spec->id);
-    placeAt(spec->id, x, rowY, w, h);
+  auto cell = bar.begin();
+  for (; *cell != stretching; ++cell) {
+    const int w = naturalWidth((*cell)->id);
+    if (place) placeAt((*cell)->id, x, rowY, w, h);
     x += w + gap;
   }
-  for (auto it = bar.rbegin(); it != bar.rend() && *it != stretching; ++it) {
-    // The logo fills the bar's height; the rest sit on its row.
-    const bool logo = window_.control((*it)->id).kind == ControlKind::Picture;
-    const int w = logo ? s(96) : naturalWidth((*it)->id);
-    right -= w;
-    placeAt((*it)->id, right, logo ? margin : rowY, w, logo ? topHeight : h);
-    right -= gap;
+  // The logo fills the bar's height; the rest sit on its row.
+  auto isLogo = [&](const app::OptionSpec* spec) {
+    return window_.control(spec->id).kind == ControlKind::Picture;
+  };
+  auto barWidth = [&](const app::OptionSpec* spec) {
+    return isLogo(spec) ? s(96) : naturalWidth(spec->id);
+  };
+  int rightItems = s(12) - gap; // the cells after the stretching one, and the room before them
+  for (auto after = cell + 1; after != bar.end(); ++after)
+    rightItems += gap + barWidth(*after);
+  const int pathWidth = std::max(naturalWidth(stretching->id), width - margin - rightItems - x);
+  int needed = x + naturalWidth(stretching->id) + rightItems + margin;
+  if (place) {
+    placeAt(stretching->id, x, rowY, pathWidth, h);
+    int right = x + pathWidth + s(12) - gap;
+    for (auto after = cell + 1; after != bar.end(); ++after) {
+      const int w = barWidth(*after);
+      right += gap;
+      placeAt((*after)->id, right, isLogo(*after) ? margin : rowY, w,
+              isLogo(*after) ? topHeight : h);
+      right += w;
+    }
   }
-  const int pathWidth = std::max(s(120), right - s(12) - x + gap);
-  placeAt(stretching->id, x, rowY, pathWidth, h);
-  int needed = x + pathWidth + s(12) + (client.right - margin - right - gap) + margin;
 
   const int y = margin + topHeight + gap;
-  const SIZE general = group(app::Area::GeneralTest, margin, y);
+  const SIZE general = group(app::Area::GeneralTest, margin, y, place);
   const int cardX = margin + general.cx + gap;
-  const SIZE card = group(app::Area::CardInformation, cardX, y);
+  const SIZE card = group(app::Area::CardInformation, cardX, y, place);
   const int imagesX = cardX + card.cx + gap;
-  const SIZE binary = group(app::Area::BinaryImage, imagesX, y);
-  const SIZE iso = group(app::Area::CdromImage, imagesX, y + binary.cy + gap);
+  const SIZE binary = group(app::Area::BinaryImage, imagesX, y, place);
+  const SIZE iso = group(app::Area::CdromImage, imagesX, y + binary.cy + gap, place);
   needed = std::max<int>(needed, imagesX + std::max(binary.cx, iso.cx) + margin);
   const int optionsBottom = y + std::max<int>({general.cy, card.cy, binary.cy + gap + iso.cy});
   const int portsTop = optionsBottom + gap;
-  layoutPorts(margin, portsTop, client.right - 2 * margin, client.bottom - portsTop - margin);
+  const SIZE ports = portGridMinimum();
+  if (place) {
+    // The port grid keeps to the window's width while it holds the grid, so all seven ports of a
+    // hub stay in view as the option area scrolls sideways.
+    RECT client;
+    GetClientRect(handle_, &client);
+    const bool pinned = client.right - 2 * margin >= ports.cx;
+    layoutPorts(pinned ? margin + scroll_.x : margin, portsTop,
+                pinned ? client.right - 2 * margin : std::max<int>(width - 2 * margin, ports.cx),
+                std::max<int>(height - portsTop - margin, ports.cy));
+  }
+  return {std::max<LONG>(needed, ports.cx + 2 * margin), portsTop + ports.cy + margin};
+}
+
+int StationView::layout() {
+  if (laying_) {
+    // A scroll bar came or went, and the client area with it: lay out again at the end.
+    layAgain_ = true;
+    return content_.cx;
+  }
+  laying_ = true;
+  SIZE needed{};
+  do {
+    layAgain_ = false;
+    RECT client;
+    GetClientRect(handle_, &client);
+    needed = arrange(0, 0, false);
+    content_ = {std::max(client.right, needed.cx), std::max(client.bottom, needed.cy)};
+    setScrollBar(SB_HORZ, content_.cx, client.right, scroll_.x);
+    setScrollBar(SB_VERT, content_.cy, client.bottom, scroll_.y);
+    if (!layAgain_) arrange(content_.cx, content_.cy, true);
+  } while (layAgain_);
+  laying_ = false;
   InvalidateRect(handle_, nullptr, TRUE);
-  return needed;
+  return needed.cx;
+}
+
+void StationView::setScrollBar(int bar, int content, int page, LONG& position) {
+  position = std::clamp<LONG>(position, 0, std::max(0, content - page));
+  SCROLLINFO info{};
+  info.cbSize = sizeof info;
+  info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+  info.nMax = content - 1;
+  info.nPage = static_cast<UINT>(std::max(page, 0));
+  info.nPos = position;
+  SetScrollInfo(handle_, bar, &info, TRUE);
+}
+
+void StationView::scrollBy(int bar, int code, int wheelSteps) {
+  SCROLLINFO info{};
+  info.cbSize = sizeof info;
+  info.fMask = SIF_ALL;
+  GetScrollInfo(handle_, bar, &info);
+  LONG& position = bar == SB_HORZ ? scroll_.x : scroll_.y;
+  const int line = s(kRowHeight);
+  switch (code) {
+  case SB_LINEUP: position -= line; break;
+  case SB_LINEDOWN: position += line; break;
+  case SB_PAGEUP: position -= static_cast<LONG>(info.nPage); break;
+  case SB_PAGEDOWN: position += static_cast<LONG>(info.nPage); break;
+  case SB_THUMBTRACK:
+  case SB_THUMBPOSITION: position = info.nTrackPos; break;
+  case SB_TOP: position = 0; break;
+  case SB_BOTTOM: position = info.nMax; break;
+  default: position -= wheelSteps * 3 * line; break;
+  }
+  layout();
+}
+
+SIZE StationView::portGridMinimum() const {
+  // A port box holds its title, its picture and two slot lines with room for a message line.
+  int title = 0;
+  for (int port = 1; port <= kPortCount; ++port)
+    title = std::max(title, naturalWidth(portBoxId(port)));
+  const int portWidth = std::max({title, s(text::kPictureWidth) + s(12), s(34 + 12 + 96)});
+  const int pad = s(6);
+  const int gap = s(4);
+  return {2 * pad + kPortsPerHub * portWidth + (kPortsPerHub - 1) * gap,
+          kHubCount * s(kMinimumHubHeight) + (kHubCount - 1) * gap};
 }
 
 void StationView::layoutPorts(int x, int y, int width, int height) {
   const int gap = s(4);
-  const int hubHeight = std::max(s(150), (height - 2 * gap) / kHubCount);
+  const int hubHeight = std::max(s(kMinimumHubHeight), (height - 2 * gap) / kHubCount);
   const int title = s(20);
   const int pad = s(6);
   const int portWidth = (width - 2 * pad - (kPortsPerHub - 1) * gap) / kPortsPerHub;
@@ -493,8 +625,9 @@ LRESULT StationView::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     break;
-  case WM_TIMER:
-    if (wParam == kRepaintTimer) sync();
+  case kSyncQueued:
+    syncQueued_ = false;
+    sync();
     return 0;
   case WM_SIZE:
     if (wParam != SIZE_MINIMIZED && !children_.empty()) {
@@ -504,14 +637,20 @@ LRESULT StationView::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return 0;
   case WM_DPICHANGED: {
     dpi_ = HIWORD(wParam);
+    setIcons();
     fontLanguage_ = -1; // new fonts at the new size on the next sync
     const auto* suggested = reinterpret_cast<const RECT*>(lParam);
     SetWindowPos(handle_, nullptr, suggested->left, suggested->top,
                  suggested->right - suggested->left, suggested->bottom - suggested->top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
+    // The new scale may make the window larger than its screen: kept within it, it scrolls.
+    resize(suggested->right - suggested->left, suggested->bottom - suggested->top);
     sync();
     return 0;
   }
+  case WM_HSCROLL:
+  case WM_VSCROLL: scrollBy(message == WM_HSCROLL ? SB_HORZ : SB_VERT, LOWORD(wParam), 0); return 0;
+  case WM_MOUSEWHEEL: scrollBy(SB_VERT, -1, GET_WHEEL_DELTA_WPARAM(wParam) / WHEEL_DELTA); return 0;
   case WM_CTLCOLORSTATIC: {
     const int control = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
     if (!isResultLine(control)) break;
@@ -530,7 +669,7 @@ LRESULT StationView::handleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   }
   case WM_CLOSE: DestroyWindow(handle_); return 0;
   case WM_DESTROY:
-    KillTimer(handle_, kRepaintTimer);
+    window_.setOnChange(nullptr);
     PostQuitMessage(0);
     return 0;
   default: break;
@@ -557,8 +696,18 @@ void StationView::onCommand(int control, int code) {
   sync();
 }
 
-void StationView::showAboutBox() {
-  MessageBoxW(handle_, L"Tarvix 1.0.0.6 \u7248", L"Tarvix", MB_OK | MB_ICONINFORMATION);
+void StationView::showAboutBox() { runAboutDialog(handle_); }
+
+void StationView::setIcons() {
+  // The station's icon at the sizes this screen's scale asks for; the system's own without it.
+  // 32 and 16 pixels at 100 %, as the system's large and small icons are.
+  for (const auto& [which, size96] : {std::pair{ICON_BIG, 32}, {ICON_SMALL, 16}}) {
+    const int size = s(size96);
+    HANDLE icon = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(TARVIX_ICON), IMAGE_ICON,
+                             size, size, LR_SHARED);
+    if (icon == nullptr) icon = LoadIconW(nullptr, IDI_APPLICATION);
+    SendMessageW(handle_, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
+  }
 }
 
 } // namespace tarvix::ui

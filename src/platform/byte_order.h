@@ -1,11 +1,12 @@
-// Multi-byte fields of command blocks, replies and descriptors: SCSI numbers are big-endian, USB
-// numbers little-endian. The caller has checked that the bytes are there.
+// Multi-byte fields of command blocks, replies, descriptors and on-card structures: SCSI numbers
+// are big-endian; USB, FAT and partition-table numbers little-endian. The caller has checked that
+// the bytes are there.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace tarvix::platform::sim {
+namespace tarvix::platform {
 
 template <typename Number = std::uint32_t>
 constexpr Number bigEndian(const std::uint8_t* bytes, std::size_t width) {
@@ -39,4 +40,4 @@ constexpr void putLittleEndian(std::uint8_t* bytes, std::uint64_t value, std::si
     bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-} // namespace tarvix::platform::sim
+} // namespace tarvix::platform
