@@ -133,8 +133,8 @@ vfat_readback() {
   ask result vfat-readback "$verdict"
 }
 
-# The trouble run, with the pulls and the plug the guest makes while it goes on: r6 comes when
-# the station starts (the kernel takes seconds to show it, by then the run is on), r3 goes at its
+# The trouble run, with the pulls and the plug the guest makes while it goes on: r6 comes once
+# the first capacity check has ended (plugged sooner, it may be found with the others), r3 goes at its
 # first write through the block device (the format's: the capacity check's pass-through writes
 # are not counted there), r4 while mcopy writes to it (looked for once its last format has closed
 # its handle).
@@ -143,7 +143,7 @@ trouble() {
   r3=$(disk_of r3)
   r4=$(disk_of r4)
   (
-    until [ -s "$trace" ]; do sleep 0.1; done
+    until grep -qs "Capacity check" "$trace"; do sleep 0.2; done
     say "plugging r6: $(ask plug r6)"
   ) &
   watchers+=($!)
