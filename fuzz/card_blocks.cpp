@@ -5,6 +5,7 @@
 #include "fuzz_input.h"
 #include "run/card_information_sector.h"
 #include "run/card_parameters.h"
+#include "run/serial_counter.h"
 
 #include <algorithm>
 
@@ -34,8 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   constexpr std::size_t kBlockEnd = 452;
   fuzz::expect(zeroFrom(card, 0, run::kInformationBlockAt), "the controller's half stays zero");
   fuzz::expect(zeroFrom(card, kBlockEnd, card.size()), "nothing past the block");
-  const run::RecordedAreaSizes areas = run::recordedAreaSizes(card);
-  fuzz::expect(areas.binSectors == 0 && areas.cdromSectors == 0, "no area sizes recorded");
+  fuzz::expect(run::recordedCdromSectors(card) == 0, "no CD-ROM area size recorded");
 
   const run::SectorImage eeprom = run::eepromParameterImage(p);
   fuzz::expect(zeroFrom(eeprom, run::kEepromImageLength, eeprom.size()), "nothing past the image");
@@ -48,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string next = run::nextSerialText(p.serial);
   fuzz::expect(
-      next.size() >= run::kSerialMinimumDigits &&
+      next.size() >= run::kSerialDigits &&
           std::all_of(next.begin(), next.end(), [](char c) { return c >= '0' && c <= '9'; }),
       "the next serial is twelve or more digits");
   return 0;

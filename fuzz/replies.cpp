@@ -107,7 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     default: {
       std::vector<std::uint8_t> sector(run::kInformationBlockAt * 2);
       if (channel::ReadLastCardBlock(holder, sector))
-        (void)run::recordedAreaSizes(std::span<const std::uint8_t, 512>(sector.data(), 512));
+        (void)run::recordedCdromSectors(std::span<const std::uint8_t, 512>(sector.data(), 512));
       break;
     }
     }

@@ -8,7 +8,7 @@ station=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   # The configure step finds the device server's usbredir library even for the station alone.
-  libudev-dev nlohmann-json3-dev libusbredirparser-dev
+  libudev-dev nlohmann-json3-dev libusbredirparser-dev libpq-dev
   mtools fonts-wqy-microhei
 )
 packages=("${station[@]}")
@@ -16,6 +16,7 @@ if [ "${1:-}" != "--station" ]; then
   packages+=(
     libgtest-dev libgmock-dev
     dosfstools
+    postgresql postgresql-common
     xvfb xauth fonts-dejavu-core python3
     clang-format
     dpkg-dev lintian

@@ -6,8 +6,11 @@ namespace tarvix::cli {
 
 const char* const kUsage =
     "usage: tarvix [--simulate | --farm FILE] [--settings FILE] [--trace] [--log FILE]\n"
+    "              [--line CONNINFO]\n"
     "       tarvix --headless [--scan-only] [--simulate | --farm FILE] [--settings FILE]\n"
-    "              [--report FILE] [--trace] [--log FILE]\n"
+    "              [--report FILE] [--trace] [--log FILE] [--line CONNINFO]\n"
+    "       tarvix --line-init [--line CONNINFO] [--settings FILE]\n"
+    "       tarvix --line-report [--since TIME] [--line CONNINFO] [--settings FILE]\n"
     "       tarvix --version\n"
     "\n"
     "  --simulate      run on the built-in simulated reader farm (seven readers on one hub)\n"
@@ -20,6 +23,12 @@ const char* const kUsage =
     "  --report FILE   where the JSON report goes ('-' for standard output)\n"
     "  --trace         write the diagnostic trace lines to standard error as well\n"
     "  --log FILE      append the production log records to FILE as well\n"
+    "  --line CONNINFO work on the production line in this PostgreSQL database (a libpq\n"
+    "                  connection string or service=NAME; szConnection under [Line] otherwise):\n"
+    "                  serial numbers from its series, every finished port into its records\n"
+    "  --line-init     create or upgrade the line database's schema and roles, then exit\n"
+    "  --line-report   print per station and hour: passed, failed, yield, serial numbers\n"
+    "  --since TIME    with --line-report: only ports finished from TIME on\n"
     "\n"
     "Trace lines go to $XDG_STATE_HOME/tarvix/trace.log, the production log to\n"
     "$XDG_STATE_HOME/tarvix/production.csv (~/.local/state/tarvix without XDG_STATE_HOME).\n"
@@ -29,7 +38,7 @@ std::optional<Options> parse(int argc, char** argv, std::string& error) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    auto value = [&](std::filesystem::path& into) {
+    auto value = [&](auto& into) {
       if (i + 1 >= argc) {
         error = std::string(arg) + " needs a value";
         return false;
@@ -57,6 +66,14 @@ std::optional<Options> parse(int argc, char** argv, std::string& error) {
       if (!value(options.settings)) return std::nullopt;
     } else if (arg == "--report") {
       if (!value(options.report)) return std::nullopt;
+    } else if (arg == "--line") {
+      if (!value(options.line.emplace())) return std::nullopt;
+    } else if (arg == "--line-init") {
+      options.lineInit = true;
+    } else if (arg == "--line-report") {
+      options.lineReport = true;
+    } else if (arg == "--since") {
+      if (!value(options.since)) return std::nullopt;
     } else {
       error = "unknown option '" + std::string(arg) + "'";
       return std::nullopt;
@@ -72,6 +89,15 @@ std::optional<Options> parse(int argc, char** argv, std::string& error) {
   }
   if (!options.report.empty() && !options.headless) {
     error = "--report needs --headless";
+    return std::nullopt;
+  }
+  if (!options.since.empty() && !options.lineReport) {
+    error = "--since needs --line-report";
+    return std::nullopt;
+  }
+  if ((options.lineInit || options.lineReport) &&
+      (options.lineInit == options.lineReport || options.headless || options.onFarm())) {
+    error = "--line-init and --line-report run alone, without a station";
     return std::nullopt;
   }
   return options;

@@ -5,11 +5,13 @@
 #include "app/station_window.h"
 #include "backends.h"
 #include "command_line.h"
+#include "line_setup.h"
 #include "log/production_log_file.h"
 #include "parent_console.h"
 #include "platform/sim/farm.h"
 #include "run/prepare_run.h"
 #include "settings/profile_file.h"
+#include "settings/station_file.h"
 #include "station/control_ids.h"
 #include "terminal_progress.h"
 #include "ui/headless/headless_host.h"
@@ -39,17 +41,32 @@ std::function<void(const std::string&)> tellInWindow(app::StationWindow& window,
   };
 }
 // The trouble with the trace file and the log folder is told before any file's own warning.
-const std::vector<std::filesystem::path>&
-toldTroubleFirst(app::StationWindow& window, ui::WindowHost& host, const LogPlaces& places) {
+const LogPlaces& toldTroubleFirst(app::StationWindow& window, ui::WindowHost& host,
+                                  const LogPlaces& places) {
   if (!places.trouble.empty()) tellInWindow(window, host)(places.trouble);
-  return places.productionLogs;
+  return places;
 }
 } // namespace
 
+StationLogs::StationLogs(const LogPlaces& places, std::function<void(const std::string&)> warn)
+    : line_(places.line), files_(places.productionLogs, warn) {
+  if (line_ != nullptr && !line_->spoolWritable()) warn(line_->spoolTrouble());
+}
+
+void StationLogs::attach(app::StationWindow& window) {
+  window.passRecordsTo(this);
+  window.takeSerialsFrom(line_);
+}
+
+void StationLogs::add(const log::ProductionRecord& record) {
+  if (line_ != nullptr) line_->add(record);
+  files_.add(record);
+}
+
 WindowProductionLog::WindowProductionLog(app::StationWindow& window, ui::WindowHost& host,
                                          const LogPlaces& places)
-    : files_(toldTroubleFirst(window, host, places), tellInWindow(window, host)) {
-  window.passRecordsTo(&files_);
+    : logs_(toldTroubleFirst(window, host, places), tellInWindow(window, host)) {
+  logs_.attach(window);
 }
 
 OpenedWindow::OpenedWindow(Backend& backend, ui::WindowHost& host, const Options& options,
@@ -77,6 +94,10 @@ using cli::takeSettings;
 namespace fs = std::filesystem;
 
 constexpr int kUsageError = 2;
+// How long a headless run waits, at its end, for its records to reach the line; and a closed
+// window, whose operator is waiting.
+constexpr auto kLinePatience = std::chrono::seconds(20);
+constexpr auto kWindowLinePatience = std::chrono::seconds(3);
 constexpr int kReaderFailed = 1;
 // The trace file's bound; the older part is kept as trace.log.1, so at most twice this is kept.
 constexpr std::uint64_t kTraceFileLimit = 4u << 20;
@@ -103,17 +124,19 @@ int fail(const std::string& message) {
 }
 
 LogPlaces logPlaces(const fs::path& folder, const platform::FileTrace& trace,
-                    const cli::Options& options) {
+                    const cli::Options& options, bool stationWide) {
   LogPlaces places;
+  const std::string lost = stationWide ? "no trace file is kept"
+                                       : "no trace file and no "
+                                         "production log are kept";
   if (folder.empty()) {
-    places.trouble = "neither XDG_STATE_HOME nor HOME is set, so no trace file and no "
-                     "production log are kept";
+    places.trouble = "neither XDG_STATE_HOME nor HOME is set, so " + lost;
   } else if (!trace.writing()) {
-    places.trouble = folder.string() + ": cannot be created or written, so no trace file and no "
-                                       "production log are kept there";
-  } else {
+    places.trouble = folder.string() + ": cannot be created or written, so " + lost + " there";
+  } else if (!stationWide) {
     places.productionLogs.push_back(folder / "production.csv");
   }
+  if (stationWide) places.productionLogs.push_back(settings::stationLogFolder() / "production.csv");
   if (!options.log.empty()) places.productionLogs.push_back(options.log);
   return places;
 }
@@ -182,10 +205,10 @@ std::vector<cli::PortLine> portLines(const app::StationWindow& window) {
 
 int runHeadless(cli::Backend& backend, const cli::Options& options, const LogPlaces& places) {
   if (!places.trouble.empty()) say(places.trouble);
-  log::ProductionLogFiles productionLog(places.productionLogs, say);
+  cli::StationLogs productionLog(places, say);
   ui::HeadlessHost host;
   app::StationWindow window(backend.platform(), host);
-  window.passRecordsTo(&productionLog);
+  productionLog.attach(window);
   takeSettings(window, options);
   // The run is prepared from the settings before any reader is touched: whatever would refuse
   // it (no mapping mode, an image, a copy file, a card text) refuses it here.
@@ -198,7 +221,7 @@ int runHeadless(cli::Backend& backend, const cli::Options& options, const LogPla
       refusal = kNoMappingMode;
       return;
     }
-    preparation = run::prepareRun(window.readRunOptions(), backend.platform());
+    preparation = run::prepareRun(window.readRunOptions(), backend.platform(), window.serials());
     if (!preparation->run)
       refusal = run::refusalText(*preparation->refusal, window.languageOffset());
   });
@@ -236,6 +259,12 @@ int runHeadless(cli::Backend& backend, const cli::Options& options, const LogPla
     say(box.caption.starts_with(portCaption)
             ? box.caption.substr(portCaption.size()) + ": " + log::oneLine(box.text)
             : box.text);
+  }
+  if (places.line != nullptr) {
+    if (const std::size_t waiting = places.line->drain(kLinePatience); waiting > 0) {
+      say(std::to_string(waiting) + " production records wait for the line database; the " +
+          "station sends them when it next starts");
+    }
   }
   if (!writeReport(report, options.report)) {
     return fail(options.report.string() + ": cannot be written");
@@ -280,6 +309,14 @@ int main(int argc, char** argv) {
   }
 
   NativeSystem instance;
+  const fs::path executableFolder = instance.executablePath().parent_path();
+  // The station's own settings file, where the line is named too.
+  const fs::path stationFile =
+      options->settings.empty()
+          ? settings::stationSettingsPath(executableFolder, settings::stationWideFolder(),
+                                          settings::userConfigFolder())
+          : options->settings;
+  if (options->lineInit || options->lineReport) return cli::runLineTool(*options, stationFile);
   // A second station for the same readers (or the same farm) ends silently.
   if (!instance.acquireInstanceLock(cli::instanceLockName(*options, instance.executablePath()))) {
     return 0;
@@ -290,9 +327,24 @@ int main(int argc, char** argv) {
   const fs::path folder = cli::stateFolder();
   platform::FileTrace trace(folder.empty() ? fs::path() : folder / "trace.log", kTraceFileLimit,
                             options->trace);
-  const LogPlaces places = logPlaces(folder, trace, *options);
+  // An installed station's files are the station's, shared by its operators; one run from a build
+  // tree or with settings of its own keeps them beside the trace file.
+  const bool stationWide = options->settings.empty() && !settings::stationWideFolder().empty() &&
+                           settings::installedStation(executableFolder);
+  LogPlaces places = logPlaces(folder, trace, *options, stationWide);
+  std::optional<line::LineConfig> lineConfig;
+  const fs::path spoolFolder = stationWide      ? settings::stationWideFolder()
+                               : folder.empty() ? stationFile.parent_path()
+                                                : folder;
+  if (!cli::chooseLine(*options, stationFile, instance.hostName(), spoolFolder, lineConfig, error))
+    return fail(error);
+  std::optional<line::LineStation> line;
+  if (lineConfig) places.line = &line.emplace(*lineConfig, trace, say);
   auto backend = cli::makeBackend(*options, trace, error);
   if (!backend) return fail(error);
-  return options->headless ? runHeadless(*backend, *options, places)
-                           : runWindow(argc, argv, *backend, *options, places);
+  if (options->headless) return runHeadless(*backend, *options, places);
+  const int status = runWindow(argc, argv, *backend, *options, places);
+  // The last ports' records have a moment to reach the line; what does not waits in the spool.
+  if (places.line != nullptr) places.line->drain(kWindowLinePatience);
+  return status;
 }

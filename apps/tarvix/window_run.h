@@ -6,10 +6,12 @@
 #include "app/station_window.h"
 #include "backends.h"
 #include "command_line.h"
+#include "line/line_station.h"
 #include "log/production_log_file.h"
 #include "ui/host.h"
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,23 @@ namespace tarvix::cli {
 struct LogPlaces {
   std::vector<std::filesystem::path> productionLogs;
   std::string trouble;
+  // The production line, when the station is on one: serial numbers come from it, and every
+  // finished port's record goes to it.
+  line::LineStation* line = nullptr;
+};
+
+// Where finished ports' records go: to the line first, when there is one (its spool is on the
+// disk before the port is shown done), then to the production log files. Thread-safe.
+class StationLogs final : public log::ProductionLog {
+public:
+  StationLogs(const LogPlaces& places, std::function<void(const std::string&)> warn);
+  // The window passes its records here and, on a line, takes its serial numbers from it.
+  void attach(app::StationWindow& window);
+  void add(const log::ProductionRecord& record) override;
+
+private:
+  line::LineStation* line_;
+  log::ProductionLogFiles files_;
 };
 
 // A station window's production log, passed every finished port. What cannot be kept is shown in
@@ -29,7 +48,7 @@ public:
   WindowProductionLog(app::StationWindow& window, ui::WindowHost& host, const LogPlaces& places);
 
 private:
-  log::ProductionLogFiles files_;
+  StationLogs logs_;
 };
 
 // Makes the file that --settings names the station's own for this run.

@@ -60,8 +60,7 @@ std::optional<run::Preparation> RunController::prepareFromControls() {
   const std::string typed = controls_.text(id::kSerial);
   const std::string serial = run::paddedSerial(typed);
   if (serial != typed) controls_.setText(id::kSerial, serial);
-  serials_.startFrom(serial); // no worker is alive to take it
-  return run::prepareRun(readRunOptions(), platform_);
+  return run::prepareRun(readRunOptions(), platform_, serials_);
 }
 
 bool RunController::start(run::Preparation preparation) {
@@ -70,9 +69,9 @@ bool RunController::start(run::Preparation preparation) {
     controls_.messageBox(run::refusalText(*preparation.refusal, languageOffset_));
     return false;
   }
-  const std::string& serial = preparation.run->options.serialStart;
+  // No worker is alive to take a number; another station may have taken some since.
+  const std::string serial = serials_.startRun(preparation.run->options.serialStart);
   if (controls_.text(id::kSerial) != serial) controls_.setText(id::kSerial, serial);
-  serials_.startFrom(serial);
   production_.begin(std::move(*preparation.run));
   runPrepared_ = true;
   applyOptionStates(controls_, OptionMoment::RunStarts);
@@ -105,6 +104,9 @@ void RunController::waitForWorkers() {
     host_.runPending(std::chrono::milliseconds(20));
   production_.joinWorkers();
   controls_.flushDisplay();
+  // The edit shows the number a card took last; saved as it is, the next start would hand that
+  // number out again. It shows the station's next number, as at a run's end.
+  if (runPrepared_) controls_.setText(id::kSerial, serials_.next());
 }
 
 } // namespace tarvix::app

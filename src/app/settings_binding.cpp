@@ -8,6 +8,8 @@
 #include "station/control_ids.h"
 #include "text/texts.h"
 
+#include <optional>
+
 namespace tarvix::app {
 namespace {
 
@@ -49,6 +51,18 @@ int storedNumber(const ProfileFile& profile, platform::TraceSink& trace, const S
 std::string message(int id) { return std::string(*text::lookup(id)); }
 
 } // namespace
+
+LineSetting lineSetting(const std::filesystem::path& file, const std::string& hostName) {
+  ProfileFile profile;
+  std::string ignored;
+  if (settings::readable(file)) profile.load(file, ignored);
+  LineSetting line;
+  if (profile.has(section::kLine, key::kConnection))
+    line.connection = profile.text(section::kLine, key::kConnection, "");
+  line.series = profile.text(section::kLine, key::kSeries, settings::kDefaultSeries);
+  line.station = profile.text(section::kLine, key::kStation, hostName);
+  return line;
+}
 
 SettingsBinding::SettingsBinding(platform::Platform& platform, ui::WindowHost& host,
                                  ControlModel& controls, run::SerialCounter& serials,
@@ -115,15 +129,26 @@ int SettingsBinding::applySettings(const ProfileFile& profile) {
     controls_.setChecked(id::kHubMap, !noHub);
   }
   applyOptionStates(controls_, OptionMoment::OptionChanged);
-  serials_.startFrom(controls_.text(id::kSerial));
+  // The station's file (none yet, at a first start) holds the serial number counter; a number
+  // loaded from another file is the operator's, as if typed, and becomes the counter at Auto Start.
+  if (settingsPath.empty() || settingsPath == stationSettingsPath)
+    serials_.startFrom(controls_.text(id::kSerial));
   return language != nullptr ? storedNumber(profile, trace, *language) : 0;
 }
 
 bool SettingsBinding::save() {
+  // The station's file holds the counter other stations on this computer take from: it is read
+  // and written under their lock, and keeps their advance unless the operator typed a number.
+  const bool counterFile = settingsPath == stationSettingsPath;
+  std::optional<settings::SerialCounterLock> counter;
+  if (counterFile) counter.emplace(settingsPath);
   ProfileFile profile;
   std::string ignored;
   // Keys of other tools in the same file stay where they are.
   if (settings::readable(settingsPath)) profile.load(settingsPath, ignored);
+  const bool keepCounter = counterFile && !serials_.typed(controls_.text(id::kSerial)) &&
+                           profile.has(section::kCardInfor, key::kSerialNum);
+  const std::string counterValue = profile.text(section::kCardInfor, key::kSerialNum, "");
   for (const OptionSpec& spec : optionTable()) {
     const Setting& t = spec.setting;
     switch (t.kind) {
@@ -141,6 +166,7 @@ bool SettingsBinding::save() {
       break;
     }
   }
+  if (keepCounter) profile.setText(section::kCardInfor, key::kSerialNum, counterValue);
   copyList_.save(profile);
   return profile.save(settingsPath);
 }
@@ -157,8 +183,9 @@ void SettingsBinding::saveToStationFile() {
 
 void SettingsBinding::useStationFile() {
   if (stationSettingsPath.empty()) {
-    stationSettingsPath = settings::stationSettingsPath(
-        platform_.system.executablePath().parent_path(), settings::userConfigFolder());
+    stationSettingsPath =
+        settings::stationSettingsPath(platform_.system.executablePath().parent_path(),
+                                      settings::stationWideFolder(), settings::userConfigFolder());
   }
   serials_.keepIn(stationSettingsPath);
 }

@@ -12,8 +12,21 @@
 #include "ui/host.h"
 
 #include <filesystem>
+#include <optional>
+#include <string>
 
 namespace tarvix::app {
+
+// The production line the station's settings name under [Line]: its database (szConnection), the
+// series the station takes from (szSeries) and the station's name in the line (szStation). Read
+// once at start-up, before any window, as the line serves every run of the station; save() keeps
+// the section as it is.
+struct LineSetting {
+  std::optional<std::string> connection; // nothing when the file names no line
+  std::string series;                    // "default" when unset
+  std::string station;                   // `hostName` when unset
+};
+LineSetting lineSetting(const std::filesystem::path& file, const std::string& hostName);
 
 class SettingsBinding {
 public:

@@ -62,6 +62,8 @@ public:
   run::PortOutcome outcome(int n) const { return run_.production().outcome(n); }
   // Where finished ports' records go beyond their outcomes; before initialise().
   void passRecordsTo(log::ProductionLog* files) { run_.production().passRecordsTo(files); }
+  // On a production line serial numbers come from its series; before initialise().
+  void takeSerialsFrom(station::SerialSource* line) { serials_.takeFrom(line); }
 
   // The operator's input, forwarded by a front end. Window thread only.
   void onClicked(int id); // a push button pressed, or a check box toggled (its state flips first)

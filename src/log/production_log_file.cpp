@@ -1,6 +1,6 @@
 #include "log/production_log_file.h"
 
-#include <fstream>
+#include "platform/files/shared_file.h"
 
 namespace tarvix::log {
 
@@ -30,14 +30,8 @@ void ProductionLogFiles::add(const ProductionRecord& record) {
 }
 
 bool ProductionLogFiles::append(const std::filesystem::path& file, const std::string& row) {
-  std::error_code none;
-  const bool fresh = std::filesystem::file_size(file, none) == 0 || none;
-  std::ofstream out(file, std::ios::binary | std::ios::app);
-  if (!out) return false;
-  if (fresh) out << csvHeader();
-  out << row;
-  out.flush();
-  return static_cast<bool>(out);
+  // Stations on one computer may share the file: the header and each row go in under its lock.
+  return platform::files::appendShared(file, csvHeader(), row, false);
 }
 
 } // namespace tarvix::log

@@ -1,6 +1,7 @@
 // The production log on disk: every record appended, as one CSV row, to each of its files, and
 // flushed before add() returns, so a crash loses nothing already written. A new or empty file gets
-// the header row first. Thread-safe: workers add under the log's own lock.
+// the header row first. Thread-safe: workers add under the log's own lock, and each row goes in
+// under the file's lock, so stations sharing one file never mix their rows.
 #pragma once
 
 #include "log/production_record.h"

@@ -147,7 +147,8 @@ bool cardInformationStep(const StepContext& context, int driveIndex) {
   std::fill(cleared.begin() + kInformationBlockAt, cleared.end(), std::uint8_t{0});
   (void)channel::WriteCard(m_hUSBDeviceHandle, std::span(cleared).first(bytes), sectorCount - 1);
 
-  std::optional<SectorImage> block = buildCardInformationSector(context);
+  std::string serial;
+  std::optional<SectorImage> block = buildCardInformationSector(context, serial);
   if (!block) {
     context.showText(slot, text::kInformationFailed);
     return false;
@@ -169,6 +170,7 @@ bool cardInformationStep(const StepContext& context, int driveIndex) {
     return false;
   }
   port.cardInfoWritten = true;
+  noteSerialWritten(context, serial);
   context.showText(slot, text::kInformationPassed);
   return true;
 }

@@ -2,6 +2,7 @@
 #include "platform/byte_order.h"
 
 #include "settings/station_file.h"
+#include "text/texts.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -17,6 +18,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::string_view kSerialTooLong = "serial number: more than 12 digits, not written: ";
 constexpr std::string_view kSerialNotSaved = "serial number: the next one cannot be saved in ";
+constexpr std::string_view kSerialNotTaken = "serial number: none from the production line: ";
 constexpr std::string_view kSerialNotSavedMessage =
     "The serial number counter could not be saved, so no card of this run gets a serial number "
     "until it can be: ";
@@ -241,7 +243,15 @@ std::string nextSerialText(std::string_view serial) {
 
 std::optional<std::string> takeSerialNumber(const StepContext& context) {
   const bool increase = context.options.increaseSerial;
-  const SerialCounter::Taken taken = context.serials.take(increase);
+  const int port = context.outcome != nullptr ? context.outcome->record.port : 0;
+  const SerialCounter::Taken taken = context.serials.take(increase, port);
+  if (!taken.lineRefusal.empty()) {
+    context.platform.trace.line(std::string(kSerialNotTaken) + taken.lineRefusal);
+    if (taken.firstFailure)
+      context.display->messageBox(text::localizedWith(text::kLineGaveNoSerial,
+                                                      context.languageOffset, {taken.lineRefusal}));
+    return std::nullopt;
+  }
   if (taken.tooLong) {
     context.platform.trace.line(std::string(kSerialTooLong) + context.serials.next());
     return std::nullopt;
@@ -249,31 +259,36 @@ std::optional<std::string> takeSerialNumber(const StepContext& context) {
   if (taken.notSaved) {
     const std::string file = context.serials.file().string();
     context.platform.trace.line(std::string(kSerialNotSaved) + file);
-    if (taken.firstNotSaved)
+    if (taken.firstFailure)
       context.display->messageBox(std::string(kSerialNotSavedMessage) +
                                   settings::notSavedText(context.serials.file()));
     return std::nullopt;
   }
   // Shown once the series' lock is released: no worker waits on the window thread holding it.
-  if (increase) context.display->showSerial(*taken.serial);
-  if (context.outcome != nullptr) context.outcome->record.serial = *taken.serial;
+  if (increase || context.serials.onLine()) context.display->showSerial(*taken.serial);
   return taken.serial;
 }
 
-std::optional<SectorImage> buildCardInformationSector(const StepContext& context) {
+std::optional<SectorImage> buildCardInformationSector(const StepContext& context,
+                                                      std::string& serial) {
   CardParameters p = context.options.card;
-  auto serial = takeSerialNumber(context);
-  if (!serial) return std::nullopt;
-  p.serial = std::move(*serial);
+  auto taken = takeSerialNumber(context);
+  if (!taken) return std::nullopt;
+  p.serial = serial = std::move(*taken);
   return cardInformationSector(p);
 }
 
-std::optional<SectorImage> buildEepromParameterImage(const StepContext& context) {
+std::optional<SectorImage> buildEepromParameterImage(const StepContext& context,
+                                                     std::string& serial) {
   CardParameters p = context.options.card;
-  auto serial = takeSerialNumber(context);
-  if (!serial) return std::nullopt;
-  p.serial = std::move(*serial);
+  auto taken = takeSerialNumber(context);
+  if (!taken) return std::nullopt;
+  p.serial = serial = std::move(*taken);
   return eepromParameterImage(p);
+}
+
+void noteSerialWritten(const StepContext& context, const std::string& serial) {
+  if (context.outcome != nullptr) context.outcome->record.serial = serial;
 }
 
 } // namespace tarvix::run

@@ -34,15 +34,20 @@ std::string nextSerialText(std::string_view serial);
 
 // The serial number for one reader, from the run's series. With Increase checked the series
 // advances and the advanced number is saved first, so no two readers get the same one even
-// across a crash; then the one taken shows in the serial edit. Nothing, with a
-// trace line (and, once per run, a message box), when the serial number cannot be written whole
-// or the advanced one cannot be saved.
+// across a crash, whichever station on this computer takes it; on a production line it comes
+// from the line's series (Increase or not), recorded there first. Then the one taken shows in the
+// serial edit. Nothing, with a trace line (and, once per run, a message box), when the serial
+// number cannot be written whole, the advanced one cannot be saved or the line gives none.
 [[nodiscard]] std::optional<std::string> takeSerialNumber(const StepContext& context);
 
 // The builders as the steps use them: the run's card information, one serial number taken per
-// call. Nothing
-// when no serial number could be taken.
-[[nodiscard]] std::optional<SectorImage> buildCardInformationSector(const StepContext& context);
-[[nodiscard]] std::optional<SectorImage> buildEepromParameterImage(const StepContext& context);
+// call and given in `serial`. Nothing when no serial number could be taken.
+[[nodiscard]] std::optional<SectorImage> buildCardInformationSector(const StepContext& context,
+                                                                    std::string& serial);
+[[nodiscard]] std::optional<SectorImage> buildEepromParameterImage(const StepContext& context,
+                                                                   std::string& serial);
+// The port's record names `serial` as the one its reader holds: called once the write is read
+// back whole, so a number taken but not written is never recorded as used.
+void noteSerialWritten(const StepContext& context, const std::string& serial);
 
 } // namespace tarvix::run

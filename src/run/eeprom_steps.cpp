@@ -28,7 +28,8 @@ bool eepromParameterStep(const StepContext& context, int driveIndex, station::Po
   const int slot = record.slot;
   if (!validSlot(slot)) return false;
   // The image is built, and a serial number taken, before the written flag is looked at.
-  const std::optional<SectorImage> image = buildEepromParameterImage(context);
+  std::string serial;
+  const std::optional<SectorImage> image = buildEepromParameterImage(context, serial);
   if (!image) {
     context.showText(slot, text::kEepromFailed);
     return false;
@@ -49,6 +50,7 @@ bool eepromParameterStep(const StepContext& context, int driveIndex, station::Po
     context.showText(slot, text::kEepromFailed);
     return false;
   }
+  noteSerialWritten(context, serial);
   context.showText(slot, text::kEepromPassed);
   return true;
 }

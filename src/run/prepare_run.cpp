@@ -31,8 +31,8 @@ std::optional<std::vector<std::uint8_t>> readImage(const fs::path& path, std::ui
 
 class Preparing {
 public:
-  Preparing(const RunOptions& options, platform::Platform& platform)
-      : options_(options), platform_(platform),
+  Preparing(const RunOptions& options, platform::Platform& platform, const SerialCounter& serials)
+      : options_(options), platform_(platform), serials_(serials),
         availableKiB_(platform.system.availableMemoryBytes() >> 10) {
     result_.copyList = options.copyList;
   }
@@ -41,7 +41,8 @@ public:
     // Readers of this identity are then one device to the system whatever serial number a run
     // writes into them, so none is set up anew; asked at every run start, refused or not.
     platform_.system.ignoreSerialNumbersOf(options_.card.vid, options_.card.pid);
-    if (!cardTextsWritable() || !loadImages() || !addCopyFileSizes()) return std::move(result_);
+    if (!cardTextsWritable() || !serialsAvailable() || !loadImages() || !addCopyFileSizes())
+      return std::move(result_);
     run_.options = options_;
     run_.options.copyList = result_.copyList;
     result_.run = std::move(run_);
@@ -64,6 +65,12 @@ private:
     if (options_.writeParameter &&
         (serial.size() > kSerialDigits || !settings::decimalDigits(serial)))
       return refuse(text::kSerialTooLong, {serial});
+    return true;
+  }
+
+  // Refused now rather than guessed later: a number not taken from the line could repeat one.
+  bool serialsAvailable() {
+    if (auto why = serials_.unavailable(options_)) return refuse(text::kLineGivesNoSerials, {*why});
     return true;
   }
 
@@ -142,6 +149,7 @@ private:
 
   const RunOptions& options_;
   platform::Platform& platform_;
+  const SerialCounter& serials_;
   const std::uint64_t availableKiB_;
   PreparedRun run_;
   Preparation result_;
@@ -153,8 +161,9 @@ std::string refusalText(const Refusal& refusal, int languageOffset) {
   return text::localizedWith(refusal.text, languageOffset, refusal.arguments);
 }
 
-Preparation prepareRun(const RunOptions& options, platform::Platform& platform) {
-  return Preparing(options, platform).prepare();
+Preparation prepareRun(const RunOptions& options, platform::Platform& platform,
+                       const SerialCounter& serials) {
+  return Preparing(options, platform, serials).prepare();
 }
 
 } // namespace tarvix::run

@@ -1,9 +1,10 @@
 // A run prepared once, before any port starts, from its frozen options: the images read into
 // memory under the memory check, the room a card must offer, the copy list's paths made absolute
-// and checked, the label and the serial number checked as a card can hold them. Preparing reads no
-// control and shows nothing: a refusal names the text that tells the operator why, and the window
-// shows it, or the headless run prints it. Besides reading files it only names the card's reader
-// identity to the system (the registry on Windows). The window thread.
+// and checked, the label and the serial number checked as a card can hold them, and on a
+// production line the line asked whether it can give serial numbers. Preparing reads no control
+// and shows nothing: a refusal names the text that tells the operator why, and the window shows
+// it, or the headless run prints it. Besides reading files and asking the line it only names the
+// card's reader identity to the system (the registry on Windows). The window thread.
 #pragma once
 
 #include "platform/platform.h"
@@ -51,6 +52,10 @@ struct Preparation {
   settings::CopyList copyList;
 };
 
-Preparation prepareRun(const RunOptions& options, platform::Platform& platform);
+class SerialCounter;
+
+// `serials` is the series the run's workers will take from.
+Preparation prepareRun(const RunOptions& options, platform::Platform& platform,
+                       const SerialCounter& serials);
 
 } // namespace tarvix::run

@@ -15,6 +15,7 @@ inline constexpr std::string_view kHubPortMap = "Hub Port map";
 inline constexpr std::string_view kTestItem = "Test Item";
 inline constexpr std::string_view kCardInfor = "CardInfor";
 inline constexpr std::string_view kCopyFile = "Copy File";
+inline constexpr std::string_view kLine = "Line";
 } // namespace section
 
 namespace key {
@@ -47,6 +48,14 @@ inline constexpr std::string_view kCdromVendor = "szCDROMVendor";
 inline constexpr std::string_view kCdromProduct = "szCDROMProduct";
 inline constexpr std::string_view kMaxPower = "nMaxPower";
 inline constexpr std::string_view kLedSpeed = "nLEDSpeed";
+// The production line: its database (a libpq connection string or "service=NAME"), the serial
+// series the station takes from, and the station's name in the line's records.
+inline constexpr std::string_view kConnection = "szConnection";
+inline constexpr std::string_view kSeries = "szSeries";
+inline constexpr std::string_view kStation = "szStation";
 } // namespace key
+
+// The series a station on a production line takes from when [Line] names none.
+inline constexpr std::string_view kDefaultSeries = "default";
 
 } // namespace tarvix::settings

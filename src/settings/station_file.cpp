@@ -33,14 +33,46 @@ bool folderTakesFiles(const fs::path& folder) {
 
 } // namespace
 
-fs::path stationSettingsPath(const fs::path& executableFolder, const fs::path& configHome) {
+fs::path stationWideFolder() {
+#ifdef _WIN32
+  return {};
+#else
+  return "/var/lib/tarvix";
+#endif
+}
+
+fs::path stationLogFolder() {
+#ifdef _WIN32
+  return {};
+#else
+  return "/var/log/tarvix";
+#endif
+}
+
+bool installedStation(const fs::path& executableFolder) {
+#ifndef _WIN32
+  std::error_code error;
+  const fs::path folder = fs::weakly_canonical(executableFolder, error);
+  for (const char* system : {"/usr/", "/bin", "/sbin", "/opt/"}) {
+    if (folder.string().starts_with(system)) return true;
+  }
+#endif
+  return !folderTakesFiles(executableFolder);
+}
+
+fs::path stationSettingsPath(const fs::path& executableFolder, const fs::path& stationFolder,
+                             const fs::path& configHome) {
   const fs::path beside = executableFolder / kDefaultFileName;
   std::error_code error;
-  const bool exists = fs::exists(beside, error);
-  if (exists ? static_cast<bool>(std::ofstream(beside, std::ios::binary | std::ios::app))
-             : folderTakesFiles(executableFolder)) {
-    return beside;
+  const bool besideWritable =
+      fs::exists(beside, error)
+          ? static_cast<bool>(std::ofstream(beside, std::ios::binary | std::ios::app))
+          : folderTakesFiles(executableFolder);
+  if (!stationFolder.empty()) {
+    return installedStation(executableFolder) || !besideWritable ? stationFolder / kDefaultFileName
+                                                                 : beside;
   }
+  if (besideWritable) return beside;
   const fs::path folder = configHome / kConfigFolderName;
   fs::create_directories(folder, error);
   return folder / kDefaultFileName;
@@ -66,6 +98,21 @@ fs::path userConfigFolder() {
 #endif
 }
 
+SerialCounterLock::SerialCounterLock(const fs::path& file)
+    : besideLock_(file.empty() ? fs::path() : fs::path(file) += ".lock") {
+  // In a folder that takes no new file the settings are rewritten in place, so the file itself
+  // can carry the lock.
+  if (!besideLock_.held() && !file.empty() && readable(file)) fileLock_.emplace(file);
+}
+
+std::optional<std::string> storedSerialNumber(const fs::path& file) {
+  ProfileFile profile;
+  std::string ignored;
+  if (!readable(file) || !profile.load(file, ignored)) return std::nullopt;
+  if (!profile.has(section::kCardInfor, key::kSerialNum)) return std::nullopt;
+  return profile.text(section::kCardInfor, key::kSerialNum, "");
+}
+
 bool saveSerialNumber(const fs::path& file, std::string_view next) {
   ProfileFile profile;
   std::string ignored;
@@ -77,6 +124,16 @@ bool saveSerialNumber(const fs::path& file, std::string_view next) {
   }
   profile.setText(section::kCardInfor, key::kSerialNum, next);
   return profile.save(file);
+}
+
+std::string startingSerialNumber(const fs::path& file, const std::string& shown, bool typed) {
+  const SerialCounterLock lock(file);
+  if (!lock.held()) return shown;
+  if (typed) {
+    saveSerialNumber(file, shown);
+    return shown;
+  }
+  return storedSerialNumber(file).value_or(shown);
 }
 
 } // namespace tarvix::settings

@@ -74,6 +74,9 @@ enum TextId : int {
   kSerialTooLong = 5111,
   kNotARegularFile = 5112,
   kImageTooLarge = 5113,
+  // The production line: "%s" says why it gives no serial number.
+  kLineGivesNoSerials = 5114, // a run that writes serial numbers is refused
+  kLineGaveNoSerial = 5115,   // a card of a run under way fails
 };
 
 } // namespace tarvix::text

@@ -118,6 +118,9 @@ constexpr Entry kTable[] = {
            "starts."},
     {5112, "%s: not a regular file, so no run starts"},
     {5113, "%s: an image of 4 GiB or more cannot be written to a card, so no run starts"},
+    {5114, "The production line cannot give serial numbers, so no run starts: %s"},
+    {5115, "No serial number could be taken from the production line, so the cards that need one "
+           "fail until it can be: %s"},
     {6000, "无集线器"},
     {6001, "使用集线器"},
     {6002, "自动测试开始"},
@@ -205,6 +208,8 @@ constexpr Entry kTable[] = {
     {6111, "序号 \"%s\"：卡片资讯最多只能容纳十二位数字，因此不开始测试。"},
     {6112, "%s：不是普通文件，因此不开始测试"},
     {6113, "%s：4 GiB 或更大的映像文件无法写入卡片，因此不开始测试"},
+    {6114, "生产线无法提供序号，因此不开始测试：%s"},
+    {6115, "无法从生产线取得序号，需要序号的卡片将失败，直到可以取得为止：%s"},
     {7000, "無集線器"},
     {7001, "使用集線器"},
     {7002, "自動測試開始"},
@@ -292,6 +297,8 @@ constexpr Entry kTable[] = {
     {7111, "序號 \"%s\"：卡片資訊最多只能容納十二位數字，因此不開始測試。"},
     {7112, "%s：不是一般檔案，因此不開始測試"},
     {7113, "%s：4 GiB 或更大的映像檔無法寫入卡片，因此不開始測試"},
+    {7114, "生產線無法提供序號，因此不開始測試：%s"},
+    {7115, "無法從生產線取得序號，需要序號的卡片將失敗，直到可以取得為止：%s"},
 };
 
 constexpr bool sortedById() {

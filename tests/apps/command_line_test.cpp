@@ -91,6 +91,11 @@ TEST_F(CommandLine, BadInputAndSetUpRefusalsExitTwoBeforeAnyReaderIsTouched) {
        report, "Load \"copy file\" fail"},
       {hub + "bCheckFormat=1\r\n", onFarm + (dir / "no/such/folder/r.json").string(),
        "cannot be written"},
+      // A run that writes serial numbers on a line that cannot give them, and a password where
+      // anyone who reads the command line or the settings would see it.
+      {hub + "bCheckCardInforEnable=1\r\n", report + " --line 'host=127.0.0.1 port=1'",
+       "The production line cannot give serial numbers, so no run starts"},
+      {hub + "[Line]\r\nszConnection=password=secret\r\n", report, "names a password"},
   };
   for (const auto& refusal : refusals) {
     SCOPED_TRACE(refusal.args);
@@ -275,6 +280,59 @@ TEST_F(CommandLine, AStationKilledAfterWritingASerialNeverHandsItOutAgain) {
   EXPECT_EQ(run(args), 0) << err;
   EXPECT_EQ(cardSerial(card), "000000000501");
   EXPECT_NE(read(settings).find("szSerialNum=000000000502"), std::string::npos);
+}
+
+// Stations on one computer that share a settings file (an installed station's, whichever account
+// runs it) share its counter and production log: running at once, they never hand a serial
+// number out twice nor mix their log rows.
+TEST_F(CommandLine, StationsSharingOneCounterNeverShareASerialNumber) {
+  constexpr int kStations = 3;
+  constexpr int kReaders = 7;
+  const fs::path settings =
+      write("shared.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\nnICType=3\r\n"
+                          "bCheckCardInforEnable=1\r\n"
+                          "[CardInfor]\r\nszSerialNum=000000000100\r\nbIncrease=1\r\n");
+  std::vector<pid_t> stations;
+  for (int s = 0; s < kStations; ++s) {
+    std::string readers;
+    for (int r = 1; r <= kReaders; ++r) {
+      readers +=
+          (r > 1 ? "," : "") +
+          farmReader(r, "s" + std::to_string(s) + "r" + std::to_string(r), "VQ301C-A-1LUN", 8);
+    }
+    const fs::path farm =
+        write("farm" + std::to_string(s) + ".json", farmText(farmHub(2, readers), 4, "0.001"));
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::execl(station.c_str(), station.c_str(), "--headless", "--farm", farm.c_str(), "--settings",
+              settings.c_str(), "--report", "/dev/null", nullptr);
+      ::_exit(127);
+    }
+    stations.push_back(pid);
+  }
+  for (const pid_t pid : stations) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  std::set<std::string> serials;
+  for (int s = 0; s < kStations; ++s) {
+    for (int r = 1; r <= kReaders; ++r)
+      serials.insert(
+          cardSerial(dir / "img" / ("s" + std::to_string(s) + "r" + std::to_string(r) + ".img")));
+  }
+  std::set<std::string> expected;
+  for (int n = 100; n < 100 + kStations * kReaders; ++n)
+    expected.insert("000000000" + std::to_string(n));
+  EXPECT_EQ(serials, expected);
+  EXPECT_NE(read(settings).find("szSerialNum=000000000121\r\n"), std::string::npos);
+  const auto rows = csvRows(read(dir / "state/tarvix/production.csv"));
+  ASSERT_EQ(rows.size(), 1u + kStations * kReaders);
+  std::set<std::string> logged;
+  for (std::size_t i = 1; i < rows.size(); ++i)
+    logged.insert(rows[i].at(7));
+  EXPECT_EQ(logged, expected);
 }
 
 // A copy tool that stalls dies with the station that started it, even when the station itself is

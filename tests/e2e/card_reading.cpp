@@ -133,6 +133,18 @@ std::vector<std::string> readBack(const PreparedCard& card, const fs::path& scra
   return problems;
 }
 
+std::string cardSerial(const fs::path& image) {
+  std::error_code error;
+  const std::uint64_t size = fs::file_size(image, error);
+  if (error || size < kSectorBytes) return {};
+  const std::string sector = readBytes(image, size - kSectorBytes, kSectorBytes);
+  if (sector.size() != kSectorBytes || sector.compare(256, 11, "VQ3050@ATRP") != 0) return {};
+  std::string serial;
+  for (std::size_t i = 0; i < 12 && sector[273 + 2 * i] != '\0'; ++i)
+    serial += sector[273 + 2 * i];
+  return serial;
+}
+
 std::array<std::uint8_t, kSectorBytes> expectedInfoSector(std::uint32_t binSectors,
                                                           std::uint32_t cdRomSectors,
                                                           const TypedIdentity* identity) {

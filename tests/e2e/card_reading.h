@@ -115,6 +115,10 @@ PreparedCard expectedCard(const ReaderKind& kind, const RunSteps& steps,
 void layUsedCard(const std::filesystem::path& image, std::uint32_t sectors, std::string oldData);
 void writeFile(const std::filesystem::path& path, const std::string& bytes);
 
+// The serial number in the card information block of `image`'s last sector; empty when the
+// sector holds no block.
+std::string cardSerial(const std::filesystem::path& image);
+
 // Everything that is wrong with the card, one line each; empty when it verifies. `scratch` is a
 // folder the reading may fill.
 std::vector<std::string> readBack(const PreparedCard& card, const std::filesystem::path& scratch);

@@ -178,6 +178,20 @@ TEST(ProductionRun, APulledReadersWorkerNeverReachesTheReaderThatTakesItsLetter)
   }
 }
 
+// The serial edit shows the number a card just took; the station's file must keep the next one,
+// or the next start would hand that number out again.
+TEST(ProductionRun, ClosingTheWindowMidRunKeepsTheNextSerialNumber) {
+  StationOnFarm station(farmOf({R"(, "writeMBps": 4)"}),
+                        kProduction + "[Test Item]\r\nnRWTestCount=2\r\n");
+  station.start();
+  station.host.runAndWait([&] { station.window->onClicked(station::id::kAutoStart); });
+  const auto settings = station.dir() / "TarvixValue.ini";
+  ASSERT_TRUE(station.waitFor(
+      [&] { return readFile(settings).find("szSerialNum=000000000042") != std::string::npos; }));
+  station.host.runAndWait([&] { station.window->close(); });
+  EXPECT_NE(readFile(settings).find("szSerialNum=000000000042\r\n"), std::string::npos);
+}
+
 TEST(ProductionRun, ResetToDefaultEndsInTheDefaultPassPicture) {
   StationOnFarm station(farmOf({""}), kProduction);
   station.start();

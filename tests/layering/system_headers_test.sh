@@ -23,6 +23,8 @@ allowed() {
   platform/files/*_posix.cpp) echo "$std|$posix" ;;
   platform/files/*_windows.cpp) echo "$std|$windows|fcntl\.h|sys/stat\.h" ;;
   platform/sim/*|app/*) echo "$std|$json" ;;
+  line/database_postgres.cpp) echo "$std|libpq-fe\.h" ;;
+  line/*) echo "$std|$json" ;;
   farm_usb/*) echo "$std|$posix|netinet/[a-z_]+\\.h|arpa/inet\\.h|usbredir(parser|filter)\\.h" ;;
   ui/qt/*) echo "$std|$qt" ;;
   *) echo "$std" ;;

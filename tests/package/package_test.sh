@@ -54,6 +54,11 @@ sh -n "$postinst" || fail "postinst does not parse"
 grep -q 'addgroup --system tarvix' "$postinst" || fail "postinst makes no group"
 grep -q 'setcap cap_sys_rawio+ep /usr/bin/tarvix' "$postinst" || fail "postinst sets no capability"
 grep -q 'chmod 0750 /usr/bin/tarvix' "$postinst" || fail "postinst leaves the executable open"
+# One station, one counter and one production log, whoever operates it; gone with a purge.
+grep -q 'install -d -o root -g tarvix -m 2775 /var/lib/tarvix /var/log/tarvix' "$postinst" ||
+  fail "postinst makes no station-wide folders"
+grep -q 'rm -rf /var/lib/tarvix /var/log/tarvix' "$work/control/postrm" ||
+  fail "postrm leaves the station's folders behind on purge"
 if grep -o 'cap_[a-z_]*' "$postinst" | grep -qv cap_sys_rawio; then
   fail "postinst grants more than cap_sys_rawio"
 fi

@@ -1,7 +1,9 @@
-// A run's preparation alone: what a card could not hold, an image that cannot be read or held, or
-// a copy entry that is gone refuses the run with the text that says why, before any port starts;
-// the reader identity typed in reaches the system either way.
+// A run's preparation alone: what a card could not hold, an image that cannot be read or held, a
+// copy entry that is gone, or a production line that cannot give the serial numbers the run
+// writes refuses the run with the text that says why, before any port starts; the reader identity
+// typed in reaches the system either way.
 #include "run/prepare_run.h"
+#include "run/serial_counter.h"
 #include "support/fake_platform.h"
 #include "support/temp_dir.h"
 
@@ -16,6 +18,19 @@ namespace tarvix::run {
 namespace {
 
 namespace fs = std::filesystem;
+
+// A line whose database cannot be reached.
+class LineDown final : public station::SerialSource {
+public:
+  bool ready(std::string& why) override {
+    why = "down";
+    return false;
+  }
+  std::optional<std::string> take(int, std::string& why) override {
+    why = "down";
+    return std::nullopt;
+  }
+};
 
 TEST(PrepareRun, WhatARunCannotWriteOrHoldRefusesItWithItsReason) {
   testing::TempDir dir;
@@ -39,6 +54,7 @@ TEST(PrepareRun, WhatARunCannotWriteOrHoldRefusesItWithItsReason) {
     fs::path value;
     std::optional<Refusal> refusal; // nothing: the run is prepared
     std::uint64_t memory = 8ULL << 30;
+    bool lineDown = false;
   };
   const auto label = [](RunOptions& o, const fs::path& v) {
     o.format = true, o.diskLabel = v.string();
@@ -60,18 +76,24 @@ TEST(PrepareRun, WhatARunCannotWriteOrHoldRefusesItWithItsReason) {
       {"too little memory", binary, image, Refusal{text::kRamTooSmall, {}}, 40ULL << 20},
       {"copy entry gone", copy, "gone.txt", Refusal{text::kCopyFileLoadFailed, {}}},
       {"image read", binary, image, std::nullopt},
+      {"line down, serial written", serial, "1", Refusal{text::kLineGivesNoSerials, {"down"}},
+       8ULL << 30, true},
+      {"line down, no serial written", binary, image, std::nullopt, 8ULL << 30, true},
 #ifndef _WIN32 // a device and a named pipe: Windows has neither as a path
       {"device", binary, "/dev/zero", Refusal{text::kNotARegularFile, {"/dev/zero"}}},
       {"fifo", binary, fifo, Refusal{text::kNotARegularFile, {fifo.string()}}},
 #endif
   };
+  LineDown line;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    SerialCounter serials;
+    if (c.lineDown) serials.takeFrom(&line);
     fake.system.memoryBytes = c.memory;
     RunOptions options;
     options.card.vid = "3C7D", options.card.pid = "A7";
     c.choose(options, c.value);
-    const Preparation prepared = prepareRun(options, fake.platform);
+    const Preparation prepared = prepareRun(options, fake.platform, serials);
     EXPECT_EQ(prepared.refusal, c.refusal);
     EXPECT_EQ(prepared.run.has_value(), !c.refusal.has_value());
     if (prepared.run) {

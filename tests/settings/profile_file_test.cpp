@@ -165,12 +165,15 @@ TEST_F(Profile, AWritableFileInAFolderThatTakesNoNewFileIsSavedInPlace) {
     SCOPED_TRACE(fileWritable);
     write("installed/TarvixValue.ini", "[Language]\r\nnLan=1\r\n");
     fs::permissions(file, fileWritable ? fs::perms::all : fs::perms::owner_all);
+    // The serial number counter in it can be locked exactly when it can be saved.
     const std::string said = asOrdinaryAccount([&] {
       ProfileFile p;
       p.setInteger("Language", "nLan", 2);
-      return p.save(file) ? std::string("saved") : notSavedText(file);
+      const bool locked = SerialCounterLock(file).held();
+      return (p.save(file) ? std::string("saved") : notSavedText(file)) +
+             (locked ? ", locked" : "");
     });
-    EXPECT_EQ(said, fileWritable ? "saved"
+    EXPECT_EQ(said, fileWritable ? "saved, locked"
                                  : file.string() + ": cannot be written, nor can its folder " +
                                        folder.string() + " take a new file");
     EXPECT_EQ(read(file), "[Language]\r\nnLan=" + std::string(fileWritable ? "2" : "1") + "\r\n");
@@ -179,27 +182,39 @@ TEST_F(Profile, AWritableFileInAFolderThatTakesNoNewFileIsSavedInPlace) {
 #endif
 }
 
-TEST_F(Profile, TheStationFileGoesWhereItCanBeWritten) {
+TEST_F(Profile, TheStationFileIsBesideABuildTreeAndStationWideWhenInstalled) {
   const fs::path config = dir.path() / "config";
+  const fs::path station = dir.path() / "station";
   const fs::path writable = dir.path() / "bin";
   fs::create_directories(writable);
   const fs::path kept = dir.path() / "kept";
   fs::create_directories(kept);
   write("kept/TarvixValue.ini", "[Language]\r\n");
-  // /proc takes no new file from anyone, root included: the read-only folder of an installation.
-  const std::pair<fs::path, fs::path> cases[] = {
-      {writable, writable / "TarvixValue.ini"},
-      {kept, kept / "TarvixValue.ini"},
 #ifdef _WIN32
-      {"/proc", config / "Tarvix" / "TarvixValue.ini"},
+  const fs::path perUser = config / "Tarvix" / "TarvixValue.ini";
 #else
-      {"/proc", config / "tarvix" / "TarvixValue.ini"},
+  const fs::path perUser = config / "tarvix" / "TarvixValue.ini";
+#endif
+  // /proc takes no new file from anyone, root included: the read-only folder of an installation.
+  // /usr/bin takes root's, and still is no place for settings.
+  struct Case {
+    fs::path executableFolder;
+    fs::path stationFolder;
+    fs::path expected;
+  };
+  const Case cases[] = {
+      {writable, station, writable / "TarvixValue.ini"},  {kept, station, kept / "TarvixValue.ini"},
+      {"/proc", station, station / "TarvixValue.ini"},    {"/proc", {}, perUser},
+#ifndef _WIN32
+      {"/usr/bin", station, station / "TarvixValue.ini"},
 #endif
   };
-  for (const auto& [folder, expected] : cases) {
-    EXPECT_EQ(stationSettingsPath(folder, config), expected) << folder;
-    EXPECT_TRUE(fs::is_directory(expected.parent_path())) << folder;
+  for (const Case& c : cases) {
+    EXPECT_EQ(stationSettingsPath(c.executableFolder, c.stationFolder, config), c.expected)
+        << c.executableFolder << " " << c.stationFolder;
   }
+  EXPECT_TRUE(fs::is_directory(perUser.parent_path()));
+  EXPECT_FALSE(fs::exists(station)); // the package makes it, never a station
   EXPECT_EQ(std::distance(fs::directory_iterator(writable), fs::directory_iterator()), 0);
 }
 

@@ -35,9 +35,15 @@ bool replaceAtomically(const std::filesystem::path& path, std::string_view conte
   std::string temporary = path.string() + ".XXXXXX";
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) return (errno == EACCES || errno == EPERM) && rewriteInPlace(path, content);
-  // A file that existed keeps its permissions; a new one gets the usual rw-r--r--.
+  // A file that existed keeps its permissions; a new one gets the usual rw-r--r--, and rw-rw-r--
+  // in a folder that passes its group on, which the group's members share.
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
   struct stat old {};
-  const mode_t mode = ::stat(path.c_str(), &old) == 0 ? old.st_mode & 07777 : 0644;
+  struct stat shared {};
+  const bool groupFolder = ::stat(folder.c_str(), &shared) == 0 && (shared.st_mode & S_ISGID) != 0;
+  const mode_t mode = ::stat(path.c_str(), &old) == 0 ? old.st_mode & 07777
+                      : groupFolder                   ? 0664
+                                                      : 0644;
   const bool written = ::fchmod(fd, mode) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
   const bool closed = ::close(fd) == 0;
   if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
@@ -45,7 +51,6 @@ bool replaceAtomically(const std::filesystem::path& path, std::string_view conte
     return false;
   }
   // The rename itself reaches the disk only with its folder.
-  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
   if (const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
     ::fsync(dir);
     ::close(dir);
