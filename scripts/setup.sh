@@ -22,6 +22,8 @@ if [ "${1:-}" != "--station" ]; then
     dpkg-dev lintian
     clang libclang-rt-14-dev
     g++-mingw-w64-x86-64-posix wine64 googletest
+    # The kernel stage: QEMU, the guest's busybox, udevd, and setcap for the package's script.
+    qemu-system-x86 busybox-static udev libcap2-bin adduser
   )
 fi
 

@@ -3,8 +3,9 @@
 # suites again (all but the Qt window) in address/undefined and thread sanitizer builds. In between,
 # scripts/fuzz.sh fuzzes the readers of outside input for a bounded time, and the Windows build
 # (scripts/build-windows.sh) runs its suites and a production run under wine.
-# TARVIX_FUZZ=0 skips the fuzzing, TARVIX_WINDOWS=0 the Windows build, TARVIX_SANITIZERS=0 the
-# sanitizer builds.
+# After the suites, scripts/test-kernel.sh runs the station under a real Linux kernel in QEMU.
+# TARVIX_KERNEL=0 skips that, TARVIX_FUZZ=0 the fuzzing, TARVIX_WINDOWS=0 the Windows build,
+# TARVIX_SANITIZERS=0 the sanitizer builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # Each stage's end with the time so far, so that the run's budget can be kept stage by stage.
@@ -15,6 +16,8 @@ bash scripts/format.sh --check
 build="${TARVIX_BUILD_DIR:-build}"
 ctest --test-dir "$build" --output-on-failure -j"$(nproc)" --timeout 600
 stage_done "suites"
+bash scripts/test-kernel.sh
+stage_done "kernel stage"
 if [ "${TARVIX_FUZZ:-1}" != "0" ]; then
   bash scripts/fuzz.sh
   stage_done "fuzzing"

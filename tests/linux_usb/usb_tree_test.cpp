@@ -34,6 +34,20 @@ TEST(LinuxUsbTree, TwoControllersWithFourRootPortsEach) {
   EXPECT_EQ(first[3].attached, Attached::Nothing);
 }
 
+// As a real kernel shows an xHCI controller (seen under QEMU): its SuperSpeed root hub is a
+// second bus, counted as a controller of its own after the first, so a SuperSpeed device in root
+// port 8 has the walk's ordinal 16.
+TEST(LinuxUsbTree, AnXhciFunctionIsTwoBusesOfEightRootPorts) {
+  const UsbTopology topology = snapshotOf(recordedTree("xhci"));
+  ASSERT_EQ(topology.controllers.size(), 2U);
+  EXPECT_EQ(topology.controllers[0].rootPorts.size(), 8U);
+  ASSERT_EQ(topology.controllers[1].rootPorts.size(), 8U);
+  EXPECT_EQ(topology.controllers[0].rootPorts[3].deviceKey, "1-4");
+  EXPECT_EQ(topology.controllers[0].rootPorts[3].firstVolumeLetter, 'D');
+  EXPECT_EQ(topology.controllers[1].rootPorts[7].attached, Attached::Device);
+  EXPECT_EQ(topology.controllers[1].rootPorts[7].deviceKey, "2-8");
+}
+
 TEST(LinuxUsbTree, SevenPortHubOfTwoChainedChips) {
   const UsbTopology topology = snapshotOf(recordedTree("station"));
   const UsbPort& outer = topology.controllers[0].rootPorts[0];

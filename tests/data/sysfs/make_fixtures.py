@@ -130,8 +130,10 @@ class Tree:
                            what.get("holder"))
 
     def controller(self, pci, bus, ports, on):
-        """A host controller: its PCI function and its root hub usbN; root ports are N-p."""
-        self.node(pci, "bus/pci")
+        """A host controller: its PCI function and its root hub usbN; root ports are N-p. An
+        xHCI function carries two root hubs: called once for each."""
+        if not os.path.lexists(self.path(pci + "/subsystem")):
+            self.node(pci, "bus/pci")
         root = f"{pci}/usb{bus}"
         self.node(root, "bus/usb", bDeviceClass="09", maxchild=ports)
         self.link(f"bus/usb/devices/usb{bus}", root)
@@ -199,9 +201,21 @@ def station(tree, replugged=False):
         tree.usb_device("devices/pci0000:00/0000:00:14.0/usb1", "1-4", reader("card"))
 
 
+def xhci(tree):
+    """One xHCI controller as the kernel shows it: a single PCI function with two root hubs, usb1
+    for high and full speed and usb2 for SuperSpeed, eight root ports each, as under QEMU's
+    qemu-xhci with p2=8 and p3=8. A reader in root port 4 is on usb1; a SuperSpeed USB disk in
+    root port 8 shows on usb2, as 2-8."""
+    pci = "devices/pci0000:00/0000:00:02.0"
+    tree.controller(pci, 1, 8, {4: reader("card")})
+    tree.controller(pci, 2, 8, {8: {"kind": "storage", "luns": ["disk"], "removable": True,
+                                    "card": False}})
+
+
 TREES = {
     "station": lambda tree: station(tree),
     "station_replugged": lambda tree: station(tree, replugged=True),
+    "xhci": xhci,
 }
 
 

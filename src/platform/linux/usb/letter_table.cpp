@@ -17,7 +17,12 @@ int slotOf(char letter) {
 LetterTable::LetterTable(LinuxUsbConfig config) : config_(std::move(config)) {}
 
 void LetterTable::refresh() {
+  // Refreshes start one at a time and are counted as they start, so any refresh numbered above
+  // what is counted now starts after this call.
+  const std::uint64_t before = refreshesStarted_.load();
   std::lock_guard serial(refreshMutex_);
+  if (refreshesStarted_.load() > before) return;
+  refreshesStarted_.fetch_add(1);
   std::vector<LogicalUnit> present = findUsbLogicalUnits(config_);
 
   std::lock_guard lock(mutex_);

@@ -9,6 +9,7 @@
 #include "platform/linux/usb/logical_units.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -27,7 +28,9 @@ class LetterTable {
 public:
   explicit LetterTable(LinuxUsbConfig config = {});
 
-  // Reads sysfs again: units that went away free their letters, new ones take free letters.
+  // Reads sysfs again: units that went away free their letters, new ones take free letters. A
+  // caller that waited while another refresh ran takes a reading that began after its call
+  // instead of making its own: twenty-one workers opening at once share one walk of sysfs.
   void refresh();
   // Bit i set when letter 'A' + i is in use, as of the last refresh.
   std::uint32_t mask() const;
@@ -39,6 +42,7 @@ public:
 private:
   const LinuxUsbConfig config_;
   std::mutex refreshMutex_; // one refresh at a time, so an older reading never overwrites a newer
+  std::atomic<std::uint64_t> refreshesStarted_{0};
   mutable std::mutex mutex_;
   std::array<std::optional<LogicalUnit>, 26> letters_;
 };

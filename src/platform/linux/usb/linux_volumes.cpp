@@ -3,6 +3,10 @@
 #include "platform/linux/sg/usb_attachment.h"
 #include "platform/linux/volume/block_volume.h"
 
+#include <chrono>
+#include <thread>
+
+#include <libudev.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -24,6 +28,27 @@ bool nodeIsUsbDevice(const LinuxUsbConfig& config, const std::filesystem::path& 
   if (::stat(node.c_str(), &status) != 0 || !S_ISBLK(status.st_mode)) return false;
   if (::major(status.st_rdev) != dev.major || ::minor(status.st_rdev) != dev.minor) return false;
   return linux_backend::isUsbAttached(config.sysfsRoot, dev.major, dev.minor);
+}
+
+// Whether udevd has events queued or at work; false where no udevd runs.
+bool udevBusy() {
+  udev* context = udev_new();
+  if (context == nullptr) return false;
+  udev_queue* queue = udev_queue_new(context);
+  const bool busy = queue != nullptr && udev_queue_get_udev_is_active(queue) != 0 &&
+                    udev_queue_get_queue_is_empty(queue) == 0;
+  udev_queue_unref(queue);
+  udev_unref(context);
+  return busy;
+}
+
+constexpr auto kUdevQuietWait = std::chrono::milliseconds(3000);
+constexpr auto kUdevPoll = std::chrono::milliseconds(50);
+
+void waitForUdev() {
+  const auto until = std::chrono::steady_clock::now() + kUdevQuietWait;
+  while (udevBusy() && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(kUdevPoll);
 }
 
 } // namespace
@@ -57,13 +82,20 @@ std::optional<std::filesystem::path> LinuxVolumes::diskDevice(std::string_view d
 bool LinuxVolumes::rereadPartitionLayout(std::string_view driveName) {
   const auto disk = diskDevice(driveName);
   int error = 0;
-  return disk && linux_volume::rereadPartitionLayout(disk->string(), error);
+  return disk && linux_volume::rereadPartitionLayout(disk->string(), error, udevBusy);
 }
 
 std::unique_ptr<Volume> LinuxVolumes::open(std::string_view driveName) {
-  const auto path = volumeDevice(driveName);
-  if (!path) return nullptr;
-  return linux_volume::BlockVolume::open(path->string());
+  // udevd re-reads a card's partition table after each close of a handle that could write to the
+  // disk: the kernel makes the partition nodes anew, and udevd gives them their group a moment
+  // later. A partition that cannot be opened is tried once more when udevd is done.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (attempt > 0) waitForUdev();
+    const auto path = volumeDevice(driveName);
+    if (!path) continue;
+    if (auto volume = linux_volume::BlockVolume::open(path->string())) return volume;
+  }
+  return nullptr;
 }
 
 } // namespace tarvix::platform::linux_usb

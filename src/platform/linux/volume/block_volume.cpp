@@ -7,9 +7,12 @@
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -153,13 +156,68 @@ bool BlockVolume::dropPartitionLayout() {
   });
 }
 
-bool rereadPartitionLayout(const std::string& diskNode, int& error) {
-  Fd disk(::open(diskNode.c_str(), O_RDONLY | O_CLOEXEC));
-  if (disk.get() < 0 || ::ioctl(disk.get(), BLKRRPART) != 0) {
-    error = errno;
-    return false;
+namespace {
+
+// How often udevd is asked for a re-read, how long each request is given, and how long udevd
+// may stay busy before a request.
+constexpr int kUdevRereadRequests = 4;
+constexpr auto kUdevRereadWait = std::chrono::milliseconds(1000);
+constexpr auto kUdevQuietWait = std::chrono::milliseconds(3000);
+constexpr auto kUdevRereadPoll = std::chrono::milliseconds(50);
+
+template <typename Condition>
+void waitWhile(Condition condition, std::chrono::milliseconds longest) {
+  const auto until = std::chrono::steady_clock::now() + longest;
+  while (condition() && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(kUdevRereadPoll);
+}
+
+bool showsPartitions(dev_t disk) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(BlockVolume::sysfsDir(disk), ec))
+    if (fs::exists(entry.path() / "partition", ec)) return true;
+  return false;
+}
+
+// udevd re-reads a watched disk (as root) when a handle opened for writing on it is closed; it
+// cannot while one of the partitions is open, and its own probes open them after every change
+// of the disk, so each request waits until udevd has no event at work, and is made again while a
+// partition stays.
+bool askUdevToReread(const std::string& diskNode, dev_t disk, int& error,
+                     const std::function<bool()>& udevBusy) {
+  for (int request = 0; request < kUdevRereadRequests; ++request) {
+    if (!showsPartitions(disk)) return true;
+    if (udevBusy) waitWhile(udevBusy, kUdevQuietWait);
+    const int fd = ::open(diskNode.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+      error = errno;
+      return false;
+    }
+    ::close(fd);
+    waitWhile([&] { return showsPartitions(disk); }, kUdevRereadWait);
   }
-  return true;
+  if (!showsPartitions(disk)) return true;
+  error = EBUSY;
+  return false;
+}
+
+} // namespace
+
+bool rereadPartitionLayout(const std::string& diskNode, int& error,
+                           const std::function<bool()>& udevBusy) {
+  struct stat node {};
+  {
+    Fd disk(::open(diskNode.c_str(), O_RDONLY | O_CLOEXEC));
+    if (disk.get() < 0 || ::fstat(disk.get(), &node) != 0) {
+      error = errno;
+      return false;
+    }
+    if (::ioctl(disk.get(), BLKRRPART) == 0) return true;
+    error = errno;
+  }
+  // The kernel re-reads only for CAP_SYS_ADMIN, which an operator's station does not have.
+  if (error != EACCES) return false;
+  return askUdevToReread(diskNode, node.st_rdev, error, udevBusy);
 }
 
 bool BlockVolume::dismount() {

@@ -5,6 +5,7 @@
 
 #include "platform/volume.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <sys/types.h>
@@ -29,10 +30,11 @@ public:
   int lastError() const override { return lastError_; }
   std::string labelBytes(std::string_view label) const override;
 
-private:
-  BlockVolume(int fd, dev_t device);
   // /sys/dev/block/<major>:<minor> of a device.
   static std::string sysfsDir(dev_t device);
+
+private:
+  BlockVolume(int fd, dev_t device);
   bool isPartition() const;
   // The whole disk's device node (this device itself when it is a whole disk).
   std::string diskNode() const;
@@ -47,7 +49,11 @@ private:
 
 // Has the kernel read the partition table of the whole disk `diskNode` again (BLKRRPART). Fails
 // with EBUSY while any partition of the disk is open; an open whole-disk node does not stand in
-// the way.
-bool rereadPartitionLayout(const std::string& diskNode, int& error);
+// the way. The kernel takes the request only from CAP_SYS_ADMIN; without it udevd, which watches
+// disks, is asked (`udevBusy`, when given, says whether udevd still has events at work), and the
+// re-read is waited for (a few seconds at most) until the disk shows no partition: the station
+// re-reads only after dropping the layout.
+bool rereadPartitionLayout(const std::string& diskNode, int& error,
+                           const std::function<bool()>& udevBusy = {});
 
 } // namespace tarvix::platform::linux_volume
