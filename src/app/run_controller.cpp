@@ -22,8 +22,7 @@ RunController::RunController(platform::Platform& platform, ui::WindowHost& host,
                              const std::atomic<int>& languageOffset)
     : platform_(platform), host_(host), controls_(controls), readers_(readers), serials_(serials),
       copyList_(copyList), languageOffset_(languageOffset),
-      production_(platform, readers, serials,
-                  std::make_shared<WindowPortDisplay>(controls, readers)) {
+      production_(platform, readers, serials, std::make_shared<WindowPortDisplay>(controls)) {
   // What a worker showed last is in the window when the run is seen to end, and the worker's end
   // is a window event, which whoever waits for the run's end is woken by.
   production_.onWorkerEnd([this](const std::function<void()>& ended) {

@@ -7,14 +7,12 @@
 #include "station/control_ids.h"
 #include "station/controls.h"
 #include "station/numbering.h"
-#include "station/station_state.h"
 
 namespace tarvix::app {
 
 class WindowPortDisplay final : public run::PortDisplay {
 public:
-  WindowPortDisplay(station::WindowControls& controls, station::StationState& state)
-      : controls_(controls), state_(state) {}
+  explicit WindowPortDisplay(station::WindowControls& controls) : controls_(controls) {}
 
   void showLine(int slot, const std::string& text) override {
     controls_.setText(station::resultLineId(slot), text);
@@ -38,7 +36,6 @@ public:
 
 private:
   station::WindowControls& controls_;
-  station::StationState& state_;
 };
 
 } // namespace tarvix::app

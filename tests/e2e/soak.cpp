@@ -541,9 +541,10 @@ int soak(const Options& o) {
     while (static_cast<int>(running.size()) < o.jobs && moreWork()) {
       const auto [first, end] = batches.front();
       batches.pop_front();
-      running.push_back({first, end, startChild(kRunLimit, [&](const fs::path& dir, int fd) {
-                           runBatch(first, end, dir, fd);
-                         })});
+      running.push_back(
+          {first, end, startChild(kRunLimit, [&, first, end](const fs::path& dir, int fd) {
+             runBatch(first, end, dir, fd);
+           })});
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     std::erase_if(running, [&](Batch& batch) {

@@ -91,14 +91,13 @@ public:
     std::thread([&] {
       const run::LoadedImages images;
       run::SerialCounter serials;
-      const run::StepContext context{
-          window->platform(),
-          std::make_shared<app::WindowPortDisplay>(window->controls(), window->readers()),
-          window->readers(),
-          options,
-          images,
-          serials,
-          window->languageOffset()};
+      const run::StepContext context{window->platform(),
+                                     std::make_shared<app::WindowPortDisplay>(window->controls()),
+                                     window->readers(),
+                                     options,
+                                     images,
+                                     serials,
+                                     window->languageOffset()};
       passed = step(context, window->readers().ports[0]);
     }).join();
     return passed;

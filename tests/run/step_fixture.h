@@ -164,7 +164,7 @@ protected:
   // freeze them. Any thread.
   run::StepContext context() {
     std::lock_guard lock(optionsMutex_);
-    run::StepContext c{*platform, std::make_shared<app::WindowPortDisplay>(*controls, *state),
+    run::StepContext c{*platform, std::make_shared<app::WindowPortDisplay>(*controls),
                        *state,    frozen_.emplace_back(options),
                        images,    serials};
     c.outcome = &outcome;

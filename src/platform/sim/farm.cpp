@@ -141,9 +141,9 @@ public:
     return DriveInfo{slot.deviceNumbers[lun], cdRom ? DriveType::CdRom : DriveType::Removable,
                      std::string(kDeviceKeyPrefix) + slot.reader->plan().id};
   }
-  void setEventListener(std::function<void(DeviceEvent)> listener) override {
+  void setEventListener(std::function<void(DeviceEvent)> onEvent) override {
     std::lock_guard lock(farm_.listenerMutex);
-    farm_.listener = std::move(listener);
+    farm_.listener = std::move(onEvent);
   }
 
 private:
