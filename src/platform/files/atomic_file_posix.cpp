@@ -1,4 +1,5 @@
 #include "platform/files/atomic_file.h"
+#include "platform/files/file_io.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -9,14 +10,10 @@
 namespace tarvix::platform::files {
 namespace {
 
-bool writeAll(int fd, std::string_view data) {
-  while (!data.empty()) {
-    const ssize_t written = ::write(fd, data.data(), data.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    data.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
+// Both writers start at the file's beginning.
+bool writeAll(int fd, std::string_view content) {
+  return files::writeAll(
+      fd, 0, std::span(reinterpret_cast<const std::uint8_t*>(content.data()), content.size()));
 }
 
 bool rewriteInPlace(const std::filesystem::path& path, std::string_view content) {
