@@ -51,8 +51,10 @@ TEST(CopyFiles, EntriesAreCheckedAndCopiedFromTheStationsFolder) {
     auto station = stationCopying(c.entries);
     ASSERT_TRUE(station->runOnce());
     if (c.onCard == nullptr) {
+      // Refused at its start, a run leaves the options to the operator again.
       EXPECT_EQ(station->host.messages(), std::vector<std::string>{kCopyFileLoadFailed});
       EXPECT_FALSE(station->window->copyList().folder.chosen);
+      EXPECT_TRUE(station->window->control(station::id::kAutoStart).enabled);
     } else {
       EXPECT_TRUE(station->host.messages().empty());
       EXPECT_EQ(onCard(*station, c.onCard), c.content);

@@ -91,19 +91,6 @@ TEST(ProductionRun, ACardWithoutRoomForTheImageIsRefusedAtStart) {
   EXPECT_FALSE(port(report, 1)["started"]);
 }
 
-TEST(ProductionRun, AMissingImageStopsTheRunBeforeItStarts) {
-  // The two-LUN model, the only one with a CD-ROM image, with no image chosen.
-  std::string settings = kProduction;
-  settings.replace(settings.find("nICType=3"), 9, "nICType=4\r\nbCheckAutorun=1");
-  StationOnFarm station(farmOf({""}), settings);
-  station.start();
-  station.host.runAndWait([&] { station.window->onClicked(station::id::kAutoStart); });
-  ASSERT_FALSE(station.host.messages().empty());
-  EXPECT_EQ(station.host.messages().back(), "Load ISO file Fail...... Please check again!!");
-  EXPECT_TRUE(station.window->runEnded());
-  EXPECT_TRUE(station.window->control(station::id::kAutoStart).enabled);
-}
-
 // The two-LUN model learns which LUN is the card from the configuration reply at the port start.
 // Without it no LUN would be known as the card, and with no per-LUN step checked the port would
 // pass with nothing but its card information written; so the port does not start. (That it passes
