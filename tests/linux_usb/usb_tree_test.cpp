@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 
 namespace tarvix::platform::linux_usb {
 namespace {
@@ -20,80 +21,58 @@ UsbTopology snapshotOf(const fs::path& root) {
   return SysfsUsbTree(table).snapshot();
 }
 
-TEST(LinuxUsbTree, TwoControllersWithFourRootPortsEach) {
-  const UsbTopology topology = snapshotOf(recordedTree("station"));
-  ASSERT_EQ(topology.controllers.size(), 2U);
-  for (int i = 0; i < 2; ++i) {
-    EXPECT_EQ(topology.controllers[i].index, i);
-    EXPECT_EQ(topology.controllers[i].rootPorts.size(), 4U);
+// The tree one port a line, "controller.port.port: what is in it"; empty ports are left out.
+std::string shown(const UsbTopology& topology) {
+  std::string out;
+  const std::function<void(const UsbPort&, const std::string&)> port = [&](const UsbPort& p,
+                                                                           const std::string& at) {
+    if (p.attached == Attached::Nothing) return;
+    out += at + ": ";
+    if (p.attached == Attached::Hub) {
+      out += "hub of " + std::to_string(p.ports.size()) + "\n";
+    } else {
+      out += p.deviceKey + " " + (p.firstVolumeLetter ? std::string(1, p.firstVolumeLetter) : "-") +
+             "\n";
+    }
+    for (std::size_t i = 0; i < p.ports.size(); ++i)
+      port(p.ports[i], at + "." + std::to_string(i + 1));
+  };
+  for (const auto& c : topology.controllers) {
+    out += std::to_string(c.index) + ": " + std::to_string(c.rootPorts.size()) + " root ports\n";
+    for (std::size_t i = 0; i < c.rootPorts.size(); ++i)
+      port(c.rootPorts[i], std::to_string(c.index) + "." + std::to_string(i + 1));
   }
-  const auto& first = topology.controllers[0].rootPorts;
-  EXPECT_EQ(first[0].attached, Attached::Hub);
-  EXPECT_EQ(first[1].attached, Attached::Hub);
-  EXPECT_EQ(first[2].attached, Attached::Device);
-  EXPECT_EQ(first[3].attached, Attached::Nothing);
+  return out;
 }
 
-// As a real kernel shows an xHCI controller (seen under QEMU): its SuperSpeed root hub is a
-// second bus, counted as a controller of its own after the first, so a SuperSpeed device in root
-// port 8 has the walk's ordinal 16.
-TEST(LinuxUsbTree, AnXhciFunctionIsTwoBusesOfEightRootPorts) {
-  const UsbTopology topology = snapshotOf(recordedTree("xhci"));
-  ASSERT_EQ(topology.controllers.size(), 2U);
-  EXPECT_EQ(topology.controllers[0].rootPorts.size(), 8U);
-  ASSERT_EQ(topology.controllers[1].rootPorts.size(), 8U);
-  EXPECT_EQ(topology.controllers[0].rootPorts[3].deviceKey, "1-4");
-  EXPECT_EQ(topology.controllers[0].rootPorts[3].firstVolumeLetter, 'D');
-  EXPECT_EQ(topology.controllers[1].rootPorts[7].attached, Attached::Device);
-  EXPECT_EQ(topology.controllers[1].rootPorts[7].deviceKey, "2-8");
-}
-
-TEST(LinuxUsbTree, SevenPortHubOfTwoChainedChips) {
-  const UsbTopology topology = snapshotOf(recordedTree("station"));
-  const UsbPort& outer = topology.controllers[0].rootPorts[0];
-  ASSERT_EQ(outer.ports.size(), 4U);
-  EXPECT_EQ(outer.ports[0].deviceKey, "1-1.1");
-  EXPECT_EQ(outer.ports[0].firstVolumeLetter, 'D');
-  EXPECT_EQ(outer.ports[1].firstVolumeLetter, 'E');
-  EXPECT_EQ(outer.ports[2].attached, Attached::Nothing);
-  const UsbPort& inner = outer.ports[3];
-  ASSERT_EQ(inner.attached, Attached::Hub);
-  ASSERT_EQ(inner.ports.size(), 4U);
-  for (int p = 0; p < 3; ++p)
-    EXPECT_EQ(inner.ports[p].attached, Attached::Nothing);
-  EXPECT_EQ(inner.ports[3].deviceKey, "1-1.4.4");
-  EXPECT_EQ(inner.ports[3].firstVolumeLetter, 'F');
-}
-
-TEST(LinuxUsbTree, DevicesCarryTheLetterOfTheirFirstUnit) {
-  const UsbTopology topology = snapshotOf(recordedTree("station"));
-  const auto& first = topology.controllers[0].rootPorts;
-  const auto& second = topology.controllers[1].rootPorts;
-  EXPECT_EQ(first[1].ports[2].deviceKey, "1-2.3");
-  EXPECT_EQ(first[1].ports[2].firstVolumeLetter, 'G');
-  EXPECT_EQ(first[2].deviceKey, "1-3") << "two card LUNs and a CD-ROM LUN";
-  EXPECT_EQ(first[2].firstVolumeLetter, 'H');
-  EXPECT_EQ(second[0].ports[0].firstVolumeLetter, 'K');
-  EXPECT_EQ(second[1].attached, Attached::Hub) << "a fourth hub is still a hub";
-  EXPECT_EQ(second[1].ports[1].deviceKey, "2-2.2");
-  EXPECT_EQ(second[1].ports[1].firstVolumeLetter, 'L') << "a reader without a card";
-  EXPECT_EQ(second[2].firstVolumeLetter, 'M');
-  EXPECT_EQ(second[3].attached, Attached::Device);
-  EXPECT_EQ(second[3].deviceKey, "2-4");
-  EXPECT_EQ(second[3].firstVolumeLetter, 0) << "a USB disk that keeps no letter";
+TEST(LinuxUsbTree, RecordedTreesAsTheKernelShowsThem) {
+  const std::pair<const char*, const char*> trees[] = {
+      // Two controllers of four root ports: a seven-port hub of two chained chips (the inner chip
+      // in the outer chip's port 4, so hub port 7 is 1.4.4), a reader of two card LUNs and a
+      // CD-ROM LUN (1-3), a fourth hub that is still a hub, a reader without a card (L), and a
+      // USB disk that keeps no letter.
+      {"station", "0: 4 root ports\n0.1: hub of 4\n0.1.1: 1-1.1 D\n0.1.2: 1-1.2 E\n"
+                  "0.1.4: hub of 4\n0.1.4.4: 1-1.4.4 F\n0.2: hub of 4\n0.2.3: 1-2.3 G\n0.3: 1-3 H\n"
+                  "1: 4 root ports\n1.1: hub of 4\n1.1.1: 2-1.1 K\n1.2: hub of 4\n1.2.2: 2-2.2 L\n"
+                  "1.3: 2-3 M\n1.4: 2-4 -\n"},
+      // As a real kernel shows an xHCI controller (seen under QEMU): its SuperSpeed root hub is a
+      // second bus, counted as a controller of its own after the first, so a SuperSpeed device in
+      // root port 8 has the walk's ordinal 16.
+      {"xhci", "0: 8 root ports\n0.4: 1-4 D\n1: 8 root ports\n1.8: 2-8 E\n"},
+  };
+  for (const auto& [tree, expected] : trees)
+    EXPECT_EQ(shown(snapshotOf(recordedTree(tree))), expected) << tree;
 }
 
 TEST(LinuxUsbTree, AHubWithoutAReadablePortCountHasNoPorts) {
   ScratchDir scratch;
   const auto root = scratch.copyTree("station");
   fs::remove(root / "bus/usb/devices/2-2/maxchild");
-  std::ofstream(root / "bus/usb/devices/2-1/maxchild") << "4096\n";
-  const UsbTopology topology = snapshotOf(root);
-  EXPECT_EQ(topology.controllers[1].rootPorts[0].attached, Attached::Hub);
-  EXPECT_TRUE(topology.controllers[1].rootPorts[0].ports.empty()) << "absurd port count";
-  EXPECT_EQ(topology.controllers[1].rootPorts[1].attached, Attached::Hub);
-  EXPECT_TRUE(topology.controllers[1].rootPorts[1].ports.empty());
-  EXPECT_EQ(topology.controllers[1].rootPorts.size(), 4U);
+  std::ofstream(root / "bus/usb/devices/2-1/maxchild") << "4096\n"; // absurd
+  const std::string tree = shown(snapshotOf(root));
+  EXPECT_NE(tree.find("1: 4 root ports\n1.1: hub of 0\n1.2: hub of 0\n1.3: 2-3 M\n"),
+            std::string::npos)
+      << tree;
 }
 
 // Plain directories stand for the links: usb1 to usb12, each with one port, a device on usb2's.
