@@ -31,7 +31,6 @@ TEST_F(Holder, MissingReaderCostsTwentyAttemptsAndFailsEveryRequest) {
   EXPECT_FALSE(holder.isNull());
   trace.clear();
 
-  // More commands on the Linux backend: SgReaderAccess.MissingDeviceTakesTwentyAttempts...
   std::vector<std::uint8_t> buffer(512);
   EXPECT_FALSE(ReadCard(holder, buffer, 0));
   EXPECT_FALSE(ReInitialCard(holder));

@@ -1,6 +1,4 @@
-// The Linux backend under the channel, as far as a machine without card readers allows.
-#include "channel/reader_handle.h"
-#include "channel/vendor_commands.h"
+// The Linux backend's opening of a reader, as far as a machine without card readers allows.
 #include "platform/linux/sg/sg_reader_access.h"
 
 #include <gtest/gtest.h>
@@ -16,8 +14,6 @@ namespace tarvix::platform::linux_backend {
 namespace {
 
 namespace fs = std::filesystem;
-using channel::GetUSBDeviceHandle;
-using channel::ReaderHandleHolder;
 
 class CountingResolver final : public DriveResolver {
 public:
@@ -41,29 +37,6 @@ fs::path grantedStatus() {
   const fs::path status = tempPath("tarvix-status-granted");
   std::ofstream(status) << "CapEff:\t0000000000020000\n";
   return status;
-}
-
-TEST(SgReaderAccess, MissingDeviceTakesTwentyAttemptsAndEveryRequestFails) {
-  CountingResolver resolver("/dev/tarvix-no-such-reader");
-  CapturingTrace trace;
-  SgReaderAccess access(resolver, trace, {"/sys", grantedStatus()});
-  ScaledClock clock(0.0005); // 20 pauses of 500 ms take 5 real milliseconds
-  ReaderHandleHolder holder(access, trace);
-
-  const auto start = clock.tickMs();
-  EXPECT_FALSE(GetUSBDeviceHandle(holder, "E:", clock));
-  EXPECT_EQ(resolver.calls, 20);
-  EXPECT_GE(clock.tickMs() - start, 20u * 500u);
-
-  std::uint32_t count = 0, size = 0;
-  std::vector<std::uint8_t> buffer(512);
-  EXPECT_FALSE(channel::GetCapacity(holder, count, size, 0u));
-  EXPECT_FALSE(channel::WriteSector(holder, buffer, 0));
-  EXPECT_FALSE(channel::ReadEEPROM(holder, std::span(buffer).first(128)));
-  EXPECT_EQ(trace.lines(),
-            (std::vector<std::string>{"osver.dwPlatformId == VER_PLATFORM_WIN32_NT",
-                                      "GetCapacity Error Code ='9'", "WriteSector Error Code ='9'",
-                                      "ReadEEPROM Error Code ='9'"}));
 }
 
 TEST(SgReaderAccess, RefusesAnythingThatIsNotABlockDevice) {

@@ -81,16 +81,6 @@ TEST(Rights, RawIoIsBitSeventeen) {
   EXPECT_FALSE(hasRawIoCapability(status));
 }
 
-TEST(DriveNames, LettersWithOrWithoutColon) {
-  EXPECT_EQ(driveLetter("E:"), 'E');
-  EXPECT_EQ(driveLetter("e"), 'E');
-  EXPECT_EQ(driveLetter("Z:"), 'Z');
-  EXPECT_EQ(driveLetter(""), std::nullopt);
-  EXPECT_EQ(driveLetter("E:\\"), std::nullopt);
-  EXPECT_EQ(driveLetter("1:"), std::nullopt);
-  EXPECT_EQ(driveLetter("EF"), std::nullopt);
-}
-
 TEST(DriveNames, FixedTableAndItsTextForm) {
   FixedDriveResolver resolver;
   EXPECT_TRUE(resolver.assign("e:", "/dev/sdb"));
