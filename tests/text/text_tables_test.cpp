@@ -93,16 +93,5 @@ TEST(Language, LocaleDecidesTheSystemLanguage) {
     EXPECT_EQ(languageOffsetForLocale(c.locale), c.offset) << c.locale;
 }
 
-TEST(Language, RowsAndStoredNumbersOutsideTheTablesShowEnglish) {
-  EXPECT_EQ(languageOffsetForRow(0), kEnglish);
-  EXPECT_EQ(languageOffsetForRow(1), kSimplifiedChinese);
-  EXPECT_EQ(languageOffsetForRow(2), kTraditionalChinese);
-  EXPECT_EQ(languageOffsetForRow(-1), kEnglish);
-  EXPECT_EQ(languageOffsetForRow(3), kEnglish);
-  EXPECT_EQ(languageOffsetForNumber(3), kTraditionalChinese);
-  EXPECT_EQ(languageOffsetForNumber(4), kEnglish);
-  EXPECT_EQ(languageOffsetForNumber(99), kEnglish);
-}
-
 } // namespace
 } // namespace tarvix::text
