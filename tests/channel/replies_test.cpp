@@ -25,30 +25,11 @@ protected:
   }
 };
 
-TEST_F(Replies, CapacityOfAnEightMegabyteCard) {
-  replay("get_capacity_8mb.hex");
-  std::uint32_t count = 0, size = 0;
-  ASSERT_TRUE(GetCapacity(holder, count, size, 0u));
-  EXPECT_EQ(count, 16384u);
-  EXPECT_EQ(size, 512u);
-  EXPECT_EQ(capacityMiB(count, size), 8u);
-}
-
 TEST_F(Replies, CapacityInMegabytesDoesNotWrapAt32Bits) {
   replay("get_capacity_2tb_4k.hex");
   std::uint32_t count = 0, size = 0;
   ASSERT_TRUE(GetCapacity(holder, count, size));
   EXPECT_EQ(capacityMiB(count, size), (0xFFFFFFFFull * 4096) >> 20);
-}
-
-TEST_F(Replies, FailedCapacityLeavesBothNumbersUntouched) {
-  access.replies.push_back({false, 5, {0, 0, 0x40, 0, 0, 0, 2, 0}});
-  access.replies.push_back({false, 5, {0, 0, 0x40, 0, 0, 0, 2, 0}});
-  std::uint32_t count = 77, size = 88;
-  EXPECT_FALSE(GetCapacity(holder, count, size, 1u));
-  EXPECT_FALSE(GetCapacity(holder, count, size));
-  EXPECT_EQ(count, 77u);
-  EXPECT_EQ(size, 88u);
 }
 
 TEST_F(Replies, IdentityReplyFillsASectorImage) {
