@@ -54,56 +54,35 @@ TEST(HeadlessHost, RunAndWaitFromManyWorkersAndInlineOnTheWindowThread) {
   EXPECT_TRUE(nested);
 }
 
-TEST(HeadlessHost, RearmingATimerKeepsOnlyTheLatest) {
+// A timer fires on the window thread as it was armed last, again when its own callback arms it,
+// and never once stopped; stopping one leaves the others alone.
+TEST(HeadlessHost, TimersFireOnTheWindowThreadAsLastArmedUnlessStopped) {
   HeadlessHost host;
-  std::atomic<int> first{0}, second{0};
-  std::promise<void> fired;
-  host.runAndWait([&] {
-    host.armTimer(2, 30ms, [&] { ++first; });
-    host.armTimer(2, 40ms, [&] {
-      ++second;
-      fired.set_value();
-    });
-  });
-  // Waits for the latest to fire rather than a fixed time, which a busy machine can outlast.
-  ASSERT_EQ(fired.get_future().wait_for(10s), std::future_status::ready);
-  drain(host);
-  EXPECT_EQ(first, 0);
-  EXPECT_EQ(second, 1);
-  EXPECT_FALSE(host.timerPending(2));
-}
-
-TEST(HeadlessHost, StoppedTimerNeverFiresAndOtherIdsAreIndependent) {
-  HeadlessHost host;
-  std::atomic<int> stopped{0}, kept{0};
-  std::promise<bool> firedOnWindowThread;
-  host.runAndWait([&] {
-    host.armTimer(1, 20ms, [&] { ++stopped; });
-    host.armTimer(2, 30ms, [&] {
-      ++kept;
-      firedOnWindowThread.set_value(host.onWindowThread());
-    });
-    host.stopTimer(1);
-  });
-  EXPECT_TRUE(firedOnWindowThread.get_future().get());
-  std::this_thread::sleep_for(50ms);
-  EXPECT_EQ(stopped, 0);
-  EXPECT_EQ(kept, 1);
-}
-
-TEST(HeadlessHost, TimerArmedFromItsOwnCallbackFiresAgain) {
-  HeadlessHost host;
-  std::atomic<int> ticks{0};
-  std::promise<void> third;
+  std::atomic<int> replaced{0}, stopped{0}, ticks{0};
+  std::promise<bool> third; // told on the third tick, whether it came on the window thread
   std::function<void()> tick = [&] {
     if (++ticks == 3) {
-      third.set_value();
+      third.set_value(host.onWindowThread());
       return;
     }
     host.armTimer(2, 5ms, tick);
   };
-  host.runAndWait([&] { host.armTimer(2, 5ms, tick); });
-  EXPECT_EQ(third.get_future().wait_for(2s), std::future_status::ready);
+  host.runAndWait([&] {
+    host.armTimer(1, 20ms, [&] { ++stopped; });
+    host.armTimer(2, 10ms, [&] { ++replaced; });
+    host.armTimer(2, 30ms, tick);
+    host.stopTimer(1);
+  });
+  // Waits for the ticks rather than a fixed time, which a busy machine can outlast.
+  auto onWindowThread = third.get_future();
+  ASSERT_EQ(onWindowThread.wait_for(10s), std::future_status::ready);
+  EXPECT_TRUE(onWindowThread.get());
+  std::this_thread::sleep_for(50ms);
+  drain(host);
+  EXPECT_EQ(replaced, 0);
+  EXPECT_EQ(stopped, 0);
+  EXPECT_EQ(ticks, 3);
+  EXPECT_FALSE(host.timerPending(2));
 }
 
 // A thread waiting for something the window thread brings about sleeps until a task or timer
