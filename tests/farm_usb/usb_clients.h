@@ -189,19 +189,6 @@ public:
       if (!readable(fd_, waitMs) || usbredirparser_do_read(parser_) != 0) break;
     return closed_;
   }
-  void reset() {
-    usbredirparser_send_reset(parser_);
-    flush();
-  }
-  // Sends set_configuration and waits for its status.
-  std::optional<Reply> setConfiguration(std::uint8_t value) {
-    usb_redir_set_configuration_header header{value};
-    const std::uint64_t id = nextId_++;
-    usbredirparser_send_set_configuration(parser_, id, &header);
-    flush();
-    return await(id);
-  }
-
   std::optional<usb_redir_device_connect_header> device;
 
 private:
