@@ -16,8 +16,10 @@ std::string withFaults(const std::string& faults, const std::string& model = "VQ
   return oneReader(model, R"("cardSectors": 2048, "faults": [ )" + faults + " ]");
 }
 
-TEST_F(FarmTest, FailStrikesAfterTheGivenSuccessesAndKeepsStriking) {
-  load(withFaults(R"({ "command": "WriteSector", "after": 2, "fault": "fail" })"));
+// A fault strikes after its successes, as often as its times say (every call without them).
+TEST_F(FarmTest, FailStrikesAfterItsSuccessesAsOftenAsItsTimesSay) {
+  load(withFaults(R"({ "command": "WriteSector", "after": 2, "fault": "fail" },
+                     { "command": "GetCapacity", "fault": "fail", "times": 1 })"));
   auto holder = openReader("r1");
   const auto data = pattern(512, 1);
   EXPECT_TRUE(WriteSector(*holder, data, 0));
@@ -28,11 +30,6 @@ TEST_F(FarmTest, FailStrikesAfterTheGivenSuccessesAndKeepsStriking) {
       << "a failed write writes nothing";
   std::vector<std::uint8_t> sector(512);
   EXPECT_TRUE(ReadSector(*holder, sector, 0)) << "other commands are not affected";
-}
-
-TEST_F(FarmTest, TimesLimitsHowOftenAFaultStrikes) {
-  load(withFaults(R"({ "command": "GetCapacity", "fault": "fail", "times": 1 })"));
-  auto holder = openReader("r1");
   std::uint32_t count = 0;
   std::uint32_t size = 0;
   EXPECT_FALSE(GetCapacity(*holder, count, size, 0));

@@ -29,6 +29,7 @@ protected:
   std::unique_ptr<ReaderHandleHolder> holder;
 };
 
+// So does the factory default, which clears them.
 TEST_F(LayoutTest, SizesAreStoredAtOnceButTakeEffectOnlyAtReInitialisation) {
   EXPECT_EQ(unitCapacity(*holder, 0), kCard - 1);
   ASSERT_TRUE(SetBinAreaSize(*holder, 100));
@@ -43,6 +44,12 @@ TEST_F(LayoutTest, SizesAreStoredAtOnceButTakeEffectOnlyAtReInitialisation) {
   EXPECT_EQ(unitCapacity(*holder, 1), 200u);
   EXPECT_EQ(farm->layout("r1")->binSectors, 100u);
   EXPECT_EQ(farm->layout("r1")->cdRomSectors, 200u);
+
+  ASSERT_TRUE(FactoryTotalDefault(*holder));
+  EXPECT_EQ(infoField(farm->cardImagePath("r1"), 8), 0u);
+  EXPECT_EQ(unitCapacity(*holder, 0), kCard - 1 - 300);
+  ASSERT_TRUE(ReInitialCard(*holder));
+  EXPECT_EQ(unitCapacity(*holder, 0), kCard - 1);
 }
 
 TEST_F(LayoutTest, EachAreaAddressesItsOwnPartOfTheCard) {
@@ -76,16 +83,6 @@ TEST_F(LayoutTest, ALayoutThatDoesNotFitIsRefusedAndTheOldOneKept) {
   ASSERT_TRUE(SetCDRomSize(*holder, kCard - 10 - 2)); // B + C + 2 = S: one public sector
   ASSERT_TRUE(ReInitialCard(*holder));
   EXPECT_EQ(unitCapacity(*holder, 0), 1u);
-}
-
-TEST_F(LayoutTest, FactoryDefaultClearsTheSizesForTheNextReInitialisation) {
-  ASSERT_TRUE(SetBinAreaSize(*holder, 64));
-  ASSERT_TRUE(ReInitialCard(*holder));
-  ASSERT_TRUE(FactoryTotalDefault(*holder));
-  EXPECT_EQ(infoField(farm->cardImagePath("r1"), 8), 0u);
-  EXPECT_EQ(unitCapacity(*holder, 0), kCard - 1 - 64);
-  ASSERT_TRUE(ReInitialCard(*holder));
-  EXPECT_EQ(unitCapacity(*holder, 0), kCard - 1);
 }
 
 TEST_F(LayoutTest, PlugInReadsTheSizesFromTheCard) {
