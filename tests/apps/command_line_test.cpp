@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "e2e/card_reading.h"
+#include "support/csv.h"
 #include "support/farm_text.h"
 #include "support/temp_dir.h"
 
@@ -12,7 +14,6 @@
 #include <fstream>
 #include <regex>
 #include <set>
-#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -55,6 +56,8 @@ protected:
   std::string err;
 };
 
+using tarvix::testing::cardSerial;
+using tarvix::testing::csvRows;
 using tarvix::testing::farmHub;
 using tarvix::testing::farmReader;
 using tarvix::testing::farmText;
@@ -116,22 +119,6 @@ TEST_F(CommandLine, BadInputAndSetUpRefusalsExitTwoBeforeAnyReaderIsTouched) {
   EXPECT_NE(out.find("--scan-only"), std::string::npos);
   EXPECT_EQ(run("--version"), 0);
   EXPECT_EQ(out, "tarvix " TARVIX_VERSION "\n");
-}
-
-// Splits a log that holds no quoted field into rows of fields.
-std::vector<std::vector<std::string>> csvRows(const std::string& text) {
-  std::vector<std::vector<std::string>> rows;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    std::vector<std::string> fields;
-    std::istringstream values(line);
-    for (std::string value; std::getline(values, value, ',');)
-      fields.push_back(value);
-    if (line.back() == ',') fields.emplace_back();
-    rows.push_back(fields);
-  }
-  return rows;
 }
 
 // A farm run leaves one production record per finished port, in the state folder and in the
@@ -245,20 +232,6 @@ TEST_F(CommandLine, ARefusedReaderFailsTheRunAndATerminalShowsEachStartedPort) {
   EXPECT_EQ(report["ports"][0]["picture"], "pass");
   EXPECT_FALSE(report["ports"][0].contains("refused"));
   EXPECT_EQ(report["ports"][1]["refused"], "Not VQ301C -A-1LUN!!");
-}
-
-// The serial number a card holds: the card information block's serial descriptor, whose
-// characters are UTF-16LE. Empty until the block is on the card, near the card's end.
-std::string cardSerial(const fs::path& image) {
-  std::ifstream in(image, std::ios::binary);
-  in.seekg(-65536, std::ios::end);
-  const std::string tail((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const auto header = tail.rfind("VQ3050@ATRP");
-  std::string serial;
-  if (header == std::string::npos) return serial;
-  for (std::size_t i = 0; i < 12; ++i)
-    serial += tail[header + 17 + 2 * i];
-  return serial;
 }
 
 TEST_F(CommandLine, AStationKilledAfterWritingASerialNeverHandsItOutAgain) {

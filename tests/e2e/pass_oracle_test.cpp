@@ -12,6 +12,7 @@
 #include "e2e/station_on_farm.h"
 #include "log/production_log_file.h"
 #include "platform/sim/wire.h"
+#include "support/csv.h"
 #include "support/temp_dir.h"
 #include "text/texts.h"
 
@@ -240,33 +241,18 @@ Outcome hear(const std::string& text) {
   return text.empty() ? Outcome{} : nlohmann::json::parse(text).get<Outcome>();
 }
 
-// The result and failure of each row of a production log (RFC 4180, a header row first).
+// The result and failure of each row of a production log.
 std::vector<std::string> loggedResults(const std::string& csv) {
-  std::vector<std::vector<std::string>> rows(1, std::vector<std::string>(1));
-  bool quoted = false;
-  for (std::size_t i = 0; i < csv.size(); ++i) {
-    const char c = csv[i];
-    if (quoted && c == '"' && i + 1 < csv.size() && csv[i + 1] == '"') {
-      rows.back().back() += c, ++i;
-    } else if (c == '"') {
-      quoted = !quoted;
-    } else if (!quoted && c == ',') {
-      rows.back().emplace_back();
-    } else if (!quoted && c == '\n') {
-      rows.emplace_back(1);
-    } else if (quoted || c != '\r') {
-      rows.back().back() += c;
-    }
-  }
+  const auto rows = csvRows(csv);
+  std::vector<std::string> logged;
+  if (rows.empty()) return logged;
   const auto& header = rows.front();
   const auto column = [&](std::string_view name) {
     return std::find(header.begin(), header.end(), name) - header.begin();
   };
-  std::vector<std::string> logged;
-  for (std::size_t r = 1; r < rows.size(); ++r) {
-    if (rows[r].size() != header.size()) continue;
-    logged.push_back(rows[r][column("result")] + ", " + rows[r][column("failure")]);
-  }
+  for (std::size_t r = 1; r < rows.size(); ++r)
+    if (rows[r].size() == header.size())
+      logged.push_back(rows[r][column("result")] + ", " + rows[r][column("failure")]);
   return logged;
 }
 
