@@ -49,6 +49,18 @@ protected:
     err = read(dir / "err");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
+  // Starts the station with `args` and its output dropped, `environment` ("NAME=value") added;
+  // the pid is the station's own.
+  pid_t start(const std::string& args, const std::string& environment = "") {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const std::string command =
+          "exec env " + environment + " " + station.string() + " " + args + " >/dev/null 2>&1";
+      ::execl("/bin/sh", "sh", "-c", command.c_str(), nullptr);
+      ::_exit(127);
+    }
+    return pid;
+  }
 
   tarvix::testing::TempDir dir;
   fs::path station;
@@ -248,12 +260,7 @@ TEST_F(CommandLine, AStationKilledAfterWritingASerialNeverHandsItOutAgain) {
                            settings.string() + " --report " + (dir / "report.json").string();
   const fs::path card = dir / "img" / "r1.img";
 
-  const pid_t first = fork();
-  if (first == 0) {
-    execl("/bin/sh", "sh", "-c", ("exec " + station.string() + args + " 2>/dev/null").c_str(),
-          nullptr);
-    _exit(127);
-  }
+  const pid_t first = start(args);
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (cardSerial(card).empty() && std::chrono::steady_clock::now() < until)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -288,14 +295,8 @@ TEST_F(CommandLine, StationsSharingOneCounterNeverShareASerialNumber) {
     }
     const fs::path farm =
         write("farm" + std::to_string(s) + ".json", farmText(farmHub(2, readers), 4, "0.001"));
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      ::execl(station.c_str(), station.c_str(), "--headless", "--farm", farm.c_str(), "--settings",
-              settings.c_str(), "--report", "/dev/null", nullptr);
-      ::_exit(127);
-    }
-    stations.push_back(pid);
+    stations.push_back(start("--headless --farm " + farm.string() + " --settings " +
+                             settings.string() + " --report /dev/null"));
   }
   for (const pid_t pid : stations) {
     int status = 0;
@@ -336,15 +337,10 @@ TEST_F(CommandLine, AStalledCopyToolDiesWithAKilledStation) {
                      "bCheckFormat=1\r\nbCheckCopyFile=1\r\n[Copy File]\r\nbCheckFile01=1\r\n"
                      "szFilePath01=" +
                          (dir / "readme.txt").string() + "\r\n");
-  const std::string path = bin.string() + ":" + std::getenv("PATH");
-  const pid_t stationPid = ::fork();
-  ASSERT_GE(stationPid, 0);
-  if (stationPid == 0) {
-    ::setenv("PATH", path.c_str(), 1);
-    ::execl(station.c_str(), station.c_str(), "--headless", "--farm", farm.c_str(), "--settings",
-            settings.c_str(), "--report", (dir / "report.json").c_str(), nullptr);
-    ::_exit(127);
-  }
+  const pid_t stationPid =
+      start("--headless --farm " + farm.string() + " --settings " + settings.string() +
+                " --report " + (dir / "report.json").string(),
+            "PATH=" + bin.string() + ":" + std::getenv("PATH"));
   pid_t tool = 0;
   for (int i = 0; i < 1000 && tool == 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -374,14 +370,7 @@ TEST_F(CommandLine, ASecondStartEndsAtOnceWhileTheFirstRuns) {
       write("s.ini", "[Hub Port map]\r\nbCheckNOHub=1\r\n[Test Item]\r\nnICType=3\r\n"
                      "bCheckRWTest=1\r\nnRWTestCount=5000\r\n");
   const std::string onFarm = " --farm " + farm.string() + " --settings " + settings.string();
-  const pid_t first = ::fork();
-  ASSERT_GE(first, 0);
-  if (first == 0) {
-    ::execl("/bin/sh", "sh", "-c",
-            ("exec " + station.string() + " --headless" + onFarm + " >/dev/null 2>&1").c_str(),
-            nullptr);
-    ::_exit(127);
-  }
+  const pid_t first = start("--headless" + onFarm);
   // The first holds the lock once its open files show it.
   const std::string lock = "." + station.stem().string();
   bool holds = false;
