@@ -29,6 +29,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using fat::testing::ImageFile;
 using fat::testing::mbrWithEntry;
 
 TEST(Mbr, SetsTheTypeOfAnExistingEntryOnly) {
@@ -99,26 +100,8 @@ TEST(Label, ConvertsInTheThreadsCharacterSet) {
   }
 }
 
-class ImageFile : public ::testing::Test {
-protected:
-  std::string file(std::uint64_t bytes, const std::vector<std::uint8_t>& head = {}) {
-    const auto path = (dir_.path() / "disk.img").string();
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(head.data()),
-               static_cast<std::streamsize>(head.size()));
-    fs::resize_file(path, bytes);
-    return path;
-  }
-  std::vector<std::uint8_t> head(const std::string& path) {
-    std::vector<std::uint8_t> bytes(512);
-    std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(bytes.data()), 512);
-    return bytes;
-  }
-  tarvix::testing::TempDir dir_;
-};
-
 TEST_F(ImageFile, ImageVolumeAtAnOffsetIsAPartition) {
-  const auto path = file(4 << 20, mbrWithEntry(1, 63, 8000));
+  const auto path = image(4 << 20, mbrWithEntry(1, 63, 8000));
   auto whole = ImageVolume::open(path);
   ASSERT_TRUE(whole);
   EXPECT_FALSE(whole->setPartitionType(0x0C)); // the whole disk has no entry of its own
@@ -155,7 +138,7 @@ TEST(ImageVolume, OpeningAMissingFileFails) {
 class LoopDevice : public ImageFile {
 protected:
   void SetUp() override {
-    image_ = file(64 << 20, mbrWithEntry(1, 2048, 100000));
+    image_ = image(64 << 20, mbrWithEntry(1, 2048, 100000));
     const auto setUp = tarvix::testing::shell("losetup -f --show -P " + image_);
     loop_ = setUp.status == 0 ? setUp.output.substr(0, setUp.output.find('\n')) : "";
     if (loop_.empty()) GTEST_SKIP() << "no loop device available";

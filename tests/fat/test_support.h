@@ -3,9 +3,14 @@
 
 #include "platform/volume.h"
 #include "support/fake_platform.h"
+#include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 namespace tarvix::fat::testing {
@@ -105,5 +110,25 @@ inline std::uint16_t le16(std::span<const std::uint8_t> s, std::size_t at) {
 inline bool allBytes(std::span<const std::uint8_t> s, std::uint8_t value) {
   return std::all_of(s.begin(), s.end(), [&](std::uint8_t b) { return b == value; });
 }
+
+// A folder of the test's own holding one image file.
+class ImageFile : public ::testing::Test {
+protected:
+  // A sparse image of `bytes` bytes that begins with `head`.
+  std::string image(std::uint64_t bytes, const std::vector<std::uint8_t>& head = {}) {
+    const auto path = (dir_.path() / "card.img").string();
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(head.data()),
+               static_cast<std::streamsize>(head.size()));
+    std::filesystem::resize_file(path, bytes);
+    return path;
+  }
+  std::vector<std::uint8_t> head(const std::string& path) {
+    std::vector<std::uint8_t> bytes(512);
+    std::ifstream(path, std::ios::binary).read(reinterpret_cast<char*>(bytes.data()), 512);
+    return bytes;
+  }
+  tarvix::testing::TempDir dir_;
+};
 
 } // namespace tarvix::fat::testing

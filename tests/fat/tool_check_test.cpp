@@ -19,17 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 using platform::linux_volume::ImageVolume;
 
-class ImageDir : public ::testing::Test {
+class ImageDir : public testing::ImageFile {
 protected:
-  // A sparse image of `sectors` sectors; the first `offset` bytes come before the volume.
-  std::string image(std::uint64_t sectors, std::uint64_t offset = 0) {
-    const auto path = (dir_.path() / "card.img").string();
-    fs::remove(path);
-    std::ofstream(path).close();
-    fs::resize_file(path, offset + sectors * 512);
-    return path;
-  }
-
   bool format(const std::string& path, std::uint32_t sectors, const std::string& label,
               std::uint64_t offset = 0) {
     auto volume = ImageVolume::open(path, offset);
@@ -40,8 +31,6 @@ protected:
     formatter.setLabel(label);
     return formatter.format(*volume, sectors);
   }
-
-  tarvix::testing::TempDir dir_;
 };
 
 struct FsckCase {
@@ -53,7 +42,7 @@ class FsckMatrix : public ImageDir, public ::testing::WithParamInterface<FsckCas
 
 TEST_P(FsckMatrix, FsckFindsNothingToMend) {
   const auto& c = GetParam();
-  const std::string path = image(c.sectors);
+  const std::string path = image(c.sectors * 512ull);
   ASSERT_TRUE(format(path, c.sectors, c.label));
   const tarvix::testing::Shell fsck = tarvix::testing::shell("fsck.fat -n " + path);
   EXPECT_EQ(fsck.status, 0) << fsck.output;
@@ -85,7 +74,7 @@ class MtoolsReadBack : public ImageDir, public ::testing::WithParamInterface<std
 
 TEST_P(MtoolsReadBack, LabelAndFileReadBack) {
   const std::uint32_t sectors = GetParam();
-  const std::string path = image(sectors);
+  const std::string path = image(sectors * 512ull);
   ASSERT_TRUE(format(path, sectors, "Public Disk"));
 
   const tarvix::testing::Shell info = tarvix::testing::shell("minfo -i " + path + " ::");
@@ -137,7 +126,7 @@ TEST_F(ImageDir, RandomSizesPassFsckAndReadBackWithMtools) {
     for (int draw = 0; draw < band.draws; ++draw) {
       const auto sectors = static_cast<std::uint32_t>(std::lround(std::exp(exponent(random))));
       SCOPED_TRACE("sectors " + std::to_string(sectors));
-      const std::string path = image(sectors);
+      const std::string path = image(sectors * 512ull);
       ASSERT_TRUE(format(path, sectors, "RANDOM"));
       const tarvix::testing::Shell fsck = tarvix::testing::shell("fsck.fat -n " + path);
       EXPECT_EQ(fsck.status, 0) << fsck.output;
@@ -160,15 +149,10 @@ TEST_F(ImageDir, RandomSizesPassFsckAndReadBackWithMtools) {
 TEST_F(ImageDir, PartitionedCardGetsItsTypeAndReadsBack) {
   constexpr std::uint64_t kStart = 63;
   for (const std::uint32_t sectors : {20000u, 200000u}) {
-    const std::string path = image(sectors, kStart * 512);
-    auto mbr = testing::mbrWithEntry(1, kStart, sectors);
-    std::fstream(path, std::ios::in | std::ios::out | std::ios::binary)
-        .write(reinterpret_cast<const char*>(mbr.data()), 512);
-
+    const std::string path =
+        image((kStart + sectors) * 512, testing::mbrWithEntry(1, kStart, sectors));
     ASSERT_TRUE(format(path, sectors, "PART", kStart * 512));
-    std::ifstream in(path, std::ios::binary);
-    in.read(reinterpret_cast<char*>(mbr.data()), 512);
-    EXPECT_EQ(mbr[446 + 4], sectors > 0x10000 ? 0x0C : 0x04);
+    EXPECT_EQ(head(path)[446 + 4], sectors > 0x10000 ? 0x0C : 0x04);
 
     const std::string at = path + "@@" + std::to_string(kStart * 512);
     const tarvix::testing::Shell label = tarvix::testing::shell("mlabel -s -i " + at + " ::");
