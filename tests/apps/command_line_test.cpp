@@ -147,12 +147,13 @@ TEST_F(CommandLine, AFarmRunLeavesAProductionLogThatMatchesTheReport) {
         [{"command": "SetBinAreaSize", "after": 0, "fault": "fail"}]}},
       {"port": 4, "hub": {"ports": 4, "attached": [
         {"port": 1, "reader": {"id": "deep", "model": "VQ301C-A-1LUN", "cardMiB": 16}}]}}]}}]}]})");
+  // The binary image is large enough for the system's free memory to be measured against it.
   const fs::path settings =
       write("s.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\n"
                      "nICType=3\r\nbCheckLowFormat=1\r\nbCheckFormat=1\r\nbCheckRWTest=1\r\n"
                      "nRWTestCount=1\r\nbCheckCardInforEnable=1\r\nbCheckBinFile=1\r\n"
                      "szBinFilePath=" +
-                         write("hidden.bin", "hidden").string() +
+                         write("hidden.bin", std::string(4096, 'h')).string() +
                          "\r\n[CardInfor]\r\nszSerialNum=000000000007\r\nbIncrease=1\r\n");
   ASSERT_EQ(run("--headless --farm " + farm.string() + " --settings " + settings.string() +
                 " --report " + (dir / "report.json").string() + " --log " +
