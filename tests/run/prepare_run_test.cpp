@@ -39,6 +39,8 @@ TEST(PrepareRun, WhatARunCannotWriteOrHoldRefusesItWithItsReason) {
   fake.system.executable = dir / "tarvix";
   const fs::path image = dir / "image.bin";
   { std::ofstream(image, std::ios::binary) << std::string(4096, 'b'); }
+  const fs::path tiny = dir / "tiny.bin";
+  { std::ofstream(tiny, std::ios::binary) << std::string(300, 't'); }
   const fs::path huge = dir / "huge.bin";
   { std::ofstream(huge, std::ios::binary).put('x'); }
   fs::resize_file(huge, 4ULL << 30); // sparse: nothing is written
@@ -85,6 +87,7 @@ TEST(PrepareRun, WhatARunCannotWriteOrHoldRefusesItWithItsReason) {
       {"copy entry gone", copy, "gone.txt",
        Refusal{text::kCopyFileLoadFailed, {}, (dir / "gone.txt").string()}},
       {"image read", binary, image, std::nullopt},
+      {"image under a KiB, whatever the memory", binary, tiny, std::nullopt, 40ULL << 20},
       {"line down, serial written", serial, "1", Refusal{text::kLineGivesNoSerials, {"down"}},
        8ULL << 30, true},
       {"line down, no serial written", binary, image, std::nullopt, 8ULL << 30, true},
@@ -117,7 +120,7 @@ TEST(PrepareRun, WhatARunCannotWriteOrHoldRefusesItWithItsReason) {
       }
     }
     EXPECT_EQ(prepared.run.has_value(), !c.refusal.has_value());
-    if (prepared.run) {
+    if (prepared.run && c.value == image) {
       EXPECT_EQ(prepared.run->images.binary.size(), 4096u);
       EXPECT_EQ(prepared.run->images.binAreaSize, 4096u + 512u);
       EXPECT_EQ(prepared.run->neededSectors, (4096u + 512u) / 512u);
