@@ -30,6 +30,15 @@ TEST_F(FarmTest, FailStrikesAfterTheGivenSuccessesAndKeepsStriking) {
   EXPECT_TRUE(ReadSector(*holder, sector, 0)) << "other commands are not affected";
 }
 
+TEST_F(FarmTest, FromSectorKeepsAFaultToTheLaterSectors) {
+  load(withFaults(R"({ "command": "WriteSector", "fault": "fail", "fromSector": 100 })"));
+  auto holder = openReader("r1");
+  const auto data = pattern(1024, 1);
+  EXPECT_TRUE(WriteSector(*holder, data, 98));
+  EXPECT_FALSE(WriteSector(*holder, data, 100));
+  EXPECT_TRUE(WriteSector(*holder, data, 0));
+}
+
 TEST_F(FarmTest, TimesLimitsHowOftenAFaultStrikes) {
   load(withFaults(R"({ "command": "GetCapacity", "fault": "fail", "times": 1 })"));
   auto holder = openReader("r1");

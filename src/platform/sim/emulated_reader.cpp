@@ -485,13 +485,14 @@ std::size_t counterOf(std::string_view command) {
 
 } // namespace
 
-FaultVerdict EmulatedReader::takeFault(std::string_view command) {
+FaultVerdict EmulatedReader::takeFault(std::string_view command, std::uint64_t sector) {
   std::lock_guard lock(mutex_);
   const std::size_t index = counterOf(command);
   if (index >= successes_.size()) return FaultVerdict::None;
   for (std::size_t i = 0; i < plan_.faults.size(); ++i) {
     const FaultPlan& fault = plan_.faults[i];
-    if (fault.command != command || successes_[index] < fault.after) continue;
+    if (fault.command != command || successes_[index] < fault.after || sector < fault.fromSector)
+      continue;
     if (fault.times != 0 && fired_[i] >= fault.times) continue;
     ++fired_[i];
     switch (fault.action) {

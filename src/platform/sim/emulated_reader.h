@@ -77,9 +77,9 @@ public:
   // for CHECK CONDITION, with sense data when a sense area was asked for) and returns false.
   bool execute(std::uint64_t generation, unsigned lun, PassThroughRequest& request);
 
-  // Faults: what the next `command` ("open", "volumeWrite" or a command name) must suffer, and
-  // counting.
-  FaultVerdict takeFault(std::string_view command);
+  // Faults: what the next `command` ("open", "volumeWrite" or a command name), from `sector` when
+  // it carries one, must suffer, and counting.
+  FaultVerdict takeFault(std::string_view command, std::uint64_t sector = 0);
   void noteSuccess(std::string_view command);
   // True when this open attempt is one of the first failFirst ones.
   bool openMustFail();

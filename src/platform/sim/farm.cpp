@@ -1,5 +1,6 @@
 #include "platform/sim/farm.h"
 
+#include "platform/byte_order.h"
 #include "platform/files/label_codec.h"
 #include "platform/sim/bandwidth.h"
 #include "platform/sim/default_farm.h"
@@ -419,7 +420,10 @@ bool Farm::Impl::carryOut(const Handle& unit, PassThroughRequest& request, Hang 
   const Op op = commandOf(request);
   const std::string_view name =
       op == Op::Unknown ? std::string_view() : kOpNames[static_cast<std::size_t>(op)];
-  const FaultVerdict fault = name.empty() ? FaultVerdict::None : reader.takeFault(name);
+  const std::uint64_t sector = op == Op::ReadSector || op == Op::WriteSector
+                                   ? bigEndian32(request.commandBlock.data() + 2)
+                                   : 0;
+  const FaultVerdict fault = name.empty() ? FaultVerdict::None : reader.takeFault(name, sector);
   request.senseKey = 0;
   if (fault != FaultVerdict::None && fault != FaultVerdict::Corrupt) {
     if (!reader.pluggedAs(unit.generation)) {

@@ -244,7 +244,7 @@ CardPlan readCard(const json& value, const std::string& path) {
 }
 
 FaultPlan readFault(const json& value, const std::string& path, ReaderPlan& reader) {
-  object(value, path, {"command", "after", "fault", "times", "failFirst"});
+  object(value, path, {"command", "after", "fault", "times", "failFirst", "fromSector"});
   if (!value.contains("command")) refuse(member(path, "command"), "is missing");
   FaultPlan fault;
   fault.command = text(value["command"], member(path, "command"));
@@ -297,6 +297,12 @@ FaultPlan readFault(const json& value, const std::string& path, ReaderPlan& read
   if (value.contains("times"))
     fault.times =
         static_cast<std::uint32_t>(integer(value["times"], member(path, "times"), 1, 1000000000));
+  if (value.contains("fromSector")) {
+    if (fault.command != "ReadSector" && fault.command != "WriteSector")
+      refuse(member(path, "fromSector"), "applies to ReadSector and WriteSector only");
+    fault.fromSector = static_cast<std::uint64_t>(
+        integer(value["fromSector"], member(path, "fromSector"), 0, 0xFFFFFFFF));
+  }
   return fault;
 }
 
