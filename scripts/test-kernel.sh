@@ -106,7 +106,7 @@ results=()
 answer() {
   local request=$1 verb=${1%% *} what=${1#* } t0=$SECONDS
   case $verb in
-  pull | plug) farm_says "$request" ;;
+  pull | plug | fault) farm_says "$request" ;;
   farm)
     # The next farm on the same tree: QEMU reconnects to the sockets of the readers it serves.
     unserve

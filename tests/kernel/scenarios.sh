@@ -71,12 +71,10 @@ host_stage() {
   # r4's card comes partitioned from the factory: the kernel makes a partition node of it.
   hub_farm 3 "$card_mib" r4 ', "partitioned": true' >"$run/production.json"
   # r1 is forged (4 MiB real), r2 answers UNIT ATTENTION to the first capacity query after the
-  # controller re-lays its card, r5's card fails every write to its volume's data (the kernel
-  # writes the copied files after the copy tool has exited), r6 is plugged in while the run is on;
-  # the guest pulls r3 and r4 (trouble below).
+  # controller re-lays its card, r6 is plugged in while the run is on; the guest pulls r3 and r4
+  # and makes r5's card go bad (trouble below).
   hub_farm 1 "$card_mib" r1 ', "realMiB": 4, "forgery": "wrap"' \
     r2 ", \"faults\": [{\"command\": \"GetCapacity\", \"after\": $ua_after, \"fault\": \"unitAttention\", \"times\": 1}]" \
-    r5 ", \"faults\": [{\"command\": \"WriteSector\", \"fault\": \"fail\", \"fromSector\": $data_sector}]" \
     r6 ', "plugged": false' >"$run/trouble.json"
   serve "$run/farm.json"
   # Filled, so that any write shows in its checksum.
@@ -140,25 +138,28 @@ vfat_readback() {
 
 # The trouble run, with the pulls and the plug the guest makes while it goes on. r3 goes at its
 # first write through the block device (the format's: the capacity check's pass-through writes
-# are not counted there). r4 goes while the copy tool runs on it: the copy tool the station finds
-# on its PATH waits on r4's disk until the scenario lets it go, and meanwhile r6 is plugged in
-# (and started: a run starts the readers that come while it is on) and r4 pulled (and gone from
-# sysfs). Waiting on the copy keeps the run going, so neither depends on how fast the emulated
-# machine is.
+# are not counted there). The copy tool the station finds on its PATH holds on r4's and r5's disks
+# until the scenario lets it go. Meanwhile r6 is plugged in (and started: a run starts the readers
+# that come while it is on) and r4 pulled (and gone from sysfs); r5's card goes bad: every write
+# to its volume's data fails, which the kernel makes only after the copy tool has exited. Holding
+# the copy keeps the run going, so none of it depends on how fast the emulated machine is.
 trouble() {
-  local r3 r4 trace=$scratch/trouble/stderr gate=$scratch/copy-gate watchers=()
+  local r3 r4 r5 trace=$scratch/trouble/stderr gate=$scratch/copy-gate watchers=()
   r3=$(disk_of r3)
   r4=$(disk_of r4)
+  r5=$(disk_of r5)
   rm -rf "$gate"
   mkdir -p "$gate/bin"
   printf '%s\n' '#!/bin/sh' \
-    "case \" \$* \" in *\" /dev/$r4 \"*)" \
-    "  touch $gate/started" \
-    "  until [ -e $gate/go ]; do sleep 0.05; done ;;" \
-    'esac' \
+    'for arg; do case $arg in /dev/*) disk=${arg#/dev/} ;; esac; done' \
+    "if [ -n \"\$disk\" ] && [ -e $gate/\$disk.hold ]; then" \
+    "  touch $gate/\$disk.started" \
+    "  until [ -e $gate/\$disk.go ]; do sleep 0.05; done" \
+    'fi' \
     'exec /usr/bin/mcopy "$@"' >"$gate/bin/mcopy"
   chmod 0755 "$gate/bin/mcopy"
-  chown operator: "$gate"
+  touch "$gate/$r4.hold" "$gate/$r5.hold"
+  chown -R operator: "$gate"
   (
     local stat=(0 0 0 0 0 0 0)
     until [ "${stat[6]}" -gt 0 ]; do
@@ -169,18 +170,24 @@ trouble() {
   ) &
   watchers+=($!)
   (
-    until [ -e "$gate/started" ]; do sleep 0.1; done
+    until [ -e "$gate/$r4.started" ]; do sleep 0.1; done
     say "plugging r6 while r4's copy waits: $(ask plug r6)"
     until grep -qs " port 6: " "$trace"; do sleep 0.2; done
     say "pulling r4 ($r4) with its copy started: $(ask pull r4)"
     until [ ! -e "/sys/class/block/$r4" ]; do sleep 0.1; done
-    touch "$gate/go"
+    touch "$gate/$r4.go"
+  ) &
+  watchers+=($!)
+  (
+    until [ -e "$gate/$r5.started" ]; do sleep 0.1; done
+    say "r5's data area failing writes: $(ask fault r5 "{\"command\": \"WriteSector\", \"fault\": \"fail\", \"fromSector\": $data_sector}")"
+    touch "$gate/$r5.go"
   ) &
   watchers+=($!)
   station_path="$gate/bin:$PATH" station trouble
   kill "${watchers[@]}" 2>/dev/null
   wait
-  [ -e "$gate/go" ] || say "the run ended before r4's copy was reached"
+  [ -e "$gate/$r4.go" ] && [ -e "$gate/$r5.go" ] || say "the run ended before r4's and r5's copies"
 }
 judge_trouble() {
   judge check "$run/trouble" "$trouble_run" "$run/trouble/report.json" \

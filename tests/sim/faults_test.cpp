@@ -35,7 +35,7 @@ TEST_F(FarmTest, FromSectorKeepsAFaultToTheLaterSectors) {
   auto holder = openReader("r1");
   const auto data = pattern(1024, 1);
   EXPECT_TRUE(WriteSector(*holder, data, 98));
-  EXPECT_FALSE(WriteSector(*holder, data, 100));
+  EXPECT_FALSE(WriteSector(*holder, data, 99)) << "its second sector is the first failing one";
   EXPECT_TRUE(WriteSector(*holder, data, 0));
 }
 

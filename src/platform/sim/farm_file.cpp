@@ -497,6 +497,21 @@ private:
 
 } // namespace
 
+std::optional<FaultPlan> parseFault(std::string_view json, std::string& error) {
+  try {
+    const nlohmann::json value = nlohmann::json::parse(json.begin(), json.end());
+    ReaderPlan reader;
+    if (value.is_object() && value.contains("failFirst"))
+      refuse("$.failFirst", "needs a new reader");
+    return readFault(value, "$", reader);
+  } catch (const Refusal& refusal) {
+    error = refusal.path + ": " + refusal.what;
+  } catch (const nlohmann::json::exception&) {
+    error = "not valid JSON";
+  }
+  return std::nullopt;
+}
+
 std::optional<FarmPlan> parseFarm(std::string_view json, std::string_view sourceName,
                                   const std::filesystem::path& baseDir, std::string& error) {
   nlohmann::json root;
