@@ -106,7 +106,7 @@ results=()
 answer() {
   local request=$1 verb=${1%% *} what=${1#* } t0=$SECONDS
   case $verb in
-  pull | plug) farm_says "$request" ;;
+  pull | plug | fault) farm_says "$request" ;;
   farm)
     # The next farm on the same tree: QEMU reconnects to the sockets of the readers it serves.
     unserve
@@ -187,6 +187,9 @@ run_boot() {
     results+=("FAIL  $boot (the guest's exit: $guest_exit; see $run/console.log)")
     failed=1
     tail -n 20 "$run/console.log" | sed 's/^/    /' >&2
+    # The guest's watchdog: what each task waited on when it stalled.
+    [ -f "$run/stalled.txt" ] && sed -n '/sysrq: Show Blocked State/,$p' "$run/stalled.txt" |
+      tail -n 80 | sed 's/^/    /' >&2
   fi
   # The guest's processor time says what the boot would take on an idle machine.
   say "$boot: $((SECONDS - boot_started)) s, the guest's processor $(cpu_seconds "$qemu_cpu") s"

@@ -1,5 +1,7 @@
 #include "farm_usb/control_line.h"
 
+#include "platform/sim/farm_file.h"
+
 #include <algorithm>
 #include <sstream>
 
@@ -10,13 +12,23 @@ std::string answerControlLine(platform::sim::Farm& farm, std::string_view line) 
   std::string command;
   std::string readerId;
   std::string extra;
-  words >> command >> readerId >> extra;
+  words >> command >> readerId;
+  std::getline(words >> std::ws, extra);
   if (command.empty()) return {};
-  if ((command != "pull" && command != "plug") || readerId.empty() || !extra.empty())
-    return "error: not a control line (pull ID or plug ID): " + std::string(line);
+  const bool faulting = command == "fault";
+  if ((command != "pull" && command != "plug" && !faulting) || readerId.empty() ||
+      extra.empty() != !faulting)
+    return "error: not a control line (pull ID, plug ID or fault ID FAULT): " + std::string(line);
   const std::vector<std::string> ids = farm.readerIds();
   if (std::find(ids.begin(), ids.end(), readerId) == ids.end())
     return "error: no reader " + readerId;
+  if (faulting) {
+    std::string error;
+    const auto fault = platform::sim::parseFault(extra, error);
+    if (!fault) return "error: the fault " + error;
+    farm.addFault(readerId, *fault);
+    return "ok";
+  }
   if (command == "pull")
     return farm.pull(readerId) ? "ok" : "error: " + readerId + " is pulled out already";
   return farm.plug(readerId) ? "ok" : "error: " + readerId + " is plugged in already";

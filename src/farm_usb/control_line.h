@@ -1,5 +1,7 @@
 // The device server's control lines: "pull ID" takes a reader off the bus, "plug ID" puts it
-// back, so that scripts can drive hot-plug while the farm is served. Thread-safe as the farm is.
+// back, "fault ID FAULT" arms a fault (a farm file's fault entry, as JSON) from then on, so that
+// scripts can drive hot-plug and cards going bad while the farm is served. Thread-safe as the farm
+// is.
 #pragma once
 
 #include "platform/sim/farm.h"

@@ -38,6 +38,10 @@ public:
   // own tool.
   virtual CopyCommand copyCommand(const std::string& target, const std::string& source,
                                   const std::string& folderName) const;
+  // Waits until what the copy tool wrote to `target` is on the medium: false when a write of it
+  // failed or the device went. The copy tool may exit before its writes reach the card, and its
+  // last close does not report their failure. Where the copy tool writes through, true.
+  virtual bool flushCopies(const std::string& target) const;
 };
 
 } // namespace tarvix::platform

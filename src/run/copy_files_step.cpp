@@ -84,6 +84,7 @@ bool copyFilesStep(const StepContext& context, int driveIndex, station::PortReco
       return false;
     }
   }
+  if (target && !context.platform.volumes.flushCopies(*target)) return false;
   context.display->setProgress(portNumber, kFolderProgress);
   return context.readerStillBound(driveIndex);
 }

@@ -234,6 +234,13 @@ TEST_P(DeviceServerTest, APulledReaderLeavesTheBusUntilItIsPluggedInAgain) {
   host = attach("r1");
   ASSERT_TRUE(host);
   EXPECT_EQ(command(*host, kGetIdentity, 16, true).status, 0);
+  // A fault armed while served strikes from then on; a bad one is refused whole.
+  EXPECT_EQ(
+      farm_usb::answerControlLine(*farm, R"(fault r1 {"command": "GetVIDPID", "fault": "fail"})"),
+      "ok");
+  EXPECT_NE(command(*host, kGetIdentity, 16, true).status, 0);
+  EXPECT_EQ(farm_usb::answerControlLine(*farm, R"(fault r1 {"command": "open", "failFirst": 1})"),
+            "error: the fault $.failFirst: needs a new reader");
 
   // A fault's pull during a command: no status, the connection ends.
   auto second = attach("r2");

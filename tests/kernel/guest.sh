@@ -15,13 +15,17 @@ out=$tarvix_out
 
 say() { echo "guest: $*"; }
 
-# The host's answer to one request.
+# The host's answer to one request. Watchers of a run ask while it goes on: one at a time, or their
+# requests and answers interleave on the line.
 stty -F /dev/ttyS1 raw -echo
 exec 9<>/dev/ttyS1
 ask() {
   local reply
-  echo "$*" >&9
-  IFS= read -r reply <&9
+  {
+    flock 8
+    echo "$*" >&9
+    IFS= read -r reply <&9
+  } 8>/run/tarvix-stage-ask.lock
   echo "$reply"
 }
 
@@ -122,6 +126,7 @@ disk_of() {
 # One headless run of the station as the operator, in $out/NAME: settings TarvixValue.ini there,
 # report.json, stderr and the exit code (exit) back. Its trace and its state are written in the
 # guest's memory first and copied out at the end: each write to the host's share is a round trip.
+# The station's PATH is $station_path when set.
 scratch=/tmp/stage
 station() {
   local name=$1
@@ -130,7 +135,7 @@ station() {
   mkdir -p "$work"
   chown -R operator: "$dir" "$work"
   local t0=$SECONDS status
-  runuser -u operator -- env HOME=/home/operator XDG_STATE_HOME="$work/state" \
+  runuser -u operator -- env PATH="${station_path:-$PATH}" HOME=/home/operator XDG_STATE_HOME="$work/state" \
     tarvix --headless --settings "$dir/TarvixValue.ini" --report "$dir/report.json" --trace "$@" \
     >"$work/stdout" 2>"$work/stderr"
   status=$?

@@ -58,6 +58,9 @@ roots_run="model=$model,nohubmap,cardinfo,copy,label=ROOTS"
 trouble_run="model=$model,cardinfo,bin,copy,capacity,label=TROUBLE"
 # How many capacity queries r2 answers before the one after its card is re-laid.
 ua_after=7
+# The first data sector of the volume the station lays on such a card with its areas: only the copy
+# writes there.
+data_sector=161
 
 host_stage() {
   # The whole tree, for QEMU's devices; each run is served only its own readers, as the station
@@ -69,21 +72,11 @@ host_stage() {
   hub_farm 3 "$card_mib" r4 ', "partitioned": true' >"$run/production.json"
   # r1 is forged (4 MiB real), r2 answers UNIT ATTENTION to the first capacity query after the
   # controller re-lays its card, r6 is plugged in while the run is on; the guest pulls r3 and r4
-  # (trouble below).
+  # and makes r5's card go bad (trouble below).
   hub_farm 1 "$card_mib" r1 ', "realMiB": 4, "forgery": "wrap"' \
     r2 ", \"faults\": [{\"command\": \"GetCapacity\", \"after\": $ua_after, \"fault\": \"unitAttention\", \"times\": 1}]" \
     r6 ', "plugged": false' >"$run/trouble.json"
   serve "$run/farm.json"
-  # The pull during the copy and the plug during the run hang on the guest's timing under TCG: the
-  # guest still opens a pulled reader seconds after the device went, so the copy of the small
-  # files may end first, and the plugged reader may not be enumerated before the run ends. Until
-  # they are made deterministic they run only when asked.
-  rm -f "$run/timed"
-  if [ "${TARVIX_KERNEL_TIMED:-0}" = 1 ]; then
-    touch "$run/timed"
-  else
-    echo "kernel stage: the trouble run's pull during the copy (r4) and plug during the run (r6) not made; TARVIX_KERNEL_TIMED=1 makes them" >&2
-  fi
   # Filled, so that any write shows in its checksum.
   head -c $((16 << 20)) /dev/urandom >"$run/plain.img"
   qemu_devices+=(-drive "if=none,id=plain,format=raw,cache=unsafe,file=$run/plain.img"
@@ -143,22 +136,30 @@ vfat_readback() {
   ask result vfat-readback "$verdict"
 }
 
-# The trouble run, with the pulls and the plug the guest makes while it goes on: r6 comes once
-# the first capacity check has ended (plugged sooner, it may be found with the others), r3 goes at its
+# The trouble run, with the pulls and the plug the guest makes while it goes on. r3 goes at its
 # first write through the block device (the format's: the capacity check's pass-through writes
-# are not counted there), r4 while mcopy writes to it (looked for once its last format has closed
-# its handle).
+# are not counted there). The copy tool the station finds on its PATH holds on r4's and r5's disks
+# until the scenario lets it go. Meanwhile r6 is plugged in (and started: a run starts the readers
+# that come while it is on) and r4 pulled (and gone from sysfs); r5's card goes bad: every write
+# to its volume's data fails, which the kernel makes only after the copy tool has exited. Holding
+# the copy keeps the run going, so none of it depends on how fast the emulated machine is.
 trouble() {
-  local r3 r4 trace=$scratch/trouble/stderr watchers=()
+  local r3 r4 r5 trace=$scratch/trouble/stderr gate=$scratch/copy-gate watchers=()
   r3=$(disk_of r3)
   r4=$(disk_of r4)
-  if [ -e "$out/timed" ]; then
-    (
-      until grep -qs "Capacity check" "$trace"; do sleep 0.2; done
-      say "plugging r6: $(ask plug r6)"
-    ) &
-    watchers+=($!)
-  fi
+  r5=$(disk_of r5)
+  rm -rf "$gate"
+  mkdir -p "$gate/bin"
+  printf '%s\n' '#!/bin/sh' \
+    'for arg; do case $arg in /dev/*) disk=${arg#/dev/} ;; esac; done' \
+    "if [ -n \"\$disk\" ] && [ -e $gate/\$disk.hold ]; then" \
+    "  touch $gate/\$disk.started" \
+    "  until [ -e $gate/\$disk.go ]; do sleep 0.05; done" \
+    'fi' \
+    'exec /usr/bin/mcopy "$@"' >"$gate/bin/mcopy"
+  chmod 0755 "$gate/bin/mcopy"
+  touch "$gate/$r4.hold" "$gate/$r5.hold"
+  chown -R operator: "$gate"
   (
     local stat=(0 0 0 0 0 0 0)
     until [ "${stat[6]}" -gt 0 ]; do
@@ -168,35 +169,32 @@ trouble() {
     say "pulling r3 ($r3) at its first write: $(ask pull r3)"
   ) &
   watchers+=($!)
-  if [ -e "$out/timed" ]; then
-    (
-      # The format after the areas is r4's second layout drop; the copy follows its handle's close.
-      until [ "$(grep -c "port 4: DeviceIoControl Success 1!" "$trace")" -ge 2 ]; do sleep 0.1; done
-      local closes
-      closes=$(grep -c "port 4: m_hUSBDeviceHandle close handle" "$trace")
-      until [ "$(grep -c "port 4: m_hUSBDeviceHandle close handle" "$trace")" -gt "$closes" ]; do
-        sleep 0.05
-      done
-      until pgrep -f "mcopy .* /dev/$r4 " >/dev/null; do sleep 0.05; done
-      say "pulling r4 ($r4) while mcopy writes: $(ask pull r4)"
-    ) &
-    watchers+=($!)
-  fi
-  station trouble
+  (
+    until [ -e "$gate/$r4.started" ]; do sleep 0.1; done
+    say "plugging r6 while r4's copy waits: $(ask plug r6)"
+    until grep -qs " port 6: " "$trace"; do sleep 0.2; done
+    say "pulling r4 ($r4) with its copy started: $(ask pull r4)"
+    until [ ! -e "/sys/class/block/$r4" ]; do sleep 0.1; done
+    touch "$gate/$r4.go"
+  ) &
+  watchers+=($!)
+  (
+    until [ -e "$gate/$r5.started" ]; do sleep 0.1; done
+    say "r5's data area failing writes: $(ask fault r5 "{\"command\": \"WriteSector\", \"fault\": \"fail\", \"fromSector\": $data_sector}")"
+    touch "$gate/$r5.go"
+  ) &
+  watchers+=($!)
+  station_path="$gate/bin:$PATH" station trouble
   kill "${watchers[@]}" 2>/dev/null
   wait
+  [ -e "$gate/$r4.go" ] && [ -e "$gate/$r5.go" ] || say "the run ended before r4's and r5's copies"
 }
-# r6, plugged in while the run is on, gets its box but is not started (a run takes the readers
-# found when it starts), as on the in-process farm.
 judge_trouble() {
-  local timed=(4=r4:pass)
-  [ -e "$run/timed" ] && timed=(4=r4:pulled 6=r6:refused)
   judge check "$run/trouble" "$trouble_run" "$run/trouble/report.json" \
-    "$(cat "$run/trouble/exit")" "$run/images" 1=r1:forged=4 2=r2:pass 3=r3:pulled 5=r5:pass \
-    7=r7:pass "${timed[@]}" &&
-    # The readers the run did not start (r6, and r8 to r21, not served) are as the production run
-    # left them.
-    (cd "$run/images" && grep -E ' r([689]|1[0-9]|2[01])\.img$' ../untouched.sha256 |
+    "$(cat "$run/trouble/exit")" "$run/images" 1=r1:forged=4 2=r2:pass 3=r3:pulled 4=r4:pulled \
+    5=r5:fail 6=r6:pass 7=r7:pass &&
+    # The readers not served (r8 to r21) are as the production run left them.
+    (cd "$run/images" && grep -E ' r([89]|1[0-9]|2[01])\.img$' ../untouched.sha256 |
       sha256sum --quiet -c -)
 }
 
@@ -255,4 +253,3 @@ judge_usbip() {
   judge check "$run/usbip" "$usbip_run" "$run/usbip/report.json" "$(cat "$run/usbip/exit")" \
     "$run/images" 17=r1:pass 18=r2:pass
 }
-

@@ -36,6 +36,15 @@ TEST_F(FarmTest, FailStrikesAfterItsSuccessesAsOftenAsItsTimesSay) {
   EXPECT_TRUE(GetCapacity(*holder, count, size, 0));
 }
 
+TEST_F(FarmTest, FromSectorKeepsAFaultToTheLaterSectors) {
+  load(withFaults(R"({ "command": "WriteSector", "fault": "fail", "fromSector": 100 })"));
+  auto holder = openReader("r1");
+  const auto data = pattern(1024, 1);
+  EXPECT_TRUE(WriteSector(*holder, data, 98));
+  EXPECT_FALSE(WriteSector(*holder, data, 99)) << "its second sector is the first failing one";
+  EXPECT_TRUE(WriteSector(*holder, data, 0));
+}
+
 TEST_F(FarmTest, CorruptChangesOneByteOfWhatIsReadButNotTheCard) {
   load(withFaults(R"({ "command": "ReadSector", "after": 1, "fault": "corrupt" })"));
   auto holder = openReader("r1");

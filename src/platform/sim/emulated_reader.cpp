@@ -174,6 +174,7 @@ std::unique_ptr<EmulatedReader> EmulatedReader::create(const ReaderPlan& plan,
                                                        const std::filesystem::path& imageDir,
                                                        std::string& error) {
   std::unique_ptr<EmulatedReader> reader(new EmulatedReader(plan));
+  reader->faults_ = plan.faults;
   reader->fired_.assign(plan.faults.size(), 0);
   for (unsigned slot = 0; slot < plan.cards.size(); ++slot) {
     const CardPlan& card = plan.cards[slot];
@@ -485,13 +486,15 @@ std::size_t counterOf(std::string_view command) {
 
 } // namespace
 
-FaultVerdict EmulatedReader::takeFault(std::string_view command) {
+FaultVerdict EmulatedReader::takeFault(std::string_view command, std::uint64_t lastSector) {
   std::lock_guard lock(mutex_);
   const std::size_t index = counterOf(command);
   if (index >= successes_.size()) return FaultVerdict::None;
-  for (std::size_t i = 0; i < plan_.faults.size(); ++i) {
-    const FaultPlan& fault = plan_.faults[i];
-    if (fault.command != command || successes_[index] < fault.after) continue;
+  for (std::size_t i = 0; i < faults_.size(); ++i) {
+    const FaultPlan& fault = faults_[i];
+    if (fault.command != command || successes_[index] < fault.after ||
+        lastSector < fault.fromSector)
+      continue;
     if (fault.times != 0 && fired_[i] >= fault.times) continue;
     ++fired_[i];
     switch (fault.action) {
@@ -503,6 +506,12 @@ FaultVerdict EmulatedReader::takeFault(std::string_view command) {
     }
   }
   return FaultVerdict::None;
+}
+
+void EmulatedReader::addFault(const FaultPlan& fault) {
+  std::lock_guard lock(mutex_);
+  faults_.push_back(fault);
+  fired_.push_back(0);
 }
 
 void EmulatedReader::noteSuccess(std::string_view command) {

@@ -77,9 +77,11 @@ public:
   // for CHECK CONDITION, with sense data when a sense area was asked for) and returns false.
   bool execute(std::uint64_t generation, unsigned lun, PassThroughRequest& request);
 
-  // Faults: what the next `command` ("open", "volumeWrite" or a command name) must suffer, and
-  // counting.
-  FaultVerdict takeFault(std::string_view command);
+  // Faults: what the next `command` ("open", "volumeWrite" or a command name), reaching
+  // `lastSector` when it carries sectors, must suffer, and counting.
+  FaultVerdict takeFault(std::string_view command, std::uint64_t lastSector = 0);
+  // A fault from now on, beside the farm file's.
+  void addFault(const FaultPlan& fault);
   void noteSuccess(std::string_view command);
   // True when this open attempt is one of the first failFirst ones.
   bool openMustFail();
@@ -158,6 +160,7 @@ private:
   std::uint64_t generation_ = 0;
   // Per command, then opens, then volume writes.
   std::array<std::uint32_t, kOpNames.size() + 2> successes_{};
+  std::vector<FaultPlan> faults_;
   std::vector<std::uint32_t> fired_; // per fault
   std::uint32_t openAttempts_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "platform/sim/farm.h"
 
+#include "platform/byte_order.h"
 #include "platform/files/label_codec.h"
 #include "platform/sim/bandwidth.h"
 #include "platform/sim/default_farm.h"
@@ -419,7 +420,14 @@ bool Farm::Impl::carryOut(const Handle& unit, PassThroughRequest& request, Hang 
   const Op op = commandOf(request);
   const std::string_view name =
       op == Op::Unknown ? std::string_view() : kOpNames[static_cast<std::size_t>(op)];
-  const FaultVerdict fault = name.empty() ? FaultVerdict::None : reader.takeFault(name);
+  // The last sector a READ(10) or WRITE(10) reaches: the kernel writes whole pages, so a write
+  // that reaches failing sectors may start before them.
+  const std::uint8_t* block = request.commandBlock.data();
+  const std::uint64_t lastSector =
+      op == Op::ReadSector || op == Op::WriteSector
+          ? bigEndian32(block + 2) + std::max<std::uint64_t>(bigEndian16(block + 7), 1) - 1
+          : 0;
+  const FaultVerdict fault = name.empty() ? FaultVerdict::None : reader.takeFault(name, lastSector);
   request.senseKey = 0;
   if (fault != FaultVerdict::None && fault != FaultVerdict::Corrupt) {
     if (!reader.pluggedAs(unit.generation)) {
@@ -615,6 +623,13 @@ bool Farm::sendToUnit(std::string_view readerId, std::uint64_t generation, unsig
 
 const FarmPlan& Farm::plan() const { return impl_->plan; }
 bool Farm::pull(std::string_view readerId) { return impl_->pull(readerId); }
+
+bool Farm::addFault(std::string_view readerId, const FaultPlan& fault) {
+  const std::optional<std::size_t> index = impl_->find(readerId);
+  if (!index) return false;
+  impl_->slots[*index].reader->addFault(fault);
+  return true;
+}
 
 void Farm::start() {
   std::lock_guard lock(impl_->eventMutex);

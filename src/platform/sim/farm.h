@@ -51,6 +51,8 @@ public:
   // at a time; the listener must not wait for another thread that might plug, pull or replace it.
   bool plug(std::string_view readerId);
   bool pull(std::string_view readerId);
+  // Arms `fault` on the reader from now on, as a card that goes bad while it is used.
+  bool addFault(std::string_view readerId, const FaultPlan& fault);
   // Which plug-in of a reader is current: a number that changes at every plug-in; 0 while the
   // reader is pulled out or unknown.
   std::uint64_t plugGeneration(std::string_view readerId) const;

@@ -244,7 +244,7 @@ CardPlan readCard(const json& value, const std::string& path) {
 }
 
 FaultPlan readFault(const json& value, const std::string& path, ReaderPlan& reader) {
-  object(value, path, {"command", "after", "fault", "times", "failFirst"});
+  object(value, path, {"command", "after", "fault", "times", "failFirst", "fromSector"});
   if (!value.contains("command")) refuse(member(path, "command"), "is missing");
   FaultPlan fault;
   fault.command = text(value["command"], member(path, "command"));
@@ -297,6 +297,12 @@ FaultPlan readFault(const json& value, const std::string& path, ReaderPlan& read
   if (value.contains("times"))
     fault.times =
         static_cast<std::uint32_t>(integer(value["times"], member(path, "times"), 1, 1000000000));
+  if (value.contains("fromSector")) {
+    if (fault.command != "ReadSector" && fault.command != "WriteSector")
+      refuse(member(path, "fromSector"), "applies to ReadSector and WriteSector only");
+    fault.fromSector = static_cast<std::uint64_t>(
+        integer(value["fromSector"], member(path, "fromSector"), 0, 0xFFFFFFFF));
+  }
   return fault;
 }
 
@@ -490,6 +496,21 @@ private:
 };
 
 } // namespace
+
+std::optional<FaultPlan> parseFault(std::string_view json, std::string& error) {
+  try {
+    const nlohmann::json value = nlohmann::json::parse(json.begin(), json.end());
+    ReaderPlan reader;
+    if (value.is_object() && value.contains("failFirst"))
+      refuse("$.failFirst", "needs a new reader");
+    return readFault(value, "$", reader);
+  } catch (const Refusal& refusal) {
+    error = refusal.path + ": " + refusal.what;
+  } catch (const nlohmann::json::exception&) {
+    error = "not valid JSON";
+  }
+  return std::nullopt;
+}
 
 std::optional<FarmPlan> parseFarm(std::string_view json, std::string_view sourceName,
                                   const std::filesystem::path& baseDir, std::string& error) {

@@ -35,6 +35,9 @@ struct FaultPlan {
   std::uint32_t after = 0;
   FaultAction action = FaultAction::Fail;
   std::uint32_t times = 0; // 0: every time once armed
+  // ReadSector and WriteSector only: the fault strikes commands that reach this sector or beyond,
+  // as a card whose later sectors fail (0: every sector).
+  std::uint64_t fromSector = 0;
 };
 
 // Where something is plugged: a root-hub port of a controller, or a port of a hub.

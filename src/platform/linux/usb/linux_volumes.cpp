@@ -6,9 +6,11 @@
 #include <chrono>
 #include <thread>
 
+#include <fcntl.h>
 #include <libudev.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace tarvix::platform::linux_usb {
 namespace {
@@ -77,6 +79,14 @@ std::optional<std::filesystem::path> LinuxVolumes::diskDevice(std::string_view d
   const std::filesystem::path path = letters_.config().devRoot / unit->name;
   if (!nodeIsUsbDevice(letters_.config(), path, unit->dev)) return std::nullopt;
   return path;
+}
+
+bool LinuxVolumes::flushCopies(const std::string& target) const {
+  const int fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool flushed = ::fsync(fd) == 0;
+  ::close(fd);
+  return flushed;
 }
 
 bool LinuxVolumes::rereadPartitionLayout(std::string_view driveName) {

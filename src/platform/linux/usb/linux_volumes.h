@@ -31,6 +31,9 @@ public:
     auto device = volumeDevice(driveName);
     return device ? std::optional<std::string>(device->string()) : std::nullopt;
   }
+  // The node's own fsync: it writes what is still cached and reports a write of it that failed
+  // since, even one the copy tool's close let go unreported.
+  bool flushCopies(const std::string& target) const override;
   // The device node `open` would open for `driveName`, after the same checks.
   std::optional<std::filesystem::path> volumeDevice(std::string_view driveName) const;
   // The whole-disk node of a card unit, after the same checks: the layout is re-read through it,
