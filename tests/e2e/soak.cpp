@@ -542,8 +542,9 @@ int soak(const Options& o) {
       const auto [first, end] = batches.front();
       batches.pop_front();
       running.push_back(
-          {first, end, startChild(kRunLimit, [&, first, end](const fs::path& dir, int fd) {
-             runBatch(first, end, dir, fd);
+          {first, end,
+           startChild(kRunLimit, [&, from = first, to = end](const fs::path& dir, int fd) {
+             runBatch(from, to, dir, fd);
            })});
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));

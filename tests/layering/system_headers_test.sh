@@ -39,19 +39,23 @@ core() {
 }
 
 check() {
-  local src=$1 status=0 file relative line header
+  local src=$1 status=0 file relative line header allowed_here core_here
   while IFS= read -r file; do
     relative=${file#"$src"/}
+    # Once per file: each is a subshell, and a file has many include lines.
+    allowed_here=$(allowed "$relative")
+    core_here=0
+    core "$relative" && core_here=1
     while IFS= read -r line; do
       if [[ $line =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*\<([^\>]+)\> ]]; then
         header=${BASH_REMATCH[1]}
-        if ! [[ $header =~ ^($(allowed "$relative"))$ ]]; then
+        if ! [[ $header =~ ^($allowed_here)$ ]]; then
           echo "layering: src/$relative: <$header> is not a header this folder may use" >&2
           status=1
         fi
       elif [[ $line =~ ^[[:space:]]*#[[:space:]]*include[[:space:]]*\"([^\"]+)\" ]]; then
         header=${BASH_REMATCH[1]}
-        if core "$relative" && [[ $header =~ ^($backends) ]]; then
+        if [ $core_here = 1 ] && [[ $header =~ ^($backends) ]]; then
           echo "layering: src/$relative: \"$header\" is a backend; only apps/ picks one" >&2
           status=1
         fi
