@@ -58,6 +58,9 @@ roots_run="model=$model,nohubmap,cardinfo,copy,label=ROOTS"
 trouble_run="model=$model,cardinfo,bin,copy,capacity,label=TROUBLE"
 # How many capacity queries r2 answers before the one after its card is re-laid.
 ua_after=7
+# How many writes r3 takes before the format's first: the capacity check's stamp and restore of
+# each of its blocks, one at every MiB of an 8 MiB card and one at its end.
+writes_before_format=18
 # The first data sector of the volume the station lays on such a card with its areas: only the copy
 # writes there.
 data_sector=161
@@ -71,10 +74,11 @@ host_stage() {
   # r4's card comes partitioned from the factory: the kernel makes a partition node of it.
   hub_farm 3 "$card_mib" r4 ', "partitioned": true' >"$run/production.json"
   # r1 is forged (4 MiB real), r2 answers UNIT ATTENTION to the first capacity query after the
-  # controller re-lays its card, r6 is plugged in while the run is on; the guest pulls r3 and r4
-  # and makes r5's card go bad (trouble below).
+  # controller re-lays its card, r3 is pulled out at the format's first write, r6 is plugged in
+  # while the run is on; the guest pulls r4 and makes r5's card go bad (trouble below).
   hub_farm 1 "$card_mib" r1 ', "realMiB": 4, "forgery": "wrap"' \
     r2 ", \"faults\": [{\"command\": \"GetCapacity\", \"after\": $ua_after, \"fault\": \"unitAttention\", \"times\": 1}]" \
+    r3 ", \"faults\": [{\"command\": \"WriteSector\", \"after\": $writes_before_format, \"fault\": \"pull\"}]" \
     r6 ', "plugged": false' >"$run/trouble.json"
   serve "$run/farm.json"
   # Filled, so that any write shows in its checksum.
@@ -136,16 +140,15 @@ vfat_readback() {
   ask result vfat-readback "$verdict"
 }
 
-# The trouble run, with the pulls and the plug the guest makes while it goes on. r3 goes at its
-# first write through the block device (the format's: the capacity check's pass-through writes
-# are not counted there). The copy tool the station finds on its PATH holds on r4's and r5's disks
+# The trouble run, with the pull and the plug the guest makes while it goes on (r3's pull is the
+# farm's: a pull between two of the guest's looks at the disk came too late for a quick format,
+# now and then). The copy tool the station finds on its PATH holds on r4's and r5's disks
 # until the scenario lets it go. Meanwhile r6 is plugged in (and started: a run starts the readers
 # that come while it is on) and r4 pulled (and gone from sysfs); r5's card goes bad: every write
 # to its volume's data fails, which the kernel makes only after the copy tool has exited. Holding
 # the copy keeps the run going, so none of it depends on how fast the emulated machine is.
 trouble() {
-  local r3 r4 r5 trace=$scratch/trouble/stderr gate=$scratch/copy-gate watchers=()
-  r3=$(disk_of r3)
+  local r4 r5 trace=$scratch/trouble/stderr gate=$scratch/copy-gate watchers=()
   r4=$(disk_of r4)
   r5=$(disk_of r5)
   rm -rf "$gate"
@@ -160,15 +163,6 @@ trouble() {
   chmod 0755 "$gate/bin/mcopy"
   touch "$gate/$r4.hold" "$gate/$r5.hold"
   chown -R operator: "$gate"
-  (
-    local stat=(0 0 0 0 0 0 0)
-    until [ "${stat[6]}" -gt 0 ]; do
-      sleep 0.1
-      read -r -a stat <"/sys/block/$r3/stat" || stat=(0 0 0 0 0 0 0)
-    done
-    say "pulling r3 ($r3) at its first write: $(ask pull r3)"
-  ) &
-  watchers+=($!)
   (
     until [ -e "$gate/$r4.started" ]; do sleep 0.1; done
     say "plugging r6 while r4's copy waits: $(ask plug r6)"
