@@ -96,20 +96,35 @@ wait_disks() {
   done
   udevadm settle
 }
-# Waits until exactly `count` disks sit below USB devices.
-wait_disks_exactly() {
-  local count=$1 waited=0
-  until [ "$(usb_disks | wc -l)" -eq "$count" ]; do
+usb_disks() { ls -d /sys/bus/usb/devices/*/*/host*/target*/*/block/* 2>/dev/null; }
+
+# Has the host serve the farm of the run `name` in place of the last one, and waits until its
+# `count` disks are there. The last farm's readers go away while the new ones come, so a count
+# alone can be met halfway, with disks about to go: every reader's disk must be one the kernel
+# made after the request (a higher disk sequence number).
+serve_farm() {
+  local name=$1 count=$2 since waited=0
+  since=$(cat /sys/class/block/*/diskseq | sort -n | tail -n 1)
+  [ "$(ask farm "$name")" = ok ] || { say "the host could not serve $name's farm"; return 1; }
+  until [ "$(usb_disks | wc -l)" -eq "$count" ] && [ -z "$(old_reader_disks "$since")" ]; do
     sleep 0.5
     waited=$((waited + 1))
     if [ "$waited" -gt 180 ]; then
-      say "$(usb_disks | wc -l) disks, not $count"
+      say "$(usb_disks | wc -l) disks, not $count; left from before: $(old_reader_disks "$since")"
       return 1
     fi
   done
   udevadm settle
 }
-usb_disks() { ls -d /sys/bus/usb/devices/*/*/host*/target*/*/block/* 2>/dev/null; }
+# The readers' disks made no later than the disk with sequence number $1.
+old_reader_disks() {
+  local disk usb
+  for disk in $(usb_disks); do
+    usb=${disk#/sys/bus/usb/devices/}
+    [ "$(cat "/sys/bus/usb/devices/${usb%%/*}/idVendor" 2>/dev/null)" = 3c7d ] &&
+      [ "$(cat "$disk/diskseq" 2>/dev/null || echo 0)" -le "$1" ] && basename "$disk"
+  done
+}
 
 # The disk node of the reader `id` (its USB serial number is its id), or of another USB disk by
 # its serial number.
