@@ -98,13 +98,11 @@ guest_stage() {
   give_to_operator PLAIN
   station roots
   ask judge roots
-  ask farm production
-  wait_disks_exactly 22
+  serve_farm production 22 || return 1
   station production
   ask judge production
   vfat_readback r1 "$out/production"
-  ask farm trouble
-  wait_disks_exactly 7
+  serve_farm trouble 7 || return 1
   trouble
   ask judge trouble
 }
