@@ -2,12 +2,20 @@
 # guest.sh in the guest. A boot NAME has three parts: host_NAME lays out its run folder and names
 # the QEMU devices, guest_NAME runs its scenarios in the guest, and judge_SCENARIO judges one
 # scenario on the host when the guest asks ("judge SCENARIO"), by the report, the exit code and
-# the cards. Cards stay small: every byte crosses an emulated USB bus under TCG.
+# the cards; verdicts_of NAME lists the scenarios a boot must have judged. Cards stay small: every
+# byte crosses an emulated USB bus under TCG.
 # shellcheck shell=bash
 
 # The model every scenario prepares, and the steps of a whole production run.
 model=VQ301C-A-1LUN
 full_run="model=$model,llf,cardinfo,rw=1,bin,copy,capacity,label=KERNEL"
+
+verdicts_of() {
+  case $1 in
+  stage) echo roots production vfat-readback trouble ;;
+  *) echo "$1" ;;
+  esac
+}
 
 # ---- stage: one boot for NO Hub Map, the production run and the trouble run ------------------
 
@@ -215,7 +223,9 @@ judge_bench() {
 # ---- usbip: readers attached over USB/IP, as on a PC with no readers at hand ------------------
 
 # Two readers attached to vhci-hcd over QEMU's user network, which reaches nothing but the server
-# (at 10.0.2.100:3240 for the guest). The virtual controller's root ports come after the xhci's sixteen in the walk: boxes 17 and 18.
+# (at 10.0.2.100:3240 for the guest; QEMU starts a netcat for each connection the guest makes, as
+# a character device would connect once, when QEMU starts). The virtual controller's root ports
+# come after the xhci's sixteen in the walk: boxes 17 and 18.
 usbip_run="model=$model,nohubmap,cardinfo,copy,label=USBIP"
 usbip_port=$((3240 + RANDOM % 1000))
 host_usbip() {
@@ -227,7 +237,7 @@ EOF
   serve "$run/farm.json" --usbip "127.0.0.1:$usbip_port"
   kernel_args=" tarvix_usbip=1"
   qemu_devices+=(-device qemu-xhci,id=xhci,p2=8,p3=8
-    -netdev "user,id=net,restrict=on,guestfwd=tcp:10.0.2.100:3240-tcp:127.0.0.1:$usbip_port"
+    -netdev "user,id=net,restrict=on,guestfwd=tcp:10.0.2.100:3240-cmd:/bin/busybox nc 127.0.0.1 $usbip_port"
     -device virtio-net-pci,netdev=net,romfile=)
   judge lay "$run/usbip" "$usbip_run"
 }
