@@ -191,8 +191,8 @@ trouble() {
 }
 judge_trouble() {
   judge check "$run/trouble" "$trouble_run" "$run/trouble/report.json" \
-    "$(cat "$run/trouble/exit")" "$run/images" 1=r1:forged=4 2=r2:pass 3=r3:pulled 4=r4:pulled \
-    5=r5:fail 6=r6:pass 7=r7:pass &&
+    "$(cat "$run/trouble/exit")" "$run/images" 1=r1:forged=4 2=r2:pass 3=r3:pulled=format \
+    "4=r4:pulled=copy files" "5=r5:fail=copy files" 6=r6:pass 7=r7:pass &&
     # The readers not served (r8 to r21) are as the production run left them.
     (cd "$run/images" && grep -E ' r([89]|1[0-9]|2[01])\.img$' ../untouched.sha256 |
       sha256sum --quiet -c -)

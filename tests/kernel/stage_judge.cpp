@@ -8,8 +8,9 @@
 // STEPS is a comma-separated list: model=NAME, and any of nohubmap, llf, rw=N, cardinfo, copy,
 // bin, iso, capacity, label=TEXT; scanonly for a scan. A VERDICT is pass (the box shows pass and
 // the card verifies), pulled (the reader went away: blank box, recorded as pulled), refused (in a
-// box, never started), forged=N (failed the capacity check with N MiB real) or fail. Ports not
-// named must hold no reader. Prints what is wrong, one line each; exits 0 when nothing is.
+// box, never started), forged=N (failed the capacity check with N MiB real) or fail; pulled=STEP
+// and fail=STEP name the step it happened in, the last of the record's steps. Ports not named
+// must hold no reader. Prints what is wrong, one line each; exits 0 when nothing is.
 #include "e2e/card_reading.h"
 
 #include <nlohmann/json.hpp>
@@ -122,13 +123,22 @@ std::vector<std::string> judgePort(const nlohmann::json& port, const Expected* e
     if (holds) problems.push_back("holds a reader none was expected at");
     return problems;
   }
-  const std::string& verdict = expected->verdict;
+  const std::size_t eq = expected->verdict.find('=');
+  const std::string verdict = expected->verdict.substr(0, eq);
+  const std::string argument = eq == std::string::npos ? "" : expected->verdict.substr(eq + 1);
+  const nlohmann::json steps = production.value("steps", nlohmann::json::array());
+  const std::string lastStep = steps.empty() ? "" : steps.back().value("step", "");
+  const bool inStep = argument.empty() || lastStep == argument;
   auto want = [&](bool ok, const std::string& what) {
     if (!ok) problems.push_back(what);
   };
   const std::string shown = "picture " + picture + ", result \"" + result + "\", text \"" +
-                            port["slots"][0].value("text", "") + "\"";
-  if (verdict == "pass") {
+                            port["slots"][0].value("text", "") + "\", last step \"" + lastStep +
+                            "\"";
+  const std::string during = argument.empty() ? "" : " in step \"" + argument + "\"";
+  if (!argument.empty() && (verdict == "pass" || verdict == "refused")) {
+    problems.push_back("unknown verdict " + expected->verdict);
+  } else if (verdict == "pass") {
     want(picture == "pass" && result == "pass", "not passed: " + shown);
     PreparedCard card = expectedCard(
         *plan.kind, plan.steps,
@@ -141,19 +151,19 @@ std::vector<std::string> judgePort(const nlohmann::json& port, const Expected* e
     for (const std::string& problem : readBack(card, own))
       problems.push_back(expected->reader + ": " + problem);
   } else if (verdict == "pulled") {
-    want(picture == "blank" && result == "pulled", "not shown as pulled: " + shown);
+    want(picture == "blank" && result == "pulled" && inStep,
+         "not shown as pulled" + during + ": " + shown);
   } else if (verdict == "refused") {
     want(holds && !port.value("started", true), "not refused: " + shown);
-  } else if (verdict.rfind("forged=", 0) == 0) {
+  } else if (verdict == "forged") {
     const nlohmann::json& slot = port["slots"][0];
     want(picture == "fail" && slot.value("capacityCheck", "") == "forged" &&
-             std::to_string(slot.value("realMiB", 0)) == verdict.substr(7),
-         "not failed as forged with " + verdict.substr(7) + " MiB real: " + shown + ", " +
-             slot.dump());
+             std::to_string(slot.value("realMiB", 0)) == argument,
+         "not failed as forged with " + argument + " MiB real: " + shown + ", " + slot.dump());
   } else if (verdict == "fail") {
-    want(picture == "fail", "not failed: " + shown);
+    want(picture == "fail" && inStep, "not failed" + during + ": " + shown);
   } else {
-    problems.push_back("unknown verdict " + verdict);
+    problems.push_back("unknown verdict " + expected->verdict);
   }
   return problems;
 }
