@@ -114,7 +114,7 @@ answer() {
     serve "$run/$what.json" >/dev/null && echo ok || echo fail ;;
   result)
     local name=${what%% *} verdict=${what#* }
-    judged=$((judged + 1))
+    judged+=" $name"
     if [ "$verdict" = pass ]; then
       results+=("pass  $boot/$name")
     else
@@ -125,7 +125,7 @@ answer() {
     echo ok ;;
   judge)
     local verdict
-    judged=$((judged + 1))
+    judged+=" $what"
     if verdict=$("judge_${what//-/_}" 2>&1); then
       results+=("pass  $boot/$what")
       echo pass
@@ -154,7 +154,7 @@ run_boot() {
   cp "$deb" "$run/tarvix.deb"
   local boot_started=$SECONDS
   qemu_devices=()
-  judged=0
+  judged="" # the scenarios this boot has had judged
   kernel_args=""
   qemu_started=""
   qemu_layout=""
@@ -207,7 +207,7 @@ run_boot() {
   # Every scenario of the boot is judged, or the boot fails.
   local name
   for name in $(verdicts_of "$boot"); do
-    printf '%s\n' "${results[@]}" | grep -qx "[a-zA-Z]*  $boot/$name" && continue
+    case "$judged " in *" $name "*) continue ;; esac
     results+=("FAIL  $boot/$name (never judged)")
     failed=1
   done
@@ -232,7 +232,7 @@ for boot in ${TARVIX_KERNEL_BOOTS:-stage usbip}; do
   run_boot "$boot"
   # A guest that stalled before its first verdict is booted once more, its findings printed
   # above and kept beside the new run: rarely, under TCG, one has stalled as udevd started.
-  if [ -f "$run/stalled.txt" ] && [ "$judged" = 0 ]; then
+  if [ -f "$run/stalled.txt" ] && [ -z "$judged" ]; then
     say "$boot: the guest stalled before its first verdict; booting it once more"
     rm -rf "$run.stalled"
     mv "$run" "$run.stalled"

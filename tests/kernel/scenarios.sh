@@ -157,6 +157,8 @@ trouble() {
   local r4 r5 trace=$scratch/trouble/stderr gate=$scratch/copy-gate watchers=()
   r4=$(disk_of r4)
   r5=$(disk_of r5)
+  # Without its disk a reader's copy would not be held, and the run would not be what it says.
+  [ -n "$r4" ] && [ -n "$r5" ] || { say "no disk for r4 ($r4) or r5 ($r5)"; return 1; }
   rm -rf "$gate"
   mkdir -p "$gate/bin"
   printf '%s\n' '#!/bin/sh' \
