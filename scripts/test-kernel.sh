@@ -212,7 +212,8 @@ run_boot() {
     failed=1
   done
   # What the guest said, for a failure that the verdicts alone do not explain.
-  [ "$failed" = 0 ] || grep '^guest: ' "$run/console.log" | tail -n 30 | sed 's/^/    /' >&2
+  # (A guest that stalled early has said nothing: grep finds no line, and that is no error.)
+  [ "$failed" = 0 ] || { grep '^guest: ' "$run/console.log" || true; } | tail -n 30 | sed 's/^/    /' >&2
   # The guest's processor time says what the boot would take on an idle machine.
   say "$boot: $((SECONDS - boot_started)) s, the guest's processor $(cpu_seconds "$qemu_cpu") s"
 }

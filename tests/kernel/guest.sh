@@ -41,12 +41,16 @@ install_station() {
   export SYSTEMD_IGNORE_CHROOT=1
   /lib/systemd/systemd-udevd --daemon
   # The devices of the disks are what the package's rule is about; events for the rest of the
-  # machine would only take time under emulation.
-  udevadm trigger --action=add --subsystem-match=block --subsystem-match=scsi_generic --settle
+  # machine would only take time under emulation. Not `trigger --settle`: the kernel drops, without
+  # an error, the event asked of a disk it is still adding (reading its partition table), and
+  # `--settle` then waits for ever; that disk's own event comes when it is added (wait_disks).
+  udevadm trigger --action=add --subsystem-match=block --subsystem-match=scsi_generic
+  udevadm settle
   say "udevd up at $SECONDS s"
   dpkg --admindir="$admin" --force-depends --unpack "$out/tarvix.deb" >/dev/null
   say "unpacked at $SECONDS s"
-  udevadm trigger --action=change --settle --subsystem-match=block
+  udevadm trigger --action=change --subsystem-match=block
+  udevadm settle
   dpkg --admindir="$admin" --force-depends --configure tarvix >/dev/null
   udevadm settle
   say "configured at $SECONDS s"
@@ -86,17 +90,26 @@ give_to_operator() {
 # Waits until `count` disks sit below USB devices and udev has handled them.
 wait_disks() {
   local count=$1 waited=0
-  until [ "$(usb_disks | wc -l)" -ge "$count" ]; do
+  until [ "$(usb_disks | wc -l)" -ge "$count" ] && udev_has_the_disks; do
     sleep 0.5
     waited=$((waited + 1))
     if [ "$waited" -gt 180 ]; then
-      say "only $(usb_disks | wc -l) of $count disks came"
+      say "$(usb_disks | wc -l) of $count disks came$(udev_has_the_disks || echo ', not all handled by udev')"
       return 1
     fi
   done
   udevadm settle
 }
 usb_disks() { ls -d /sys/bus/usb/devices/*/*/host*/target*/*/block/* 2>/dev/null; }
+# Whether udevd has handled the event of every USB disk there is (its database entry is written):
+# a disk is in sysfs before the kernel announces it, and `udevadm settle` does not wait for what
+# has not been announced yet.
+udev_has_the_disks() {
+  local disk
+  for disk in $(usb_disks); do
+    [ -e "/run/udev/data/b$(cat "$disk/dev" 2>/dev/null)" ] || return 1
+  done
+}
 
 # Has the host serve the farm of the run `name` in place of the last one, and waits until its
 # `count` disks are there. The last farm's readers go away while the new ones come, so a count
@@ -106,11 +119,12 @@ serve_farm() {
   local name=$1 count=$2 since waited=0
   since=$(cat /sys/class/block/*/diskseq | sort -n | tail -n 1)
   [ "$(ask farm "$name")" = ok ] || { say "the host could not serve $name's farm"; return 1; }
-  until [ "$(usb_disks | wc -l)" -eq "$count" ] && [ -z "$(old_reader_disks "$since")" ]; do
+  until [ "$(usb_disks | wc -l)" -eq "$count" ] && [ -z "$(old_reader_disks "$since")" ] &&
+    udev_has_the_disks; do
     sleep 0.5
     waited=$((waited + 1))
     if [ "$waited" -gt 180 ]; then
-      say "$(usb_disks | wc -l) disks, not $count; left from before: $(old_reader_disks "$since")"
+      say "$(usb_disks | wc -l) disks, not $count; left from before: $(old_reader_disks "$since")$(udev_has_the_disks || echo '; not all handled by udev')"
       return 1
     fi
   done
