@@ -254,6 +254,8 @@ int runHeadless(cli::Backend& backend, const cli::Options& options, const LogPla
       refusal = kNoMappingMode;
       return;
     }
+    // From the options the window would start the run with: a step the model hides is not run.
+    window.applyStartupOptions();
     preparation = window.prepareRun();
     if (!preparation->run) {
       // The window's text as it stands, then what a terminal can add: which file, and why.

@@ -35,6 +35,11 @@ int characters(const std::string& s) {
 } // namespace
 
 void StationWindow::onModelSelected() {
+  applyModelView();
+  scanner_.probe(probeOptions());
+}
+
+void StationWindow::applyModelView() {
   const int row = controls_.selectedRow(id::kIcType);
   if (const station::ModelTraits* model = station::modelTraits(row)) {
     const station::ModelView& view = model->view;
@@ -63,7 +68,6 @@ void StationWindow::onModelSelected() {
     }
     applyOptionStates(controls_, OptionMoment::OptionChanged);
   }
-  scanner_.probe(probeOptions());
 }
 
 void StationWindow::onResetToDefaultClicked() {
@@ -100,6 +104,13 @@ void StationWindow::applySavedMappingChoice() {
   controls_.setChecked(id::kResetToDefault, false);
   controls_.enable(id::kAutoStart, false);
   controls_.enable(id::kResetToDefault, false);
+}
+
+void StationWindow::applyStartupOptions() {
+  if (!mappingModeChosen()) return;
+  applyModelView();
+  controls_.setChecked(id::kResetToDefault, false);
+  onResetToDefaultClicked();
 }
 
 void StationWindow::chooseMapping(bool hubMap) {

@@ -84,6 +84,10 @@ public:
   // Starts a run prepared elsewhere (the headless station prepares before it scans), or shows
   // its refusal; false when refused. Window thread.
   bool startRun(run::Preparation preparation) { return run_.start(std::move(preparation)); }
+  // The options as start-up leaves them once it applies the stored mapping mode (the model's
+  // groups and the boxes it unchecks, Reset to Default Value unchecked and the locks), without
+  // the scan and probe, which touch the readers: what a run prepared before scanning reads.
+  void applyStartupOptions();
   // Whether a port-mapping mode is chosen: without one no run can start.
   bool mappingModeChosen() const { return mappingMode().any(); }
   // A storage device came up or went away; scans only once a mapping mode is chosen.
@@ -128,6 +132,7 @@ private:
   void relabelWriteParameter();
   // Option handlers.
   void onModelSelected();
+  void applyModelView(); // the model handler without its probe
   void onResetToDefaultClicked();
   void onMaxPowerEdited();
   void onCopyFileClicked();

@@ -148,11 +148,16 @@ TEST_F(CommandLine, AFarmRunLeavesAProductionLogThatMatchesTheReport) {
       {"port": 4, "hub": {"ports": 4, "attached": [
         {"port": 1, "reader": {"id": "deep", "model": "VQ301C-A-1LUN", "cardMiB": 16}}]}}]}}]}]})");
   // The binary image is large enough for the system's free memory to be measured against it.
+  // The model has no CD-ROM area: its checked box (with an image that is not there) is unchecked
+  // as in the window, neither refusing the run nor laying an area.
   const fs::path settings =
       write("s.ini", "[Hub Port map]\r\nbCheckHub=1\r\n[Test Item]\r\n"
                      "nICType=3\r\nbCheckLowFormat=1\r\nbCheckFormat=1\r\nbCheckRWTest=1\r\n"
-                     "nRWTestCount=1\r\nbCheckCardInforEnable=1\r\nbCheckBinFile=1\r\n"
-                     "szBinFilePath=" +
+                     "bCheckAutorun=1\r\nszISOFilePath=" +
+                         (dir / "none.iso").string() +
+                         "\r\n"
+                         "nRWTestCount=1\r\nbCheckCardInforEnable=1\r\nbCheckBinFile=1\r\n"
+                         "szBinFilePath=" +
                          write("hidden.bin", std::string(4096, 'h')).string() +
                          "\r\n[CardInfor]\r\nszSerialNum=000000000007\r\nbIncrease=1\r\n");
   ASSERT_EQ(run("--headless --farm " + farm.string() + " --settings " + settings.string() +
@@ -183,6 +188,7 @@ TEST_F(CommandLine, AFarmRunLeavesAProductionLogThatMatchesTheReport) {
     EXPECT_EQ(row[10], production["result"]);
     EXPECT_EQ(row[11], production["failure"]);
     EXPECT_EQ(row[12], production["capacityCheck"]);
+    EXPECT_EQ(production.dump().find("CD-ROM"), std::string::npos) << n;
   }
   EXPECT_EQ(logged, (std::set<int>{1, 2, 3}));
   EXPECT_EQ(report["ports"][1]["production"]["failure"], "Test Low level Format Fail!!");
