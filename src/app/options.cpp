@@ -116,9 +116,10 @@ void StationWindow::applyStartupOptions() {
 void StationWindow::chooseMapping(bool hubMap) {
   if (!controls_.checked(hubMap ? id::kHubMap : id::kNoHubMap)) return;
   scanner_.fullScan(mappingMode(), probeOptions());
-  onModelSelected();
-  controls_.setChecked(id::kResetToDefault, false);
-  onResetToDefaultClicked();
+  // The model handler and the reset lock, as a headless run applies them before it scans; the
+  // model handler's probe reads neither.
+  applyStartupOptions();
+  scanner_.probe(probeOptions());
   controls_.enable(id::kAutoStart, true);
   controls_.enable(id::kResetToDefault, true);
   controls_.enable(id::kNoHubMap, false);
